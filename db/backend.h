@@ -1,0 +1,58 @@
+// The interface every database backend implements. One SessionBackend is one
+// connection, used by one thread at a time; StatementBackends are made by and
+// must not outlive their session.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Db/DbParam.h"
+#include "Db/DbTypes.h"
+
+namespace evd::db {
+
+enum class Dialect { SQLite, PostgreSQL };
+
+class StatementBackend {
+ public:
+  virtual ~StatementBackend() = default;
+  // Binds the values and runs the statement. Returns 0 or an error code. A
+  // statement that yields rows is then read with fetch().
+  virtual int execute(const std::vector<Param>& params) = 0;
+  // Moves to the next result row: 0 (a row), DB_NO_DATA (no more), or an error.
+  virtual int fetch() = 0;
+  virtual int columnCount() const = 0;
+  virtual bool isNull(int col) const = 0;
+  virtual int64_t getInt(int col) const = 0;
+  // Text of a column; valid until the next fetch/reset. Never null.
+  virtual const char* getText(int col, size_t* len) const = 0;
+  // Reads a date-time column (the backend's stored form, zero date included).
+  virtual bool getDateTime(int col, DB_DATETIME& out) const = 0;
+  // Rows changed by the last execute of an INSERT/UPDATE/DELETE.
+  virtual int64_t changes() const = 0;
+  // Ends the current execution; the statement can be executed again.
+  virtual void reset() = 0;
+};
+
+class SessionBackend {
+ public:
+  virtual ~SessionBackend() = default;
+  virtual Dialect dialect() const = 0;
+  // Runs one or more statements without parameters or results (DDL, BEGIN...).
+  virtual int exec(const std::string& sql) = 0;
+  // Prepares one statement whose placeholders are already in the backend's
+  // own syntax. Null with *rc set on failure.
+  virtual std::unique_ptr<StatementBackend> prepare(const std::string& sql, int* rc) = 0;
+  // Text of the most recent error on this session.
+  virtual const std::string& lastError() const = 0;
+  // True when the connected database holds a table of that name.
+  virtual bool hasTable(const std::string& name) = 0;
+};
+
+// Opens a backend for a URI: "sqlite:PATH", a plain PATH, or "postgresql://...".
+// On failure returns null and sets *error to one line naming the URI and reason.
+std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error);
+
+}  // namespace evd::db

@@ -1,0 +1,20 @@
+// PostgreSQL backend through libpq, for servers that outgrow one SQLite file.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/backend.h"
+
+namespace evd::db {
+
+// URI is a libpq connection URI ("postgresql://user@host:port/db?...").
+std::unique_ptr<SessionBackend> openPostgres(const std::string& uri, std::string* error);
+
+// Folds a five-character SQLSTATE into the layer's error-code space.
+int postgresErrorCode(const char* sqlstate);
+
+// The URI with any password replaced by "***", for messages.
+std::string redactUri(const std::string& uri);
+
+}  // namespace evd::db

@@ -1,0 +1,176 @@
+#include "db/sqlite/sqlite_backend.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+namespace evd::db {
+namespace {
+
+// How long a writer waits for another process's write lock before failing.
+constexpr int kBusyTimeoutMs = 10000;
+
+// Our stored form of a date-time: "YYYY-MM-DD HH:MM:SS.mmm"; the zero value is
+// "0000-00-00 00:00:00.000", which sorts before every real time.
+std::string dateText(const DB_DATETIME& dt) {
+  DB_DATETIME copy = dt;
+  return copy.toString(true);
+}
+
+class SqliteStatement final : public StatementBackend {
+ public:
+  SqliteStatement(sqlite3* db, sqlite3_stmt* st, std::string* lastError)
+      : db_(db), st_(st), lastError_(lastError) {}
+  ~SqliteStatement() override { sqlite3_finalize(st_); }
+
+  int execute(const std::vector<Param>& params) override {
+    reset();
+    const int n = sqlite3_bind_parameter_count(st_);
+    for (int i = 0; i < n && i < static_cast<int>(params.size()); ++i) {
+      const Param& p = params[i];
+      int rc = SQLITE_OK;
+      switch (p.kind) {
+        case Param::Null: rc = sqlite3_bind_null(st_, i + 1); break;
+        case Param::Int: rc = sqlite3_bind_int64(st_, i + 1, p.i); break;
+        case Param::Real: rc = sqlite3_bind_double(st_, i + 1, p.d); break;
+        case Param::Text:
+          rc = sqlite3_bind_text(st_, i + 1, p.s.data(), static_cast<int>(p.s.size()), SQLITE_TRANSIENT);
+          break;
+        case Param::DateTime: {
+          std::string t = dateText(p.dt);
+          rc = sqlite3_bind_text(st_, i + 1, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+          break;
+        }
+      }
+      if (rc != SQLITE_OK) return fail();
+    }
+    // Step once: statements without rows complete here, queries keep their
+    // first row for the first fetch().
+    int rc = sqlite3_step(st_);
+    if (rc == SQLITE_ROW) { pending_ = true; return 0; }
+    if (rc == SQLITE_DONE) { done_ = true; changes_ = sqlite3_changes64(db_); return 0; }
+    return fail();
+  }
+
+  int fetch() override {
+    if (pending_) { pending_ = false; return 0; }
+    if (done_) return DB_NO_DATA;
+    int rc = sqlite3_step(st_);
+    if (rc == SQLITE_ROW) return 0;
+    if (rc == SQLITE_DONE) { done_ = true; return DB_NO_DATA; }
+    return fail();
+  }
+
+  int columnCount() const override { return sqlite3_column_count(st_); }
+  bool isNull(int col) const override { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
+  int64_t getInt(int col) const override { return sqlite3_column_int64(st_, col); }
+  const char* getText(int col, size_t* len) const override {
+    const unsigned char* t = sqlite3_column_text(st_, col);
+    if (len) *len = t ? static_cast<size_t>(sqlite3_column_bytes(st_, col)) : 0;
+    return t ? reinterpret_cast<const char*>(t) : "";
+  }
+  bool getDateTime(int col, DB_DATETIME& out) const override {
+    out.clear();
+    if (isNull(col)) return true;
+    return out.parse(getText(col, nullptr));
+  }
+  int64_t changes() const override { return changes_; }
+  void reset() override {
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+    pending_ = done_ = false;
+    changes_ = 0;
+  }
+
+ private:
+  int fail() {
+    const int code = sqlite3_extended_errcode(db_);
+    *lastError_ = sqlite3_errmsg(db_);
+    sqlite3_reset(st_);
+    pending_ = false;
+    done_ = true;
+    return code == 0 || code == DB_NO_DATA ? SQLITE_ERROR : code;
+  }
+
+  sqlite3* db_;
+  sqlite3_stmt* st_;
+  std::string* lastError_;
+  bool pending_ = false;
+  bool done_ = false;
+  int64_t changes_ = 0;
+};
+
+class SqliteSession final : public SessionBackend {
+ public:
+  explicit SqliteSession(sqlite3* db) : db_(db) {}
+  ~SqliteSession() override { sqlite3_close_v2(db_); }
+
+  Dialect dialect() const override { return Dialect::SQLite; }
+
+  int exec(const std::string& sql) override {
+    char* msg = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg);
+    if (rc == SQLITE_OK) return 0;
+    lastError_ = msg ? msg : sqlite3_errmsg(db_);
+    sqlite3_free(msg);
+    return sqlite3_extended_errcode(db_);
+  }
+
+  std::unique_ptr<StatementBackend> prepare(const std::string& sql, int* rc) override {
+    sqlite3_stmt* st = nullptr;
+    int r = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                               SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+    if (r != SQLITE_OK || st == nullptr) {
+      lastError_ = sqlite3_errmsg(db_);
+      *rc = r == SQLITE_OK ? SQLITE_ERROR : sqlite3_extended_errcode(db_);
+      if (st) sqlite3_finalize(st);
+      return nullptr;
+    }
+    *rc = 0;
+    return std::make_unique<SqliteStatement>(db_, st, &lastError_);
+  }
+
+  const std::string& lastError() const override { return lastError_; }
+
+  bool hasTable(const std::string& name) override {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE",
+                           -1, &st, nullptr) != SQLITE_OK)
+      return false;
+    sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    bool found = sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    return found;
+  }
+
+ private:
+  sqlite3* db_;
+  std::string lastError_;
+};
+
+}  // namespace
+
+std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    *error = "cannot open SQLite database '" + path + "': " +
+             (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  auto session = std::make_unique<SqliteSession>(db);
+  // journal_mode is the first statement that touches the file, so it is also
+  // where a path that is not a database shows up.
+  if (session->exec("PRAGMA journal_mode=WAL") != 0 ||
+      session->exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF") != 0) {
+    *error = "cannot open SQLite database '" + path + "': " + session->lastError();
+    return nullptr;
+  }
+  return session;
+}
+
+}  // namespace evd::db

@@ -1,0 +1,3 @@
+#pragma once
+// Version of the detector library, shown by `evdetect --version`.
+const char* evdetectorVersion();

@@ -1,0 +1,103 @@
+// Every binding of the system, and the lists the schema and tools walk.
+#pragma once
+
+#include "Db/Tbl/NTDetectedAlerts.h"
+#include "Db/Tbl/NTDparams.h"
+#include "Db/Tbl/NTDMsgParam.h"
+#include "Db/Tbl/NTDdpDr.h"
+#include "Db/Tbl/NTDauxCopyDataVer.h"
+#include "Db/Tbl/NTDdataAgingER.h"
+#include "Db/Tbl/NTDAdminJobInfo.h"
+#include "Db/Tbl/NTDWorkflow.h"
+#include "Db/Tbl/NTDlibConfig.h"
+#include "Db/Tbl/NTDlibraryMang.h"
+#include "Db/Tbl/NTDmediaInvSchedExport.h"
+#include "Db/Tbl/NTDvaultTracker.h"
+#include "Db/Tbl/NTDclntAgentMAConfig.h"
+#include "Db/Tbl/NTDzentraConfig.h"
+#include "Db/Tbl/NTDspConfig.h"
+#include "Db/Tbl/NTDschedConfig.h"
+#include "Db/Tbl/NTDftpDistToClnt.h"
+#include "Db/Tbl/NTUserConfig.h"
+#include "Db/Tbl/NTUserGroupConfig.h"
+#include "Db/Tbl/NTDQueryResults.h"
+#include "Db/Tbl/NTLMalert.h"
+#include "Db/Tbl/NTDEventMonitoring.h"
+#include "Db/Tbl/NTAlertType.h"
+#include "Db/Tbl/NTnotificationRule.h"
+#include "Db/Tbl/NTnotificationProp.h"
+#include "Db/Tbl/NTNotificationQueryMapping.h"
+#include "Db/Tbl/KRCounter.h"
+#include "Db/Tbl/APP_ClientProp.h"
+#include "Db/Tbl/SimInstalledPackages.h"
+#include "Db/Tbl/JMFailureReasonMsgParam.h"
+#include "Db/Tbl/JMMaltrexUpdateStatus.h"
+#include "Db/Tbl/JMMaltrexDownloadStatus.h"
+#include "Db/Tbl/MMMedia.h"
+#include "Db/Tbl/MMExportLocation.h"
+#include "Db/Tbl/MMContainer.h"
+#include "Db/Tbl/MMMountPath.h"
+#include "Db/Tbl/MMDrive.h"
+#include "Db/Proc/NTDClearDelayedJobAlert.h"
+#include "Db/Proc/NTDAlertTrace.h"
+#include "Db/Proc/AppGetCentrixEvents.h"
+#include "Db/Proc/APPGetWebConsoleURL.h"
+#include "Db/Proc/NTFormatLocaleMsg.h"
+#include "Db/Proc/MMS2getMountPathNameGUI.h"
+#include "Db/Proc/NTGetEventParam.h"
+#include "Db/Cursor/NTGetExistingEventIdEx.h"
+#include "Db/Cursor/NTRetrieveWebConsoleUrl.h"
+#include "Db/Cursor/NTRetrieveBrowserUrlForTrendAlert.h"
+#include "Db/Cursor/NTDUpdateReqClntList.h"
+
+#define DB_ALL_TABLES(X) \
+  X(NTDetectedAlerts) \
+  X(NTDparams) \
+  X(NTDMsgParam) \
+  X(NTDdpDr) \
+  X(NTDauxCopyDataVer) \
+  X(NTDdataAgingER) \
+  X(NTDAdminJobInfo) \
+  X(NTDWorkflow) \
+  X(NTDlibConfig) \
+  X(NTDlibraryMang) \
+  X(NTDmediaInvSchedExport) \
+  X(NTDvaultTracker) \
+  X(NTDclntAgentMAConfig) \
+  X(NTDzentraConfig) \
+  X(NTDspConfig) \
+  X(NTDschedConfig) \
+  X(NTDftpDistToClnt) \
+  X(NTUserConfig) \
+  X(NTUserGroupConfig) \
+  X(NTDQueryResults) \
+  X(NTLMalert) \
+  X(NTDEventMonitoring) \
+  X(NTAlertType) \
+  X(NTnotificationRule) \
+  X(NTnotificationProp) \
+  X(NTNotificationQueryMapping) \
+  X(KRCounter) \
+  X(APP_ClientProp) \
+  X(SimInstalledPackages) \
+  X(JMFailureReasonMsgParam) \
+  X(JMMaltrexUpdateStatus) \
+  X(JMMaltrexDownloadStatus) \
+  X(MMMedia) \
+  X(MMExportLocation) \
+  X(MMContainer) \
+  X(MMMountPath) \
+  X(MMDrive)
+
+#define DB_ALL_PROCEDURES(X) \
+  X(NTDClearDelayedJobAlert) \
+  X(NTDAlertTrace) \
+  X(AppGetCentrixEvents) \
+  X(APPGetWebConsoleURL) \
+  X(NTFormatLocaleMsg) \
+  X(MMS2getMountPathNameGUI) \
+  X(NTGetEventParam) \
+  X(NTGetExistingEventIdEx) \
+  X(NTRetrieveWebConsoleUrl) \
+  X(NTRetrieveBrowserUrlForTrendAlert) \
+  X(NTDUpdateReqClntList)

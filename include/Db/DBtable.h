@@ -1,0 +1,167 @@
+// The database access interface: one DBtable object per table, procedure or
+// query, made on the stack for one operation.
+//
+// Results: 0 success, 100 (DB_NO_DATA) no row, 1004 (DB_SUCCESS_TRUNCATED) a
+// row whose fixed-size text was cut, anything else an error whose text
+// getErrorStr(code) returns. No call throws.
+//
+// Formats given to setWhere, setCatWhere, rowUpdate and setValues are
+// printf-style; every value reaches the database as a bound parameter (see
+// db/sql_format.h), so quotes in event texts are stored as they are.
+//
+// A DBtable uses the calling thread's connection (Db::configure); it must be
+// used and destroyed on the thread that made it. A DBtran outlives every
+// table object registered in it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Db/DbParam.h"
+#include "Db/DbTypes.h"
+#include "Db/TableDef.h"
+#include "host/NxLocks.h"
+
+#define DB_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+
+namespace evd::db { class StatementLease; }
+class NXDBDataTypeBase;
+
+class DBtable;
+
+class DBtran {
+ public:
+  explicit DBtran(bool unused = false);
+  ~DBtran();  // rolls back a transaction still open
+  DBtran(const DBtran&) = delete;
+  DBtran& operator=(const DBtran&) = delete;
+
+  int startTran();
+  int commitTran(bool unused = false);
+  int rollbackTran();
+  bool isActive() const { return active_; }
+  void addObject(DBtable* table);
+  const char* getErrorStr(int code) const;
+
+ private:
+  bool active_ = false;
+  int objects_ = 0;
+  std::string lastError_;
+  int lastCode_ = 0;
+};
+
+class DBtable {
+ public:
+  // The process-wide lock taken while a table object registers in a
+  // transaction (process-shared, recursive).
+  static FXCriticalSection DBCriticalSection;
+  // Typed-binding mode: procedure inputs are bound from typed columns.
+  static bool b_newDBBase;
+
+  DBtable(const Db::TableDef& def, void* rowBuffer, DBtran* tran);
+  virtual ~DBtable();
+  DBtable(const DBtable&) = delete;
+  DBtable& operator=(const DBtable&) = delete;
+
+  const char* getTableName() const { return def_.name; }
+  const Db::TableDef& definition() const { return def_; }
+  void* rowBuffer() { return row_; }
+
+  // Where clause without the word WHERE; setCatWhere appends to it.
+  void setWhere(const char* format, ...) DB_PRINTF(2, 3);
+  void setCatWhere(const char* format, ...) DB_PRINTF(2, 3);
+  void clearWhere();
+  void setOrderBy(const char* columns);
+  // Isolation type 4 asks to read what other services committed; both
+  // backends read committed data on every statement, so it is accepted and
+  // changes nothing.
+  void setIsolationType(int type) { isolation_ = type; }
+  void newSetIsolationType(int type) { isolation_ = type; }
+
+  // Reads the first matching row into the row buffer.
+  int getOneRow(bool forUpdate = false, int timeout = -1, int flags = 0);
+  // Reads the next row; *counter is 0 before the first call and counts rows.
+  int getNextRow(int* counter, int timeout = -1, int flags = 0);
+  int closeCursor();
+
+  // Inserts the row buffer; a serial column is read back into the buffer.
+  int rowInsert(bool readSerial = true);
+  // Updates the rows of the where clause with a SET list.
+  int rowUpdate(const char* format, ...) DB_PRINTF(2, 3);
+  // Writes the whole row buffer back after getOneRow on this object.
+  int rowUpdate(std::nullptr_t);
+  // Deletes the rows of the where clause. 100 when none matched.
+  int rowDelete();
+
+  // Procedure and query inputs, in order: typed values (int, long long,
+  // text, DB_DATETIME) or a values list ("%d,%d,'%s'").
+  template <class... A>
+  void setInputValues(const A&... a) {
+    std::vector<evd::db::Param> v;
+    (v.push_back(toParam(a)), ...);
+    setInputs(std::move(v));
+  }
+  int CallDBsprintfWrapper(const char* format, ...) DB_PRINTF(2, 3);
+  // Size checks of the original layer; our statements have no fixed limit.
+  int valuesClauseCheck(size_t) { return 0; }
+  int querySizeCheck(size_t, bool = false) { return 0; }
+
+  // Typed-binding mode: inputs bound one column object at a time.
+  void ClearBoundInputs() { inputs_.clear(); }
+  void BindInput(const NXDBDataTypeBase& column);
+
+  const char* getErrorStr(int code) const;
+  int lastResult() const { return lastCode_; }
+
+ protected:
+  void setInputs(std::vector<evd::db::Param> inputs);
+  static evd::db::Param toParam(int v) { return evd::db::Param::integer(v); }
+  static evd::db::Param toParam(unsigned v) { return evd::db::Param::integer(v); }
+  static evd::db::Param toParam(long v) { return evd::db::Param::integer(v); }
+  static evd::db::Param toParam(unsigned long v) { return evd::db::Param::integer(static_cast<int64_t>(v)); }
+  static evd::db::Param toParam(long long v) { return evd::db::Param::integer(v); }
+  static evd::db::Param toParam(const char* v) { return evd::db::Param::text(v ? v : ""); }
+  static evd::db::Param toParam(const std::string& v) { return evd::db::Param::text(v); }
+  static evd::db::Param toParam(const DB_DATETIME& v) { return evd::db::Param::datetime(v); }
+
+ private:
+  int fail(int code, const std::string& message);
+  int runSelect(bool keepOpen);
+  int fillRow();
+  int runModify(const std::string& sql, const std::vector<evd::db::Param>& params, bool noRowIs100);
+  std::string selectSql() const;
+  std::string lastErrorOfSession() const;
+  bool hasRowId() const;
+
+  const Db::TableDef& def_;
+  void* row_;
+  DBtran* tran_;
+  std::string where_;
+  std::vector<evd::db::Param> whereParams_;
+  std::string orderBy_;
+  std::vector<evd::db::Param> inputs_;
+  std::unique_ptr<evd::db::StatementLease> cursor_;
+  int isolation_ = 0;
+  int formatError_ = 0;  // a where clause that could not be translated
+  bool hasRead_ = false;
+  std::vector<evd::db::Param> readKey_;
+  int lastCode_ = 0;
+  std::string lastError_;
+};
+
+// The call forms of the original interface.
+inline int getOneRow(DBtable& t, bool forUpdate = false, int timeout = -1, int flags = 0) {
+  return t.getOneRow(forUpdate, timeout, flags);
+}
+inline int getNextRow(DBtable& t, int* counter, int timeout = -1, int flags = 0) {
+  return t.getNextRow(counter, timeout, flags);
+}
+
+// Copies SRC into a fixed-size text column of N bytes, cutting it to at most
+// N-1 bytes without splitting a UTF-8 sequence. Returns true when it was cut.
+bool dbCopyText(char* dst, size_t n, const char* src, size_t srcLen);
+template <size_t N>
+bool dbCopyText(char (&dst)[N], const char* src) {
+  return dbCopyText(dst, N, src ? src : "", src ? std::char_traits<char>::length(src) : 0);
+}

@@ -1,0 +1,118 @@
+#include "support/db_fixture.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+
+#include "Db/Database.h"
+#include "db/backend.h"
+#include "db/session.h"
+
+namespace evd::test {
+namespace {
+
+std::string schemaName() { return "evd_t" + std::to_string(getpid()); }
+
+// Tables of our schema, emptied between PostgreSQL tests.
+std::string truncateAll(evd::db::SessionBackend& b) {
+  std::string names;
+  int rc = 0;
+  auto st = b.prepare(
+      "SELECT string_agg(quote_ident(tablename), ', ') FROM pg_catalog.pg_tables WHERE schemaname = current_schema()",
+      &rc);
+  if (st && st->execute({}) == 0 && st->fetch() == 0 && !st->isNull(0)) names = st->getText(0, nullptr);
+  return names;
+}
+
+struct PgSchema {
+  std::string uri;
+  bool ready = false;
+  ~PgSchema() {
+    if (!ready) return;
+    std::string err;
+    auto b = evd::db::openBackend(std::getenv("EVD_TEST_PG_URI"), &err);
+    if (b) b->exec("DROP SCHEMA IF EXISTS " + schemaName() + " CASCADE");
+  }
+};
+PgSchema g_pg;
+
+}  // namespace
+
+std::string postgresUri() {
+  const char* base = std::getenv("EVD_TEST_PG_URI");
+  if (base == nullptr || *base == '\0') return "";
+  if (!g_pg.ready) {
+    std::string err;
+    auto b = evd::db::openBackend(base, &err);
+    if (!b) return "";
+    b->exec("DROP SCHEMA IF EXISTS " + schemaName() + " CASCADE");
+    if (b->exec("CREATE SCHEMA " + schemaName()) != 0) return "";
+    g_pg.uri = std::string(base) + (std::string(base).find('?') == std::string::npos ? "?" : "&") +
+               "options=-csearch_path%3D" + schemaName();
+    std::string report;
+    if (Db::initSchema(g_pg.uri, &report, &err) != 0) return "";
+    g_pg.ready = true;
+  }
+  return g_pg.uri;
+}
+
+std::string tempPath(const std::string& stem) {
+  static std::atomic<int> n{0};
+  const char* t = std::getenv("TMPDIR");
+  std::filesystem::path dir = std::filesystem::path(t ? t : "/tmp") / ("evd-test-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  return (dir / (stem + "-" + std::to_string(n++))).string();
+}
+
+void DbTest::SetUp() {
+  if (GetParam() == "sqlite") {
+    uri_ = "sqlite:" + tempPath("db") + ".db";
+  } else {
+    uri_ = postgresUri();
+    if (uri_.empty()) {
+      if (std::getenv("EVD_TEST_REQUIRE_PG")) FAIL() << "EVD_TEST_PG_URI names no usable PostgreSQL server";
+      GTEST_SKIP() << "no PostgreSQL server (set EVD_TEST_PG_URI)";
+    }
+    std::string err;
+    auto b = evd::db::openBackend(uri_, &err);
+    ASSERT_TRUE(b) << err;
+    std::string names = truncateAll(*b);
+    if (!names.empty()) {
+      ASSERT_EQ(0, b->exec("TRUNCATE " + names + " RESTART IDENTITY")) << b->lastError();
+    }
+    ASSERT_EQ(0, b->exec("INSERT INTO EvdSchemaVersion (version) VALUES (1)")) << b->lastError();
+  }
+  Db::configure(uri_);
+  std::string err;
+  ASSERT_EQ(0, Db::openThreadConnection(&err)) << err;
+}
+
+void DbTest::TearDown() { Db::closeThreadConnection(); }
+
+void DbTest::exec(const std::string& sql) {
+  int rc = 0;
+  std::string err;
+  auto* s = evd::db::Session::current(&rc, &err);
+  ASSERT_TRUE(s) << err;
+  ASSERT_EQ(0, s->backend().exec(sql)) << s->backend().lastError() << " in " << sql;
+}
+
+long long DbTest::queryInt(const std::string& sql) {
+  std::string t = queryText(sql);
+  return t == "<none>" ? -1 : std::atoll(t.c_str());
+}
+
+std::string DbTest::queryText(const std::string& sql) {
+  int rc = 0;
+  std::string err;
+  auto* s = evd::db::Session::current(&rc, &err);
+  if (!s) return "<none>";
+  auto st = s->backend().prepare(sql, &rc);
+  if (!st) { ADD_FAILURE() << s->backend().lastError() << " in " << sql; return "<none>"; }
+  if (st->execute({}) != 0 || st->fetch() != 0) return "<none>";
+  return st->isNull(0) ? "<null>" : st->getText(0, nullptr);
+}
+
+}  // namespace evd::test

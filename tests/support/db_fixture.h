@@ -1,0 +1,43 @@
+// A fixture that runs each test once per backend: on a fresh SQLite file and
+// on the PostgreSQL server named by EVD_TEST_PG_URI (a schema private to this
+// process, emptied before every test).
+//
+//   class ParamStoreTest : public evd::test::DbTest {};
+//   TEST_P(ParamStoreTest, ...) { ... }
+//   EVD_INSTANTIATE_BACKENDS(ParamStoreTest);
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace evd::test {
+
+class DbTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  bool isPostgres() const { return GetParam() == "postgres"; }
+  const std::string& uri() const { return uri_; }
+  // Runs raw SQL on this thread's connection (seeding other modules' tables).
+  void exec(const std::string& sql);
+  // One integer from a raw query (-1 when there is no row).
+  long long queryInt(const std::string& sql);
+  std::string queryText(const std::string& sql);
+
+ private:
+  std::string uri_;
+};
+
+// A unique scratch file path under the test temp directory.
+std::string tempPath(const std::string& stem);
+
+// The PostgreSQL URI of this process's private schema, or "" without a server.
+std::string postgresUri();
+
+}  // namespace evd::test
+
+#define EVD_INSTANTIATE_BACKENDS(Suite)                                                     \
+  INSTANTIATE_TEST_SUITE_P(Backends, Suite, ::testing::Values("sqlite", "postgres"),      \
+                           [](const ::testing::TestParamInfo<std::string>& i) { return i.param; })
