@@ -114,6 +114,11 @@ class DBtable {
   const char* getErrorStr(int code) const;
   int lastResult() const { return lastCode_; }
 
+  // The SELECT this table object runs ("?" placeholders) and the values of
+  // its where clause: what a query planner check needs.
+  std::string selectSql() const;
+  const std::vector<evd::db::Param>& whereParams() const { return whereParams_; }
+
  protected:
   void setInputs(std::vector<evd::db::Param> inputs);
   static evd::db::Param toParam(int v) { return evd::db::Param::integer(v); }
@@ -130,7 +135,6 @@ class DBtable {
   int runSelect(bool keepOpen);
   int fillRow();
   int runModify(const std::string& sql, const std::vector<evd::db::Param>& params, bool noRowIs100);
-  std::string selectSql() const;
   std::string lastErrorOfSession() const;
   bool hasRowId() const;
 
