@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "Db/NXDBRow.h"
 #include "db/session.h"
@@ -80,6 +81,45 @@ std::vector<std::string> splitKeys(const char* keys) {
     }
   }
   return out;
+}
+
+// What the layer derives once per binding and thread: the select list, the
+// key columns' positions and the insert statement.
+struct DefInfo {
+  std::string selectList;  // "SELECT a, b, c"
+  std::vector<int> keyIndexes;
+  std::string insertSql;
+  int serialIndex = -1;
+};
+
+const DefInfo& infoOf(const Db::TableDef& def, bool hasRowId) {
+  thread_local std::unordered_map<const Db::TableDef*, DefInfo> cache;
+  auto it = cache.find(&def);
+  if (it != cache.end()) return it->second;
+  DefInfo info;
+  info.selectList = "SELECT ";
+  for (int i = 0; i < def.columnCount; ++i) {
+    if (i) info.selectList += ", ";
+    info.selectList += def.columns[i].name;
+  }
+  if (hasRowId) { info.selectList += ", "; info.selectList += evd::schema::kRowIdColumn; }
+  for (const std::string& k : splitKeys(def.keyColumns)) {
+    int idx = def.columnIndex(k.c_str());
+    if (idx >= 0) info.keyIndexes.push_back(idx);
+  }
+  std::string cols, values;
+  for (int i = 0; i < def.columnCount; ++i) {
+    if (isSerial(def, i)) { info.serialIndex = i; continue; }
+    if (!cols.empty()) { cols += ", "; values += ", "; }
+    cols += def.columns[i].name;
+    values += '?';
+  }
+  info.insertSql = std::string("INSERT INTO ") + def.name + " (" + cols + ") VALUES (" + values + ")";
+  if (info.serialIndex >= 0) {
+    info.insertSql += " RETURNING ";
+    info.insertSql += def.columns[info.serialIndex].name;
+  }
+  return cache.emplace(&def, std::move(info)).first->second;
 }
 
 }  // namespace
@@ -177,12 +217,7 @@ int DBtable::CallDBsprintfWrapper(const char* format, ...) {
 }
 
 std::string DBtable::selectSql() const {
-  std::string sql = "SELECT ";
-  for (int i = 0; i < def_.columnCount; ++i) {
-    if (i) sql += ", ";
-    sql += def_.columns[i].name;
-  }
-  if (hasRowId()) { sql += ", "; sql += evd::schema::kRowIdColumn; }
+  std::string sql = infoOf(def_, hasRowId()).selectList;
   sql += " FROM ";
   sql += def_.name;
   if (!where_.empty()) { sql += " WHERE "; sql += where_; }
@@ -258,10 +293,7 @@ int DBtable::fillRow() {
   hasRead_ = true;
   readKey_.clear();
   if (hasRowId()) readKey_.push_back(Param::integer(st.getInt(def_.columnCount)));
-  for (const std::string& k : splitKeys(def_.keyColumns)) {
-    int idx = def_.columnIndex(k.c_str());
-    if (idx >= 0) readKey_.push_back(columnParam(def_.columns[idx], row_));
-  }
+  for (int idx : infoOf(def_, hasRowId()).keyIndexes) readKey_.push_back(columnParam(def_.columns[idx], row_));
   return cut ? DB_SUCCESS_TRUNCATED : 0;
 }
 
@@ -322,23 +354,13 @@ int DBtable::rowInsert(bool) {
   std::string err;
   Session* s = Session::current(&rc, &err);
   if (!s) return fail(rc, err);
-  std::string sql = "INSERT INTO ";
-  sql += def_.name;
-  sql += " (";
-  std::string values;
+  const DefInfo& info = infoOf(def_, hasRowId());
+  const int serialIdx = info.serialIndex;
   std::vector<Param> params;
   params.reserve(static_cast<size_t>(def_.columnCount));
-  int serialIdx = -1;
-  for (int i = 0; i < def_.columnCount; ++i) {
-    if (isSerial(def_, i)) { serialIdx = i; continue; }
-    if (!params.empty()) { sql += ", "; values += ", "; }
-    sql += def_.columns[i].name;
-    values += '?';
-    params.push_back(columnParam(def_.columns[i], row_));
-  }
-  sql += ") VALUES (" + values + ")";
-  if (serialIdx >= 0) { sql += " RETURNING "; sql += def_.columns[serialIdx].name; }
-  auto lease = s->acquire(sql, &rc);
+  for (int i = 0; i < def_.columnCount; ++i)
+    if (i != serialIdx) params.push_back(columnParam(def_.columns[i], row_));
+  auto lease = s->acquire(info.insertSql, &rc);
   if (!lease) return fail(rc, s->backend().lastError());
   rc = lease->get().execute(params);
   if (rc) return fail(rc, s->backend().lastError());
@@ -372,11 +394,10 @@ int DBtable::rowUpdate(std::nullptr_t) {
   std::vector<Param> params;
   auto keys = splitKeys(def_.keyColumns);
   bool first = true;
+  // Every column but the serial one is written, keys included: the row is
+  // found again by the key values it had when it was read.
   for (int i = 0; i < def_.columnCount; ++i) {
     if (isSerial(def_, i)) continue;
-    bool isKey = false;
-    for (auto& k : keys) isKey |= strcasecmp(k.c_str(), def_.columns[i].name) == 0;
-    if (isKey) continue;
     if (!first) sql += ", ";
     first = false;
     sql += def_.columns[i].name;

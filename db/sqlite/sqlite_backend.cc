@@ -76,8 +76,8 @@ class SqliteStatement final : public StatementBackend {
   }
   int64_t changes() const override { return changes_; }
   void reset() override {
+    // Bindings are not cleared: every execute binds all of them again.
     sqlite3_reset(st_);
-    sqlite3_clear_bindings(st_);
     pending_ = done_ = false;
     changes_ = 0;
   }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -29,6 +30,7 @@ std::string truncateAll(evd::db::SessionBackend& b) {
 struct PgSchema {
   std::string uri;
   bool ready = false;
+  size_t tables = 0;  // tables in the schema when it was made
   ~PgSchema() {
     if (!ready) return;
     std::string err;
@@ -54,6 +56,10 @@ std::string postgresUri() {
     std::string report;
     if (Db::initSchema(g_pg.uri, &report, &err) != 0) return "";
     g_pg.ready = true;
+    g_pg.tables = 0;
+    auto mine = evd::db::openBackend(g_pg.uri, &err);
+    std::string names = mine ? truncateAll(*mine) : "";
+    if (!names.empty()) g_pg.tables = static_cast<size_t>(std::count(names.begin(), names.end(), ',')) + 1;
   }
   return g_pg.uri;
 }
@@ -83,6 +89,12 @@ void DbTest::SetUp() {
       ASSERT_EQ(0, b->exec("TRUNCATE " + names + " RESTART IDENTITY")) << b->lastError();
     }
     ASSERT_EQ(0, b->exec("INSERT INTO EvdSchemaVersion (version) VALUES (1)")) << b->lastError();
+    // Put back whatever an earlier test dropped.
+    const size_t tables = static_cast<size_t>(std::count(names.begin(), names.end(), ',')) + 1;
+    if (tables != g_pg.tables) {
+      std::string report;
+      ASSERT_EQ(0, Db::initSchema(uri_, &report, &err)) << err;
+    }
   }
   Db::configure(uri_);
   std::string err;
