@@ -85,8 +85,16 @@ void DbTest::SetUp() {
     auto b = evd::db::openBackend(uri_, &err);
     ASSERT_TRUE(b) << err;
     std::string names = truncateAll(*b);
-    if (!names.empty()) {
-      ASSERT_EQ(0, b->exec("TRUNCATE " + names + " RESTART IDENTITY")) << b->lastError();
+    // DELETE is far cheaper than TRUNCATE on a few dozen nearly empty tables.
+    std::string sql;
+    for (size_t pos = 0; pos < names.size();) {
+      size_t end = names.find(", ", pos);
+      if (end == std::string::npos) end = names.size();
+      sql += "DELETE FROM " + names.substr(pos, end - pos) + ";";
+      pos = end + 2;
+    }
+    if (!sql.empty()) {
+      ASSERT_EQ(0, b->exec(sql)) << b->lastError();
     }
     ASSERT_EQ(0, b->exec("INSERT INTO EvdSchemaVersion (version) VALUES (1)")) << b->lastError();
     // Put back whatever an earlier test dropped.
