@@ -117,6 +117,11 @@ const std::vector<IndexDef>& indexes() {
       {"MMContainer_id", "MMContainer", "ContainerId"},
       {"MMMountPath_side", "MMMountPath", "MediaSideId"},
       {"MMDrive_id", "MMDrive", "DriveId"},
+      // Procedure bodies: the server-event window, the trace rows of one
+      // event, and the web console address among every client's properties.
+      {"APP_CentrixEvents_time", "APP_CentrixEvents", "eventTimeSecs"},
+      {"NTDAlertTraceLog_event", "NTDAlertTraceLog", "eventId"},
+      {"APP_ClientProp_name", "APP_ClientProp", "attrName, componentNameId"},
   };
   return v;
 }

@@ -38,6 +38,7 @@
 #include "Db/Tbl/MMContainer.h"
 #include "Db/Tbl/MMMountPath.h"
 #include "Db/Tbl/MMDrive.h"
+#include "Db/Tbl/EvdSettings.h"
 #include "Db/Proc/NTDClearDelayedJobAlert.h"
 #include "Db/Proc/NTDAlertTrace.h"
 #include "Db/Proc/AppGetCentrixEvents.h"
@@ -87,7 +88,8 @@
   X(MMExportLocation) \
   X(MMContainer) \
   X(MMMountPath) \
-  X(MMDrive)
+  X(MMDrive) \
+  X(EvdSettings)
 
 #define DB_ALL_PROCEDURES(X) \
   X(NTDClearDelayedJobAlert) \

@@ -1,0 +1,530 @@
+// The procedure and query bodies, run through their bindings on both
+// backends with seeded rows: inputs as callers pass them, result columns by
+// position, and the effects of the bodies that write.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Db/AllBindings.h"
+#include "schema/schema.h"
+#include "support/db_fixture.h"
+
+namespace {
+
+class ProceduresTest : public evd::test::DbTest {
+ protected:
+  // A detected-alert row; returns its event id.
+  int newAlert(int criteria, int processStat, int status = 0, const char* entity = "", int category = 1,
+               int alertType = 3) {
+    NTDetectedAlerts t(nullptr);
+    NTDetectedAlerts_t* r = t.getDataPtr();
+    r->criteria = criteria;
+    r->alertType = alertType;
+    r->category = category;
+    r->status = status;
+    r->processStat = processStat;
+    Db::assignText(r->entityId, entity);
+    EXPECT_EQ(0, t.rowInsert(true)) << t.getErrorStr(t.lastResult());
+    return r->eventId;
+  }
+  long long stateOf(int eventId) {
+    return queryInt("SELECT processStat FROM NTDetectedAlerts WHERE eventId = " + std::to_string(eventId));
+  }
+  // An occurrence with a detail row of a job in TABLE.
+  int jobAlert(const std::string& table, int criteria, int processStat, int jobHigh, int jobLow) {
+    int id = newAlert(criteria, processStat);
+    exec("INSERT INTO " + table + " (eventId, jobId_h, jobId_l) VALUES (" + std::to_string(id) + ", " +
+         std::to_string(jobHigh) + ", " + std::to_string(jobLow) + ")");
+    return id;
+  }
+  void addParam(int eventId, int type, const std::string& value) {
+    NTDparams t(nullptr);
+    t.getDataPtr()->eventId = eventId;
+    t.getDataPtr()->type = type;
+    dbCopyText(t.getDataPtr()->value, value.c_str());
+    ASSERT_EQ(0, t.rowInsert(true)) << t.getErrorStr(t.lastResult());
+  }
+  static std::string text(const char* p) { return p ? p : "<null>"; }
+};
+
+TEST(ProcedureBodies, EveryBindingHasOne) {
+#define EVD_HAS_BODY(N) EXPECT_NE(nullptr, evd::schema::procedureBody(#N)) << #N;
+  DB_ALL_PROCEDURES(EVD_HAS_BODY)
+#undef EVD_HAS_BODY
+  EXPECT_EQ(nullptr, evd::schema::procedureBody("NTNoSuchProcedure"));
+}
+
+// ---- repeated-alert matching -------------------------------------------
+
+TEST_P(ProceduresTest, ExistingEventMatchesOnlyPendingRowsOfTheSameAlertObjectAndStatus) {
+  for (int notPending : {0, 4, 128}) newAlert(65, notPending, 7, "Client|5");
+  auto find = [](int category, int type, int criteria, int status, const char* entity) {
+    NTGetExistingEventIdEx q(nullptr);
+    q.setValues(category, type, criteria, status, entity);
+    int rc = q.getOneRow();
+    EXPECT_EQ(0, rc) << q.getErrorStr(rc);
+    return q.getDataPtr()->rcCode;
+  };
+  EXPECT_EQ(0, find(1, 3, 65, 7, "Client|5")) << "states 0, 4 and 128 are not pending";
+
+  for (int pendingState : {1, 2, 64, 65}) {
+    const int id = newAlert(65, pendingState, 7, "Client|5");
+    EXPECT_EQ(id, find(1, 3, 65, 7, "Client|5")) << "state " << pendingState;
+    exec("UPDATE NTDetectedAlerts SET processStat = 4 WHERE eventId = " + std::to_string(id));
+  }
+  const int pending = newAlert(65, 1, 7, "Client|5");
+  EXPECT_EQ(0, find(1, 3, 65, 8, "Client|5")) << "another old condition";
+  EXPECT_EQ(0, find(1, 3, 66, 7, "Client|5")) << "another criteria";
+  EXPECT_EQ(0, find(1, 4, 65, 7, "Client|5")) << "another alert type";
+  EXPECT_EQ(0, find(2, 3, 65, 7, "Client|5")) << "another category";
+  EXPECT_EQ(0, find(1, 3, 65, 7, "Client|50")) << "another object";
+  EXPECT_EQ(pending, find(1, 3, 65, 7, "Client|5"));
+}
+
+TEST_P(ProceduresTest, ExistingEventMatchesAnEntityWithQuotesThroughTheValuesList) {
+  const int id = newAlert(94, 1, 0, "Job|O'Brien's \"x\"");
+  NTGetExistingEventIdEx q(nullptr);
+  ASSERT_EQ(0, q.CallDBsprintfWrapper("%d,%d,%d,%d,N'%s'", 1, 3, 94, 0, "Job|O'Brien's \"x\""));
+  ASSERT_EQ(0, q.getOneRow()) << q.getErrorStr(q.lastResult());
+  EXPECT_EQ(id, q.getDataPtr()->rcCode);
+}
+
+// ---- parameters ----------------------------------------------------------
+
+TEST_P(ProceduresTest, EventParamReturnsTheFirstStoredValueOfTheType) {
+  addParam(11, 1, "first 'reason'");
+  addParam(11, 1, "second");
+  addParam(11, 2, "other type");
+  addParam(12, 1, "other event");
+  NTGetEventParam p(nullptr);
+  p.setValues(11, 1);
+  ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+  EXPECT_EQ("first 'reason'", text(p.getDataPtr()->eventParam));
+
+  NTGetEventParam none(nullptr);
+  none.setValues(11, 3);
+  EXPECT_EQ(100, none.getOneRow());
+}
+
+// ---- delayed-job withdrawal ------------------------------------------------
+
+TEST_P(ProceduresTest, ClearDelayedJobMovesThePendingDelayedOccurrencesOfTheJobToCleared) {
+  const int pending = jobAlert("NTDdpDr", 5, 1, 0, 700);
+  const int pendingMatch = jobAlert("NTDdpDr", 5, 2, 0, 700);
+  const int writing = jobAlert("NTDdpDr", 5, 0, 0, 700);
+  const int held = jobAlert("NTDdpDr", 5, 128, 0, 700);
+  const int failedJob = jobAlert("NTDdpDr", 3, 1, 0, 700);
+  const int otherJob = jobAlert("NTDdpDr", 5, 1, 0, 701);
+  const int otherHigh = jobAlert("NTDdpDr", 5, 1, 1, 700);
+  const int otherTable = jobAlert("NTDauxCopyDataVer", 5, 1, 0, 700);
+
+  NTDClearDelayedJobAlert p(nullptr);
+  p.setValues(0LL, 700LL, "NTDdpDr");
+  ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+  EXPECT_EQ(0, p.getDataPtr()->retVal);
+
+  EXPECT_EQ(4, stateOf(pending));
+  EXPECT_EQ(4, stateOf(pendingMatch));
+  EXPECT_EQ(0, stateOf(writing));
+  EXPECT_EQ(128, stateOf(held));
+  EXPECT_EQ(1, stateOf(failedJob));
+  EXPECT_EQ(1, stateOf(otherJob));
+  EXPECT_EQ(1, stateOf(otherHigh));
+  EXPECT_EQ(1, stateOf(otherTable));
+  // The occurrence stays with its detail row.
+  EXPECT_EQ(1, queryInt("SELECT COUNT(*) FROM NTDdpDr WHERE eventId = " + std::to_string(pending)));
+}
+
+TEST_P(ProceduresTest, ClearDelayedJobUsesTheNamedDetailTableAndSucceedsWithNothingLeft) {
+  const int aux = jobAlert("NTDauxCopyDataVer", 5, 1, 0, 42);
+  const int aging = jobAlert("NTDdataAgingER", 5, 1, 0, 42);
+  NTDClearDelayedJobAlert p(nullptr);
+  ASSERT_EQ(0, p.CallDBsprintfWrapper("%d,%d,'%s'", 0, 42, "NTDdataAgingER"));
+  ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+  EXPECT_EQ(0, p.getDataPtr()->retVal);
+  EXPECT_EQ(4, stateOf(aging));
+  EXPECT_EQ(1, stateOf(aux));
+
+  NTDClearDelayedJobAlert q(nullptr);
+  q.setValues(0, 42, "NTDauxCopyDataVer");
+  ASSERT_EQ(0, q.getOneRow());
+  EXPECT_EQ(0, q.getDataPtr()->retVal);
+  EXPECT_EQ(4, stateOf(aux));
+
+  NTDClearDelayedJobAlert nothingPending(nullptr);
+  nothingPending.setValues(0, 42, "NTDauxCopyDataVer");
+  ASSERT_EQ(0, nothingPending.getOneRow());
+  EXPECT_EQ(0, nothingPending.getDataPtr()->retVal) << "nothing left to withdraw is still success";
+}
+
+TEST_P(ProceduresTest, ClearDelayedJobRefusesAnUnknownTableAndChangesNothing) {
+  const int pending = jobAlert("NTDdpDr", 5, 1, 0, 700);
+  for (const char* name : {"NTDetectedAlerts", "ntddpdr", "", "NTDdpDr; DELETE FROM NTDetectedAlerts",
+                           "NTDdpDr' OR '1'='1"}) {
+    NTDClearDelayedJobAlert p(nullptr);
+    p.setValues(0, 700, name);
+    ASSERT_EQ(0, p.getOneRow()) << name << ": " << p.getErrorStr(p.lastResult());
+    EXPECT_NE(0, p.getDataPtr()->retVal) << name;
+    EXPECT_EQ(1, stateOf(pending)) << name;
+  }
+  EXPECT_EQ(1, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
+}
+
+TEST_P(ProceduresTest, ClearDelayedJobTakesTheLowHalfSignedOrUnsigned) {
+  // Job 5 * 2^32 + 3000000000: the int32 column holds the low half as
+  // 3000000000 - 2^32.
+  const int id = jobAlert("NTDdpDr", 5, 1, 5, static_cast<int>(3000000000LL - 4294967296LL));
+  NTDClearDelayedJobAlert unsignedLow(nullptr);
+  unsignedLow.setValues(5LL, 3000000000LL, "NTDdpDr");
+  ASSERT_EQ(0, unsignedLow.getOneRow()) << unsignedLow.getErrorStr(unsignedLow.lastResult());
+  EXPECT_EQ(0, unsignedLow.getDataPtr()->retVal);
+  EXPECT_EQ(4, stateOf(id));
+
+  const int again = jobAlert("NTDdpDr", 5, 1, 5, static_cast<int>(3000000000LL - 4294967296LL));
+  NTDClearDelayedJobAlert signedLow(nullptr);
+  signedLow.setValues(5, static_cast<int>(3000000000LL - 4294967296LL), "NTDdpDr");
+  ASSERT_EQ(0, signedLow.getOneRow());
+  EXPECT_EQ(4, stateOf(again));
+}
+
+// ---- trace -----------------------------------------------------------------
+
+TEST_P(ProceduresTest, AlertTraceStoresOneRowWithEveryValueInOrder) {
+  NTDAlertTrace p(nullptr);
+  ASSERT_EQ(0, p.CallDBsprintfWrapper("%d,%d,%d,%d,%d,'%s',%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", 77, 5, 3, 12,
+                                      13, "yes", 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33));
+  ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+  EXPECT_EQ(0, p.getDataPtr()->retVal);
+  EXPECT_EQ("77|5|3|12|13|yes|21|22|23|24|25|26|27|28|29|30|31|32|33",
+            queryText("SELECT CAST(eventId AS TEXT) || '|' || criteria || '|' || alertType || '|' || alertId || '|' || "
+                      "conditionId || '|' || conditionCleared || '|' || clientId || '|' || libraryId || '|' || "
+                      "sparePoolId || '|' || driveId || '|' || mediaId || '|' || mediaAgentId || '|' || "
+                      "mountPathId || '|' || jobId_l || '|' || jobId_h || '|' || taskId || '|' || "
+                      "schedPolicyId || '|' || storPolicyId || '|' || copyId FROM NTDAlertTraceLog"));
+}
+
+TEST_P(ProceduresTest, AlertTraceKeepsEveryCallAndAnUnsignedLowHalf) {
+  for (int i = 0; i < 2; ++i) {
+    NTDAlertTrace p(nullptr);
+    p.setValues(i, 5, 3, 0, 0, "it's no", 0, 0, 0, 0, 0, 0, 0, 4294967295LL, 0, 0, 0, 0, 0);
+    ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+  }
+  EXPECT_EQ(2, queryInt("SELECT COUNT(*) FROM NTDAlertTraceLog"));
+  EXPECT_EQ(4294967295LL, queryInt("SELECT MAX(jobId_l) FROM NTDAlertTraceLog"));
+  EXPECT_EQ("it's no", queryText("SELECT conditionCleared FROM NTDAlertTraceLog WHERE eventId = 1"));
+}
+
+// ---- server events -----------------------------------------------------------
+
+class CentrixEventsTest : public ProceduresTest {
+ protected:
+  // 2024-03-01 10:00:00 UTC and the hour before it.
+  static constexpr long long kHour = 1709287200LL;
+  static constexpr long long kFrom = kHour - 3600;
+
+  void SetUp() override {
+    ProceduresTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    exec("INSERT INTO APP_Client (id, name, displayName) VALUES (2, 'srv2', 'Server Two'), (3, 'srv3', 'Three')");
+    // id, client, time, severity, subsystem, acknowledged, anomaly, occurrences, job, message
+    event(2, kFrom - 1, 1, "JobManager", 0, 1, 4, 10, 500, "before the window");
+    event(2, kFrom, 2, "JobManager", 0, 1, 4, 8589934593LL, 501, "at the start, O'Neil's");
+    event(3, kFrom + 600, 3, "MediaManager", 1, 2, 1, 0, 502, "anomalous, acknowledged");
+    event(2, kFrom + 1200, 1, "JobManager", 0, 0, 9, 11, 503, "not anomalous");
+    event(9, kFrom + 1800, 5, "Other", 0, 3, 2, 0, 504, "unknown client");
+    event(2, kHour, 1, "JobManager", 0, 1, 4, 10, 505, "at the end");
+  }
+  void event(int client, long long secs, int severity, const char* subsystem, int ack, int anomaly, int occ,
+             long long job, int msg, const char* description) {
+    std::string d;
+    for (const char* c = description; *c; ++c) { d += *c; if (*c == '\'') d += '\''; }
+    exec("INSERT INTO APP_CentrixEvents (messageId, clientId, jobId, eventTime, eventTimeSecs, severity, subsystem, "
+         "type, acknowledge, description, eventCodeString, anomaly, occurance) VALUES (" +
+         std::to_string(msg) + ", " + std::to_string(client) + ", " + std::to_string(job) +
+         ", '2024-03-01 09:30:15', " + std::to_string(secs) + ", " + std::to_string(severity) + ", '" + subsystem +
+         "', 7, " + std::to_string(ack) + ", '" + d + "', '14:" + std::to_string(msg) + "', " +
+         std::to_string(anomaly) + ", " + std::to_string(occ) + ")");
+  }
+  // The descriptions the procedure returns for the given inputs.
+  std::vector<std::string> run(int client, int crit, int major, int minor, int info, long long job, int msg,
+                               int minOcc, const char* subsystem, int unacked, int anomalous) {
+    AppGetCentrixEvents p(nullptr);
+    p.setValues(1, -1, client, kFrom, kHour, crit, major, minor, info, job, msg, minOcc, subsystem, unacked,
+                anomalous);
+    std::vector<std::string> out;
+    int counter = 0, rc;
+    while ((rc = p.getNextRow(&counter)) == 0) out.emplace_back(p.getDataPtr()->description);
+    EXPECT_EQ(100, rc) << p.getErrorStr(rc);
+    return out;
+  }
+};
+
+TEST_P(CentrixEventsTest, TheCallersInputsGiveTheAnomalousEventsOfTheLastHourOldestFirst) {
+  AppGetCentrixEvents p(nullptr);
+  ASSERT_EQ(0, p.CallDBsprintfWrapper("%d,%d,%d,%lld,%lld,%d,%d,%d,%d,%d,%d,%d,N'%s',%d,%d", 1, -1, 0, kFrom, kHour,
+                                      1, 1, 1, 1, -1, -1, 0, "", 0, 1));
+  int counter = 0;
+  ASSERT_EQ(0, p.getNextRow(&counter)) << p.getErrorStr(p.lastResult());
+  const AppGetCentrixEvents_t* r = p.getDataPtr();
+  EXPECT_GT(r->id, 0);
+  EXPECT_EQ(501, r->messageId);
+  EXPECT_EQ(2, r->outClientId);
+  EXPECT_STREQ("srv2", r->clientName);
+  EXPECT_STREQ("Server Two", r->displayName);
+  EXPECT_EQ(2, r->severity);
+  EXPECT_EQ(8589934593LL, r->outJobId);
+  EXPECT_EQ(2024, r->eventTime.year);
+  EXPECT_EQ(9, r->eventTime.hour);
+  EXPECT_EQ(15, r->eventTime.second);
+  EXPECT_STREQ("JobManager", r->subsystem);
+  EXPECT_EQ(7, r->type);
+  EXPECT_EQ(0, r->acknowledge);
+  EXPECT_STREQ("at the start, O'Neil's", r->description);
+  EXPECT_STREQ("14:501", r->eventCodeString);
+  EXPECT_EQ(1, r->anomaly);
+  EXPECT_EQ(4, r->occurance);
+
+  ASSERT_EQ(0, p.getNextRow(&counter));
+  EXPECT_STREQ("anomalous, acknowledged", p.getDataPtr()->description);
+  EXPECT_EQ(2, p.getDataPtr()->anomaly);
+  ASSERT_EQ(0, p.getNextRow(&counter));
+  EXPECT_STREQ("unknown client", p.getDataPtr()->description);
+  EXPECT_STREQ("", p.getDataPtr()->clientName) << "a client missing from APP_Client has no name";
+  EXPECT_EQ(100, p.getNextRow(&counter));
+}
+
+TEST_P(CentrixEventsTest, EachInputNarrowsTheResult) {
+  using V = std::vector<std::string>;
+  const V all = {"at the start, O'Neil's", "anomalous, acknowledged", "not anomalous", "unknown client"};
+  EXPECT_EQ(all, run(0, 1, 1, 1, 1, -1, -1, 0, "", 0, 0));
+  EXPECT_EQ((V{"at the start, O'Neil's", "not anomalous"}), run(2, 1, 1, 1, 1, -1, -1, 0, "", 0, 0));
+  EXPECT_EQ((V{"not anomalous"}), run(0, 1, 0, 0, 0, -1, -1, 0, "", 0, 0));
+  EXPECT_EQ((V{"at the start, O'Neil's"}), run(0, 0, 1, 0, 0, -1, -1, 0, "", 0, 0));
+  EXPECT_EQ((V{"anomalous, acknowledged"}), run(0, 0, 0, 1, 0, -1, -1, 0, "", 0, 0));
+  EXPECT_EQ((V{"unknown client"}), run(0, 0, 0, 0, 1, -1, -1, 0, "", 0, 0));
+  EXPECT_EQ((V{"at the start, O'Neil's"}), run(0, 1, 1, 1, 1, 8589934593LL, -1, 0, "", 0, 0));
+  EXPECT_EQ((V{"not anomalous"}), run(0, 1, 1, 1, 1, -1, 503, 0, "", 0, 0));
+  EXPECT_EQ((V{"at the start, O'Neil's", "not anomalous"}), run(0, 1, 1, 1, 1, -1, -1, 4, "", 0, 0));
+  EXPECT_EQ((V{"anomalous, acknowledged"}), run(0, 1, 1, 1, 1, -1, -1, 0, "MediaManager", 0, 0));
+  EXPECT_EQ((V{"at the start, O'Neil's", "not anomalous", "unknown client"}),
+            run(0, 1, 1, 1, 1, -1, -1, 0, "", 1, 0));
+  EXPECT_EQ(V{}, run(0, 1, 1, 1, 1, -1, -1, 0, "No'Such", 0, 0));
+}
+
+// ---- console addresses ---------------------------------------------------------
+
+TEST_P(ProceduresTest, AdminConsoleClientIsOneWithTheConsolePackageAndAnAddress) {
+  auto read = [](int* client, std::string* url) {
+    APPGetWebConsoleURL p(nullptr);
+    int rc = p.getOneRow();
+    EXPECT_EQ(0, rc) << p.getErrorStr(rc);
+    *client = p.getDataPtr()->webconsoleClientId;
+    *url = text(p.getDataPtr()->webConsoleURL);
+  };
+  int client = -1;
+  std::string url;
+  read(&client, &url);
+  EXPECT_EQ(0, client) << "no console anywhere: one row without a client";
+  EXPECT_EQ("", url);
+
+  // Client 4 has an address but not the package; 6 has the package and only
+  // an old value; 9 has both, but its address lacks the console path.
+  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
+       "(4, 'WebURL', 'http://four/webconsole', 0), (6, 'WebURL', 'http://six/webconsole', 1700000000), "
+       "(9, 'WebURL', 'http://nine/console', 0), (8, 'OtherProp', 'http://eight/webconsole', 0)");
+  exec("INSERT INTO SimInstalledPackages (ClientId, simPackageID) VALUES (6, 726), (9, 726), (8, 726), (4, 1)");
+  read(&client, &url);
+  EXPECT_EQ(9, client);
+  EXPECT_EQ("http://nine/console", url);
+
+  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
+       "(12, 'WebURL', 'https://twelve:443/webconsole/', 0)");
+  exec("INSERT INTO SimInstalledPackages (ClientId, simPackageID) VALUES (12, 726)");
+  read(&client, &url);
+  EXPECT_EQ(12, client) << "an address with the console path comes first";
+  EXPECT_EQ("https://twelve:443/webconsole/", url);
+}
+
+TEST_P(ProceduresTest, WebConsoleUrlComesFromTheFirstAvailableWebServer) {
+  NTRetrieveWebConsoleUrl none(nullptr);
+  EXPECT_EQ(100, none.getOneRow());
+
+  exec("INSERT INTO SimWebServer (clientId, isDisabled) VALUES (30, 1)");
+  exec("INSERT INTO SimWebServer (clientId) VALUES (31)");
+  exec("INSERT INTO SimWebServer (clientId) VALUES (32)");
+  exec("INSERT INTO SimWebConsoleAssoc (webServerClientId, webConsoleClientId, isDisabled) VALUES "
+       "(30, 40, 0), (31, 41, 1), (31, 43, 0), (31, 42, 0), (32, 44, 0)");
+  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
+       "(40, 'WebURL', 'http://forty/webconsole', 0), (41, 'WebURL', 'http://fortyone/webconsole', 0), "
+       "(42, 'WebURL', 'http://old/webconsole', 5), (42, 'WebURL', 'http://fortytwo/webconsole', 0), "
+       "(43, 'WebURL', 'http://fortythree/webconsole', 0), (44, 'WebURL', 'http://fortyfour/webconsole', 0)");
+  NTRetrieveWebConsoleUrl q(nullptr);
+  ASSERT_EQ(0, q.getOneRow()) << q.getErrorStr(q.lastResult());
+  EXPECT_EQ("http://fortytwo/webconsole", text(q.getDataPtr()->webConsoleUrl));
+}
+
+// ---- trend links -------------------------------------------------------------
+
+class TrendUrlTest : public ProceduresTest {
+ protected:
+  void SetUp() override {
+    ProceduresTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    exec("INSERT INTO NTNotificationQueryMapping (QueryId, NtNotificationId, xmlInfo) VALUES "
+         "(1, 70, '<NXGui_QueryAdditionalInfo><externalQueryInfo type=\"2\" externalQueryId=\"15\"/>"
+         "</NXGui_QueryAdditionalInfo>'), "
+         "(2, 71, '<NXGui_QueryAdditionalInfo><externalQueryInfo externalQueryId=\"16\"/>"
+         "</NXGui_QueryAdditionalInfo>'), "
+         "(3, 72, '<NXGui_QueryAdditionalInfo><externalQueryInfo externalQueryId=\"abc\"/>"
+         "</NXGui_QueryAdditionalInfo>')");
+    exec("INSERT INTO LMUserSearch (id, searchInfo, monitoringAppType) VALUES "
+         "(15, '<LogMonitoring_SearchURLInfo trendBrowserURL=\"?view=trend&amp;client=&amp;level=\"/>', 1), "
+         "(16, '<LogMonitoring_SearchURLInfo other=\"1\" trendBrowserURL=\"?host=\"/>', 2), "
+         "(0, '<LogMonitoring_SearchURLInfo trendBrowserURL=\"?zero=\"/>', 1)");
+  }
+  std::string link(int rule, const std::string& meta, const std::string& trend, const std::string& console) {
+    NTRetrieveBrowserUrlForTrendAlert q(nullptr);
+    q.setValues(rule, meta, trend, console);
+    int rc = q.getOneRow();
+    EXPECT_EQ(0, rc) << q.getErrorStr(rc);
+    return rc == 0 ? text(q.getDataPtr()->trendDataUrl) : "<error>";
+  }
+  static std::string meta(const std::string& items) {
+    return "<App_LMTrendMetaDataList>" + items + "</App_LMTrendMetaDataList>";
+  }
+};
+
+TEST_P(TrendUrlTest, LinkFillsEveryNamedValueIntoTheSearchsTrendPage) {
+  EXPECT_EQ("<a href=\"http://cs/webconsole/logMonitoring.do?view=trend&amp;client=srv1&amp;level=3\">"
+            "CPU above 90</a>",
+            link(70,
+                 meta("<metaDataList name=\"client\" val=\"srv1\"/>"
+                      "<metaDataList val=\"3\" name=\"level\"/>"
+                      "<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"),
+                 "CPU above 90", "http://cs/webconsole"));
+  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=h1\">t</a>",
+            link(71, meta("<metaDataList name=\"host\" val=\"h1\"></metaDataList>"), "t", "http://cs/webconsole"))
+      << "monitoring application type 2 uses the system monitoring page";
+}
+
+TEST_P(TrendUrlTest, TextStaysPlainWithoutConsoleItemsOrTrendPage) {
+  const std::string items = meta("<metaDataList name=\"client\" val=\"srv1\"/>");
+  EXPECT_EQ("CPU", link(70, items, "CPU", ""));
+  EXPECT_EQ("CPU", link(70, meta(""), "CPU", "http://cs/webconsole"));
+  EXPECT_EQ("CPU", link(70, "", "CPU", "http://cs/webconsole"));
+  EXPECT_EQ("CPU", link(99, items, "CPU", "http://cs/webconsole")) << "a rule without a saved search";
+  EXPECT_EQ("CPU", link(72, items, "CPU", "http://cs/webconsole")) << "a search id that is not a number";
+}
+
+TEST_P(TrendUrlTest, OnlyTheLinkFlagStillMakesALink) {
+  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=\">t</a>",
+            link(71, meta("<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"), "t",
+                 "http://cs/webconsole"));
+}
+
+TEST_P(TrendUrlTest, ValuesAreDecodedFromXmlAndEscapedForHtml) {
+  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=a&amp;b&quot;&gt;&lt;x\">"
+            "O'Hara &lt;b&gt; &amp; co</a>",
+            link(71, meta("<metaDataList name=\"host\" val=\"a&amp;b&quot;&gt;&lt;x\"/>"), "O'Hara <b> & co",
+                 "http://cs/webconsole"));
+}
+
+// ---- catalogue, mount paths ------------------------------------------------------
+
+TEST_P(ProceduresTest, LocaleMessagePrefersTheReadersLocaleThenTheFallbackThenAnyText) {
+  exec("INSERT INTO NTLocaleMsg (msgId, locale, msgText) VALUES (100, 0, 'Job %1 failed'), "
+       "(100, 2, 'Travail %1 en échec'), (100, 7, 'Auftrag %1 fehlgeschlagen'), (101, 5, 'only ''five''')");
+  auto fmt = [](int msg, int locale, int fallback) -> std::string {
+    NTFormatLocaleMsg p(nullptr);
+    p.setValues(msg, locale, fallback);
+    int rc = p.getOneRow();
+    if (rc == 100) return "<none>";
+    EXPECT_EQ(0, rc) << p.getErrorStr(rc);
+    return p.getDataPtr()->r_MsgTxt;
+  };
+  EXPECT_EQ("Travail %1 en échec", fmt(100, 2, 0));
+  EXPECT_EQ("Auftrag %1 fehlgeschlagen", fmt(100, 9, 7));
+  EXPECT_EQ("Job %1 failed", fmt(100, 9, 8));
+  EXPECT_EQ("only 'five'", fmt(101, 0, 0));
+  EXPECT_EQ("<none>", fmt(102, 0, 0));
+}
+
+TEST_P(ProceduresTest, MountPathReturnsItsDetailsAndTheMediaSidesName) {
+  exec("INSERT INTO MMMountPathInfo (MountPathId, MediaSideId, MasterPoolId, LibraryId, MountPathType, MediaId, "
+       "DeviceId, CenteraId, IsEnabled, IsOffline, Attribute) VALUES (5, 50, 51, 52, 53, 54, 55, 56, 1, 0, 57), "
+       "(6, 60, 0, 0, 0, 0, 0, 0, 0, 1, 0)");
+  exec("INSERT INTO MMMountPath (MediaSideId, MountPathName) VALUES (50, '/mnt/disk''s path'), (50, '/mnt/later')");
+  MMS2getMountPathNameGUI p(nullptr);
+  p.setValues(5);
+  ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+  const MMS2getMountPathNameGUI_t* r = p.getDataPtr();
+  EXPECT_EQ(5, r->o_mountPathId);
+  EXPECT_STREQ("/mnt/disk's path", r->o_mountPathName);
+  EXPECT_EQ(50, r->o_mediaSideId);
+  EXPECT_EQ(51, r->o_masterPoolId);
+  EXPECT_EQ(52, r->o_libraryId);
+  EXPECT_EQ(53, r->o_mountPathType);
+  EXPECT_EQ(54, r->o_mediaId);
+  EXPECT_EQ(55, r->o_deviceId);
+  EXPECT_EQ(56, r->o_centeraId);
+  EXPECT_EQ(1, r->o_IsEnabled);
+  EXPECT_EQ(0, r->o_IsOffline);
+  EXPECT_EQ(57, r->o_Attribute);
+
+  MMS2getMountPathNameGUI noName(nullptr);
+  noName.setValues(6);
+  ASSERT_EQ(0, noName.getOneRow());
+  EXPECT_STREQ("", noName.getDataPtr()->o_mountPathName);
+  EXPECT_EQ(1, noName.getDataPtr()->o_IsOffline);
+
+  MMS2getMountPathNameGUI unknown(nullptr);
+  unknown.setValues(7);
+  EXPECT_EQ(100, unknown.getOneRow());
+}
+
+// ---- update-request clients ----------------------------------------------------------
+
+TEST_P(ProceduresTest, UpdateRequestListsTheEventsInstalledClientsWithReleaseAndPlatformSum) {
+  exec("INSERT INTO simAllPelionRel (id, release) VALUES (11, '11.0.0'), (12, '12 ''SP2''')");
+  exec("INSERT INTO APP_Client (id, name, releaseId) VALUES (2, 'cs', 11), (3, 'ma1', 12), (4, 'laptop', 0), "
+       "(5, 'noPackages', 11), (6, 'otherType', 11)");
+  exec("INSERT INTO APP_Platform (clientId, platformType) VALUES (2, 1), (2, 2), (2, 4), (3, 4), (3, 2), (5, 4)");
+  exec("INSERT INTO SimInstalledPackages (ClientId, simPackageID) VALUES (2, 1), (2, 2), (3, 1), (4, 1), (6, 1)");
+  for (const char* v : {"2", "3", "3", "4", "5", "abc", "", "99999999999", "-3", "1"}) addParam(40, 35, v);
+  addParam(40, 36, "6");
+  addParam(41, 35, "6");
+
+  NTDUpdateReqClntList q(nullptr);
+  q.setValues(40, 35);
+  struct Row { int id; std::string name, release; int platform; };
+  std::vector<Row> rows;
+  int counter = 0, rc;
+  while ((rc = q.getNextRow(&counter)) == 0) {
+    const NTDUpdateReqClntList_t* r = q.getDataPtr();
+    rows.push_back({r->id, r->name, r->release, r->platform});
+  }
+  ASSERT_EQ(100, rc) << q.getErrorStr(rc);
+  ASSERT_EQ(3u, rows.size());
+  EXPECT_EQ(2, rows[0].id);
+  EXPECT_EQ("cs", rows[0].name);
+  EXPECT_EQ("11.0.0", rows[0].release);
+  EXPECT_EQ(7, rows[0].platform);
+  EXPECT_EQ(4, rows[1].id);
+  EXPECT_EQ("laptop", rows[1].name);
+  EXPECT_EQ("", rows[1].release) << "a client without a known release";
+  EXPECT_EQ(0, rows[1].platform) << "a client without platform rows";
+  EXPECT_EQ(3, rows[2].id);
+  EXPECT_EQ("12 'SP2'", rows[2].release);
+  EXPECT_EQ(6, rows[2].platform);
+
+  NTDUpdateReqClntList none(nullptr);
+  none.setValues(42, 35);
+  EXPECT_EQ(100, none.getOneRow());
+}
+
+EVD_INSTANTIATE_BACKENDS(ProceduresTest);
+EVD_INSTANTIATE_BACKENDS(CentrixEventsTest);
+EVD_INSTANTIATE_BACKENDS(TrendUrlTest);
+
+}  // namespace
