@@ -1,0 +1,523 @@
+#include "host/event_json.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "host/EvAlertEx.h"
+#include "host/EvDebug.h"
+
+namespace {
+
+using nlohmann::json;
+
+// A record with every field set to a value of its own, none of them the
+// empty value: a field the JSON form forgets cannot survive a round trip.
+EvAlertEx fullEvent() {
+  EvAlertEx e;
+  int64_t n = 1000;
+  auto next = [&n] { return ++n; };
+  auto next32 = [&n] { return static_cast<int32_t>(++n); };
+  auto text = [&n](const char* base) { return std::string(base) + "-" + std::to_string(++n); };
+
+  e.setAlertType(next32());
+  e.setAlertCriteria(next32());
+  e.setAlertStatus(next32());
+  e.setAlert(next());
+  e.setCondition(next());
+  e.setConditionCleared(true);
+  e.setAlertRule(next32());
+  e.setClientId(next());
+  e.setClientName(text("client"));
+  e.setClientGroupId(next());
+  e.setClientGroupName(text("group"));
+  e.setSubClientId(next());
+  e.setSubClientName(text("subclient"));
+  e.setBackupsetId(next());
+  e.setBackupsetName(text("backupset"));
+  e.setAppTypeId(next());
+  e.setAppTypeName(text("apptype"));
+  e.setInstanceId(next());
+  e.setInstanceName(text("instance"));
+  e.setMediaAgentId(next());
+  e.setMediaAgentName(text("ma"));
+  e.setLibraryId(next());
+  e.setOtherLibId(next());
+  e.setMediaId(next());
+  e.setMediaLable(text("label"));
+  e.setDriveId(next32());
+  e.setDriveName(text("drive"));
+  e.setDrivePoolName(text("pool"));
+  e.setSparePoolId(next32());
+  e.setSparePoolMountPathName(text("mp"));
+  e.setMountPathId(next32());
+  e.setStorPolicyId(next());
+  e.setCopyId(next());
+  e.setVtPolicyId(next32());
+  e.setTaskId(next32());
+  e.setSchedPolicyId(next32());
+  e.setScheduleName(text("schedule"));
+  e.setWhomId(next());
+  e.setContainerName(text("container"));
+  e.setExportLocName(text("export"));
+  e.setMailBoxName(text("mailbox"));
+  e.setFolderName(text("folder"));
+  e.setGuiClientName(text("gui"));
+  e.setZentraRelease(text("release"));
+  e.setJobId(next());
+  e.setPrevJobId(next());
+  e.setBackupLevel(next());
+  e.setRdJob(true);
+  e.setVSS(true);
+  e.setSVUName(text("svu"));
+  e.setWorkFlowName(text("workflow"));
+  e.setJobErrString(text("joberr"));
+  e.setFailureReason(text("reason"));
+  e.setFailureReasons({next32(), next32()});
+  e.setPhaseFailuresCount(next32());
+  e.setNetworkFailuresCount(next32());
+  e.setProtectedCount(next());
+  e.setRecoveredCount(next());
+  e.setFailedCount(next());
+  e.setSkippedCount(next());
+  e.setNumberOfItems(next());
+  e.setRestoreSize(next());
+  e.setRestoreUserName(text("user"));
+  e.setPruneJobCount(next32());
+  e.setExtendedRetension(true);
+  e.setRetensionTime(next());
+  e.setStartTime(next());
+  e.setEndTime(next());
+  e.setScheduledTime(next());
+  e.setLastActivity(next());
+  e.setCXupgradeTime(next());
+  e.setRecallTime(next());
+  e.setOldestJobEndTime(next());
+  e.setElapsedTime(next32());
+  e.setXferTimeSecs(next32());
+  e.setFreeSpace(next());
+  e.setFreeDBSpace(next());
+  e.setMediaSpaceLeft(next());
+  e.setThreshold(next());
+  e.setThresholdCommen(text("thresholdcomment"));
+  e.setFileSize(next32());
+  e.setMbTransferred(next32());
+  e.setXferSizeBytes(next());
+  e.setXferThruPutGB(text("thruput"));
+  e.setPrevBkpSize(next());
+  e.setPercentageChange(next32());
+  e.setBytesToBeCopied(next());
+  e.setNumOfMediaToBeCopied(next32());
+  e.setNumOfJobsToBeCopied(next32());
+  e.setNumberOfAvailFiles(next32());
+  e.setNumberOfDownloadedFiles(next32());
+  e.setKBDoanloaded(next32());
+  e.setMessageCount(next());
+  e.setFailedLoginGroupId(next32());
+  e.setFailedLoginCount(next32());
+  e.setNoOfDaysLicenseToExpire(static_cast<uint32_t>(next()));
+  e.setPerCentLicenseConsumed(static_cast<uint32_t>(next()));
+  e.setMediaRequired(true);
+  e.setMoreMediaToCome(true);
+  e.setComment(text("comment"));
+  e.setDescription(text("description"));
+  e.setAttachmentName(text("attachment"));
+  e.setVtInitiator(text("initiator"));
+  e.setVtSourceLoc(text("source"));
+  e.setVtTransitLoc(text("transit"));
+  e.setVtDestLoc(text("dest"));
+  e.setVtBarCodeCurrLoc(text("barcodeloc"));
+  e.setRecallReason(text("recallreason"));
+  e.setRecallDestination(text("recalldest"));
+  e.setObjStoreCacheDir(text("cachedir"));
+  e.setReportName(text("report"));
+  e.setCompliancePolicyName(text("compliance"));
+  e.setMediaList({text("media"), text("media")});
+  e.setBarCodeList({text("barcode")});
+  e.setVtStoragePolicyList({text("sp")});
+  e.setUpdatesList({text("update")});
+  e.setCopiedMediaList({text("copied")});
+  e.setFoldersList({text("f1"), text("f2")});
+  e.setMediaIdsList({next32()});
+  e.setSucceededMedialist({next32()});
+  e.setFailedMedialist({next32()});
+  e.setClientIdsList({next32(), next32(), next32()});
+  e.setFreeSpaceList({next32(), next32()});
+  e.setThresholdsList({next32(), next32()});
+  e.setEventMsgList({AlertEventMsg{next(), next(), next(), next(), text("arg")},
+                     AlertEventMsg{next(), next(), next(), next(), text("arg")}});
+  e.setInfoManagementPhaseDetails({InfoManagementPhaseDetails{next32(), text("phase"), next(), next(), next()}});
+  return e;
+}
+
+EvAlertEx parseOk(const std::string& line) {
+  EvAlertEx ev;
+  EventReadError err;
+  EXPECT_TRUE(parseEventLine(line, ev, err)) << line << "\n -> " << err.message;
+  return ev;
+}
+
+EventReadError parseBad(const std::string& line) {
+  EvAlertEx ev;
+  EventReadError err;
+  EXPECT_FALSE(parseEventLine(line, ev, err)) << line;
+  EXPECT_FALSE(err.message.empty()) << line;
+  return err;
+}
+
+// ---------------------------------------------------------------------------
+// The record
+
+TEST(EvAlertExTest, UnknownClientAndCopiedMediaAreOneList) {
+  EvAlertEx e;
+  e.setUnKnownClientList({"client-a"});
+  EXPECT_EQ(e.getCopiedMediaList(), std::vector<std::string>{"client-a"});
+  e.getCopiedMediaList().push_back("V_1");
+  EXPECT_EQ(e.getUnKnownClientList().size(), 2u);
+}
+
+TEST(EvAlertExTest, CopiesAreIndependent) {
+  EvAlertEx original = fullEvent();
+  EvAlertEx copy(original);
+  EXPECT_EQ(copy, original);
+  copy.getEventMsgList()[0].data = "changed";
+  copy.getFoldersList().clear();
+  EXPECT_EQ(original.getEventMsgList()[0].data, fullEvent().getEventMsgList()[0].data);
+  EXPECT_EQ(original.getFoldersList().size(), 2u);
+}
+
+// The verbose flag the detector takes from DumpAlert follows the log level;
+// what the line says is the log's business, not checked here.
+TEST(EvAlertExTest, DumpAlertReportsWhetherTheLogIsVerbose) {
+  const auto path = std::filesystem::temp_directory_path() / ("evalertex_dump_" + std::to_string(::getpid()) + ".log");
+  EvDebugFileInstance instance;
+  instance.setPath(path.string());
+  EvDebug log(&instance);
+  const EvAlertEx e = fullEvent();
+
+  instance.setLevel(9);
+  EXPECT_FALSE(e.DumpAlert("Server Side", log));
+  instance.setLevel(10);
+  EXPECT_TRUE(e.DumpAlert("Server Side", log));
+
+  EXPECT_FALSE(e.DumpAlert("Server Side")) << "no log registered: nothing written";
+  EvAlertEx::setLogInstance(&instance);
+  EXPECT_TRUE(e.DumpAlert("Server Side"));
+  EXPECT_TRUE(e.DumpAlert(nullptr));
+  EvAlertEx::setLogInstance(nullptr);
+  std::filesystem::remove(path);
+}
+
+// ---------------------------------------------------------------------------
+// Round trips
+
+TEST(EventJsonRoundTrip, EveryFieldSurvives) {
+  const EvAlertEx e = fullEvent();
+  EXPECT_EQ(parseOk(eventToJson(e)), e);
+  EXPECT_EQ(parseOk(eventToJson(e, true)), e);
+}
+
+TEST(EventJsonRoundTrip, EmptyRecordIsEmptyObject) {
+  EXPECT_EQ(eventToJson(EvAlertEx()), "{}");
+  EXPECT_EQ(parseOk("{}"), EvAlertEx());
+  EXPECT_EQ(parseOk(" \t{ }\r"), EvAlertEx());
+}
+
+TEST(EventJsonRoundTrip, AllKeysWritesEveryKeyOnceWithEmptyValues) {
+  const auto& keys = eventJsonKeys();
+  json doc = json::parse(eventToJson(EvAlertEx(), true));
+  // Every key except the second name of the shared list.
+  EXPECT_EQ(doc.size(), keys.size() - 1);
+  EXPECT_FALSE(doc.contains("unKnownClientList"));
+  EXPECT_EQ(doc.at("clientId"), 0);
+  EXPECT_EQ(doc.at("conditionCleared"), false);
+  EXPECT_EQ(doc.at("clientName"), "");
+  EXPECT_EQ(doc.at("eventMsgList"), json::array());
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size()) << "duplicate key in the table";
+}
+
+TEST(EventJsonRoundTrip, IntegerExtremesAreExact) {
+  EvAlertEx e;
+  e.setJobId(std::numeric_limits<int64_t>::max());
+  e.setClientId(std::numeric_limits<int64_t>::min());
+  e.setWhomId(9007199254740993LL);  // 2^53 + 1: a double would round it
+  e.setDriveId(std::numeric_limits<int32_t>::min());
+  e.setTaskId(std::numeric_limits<int32_t>::max());
+  e.setNoOfDaysLicenseToExpire(std::numeric_limits<uint32_t>::max());
+  e.setMediaIdsList({std::numeric_limits<int32_t>::min(), -1, std::numeric_limits<int32_t>::max()});
+  e.setEventMsgList({AlertEventMsg{std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min(), 14,
+                                   -1, ""}});
+  const std::string line = eventToJson(e);
+  EXPECT_NE(line.find("\"jobId\":9223372036854775807"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"noOfDaysLicenseToExpire\":4294967295"), std::string::npos) << line;
+  EXPECT_EQ(parseOk(line), e);
+
+  EvAlertEx hand = parseOk(R"({"whomId":9007199254740993,"clientId":-9223372036854775808,)"
+                           R"("perCentLicenseConsumed":4294967295})");
+  EXPECT_EQ(hand.getWhomId(), 9007199254740993LL);
+  EXPECT_EQ(hand.getClientId(), std::numeric_limits<int64_t>::min());
+  EXPECT_EQ(hand.getPerCentLicenseConsumed(), 4294967295u);
+}
+
+TEST(EventJsonRoundTrip, TextsKeepEscapesAndUnicode) {
+  EvAlertEx e;
+  e.setJobErrString("Path [D:\\mp01]\n\"quoted\"\ttab \x01");
+  e.setClientName("h\xC3\xB6st-\xE6\x97\xA5");  // UTF-8: ö and a CJK character
+  const std::string line = eventToJson(e);
+  EXPECT_EQ(line.find('\n'), std::string::npos) << "one event, one line";
+  EXPECT_EQ(parseOk(line), e);
+}
+
+TEST(EventJsonRoundTrip, InvalidUtf8IsReplacedNotThrown) {
+  EvAlertEx e;
+  e.setComment(std::string("bad \xFF byte"));
+  const std::string line = eventToJson(e);
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(parseOk(line).getComment(), "bad \xEF\xBF\xBD byte");
+}
+
+// ---------------------------------------------------------------------------
+// Lists
+
+TEST(EventJsonLists, ElementsKeepOrderAndMissingElementKeysAreEmpty) {
+  EvAlertEx e = parseOk(
+      R"({"eventMsgList":[{"msgIndex":2,"data":"b"},{"tokenId":7},{}],)"
+      R"("infoManagementPhaseDetails":[{"phaseNumber":11,"count3":-5}],)"
+      R"("foldersList":["/a","/b",""],"freeSpaceList":[3,-2,0]})");
+  ASSERT_EQ(e.getEventMsgList().size(), 3u);
+  EXPECT_EQ(e.getEventMsgList()[0], (AlertEventMsg{0, 0, 0, 2, "b"}));
+  EXPECT_EQ(e.getEventMsgList()[1], (AlertEventMsg{7, 0, 0, 0, ""}));
+  EXPECT_EQ(e.getEventMsgList()[2], AlertEventMsg{});
+  ASSERT_EQ(e.getInfoManagementPhaseDetails().size(), 1u);
+  EXPECT_EQ(e.getInfoManagementPhaseDetails()[0], (InfoManagementPhaseDetails{11, "", 0, 0, -5}));
+  EXPECT_EQ(e.getFoldersList(), (std::vector<std::string>{"/a", "/b", ""}));
+  EXPECT_EQ(e.getFreeSpaceList(), (std::vector<int32_t>{3, -2, 0}));
+}
+
+TEST(EventJsonLists, EmptyArraysGiveEmptyLists) {
+  EvAlertEx e = parseOk(R"({"mediaList":[],"mediaIdsList":[],"eventMsgList":[]})");
+  EXPECT_EQ(e, EvAlertEx());
+}
+
+TEST(EventJsonLists, SecondNameFillsTheSharedListAndWriterUsesTheFirst) {
+  EvAlertEx e = parseOk(R"({"unKnownClientList":["newclient01","newclient02"]})");
+  EXPECT_EQ(e.getCopiedMediaList(), (std::vector<std::string>{"newclient01", "newclient02"}));
+  json doc = json::parse(eventToJson(e));
+  EXPECT_TRUE(doc.contains("copiedMediaList"));
+  EXPECT_FALSE(doc.contains("unKnownClientList"));
+}
+
+// ---------------------------------------------------------------------------
+// Bad input: false, one message naming the key, the record untouched
+
+TEST(EventJsonBadInput, NotJsonOrNotAnObject) {
+  for (const char* line : {"", "   ", "{", "{\"alertType\":3", "alertType=3", "{'alertType':3}",
+                           "{\"alertType\":3} {\"alertType\":4}", "{\"a\":1e400}"}) {
+    EventReadError err = parseBad(line);
+    EXPECT_EQ(err.key, "") << line;
+    EXPECT_EQ(err.message.rfind("not valid JSON", 0), 0u) << line << " -> " << err.message;
+  }
+  for (const char* line : {"[]", "3", "\"text\"", "null", "true"}) {
+    EventReadError err = parseBad(line);
+    EXPECT_EQ(err.message.rfind("expected a JSON object", 0), 0u) << line << " -> " << err.message;
+  }
+}
+
+TEST(EventJsonBadInput, UnknownKeysNameTheClosestKnownKey) {
+  EventReadError err = parseBad(R"({"alertType":3,"clientID":12})");
+  EXPECT_EQ(err.key, "clientID");
+  EXPECT_NE(err.message.find("did you mean \"clientId\""), std::string::npos) << err.message;
+
+  err = parseBad(R"({"vss":true})");
+  EXPECT_NE(err.message.find("\"vSS\""), std::string::npos) << err.message;
+
+  err = parseBad(R"({"jobid":1,"clinetName":"x"})");
+  EXPECT_EQ(err.key, "jobid");
+
+  err = parseBad(R"({"eventMsgList":[{"msgId":1},{"msgid":2}]})");
+  EXPECT_EQ(err.key, "eventMsgList[1].msgid");
+  EXPECT_NE(err.message.find("did you mean \"msgId\""), std::string::npos) << err.message;
+
+  err = parseBad(R"({"somethingElseEntirely":1})");
+  EXPECT_EQ(err.message, "unknown key \"somethingElseEntirely\"");
+}
+
+TEST(EventJsonBadInput, KeysGivenTwice) {
+  EventReadError err = parseBad(R"({"jobId":1,"clientId":2,"jobId":3})");
+  EXPECT_EQ(err.key, "jobId");
+  EXPECT_NE(err.message.find("twice"), std::string::npos) << err.message;
+
+  err = parseBad(R"({"eventMsgList":[{"data":"a"},{"data":"b","data":"c"}]})");
+  EXPECT_EQ(err.key, "data");
+
+  // The same element keys in two different elements are fine.
+  EXPECT_EQ(parseOk(R"({"eventMsgList":[{"data":"a"},{"data":"b"}]})").getEventMsgList().size(), 2u);
+
+  err = parseBad(R"({"copiedMediaList":["V_1"],"unKnownClientList":["c1"]})");
+  EXPECT_EQ(err.key, "unKnownClientList");
+  EXPECT_NE(err.message.find("same list"), std::string::npos) << err.message;
+}
+
+TEST(EventJsonBadInput, WrongTypes) {
+  struct Case {
+    const char* line;
+    const char* key;
+  };
+  for (const Case& c : {Case{R"({"clientId":"12"})", "clientId"},
+                        Case{R"({"alertType":null})", "alertType"},
+                        Case{R"({"conditionCleared":1})", "conditionCleared"},
+                        Case{R"({"vSS":"true"})", "vSS"},
+                        Case{R"({"clientName":12})", "clientName"},
+                        Case{R"({"reportName":["a"]})", "reportName"},
+                        Case{R"({"mediaList":"V_1"})", "mediaList"},
+                        Case{R"({"mediaList":["V_1",2]})", "mediaList[1]"},
+                        Case{R"({"mediaIdsList":[1,"2"]})", "mediaIdsList[1]"},
+                        Case{R"({"eventMsgList":{"data":"a"}})", "eventMsgList"},
+                        Case{R"({"eventMsgList":["a"]})", "eventMsgList[0]"},
+                        Case{R"({"eventMsgList":[{"data":5}]})", "eventMsgList[0].data"},
+                        Case{R"({"infoManagementPhaseDetails":[{"phaseName":null}]})",
+                             "infoManagementPhaseDetails[0].phaseName"}}) {
+    EventReadError err = parseBad(c.line);
+    EXPECT_EQ(err.key, c.key) << c.line;
+    EXPECT_NE(err.message.find(std::string("\"") + c.key + "\""), std::string::npos)
+        << c.line << " -> " << err.message;
+    EXPECT_NE(err.message.find("expected"), std::string::npos) << err.message;
+  }
+}
+
+TEST(EventJsonBadInput, NumbersOutOfRangeOrNotIntegers) {
+  struct Case {
+    const char* line;
+    const char* key;
+  };
+  for (const Case& c : {Case{R"({"alertType":2147483648})", "alertType"},
+                        Case{R"({"driveId":-2147483649})", "driveId"},
+                        Case{R"({"noOfDaysLicenseToExpire":-1})", "noOfDaysLicenseToExpire"},
+                        Case{R"({"perCentLicenseConsumed":4294967296})", "perCentLicenseConsumed"},
+                        Case{R"({"jobId":9223372036854775808})", "jobId"},
+                        Case{R"({"jobId":-9223372036854775809})", "jobId"},
+                        Case{R"({"jobId":18446744073709551616})", "jobId"},
+                        Case{R"({"freeSpaceList":[1,2147483648]})", "freeSpaceList[1]"},
+                        Case{R"({"infoManagementPhaseDetails":[{"phaseNumber":4294967295}]})",
+                             "infoManagementPhaseDetails[0].phaseNumber"}}) {
+    EventReadError err = parseBad(c.line);
+    EXPECT_EQ(err.key, c.key) << c.line;
+    EXPECT_NE(err.message.find("out of range"), std::string::npos) << c.line << " -> " << err.message;
+  }
+  for (const Case& c : {Case{R"({"clientId":12.5})", "clientId"}, Case{R"({"clientId":12.0})", "clientId"},
+                        Case{R"({"taskId":1e3})", "taskId"},
+                        Case{R"({"eventMsgList":[{"msgId":1.5}]})", "eventMsgList[0].msgId"}}) {
+    EventReadError err = parseBad(c.line);
+    EXPECT_EQ(err.key, c.key) << c.line;
+    EXPECT_NE(err.message.find("expected an integer"), std::string::npos) << c.line << " -> " << err.message;
+  }
+}
+
+TEST(EventJsonBadInput, FailureLeavesTheRecordUntouched) {
+  EvAlertEx e = fullEvent();
+  EventReadError err;
+  EXPECT_FALSE(parseEventLine(R"({"clientId":5,"jobId":"x"})", e, err));
+  EXPECT_EQ(e, fullEvent());
+  // A good line replaces the whole record: keys it leaves out become empty.
+  EXPECT_TRUE(parseEventLine(R"({"clientId":5})", e, err));
+  EvAlertEx expected;
+  expected.setClientId(5);
+  EXPECT_EQ(e, expected);
+}
+
+TEST(EventJsonBadInput, MessagesStayPrintableAndShort) {
+  const std::string longKey(5000, 'k');
+  for (const std::string& line : {std::string("{\"a\x01\x02\":1}"), std::string("{\"") + longKey + "\":1}",
+                                  std::string("{\"c\":\"\xFF\"}"), std::string("\x00\x01", 2)}) {
+    EventReadError err = parseBad(line);
+    EXPECT_LT(err.message.size(), 500u);
+    for (char ch : err.message) {
+      unsigned char u = static_cast<unsigned char>(ch);
+      EXPECT_TRUE(u >= 0x20 && u < 0x7f) << "byte " << int(u) << " in: " << err.message;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// docs/events.md: the documented keys and examples are the real ones
+
+std::string readDoc() {
+  const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  std::ifstream in(root / "docs" / "events.md");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(EventJsonDocs, EveryExampleLineParses) {
+  const std::string doc = readDoc();
+  ASSERT_FALSE(doc.empty()) << "docs/events.md not found from " << __FILE__;
+  std::istringstream in(doc);
+  std::string line;
+  bool inBlock = false;
+  int lineNo = 0;
+  int linesInBlock = 0;
+  std::vector<EvAlertEx> examples;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    if (!inBlock && line == "```jsonl") {
+      inBlock = true;
+      linesInBlock = 0;
+    } else if (inBlock && line == "```") {
+      inBlock = false;
+      EXPECT_EQ(linesInBlock, 1) << "example block ending at line " << lineNo;
+    } else if (inBlock) {
+      ++linesInBlock;
+      EvAlertEx ev;
+      EventReadError err;
+      EXPECT_TRUE(parseEventLine(line, ev, err)) << "docs/events.md:" << lineNo << ": " << err.message;
+      examples.push_back(ev);
+    }
+  }
+  EXPECT_FALSE(inBlock) << "unterminated example block";
+
+  // One example for each family of alerts.
+  std::set<int32_t> types;
+  bool oldNumbering = false;
+  for (const EvAlertEx& ev : examples) {
+    types.insert(ev.getAlertType());
+    oldNumbering |= ev.getAlertCriteria() == 0 && ev.getAlert() != 0;
+  }
+  for (int32_t type : {3, 4, 2, 10, 13, 26, 70, 65, 57, 75, 58, 53})
+    EXPECT_TRUE(types.count(type)) << "no example of alert type " << type;
+  EXPECT_TRUE(oldNumbering) << "no example of the old alert/condition numbering";
+}
+
+TEST(EventJsonDocs, KeyTablesMatchTheReader) {
+  const std::string doc = readDoc();
+  ASSERT_FALSE(doc.empty());
+  std::set<std::string> documented;
+  std::istringstream in(doc);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("| `", 0) != 0) continue;
+    const size_t end = line.find('`', 3);
+    ASSERT_NE(end, std::string::npos) << line;
+    documented.insert(line.substr(3, end - 3));
+  }
+  const auto& keys = eventJsonKeys();
+  std::set<std::string> known(keys.begin(), keys.end());
+  for (const char* k : {"tokenId", "msgId", "type", "msgIndex", "data", "phaseNumber", "phaseName", "count1",
+                        "count2", "count3"})
+    known.insert(k);
+  for (const std::string& k : known) EXPECT_TRUE(documented.count(k)) << "key not documented: " << k;
+  for (const std::string& k : documented) EXPECT_TRUE(known.count(k)) << "documented key the reader lacks: " << k;
+}
+
+}  // namespace
