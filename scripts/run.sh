@@ -10,6 +10,10 @@ test "${PIPESTATUS[0]}" = 0
 db=${EVDETECT_DB:-build/example.db}
 rm -f "$db" "$db-wal" "$db-shm"
 ./build/evdetect init --db "$db"
-if [ -x scripts/examples.sh ]; then
-  bash scripts/examples.sh "$db"
-fi
+status=0
+bash scripts/examples.sh "$db" || status=$?
+case $status in
+  0) ;;
+  4) echo "note: some events failed: their alert families have no handler yet (see the alert log beside $db)";;
+  *) exit $status;;
+esac

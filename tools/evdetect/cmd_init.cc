@@ -1,42 +1,55 @@
+#include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include <CLI/CLI.hpp>
-
 #include "Db/Database.h"
+#include "db/postgres/postgres_backend.h"
+#include "detector/alert_types.h"
+#include "host/EvDebug.h"
 #include "tools/evdetect/commands.h"
 
 namespace evdetect {
 
 void error(const std::string& message) { std::fprintf(stderr, "evdetect: %s\n", message.c_str()); }
 
-namespace {
-
-int runInit(const std::string& db) {
-  std::string report, err;
-  int rc = Db::initSchema(db, &report, &err);
-  if (rc != 0) {
+int openDatabase(const std::string& db) {
+  // The alert log goes beside an SQLite file; for a server database into the
+  // working directory.
+  if (db.rfind("postgres", 0) != 0) {
+    std::string path = db.rfind("sqlite:", 0) == 0 ? db.substr(7) : db;
+    auto slash = path.find_last_of('/');
+    EvDebugFileInstance::setDefaultDirectory(slash == std::string::npos ? "." : path.substr(0, slash));
+  }
+  Db::configure(db);
+  std::string err;
+  if (Db::openThreadConnection(&err) != 0) {
     error(err);
     return kExitDatabase;
-  }
-  if (report.empty()) {
-    std::printf("%s: schema is up to date, nothing created\n", db.c_str());
-  } else {
-    std::printf("%s: created tables\n", db.c_str());
-    std::printf("%s", report.c_str());
   }
   return 0;
 }
 
-}  // namespace
-
-void registerCommands(CLI::App& app, std::string&) {
-  app.add_subcommand("init", "create the schema in the database (safe to run again)");
-}
-
-int runSelected(CLI::App& app, const std::string& db) {
-  if (app.got_subcommand("init")) return runInit(db);
-  error("no command given; see --help");
-  return kExitUsage;
+void addInit(CLI::App& app, std::vector<Command>& out) {
+  CLI::App* sub = app.add_subcommand("init", "create the schema and seed the alert types (safe to run again)");
+  out.push_back({sub, [](const std::string& db) {
+                   std::string report, err;
+                   if (Db::initSchema(db, &report, &err) != 0) {
+                     error(err);
+                     return kExitDatabase;
+                   }
+                   if (int rc = openDatabase(db)) return rc;
+                   if (seedAlertTypes(&err) != 0) {
+                     error("cannot seed alert types: " + err);
+                     return kExitDatabase;
+                   }
+                   const std::string shown = evd::db::redactUri(db);
+                   if (report.empty()) {
+                     std::printf("%s: schema is up to date, nothing created\n", shown.c_str());
+                   } else {
+                     std::printf("%s: created tables\n%s", shown.c_str(), report.c_str());
+                   }
+                   std::printf("%zu alert types known\n", knownAlertTypes().size());
+                   return 0;
+                 }});
 }
 
 }  // namespace evdetect

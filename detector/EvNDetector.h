@@ -1,0 +1,171 @@
+// The detector: the host constructs one EvNDetector and calls StoreNotiData
+// with one alert event at a time. Each call runs to its end on the caller's
+// thread and returns true (recorded, matched, or dropped by rule) or false
+// (invalid event or failure). No exception leaves a detector function.
+//
+// The per-event fields below are shared by the entry, the detected-alert
+// record and the handlers. A reused detector keeps the fields that the next
+// event does not set (event id, entity id, notification id).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Db/DbTypes.h"
+#include "params/EvNDetectParams.h"
+#include "params/EvNTRuleParams.h"
+
+class EvAlertEx;
+struct NTDetectedAlerts_t;
+
+class EvNDetector {
+ public:
+  EvNDetector();
+  virtual ~EvNDetector();
+  EvNDetector(const EvNDetector&) = delete;
+  EvNDetector& operator=(const EvNDetector&) = delete;
+
+  // Process-wide: -1 not yet asked, 1 blocked, 0 not blocked. Every
+  // construction sets it back to -1.
+  static int m_blockAlerts;
+
+  // ---- entry and dispatch ----
+  bool StoreNotiData(EvAlertEx& alert);
+  bool MapAlertsToRelease5_9(int alert, int condition);
+  bool ValidateInputParameters(EvAlertEx& alert);
+  bool GetLastEvMsgId(int& id);
+
+  // How the last StoreNotiData call ended, for hosts that count outcomes.
+  enum class Outcome { None, Blocked, Invalid, NoRule, NoCategory, Handled, Failed, NoHandler };
+  Outcome lastOutcome() const { return m_lastOutcome; }
+
+  int getEventId() const { return m_eventId; }
+  void setEventId(int id) { m_eventId = id; }
+  void SetNotiCriteria(int criteria) { m_criteria = criteria; }
+  void SetNotiCategoryAndType(int category, int alertType) {
+    m_category = category;
+    m_alertType = alertType;
+  }
+
+  // Read access to the per-event state (for the host, tools and tests).
+  int getCategory() const { return m_category; }
+  int getAlertType() const { return m_alertType; }
+  int getCriteria() const { return m_criteria; }
+  int getOldAlertId() const { return m_oldAlertId; }
+  int getAlertStatus() const { return m_alertStatus; }
+  int getNotificationId() const { return m_notificationId; }
+  void setNotificationId(int id) { m_notificationId = id; }
+  const std::string& getEntityId() const { return m_entityId; }
+  void setEntityId(const std::string& id) { m_entityId = id; }
+
+  // ---- detected-alert record ----
+  void SetNotiRec(NTDetectedAlerts_t* row);
+  bool SetDetectedAlert(int& existingEventId, bool conditionCleared, int occurTime);
+
+  // ---- suppression object and repeated-alert matching ----
+  std::string GetSupressionObjTypeId(int library, int sparePool, int drive, int media, int mediaAgent, int mountPath,
+                                     int client, int subClient, long long& objId, long long jobId, int store,
+                                     int ruleOrUser, int storagePolicy, int copy);
+  // True when VALUE equals one of the following ints; the list ends with -1.
+  bool IsValueIn(int value, ...);
+  bool IsOldConditionIn(int value, ...);
+  int GetExistingEventIdEx(int library, int sparePool, int drive, int media, int mediaAgent, int mountPath,
+                           int client, int subClient, long long jobId, int store, int ruleOrUser, int storagePolicy,
+                           int copy);
+  bool EnableSupression(int eventId, int library, int sparePool, int drive, int media, int mediaAgent,
+                        int mountPath, int client, int subClient, long long jobId, int store, int ruleOrUser,
+                        int storagePolicy, int copy);
+
+  // ---- diagnostics and time ----
+  void Trace(int eventId, EvAlertEx& alert);
+  static long DbDatetimeToUlongTime(char* text, DB_DATETIME& dt, bool utcText);
+  static long DbDatetimeToUlongUTCTime(DB_DATETIME& dt);
+  static void UlongTimeToDbDatetime(long time, DB_DATETIME& dt, bool utc);
+  static long long ConcJobId(unsigned long high, unsigned long low);
+  static long long JobIdHigh(long long id);
+  static long long JobIdLow(long long id);
+
+  // ---- look-ups that write parameters ----
+  bool getDownloadedUpdates(int eventId, unsigned long jobId, int onlyWithStatus, NotiParamTypes type);
+  std::string getOSVersionGivenId(int osType);
+
+  // ---- handlers, one per alert family ----
+  bool StoreDataAgingData(EvAlertEx& alert);
+  bool StoreAuxCopyData(EvAlertEx& alert);
+  bool StoreDataProtectionData(EvAlertEx& alert);
+  bool StoreDataRecoveryData(EvAlertEx& alert);
+  bool StoreErBackupData(EvAlertEx& alert);
+  bool StoreDataVerific(EvAlertEx& alert);
+  bool StoreLibrary(EvAlertEx& alert);
+  bool StoreMediaErase(EvAlertEx& alert);
+  bool StoreClientConfig(EvAlertEx& alert, int criteriaCleared);
+  bool StoreZentra(EvAlertEx& alert, int criteriaCleared);
+  bool StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared);
+  bool StoreSchedules(EvAlertEx& alert);
+  bool StoreStoragePolicy(EvAlertEx& alert);
+  bool StoreVaultTracker(EvAlertEx& alert);
+  bool StoreDownloadUpdates(EvAlertEx& alert);
+  bool StorePatchInstall(EvAlertEx& alert);
+  bool StoreEraseData(EvAlertEx& alert);
+  bool StoreJournalMailbox(EvAlertEx& alert);
+  bool StoreUpdatesAvailForDownload(EvAlertEx& alert);
+  bool StoreFileReplication(EvAlertEx& alert);
+  bool StoreReleaseUpgradeAndUpdateRequired(EvAlertEx& alert);
+  bool StoreDataClassification(EvAlertEx& alert);
+  bool StoreFLRJobs(EvAlertEx& alert);
+  bool StoreAppSharePoint(EvAlertEx& alert);
+  bool StoreReportData(EvAlertEx& alert);
+  bool StoreInfoManagementData(EvAlertEx& alert);
+  bool LogMonitorAlert(EvAlertEx& alert);
+  bool TolvaneEventLogAlert(EvAlertEx& alert);
+  bool StoreClientGroupConfig(EvAlertEx& alert);
+  bool StoreBackupCopyData(EvAlertEx& alert);
+  bool StoreWorkFlowData(EvAlertEx& alert);
+  bool StoreVirtualizeMEData(EvAlertEx& alert);
+  bool StoreCustomQueryData(EvAlertEx& alert);
+  bool StoreDataAnalytics(EvAlertEx& alert);
+  bool StoreUnInstallSoftware(EvAlertEx& alert);
+  bool StoreUpgradeClient(EvAlertEx& alert);
+  bool StoreInstallSoftware(EvAlertEx& alert);
+  bool StoreUserConfig(EvAlertEx& alert);
+  bool StoreUserGroupConfig(EvAlertEx& alert);
+  bool StoreAdminJobData(EvAlertEx& alert);
+  bool StoreAdminAlertDataForAlert(EvAlertEx& alert);
+
+  // Told by Dispatch which handler is about to run and the criteria-cleared
+  // flag it gets (tests and tools). Null, the default, costs nothing.
+  using DispatchObserver = void (*)(const char* handler, int criteriaCleared);
+  static DispatchObserver dispatchObserver;
+
+ protected:
+  // Dispatches on the alert type; false for a type without a handler.
+  bool Dispatch(EvAlertEx& alert, int criteriaCleared);
+
+  int m_eventId = 0;
+  int m_category = 0;
+  int m_alertType = 0;
+  int m_criteria = 0;
+  int m_oldAlertId = 0;
+  int m_alertStatus = 0;
+  int64_t m_serverEventSelector = -1;
+  int m_notificationId = 0;
+  std::string m_entityId;
+  std::string m_consoleAddress;
+  int m_queryAlertKind = 0;
+  int m_lastMatchTime = 0;
+  int m_matchedBefore = 0;
+  EvNTRuleParams m_ruleParams{nullptr};
+  int m_lastValueFilter = 0;
+  Outcome m_lastOutcome = Outcome::None;
+};
+
+// Exported helpers of the detector.
+int isVMBackupFeatureDisabled();
+bool isIndexingVSAV2EnabledOnClient(unsigned int clientId);
+int ClearDetectedAlertsForRule(int ruleId);
+bool isDataUpdateSupportedInRepeatedAlert(int alertType);
+
+// State changes of one NTDetectedAlerts row; true on success.
+bool SetStatus_Detected(int eventId);
+bool SetStatus(int eventId, int processStat);
+bool SetStatus(int eventId, int processStat, int status);

@@ -1,0 +1,85 @@
+// evdetect config: the host's settings (flags, levels, global parameters).
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Db/DbTypes.h"
+#include "host/NxSettings.h"
+#include "tools/evdetect/commands.h"
+
+namespace evdetect {
+namespace {
+
+struct Key {
+  std::string section, name, value;
+};
+
+int fail(int rc, const std::string& what, const std::string& err) {
+  if (rc == DB_NO_DATA) return kExitNotFound;
+  error(what + (err.empty() ? "" : ": " + err));
+  return rc == DB_ERR_USAGE || rc == EvdSetting::kBadValue ? kExitUsage : kExitDatabase;
+}
+
+}  // namespace
+
+void addConfig(CLI::App& app, std::vector<Command>& out) {
+  CLI::App* config = app.add_subcommand("config", "read and write settings (see docs/settings.md)");
+  config->require_subcommand(1);
+  auto key = std::make_shared<Key>();
+
+  CLI::App* g = config->add_subcommand("get", "print one setting");
+  g->add_option("section", key->section)->required();
+  g->add_option("name", key->name)->required();
+  out.push_back({g, [key](const std::string& db) {
+                   if (int rc = openDatabase(db)) return rc;
+                   std::string value, err;
+                   int rc = Settings::get(key->section, key->name, value, &err);
+                   if (rc == DB_NO_DATA) {
+                     error("no setting " + key->section + " " + key->name);
+                     return kExitNotFound;
+                   }
+                   if (rc) return fail(rc, "cannot read setting", err);
+                   std::printf("%s\n", value.c_str());
+                   return 0;
+                 }});
+
+  CLI::App* s = config->add_subcommand("set", "create or replace one setting");
+  s->add_option("section", key->section)->required();
+  s->add_option("name", key->name)->required();
+  s->add_option("value", key->value)->required();
+  out.push_back({s, [key](const std::string& db) {
+                   if (int rc = openDatabase(db)) return rc;
+                   std::string err;
+                   int rc = Settings::set(key->section, key->name, key->value, &err);
+                   return rc ? fail(rc, "cannot write setting", err) : 0;
+                 }});
+
+  CLI::App* u = config->add_subcommand("unset", "remove one setting");
+  u->add_option("section", key->section)->required();
+  u->add_option("name", key->name)->required();
+  out.push_back({u, [key](const std::string& db) {
+                   if (int rc = openDatabase(db)) return rc;
+                   std::string err;
+                   int rc = Settings::remove(key->section, key->name, &err);
+                   if (rc == DB_NO_DATA) {
+                     error("no setting " + key->section + " " + key->name);
+                     return kExitNotFound;
+                   }
+                   return rc ? fail(rc, "cannot remove setting", err) : 0;
+                 }});
+
+  CLI::App* l = config->add_subcommand("list", "list every setting");
+  out.push_back({l, [](const std::string& db) {
+                   if (int rc = openDatabase(db)) return rc;
+                   std::vector<Settings::Entry> entries;
+                   std::string err;
+                   int rc = Settings::list(entries, &err);
+                   if (rc) return fail(rc, "cannot list settings", err);
+                   for (auto& e : entries) std::printf("%s %s = %s\n", e.section.c_str(), e.name.c_str(), e.value.c_str());
+                   return 0;
+                 }});
+}
+
+}  // namespace evdetect

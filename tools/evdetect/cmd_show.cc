@@ -1,0 +1,219 @@
+// evdetect show: what the detector recorded.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "Db/AllBindings.h"
+#include "detector/alert_types.h"
+#include "params/NotiParamTypes.h"
+#include "tools/evdetect/commands.h"
+
+namespace evdetect {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// One column of a row buffer as JSON: numbers as numbers, date-times as
+// "YYYY-MM-DD HH:MM:SS" (empty for the zero date), texts as texts.
+Json columnJson(const Db::ColumnDef& c, void* row) {
+  void* f = c.field(row);
+  switch (c.type) {
+    case Db::ColType::INT32: return *static_cast<int*>(f);
+    case Db::ColType::INT64: return *static_cast<long long*>(f);
+    case Db::ColType::DATETIME: {
+      auto* dt = static_cast<DB_DATETIME*>(f);
+      return dt->isZero() ? std::string() : std::string(dt->toString(false));
+    }
+    case Db::ColType::CHARS:
+    case Db::ColType::WCHARS: return std::string(static_cast<const char*>(f));
+    case Db::ColType::TEXT: {
+      const char* s = *static_cast<char**>(f);
+      return s ? Json(std::string(s)) : Json(nullptr);
+    }
+  }
+  return nullptr;
+}
+
+Json rowJson(DBtable& t) {
+  Json o = Json::object();
+  const Db::TableDef& def = t.definition();
+  for (int i = 0; i < def.columnCount; ++i) o[def.columns[i].name] = columnJson(def.columns[i], t.rowBuffer());
+  return o;
+}
+
+std::string text(const Json& v) {
+  if (v.is_string()) return v.get<std::string>();
+  if (v.is_null()) return "";
+  return v.dump();
+}
+
+bool readOk(int rc) { return rc == 0 || rc == DB_SUCCESS_TRUNCATED; }
+
+struct ListOptions {
+  int type = -1, state = -1, limit = 50;
+  std::string since;
+  bool json = false;
+  int eventId = 0;
+};
+
+int listOccurrences(const ListOptions& o) {
+  NTDetectedAlerts t(nullptr);
+  t.setWhere("1 = 1");
+  if (o.type >= 0) t.setCatWhere(" AND alertType = %d", o.type);
+  if (o.state >= 0) t.setCatWhere(" AND processStat = %d", o.state);
+  DB_DATETIME since;
+  if (!o.since.empty()) {
+    std::string s = o.since.size() == 10 ? o.since + " 00:00:00" : o.since;
+    if (!since.parse(s.c_str())) {
+      error("--since wants YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\", not '" + o.since + "'");
+      return kExitUsage;
+    }
+    t.setCatWhere(" AND occurTime >= %p", DBodbcDate(&since));
+  }
+  t.setOrderBy("eventId DESC");
+  Json all = Json::array();
+  int counter = 0, rc = DB_NO_DATA;
+  while (counter < o.limit && readOk(rc = t.getNextRow(&counter))) all.push_back(rowJson(t));
+  t.closeCursor();
+  if (counter < o.limit && rc != DB_NO_DATA) {
+    error(std::string("cannot read occurrences: ") + t.getErrorStr(rc));
+    return kExitDatabase;
+  }
+  if (o.json) {
+    std::printf("%s\n", all.dump(2).c_str());
+    return 0;
+  }
+  std::printf("%-8s %-5s %-5s %-4s %-6s %-5s %-19s %-19s %-5s %s\n", "event", "type", "crit", "cat", "status",
+              "state", "occurred", "processed", "rule", "entity");
+  for (auto& r : all)
+    std::printf("%-8s %-5s %-5s %-4s %-6s %-5s %-19s %-19s %-5s %s\n", text(r["eventId"]).c_str(),
+                text(r["alertType"]).c_str(), text(r["criteria"]).c_str(), text(r["category"]).c_str(),
+                text(r["status"]).c_str(), text(r["processStat"]).c_str(), text(r["occurTime"]).c_str(),
+                text(r["processTime"]).c_str(), text(r["ntNotificationId"]).c_str(), text(r["entityId"]).c_str());
+  if (all.empty()) std::printf("(no occurrences)\n");
+  return 0;
+}
+
+// The detail row of an occurrence, from whichever detail table holds it.
+template <class B>
+bool findDetail(int eventId, Json& detail) {
+  B t(nullptr);
+  const Db::TableDef& def = B::def();
+  // Column names are case-insensitive on both backends (NTDQueryResults spells it EventId).
+  t.setWhere("eventId = %d", eventId);
+  if (!readOk(t.getOneRow())) return false;
+  detail = Json{{"table", def.name}, {"row", rowJson(t)}};
+  return true;
+}
+
+int showOne(const ListOptions& o) {
+  NTDetectedAlerts a(nullptr);
+  a.setWhere("eventId = %d", o.eventId);
+  int rc = a.getOneRow();
+  if (rc == DB_NO_DATA) {
+    error("no occurrence " + std::to_string(o.eventId));
+    return kExitNotFound;
+  }
+  if (!readOk(rc)) {
+    error(std::string("cannot read occurrence: ") + a.getErrorStr(rc));
+    return kExitDatabase;
+  }
+  Json out{{"alert", rowJson(a)}, {"detail", nullptr}};
+  Json detail;
+#define EVD_DETAIL(N) \
+  if (detail.is_null()) findDetail<N>(o.eventId, detail);
+  EVD_DETAIL(NTDdpDr) EVD_DETAIL(NTDauxCopyDataVer) EVD_DETAIL(NTDdataAgingER) EVD_DETAIL(NTDAdminJobInfo)
+  EVD_DETAIL(NTDWorkflow) EVD_DETAIL(NTDlibConfig) EVD_DETAIL(NTDlibraryMang) EVD_DETAIL(NTDmediaInvSchedExport)
+  EVD_DETAIL(NTDvaultTracker) EVD_DETAIL(NTDclntAgentMAConfig) EVD_DETAIL(NTDzentraConfig) EVD_DETAIL(NTDspConfig)
+  EVD_DETAIL(NTDschedConfig) EVD_DETAIL(NTDftpDistToClnt) EVD_DETAIL(NTUserConfig) EVD_DETAIL(NTUserGroupConfig)
+  EVD_DETAIL(NTDQueryResults) EVD_DETAIL(NTLMalert) EVD_DETAIL(NTDEventMonitoring)
+#undef EVD_DETAIL
+  out["detail"] = detail;
+
+  Json params = Json::array();
+  NTDparams p(nullptr);
+  p.setWhere("eventId = %d", o.eventId);
+  int counter = 0;
+  while (readOk(rc = p.getNextRow(&counter))) {
+    const char* name = notiParamTypeName(p.getDataPtr()->type);
+    params.push_back(Json{{"type", p.getDataPtr()->type},
+                          {"name", name ? Json(name) : Json(nullptr)},
+                          {"value", std::string(p.getDataPtr()->value)}});
+  }
+  if (rc != DB_NO_DATA) {
+    error(std::string("cannot read parameters: ") + p.getErrorStr(rc));
+    return kExitDatabase;
+  }
+  out["params"] = params;
+
+  // Message arguments grouped by the message they belong to, in the order written.
+  Json msgs = Json::array();
+  NTDMsgParam m(nullptr);
+  m.setWhere("eventId = %d", o.eventId);
+  counter = 0;
+  while (readOk(rc = m.getNextRow(&counter))) {
+    const NTDMsgParam_t* r = m.getDataPtr();
+    if (msgs.empty() || msgs.back()["msgIndex"] != r->msgIndex || msgs.back()["msgId"] != r->msgId ||
+        msgs.back()["tokenId"] != r->tokenId)
+      msgs.push_back(Json{{"msgIndex", r->msgIndex}, {"msgId", r->msgId}, {"tokenId", r->tokenId}, {"args", Json::array()}});
+    msgs.back()["args"].push_back(
+        Json{{"position", r->position}, {"type", r->type}, {"size", r->size}, {"data", std::string(r->data)}});
+  }
+  if (rc != DB_NO_DATA) {
+    error(std::string("cannot read message parameters: ") + m.getErrorStr(rc));
+    return kExitDatabase;
+  }
+  out["msgParams"] = msgs;
+
+  if (o.json) {
+    std::printf("%s\n", out.dump(2).c_str());
+    return 0;
+  }
+  const Json& al = out["alert"];
+  const AlertTypeInfo* info = findAlertType(al["alertType"].get<int>());
+  std::printf("occurrence %d: alert type %d%s%s%s, criteria %d, category %d\n", o.eventId, al["alertType"].get<int>(),
+              info ? " (" : "", info ? info->name : "", info ? ")" : "", al["criteria"].get<int>(),
+              al["category"].get<int>());
+  for (auto& [k, v] : al.items()) std::printf("  %-18s %s\n", k.c_str(), text(v).c_str());
+  if (detail.is_null()) {
+    std::printf("detail: none\n");
+  } else {
+    std::printf("detail (%s):\n", detail["table"].get<std::string>().c_str());
+    for (auto& [k, v] : detail["row"].items()) std::printf("  %-18s %s\n", k.c_str(), text(v).c_str());
+  }
+  std::printf("parameters:%s\n", params.empty() ? " none" : "");
+  for (auto& p2 : params)
+    std::printf("  %4d %-30s %s\n", p2["type"].get<int>(), p2["name"].is_null() ? "?" : text(p2["name"]).c_str(),
+                text(p2["value"]).c_str());
+  std::printf("message parameters:%s\n", msgs.empty() ? " none" : "");
+  for (auto& g : msgs) {
+    std::printf("  message %d (id 0x%08X, token 0x%08X)\n", g["msgIndex"].get<int>(),
+                static_cast<unsigned>(g["msgId"].get<int>()), static_cast<unsigned>(g["tokenId"].get<int>()));
+    for (auto& arg : g["args"])
+      std::printf("    %d. [type %d] %s\n", arg["position"].get<int>(), arg["type"].get<int>(),
+                  text(arg["data"]).c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+void addShow(CLI::App& app, std::vector<Command>& out) {
+  CLI::App* sub = app.add_subcommand("show", "list occurrences, newest first, or show one whole");
+  auto o = std::make_shared<ListOptions>();
+  sub->add_option("eventid", o->eventId, "show this occurrence with its detail and parameters");
+  sub->add_option("--type", o->type, "only this alert type");
+  sub->add_option("--state", o->state, "only this processing state (0 writing, 1 ready, 2 ready after a match, "
+                                       "4 cleared, 128 held)");
+  sub->add_option("--since", o->since, "only occurrences detected at or after \"YYYY-MM-DD[ HH:MM:SS]\" (local time)");
+  sub->add_option("--limit", o->limit, "at most this many occurrences")->capture_default_str()->check(CLI::PositiveNumber);
+  sub->add_flag("--json", o->json, "print JSON instead of columns");
+  out.push_back({sub, [o](const std::string& db) {
+                   if (int rc = openDatabase(db)) return rc;
+                   return o->eventId > 0 ? showOne(*o) : listOccurrences(*o);
+                 }});
+}
+
+}  // namespace evdetect
