@@ -58,7 +58,7 @@ TEST_P(CliTest, InitIsIdempotentAndSeedsAlertTypes) {
 
 TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
   ASSERT_EQ(0, run("init").status);
-  Result add = run("rule add --type 3 --name 'Backups: O''Brien'");
+  Result add = run("rule add --type 3 --name \"Backups: O'Brien\"");
   ASSERT_EQ(0, add.status) << add.out;
   ASSERT_EQ(0, run("rule add --type 14 --disabled").status);
   const std::string events =
@@ -93,7 +93,7 @@ TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
 
 TEST_P(CliTest, RulesAndSettingsRoundTrip) {
   ASSERT_EQ(0, run("init").status);
-  Result id = run("rule add --type 65 --trend --last-value-filter --name 'It''s a trend'", "", false);
+  Result id = run("rule add --type 65 --trend --last-value-filter --name \"It's a trend\"", "", false);
   ASSERT_EQ(0, id.status);
   Result list = run("rule list");
   EXPECT_NE(std::string::npos, list.out.find("It's a trend")) << list.out;
@@ -102,7 +102,7 @@ TEST_P(CliTest, RulesAndSettingsRoundTrip) {
   EXPECT_EQ(0, run("rule remove " + std::to_string(std::stoi(id.out))).status);
   EXPECT_EQ(7, run("rule remove 999").status);
 
-  EXPECT_EQ(0, run("config set GlobalParam WebConsoleURL 'http://host/webconsole?a=1&b=''x'''").status);
+  EXPECT_EQ(0, run("config set GlobalParam WebConsoleURL \"http://host/webconsole?a=1&b='x'\"").status);
   Result got = run("config get GlobalParam WebConsoleURL", "", false);
   EXPECT_EQ("http://host/webconsole?a=1&b='x'\n", got.out);
   EXPECT_EQ(7, run("config get GlobalParam Missing").status);
