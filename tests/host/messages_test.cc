@@ -1,0 +1,699 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/messages/CNMessageBase.h"
+#include "host/messages/XMLDecoder.h"
+#include "host/messages/message_classes.h"
+
+namespace {
+
+std::string serialized(const CNMessageBase& m) {
+  std::string out;
+  EXPECT_EQ(CN_OK, m.serialize(out));
+  return out;
+}
+
+// Serialise, read back into a fresh object of the same class, serialise again.
+std::string roundTrip(const CNMessageBase& m, std::unique_ptr<CNMessageBase>& back) {
+  const std::string text = serialized(m);
+  std::string error;
+  EXPECT_EQ(CN_OK, XMLDecoder::unSerialize(text, back, error)) << error << "\n" << text;
+  if (!back) return {};
+  EXPECT_EQ(text, serialized(*back));
+  return text;
+}
+
+// ---- the registry ----------------------------------------------------------------
+
+TEST(MessageRegistry, TableIsConsistent) {
+  std::set<uint32_t> keys;
+  std::set<std::pair<int, int>> types;
+  for (const CNClassDef* c : CNAllClasses()) {
+    SCOPED_TRACE(c->name);
+    EXPECT_TRUE(keys.insert(c->classKey).second) << "class key used twice";
+    if (c->isEnum) {
+      EXPECT_TRUE(c->fields.empty());
+      EXPECT_FALSE(c->values.empty());
+      continue;
+    }
+    EXPECT_TRUE(types.insert({c->type.major, c->type.minor}).second) << "type pair used twice";
+    ASSERT_NE(nullptr, c->make);
+    std::unique_ptr<CNMessageBase> made = c->make();
+    EXPECT_EQ(c, made->classDef());
+    std::set<std::pair<int, int>> numbers;
+    std::set<uint32_t> fieldKeys;
+    for (const CNFieldDef& f : c->fields) {
+      SCOPED_TRACE(f.name);
+      EXPECT_TRUE(numbers.insert({static_cast<int>(CNFamilyOf(f.kind)), f.number}).second)
+          << "number used twice in a family";
+      if (f.key) {
+        EXPECT_TRUE(fieldKeys.insert(f.key).second) << "field key used twice";
+      }
+      if (f.kind == CNFieldKind::Object) {
+        const CNClassDef* nested = CNFindClass(f.classKey);
+        ASSERT_NE(nullptr, nested);
+        EXPECT_FALSE(nested->isEnum);
+      }
+      if (f.kind == CNFieldKind::ObjectList && f.classKey) {
+        const CNClassDef* nested = CNFindClass(f.classKey);
+        ASSERT_NE(nullptr, nested);
+        EXPECT_FALSE(nested->isEnum);
+      }
+    }
+  }
+}
+
+TEST(MessageRegistry, TypedClassesAndLookupsAgree) {
+  const CNClassDef* byType = CNFindClass(CNTypePair{30, 1880});
+  ASSERT_NE(nullptr, byType);
+  EXPECT_EQ(byType, CNFindClass(App::NTBackupAlertAdditionalInfo::kClassKey));
+  EXPECT_STREQ("App::NTBackupAlertAdditionalInfo", byType->name);
+  App::NTBackupAlertAdditionalInfo info;
+  EXPECT_EQ(byType, info.classDef());
+  EXPECT_EQ(507417001u, info.getTagId());
+  EXPECT_EQ(nullptr, CNFindClass(CNTypePair{30, 1}));
+  EXPECT_EQ(nullptr, CNFindClass(1u));
+  // An enumeration has no type pair and cannot be a message.
+  CNMessageBase notAMessage(CNFindClass(kUpdateStatusEnumTag));
+  EXPECT_EQ(nullptr, notAMessage.classDef());
+}
+
+// ---- round trips per kind -------------------------------------------------------
+
+TEST(MessageRoundTrip, IntegersKeepTheirExtremes) {
+  App::LogMonitoringAlert lm;  // int32 fields and one int64 field
+  ASSERT_EQ(CN_OK, lm.setint32(1, std::numeric_limits<int32_t>::min()));
+  ASSERT_EQ(CN_OK, lm.setint32(2, std::numeric_limits<int32_t>::max()));
+  ASSERT_EQ(CN_OK, lm.setint64(29, std::numeric_limits<int64_t>::min()));
+  EXPECT_EQ(CN_ERR_BAD_VALUE, lm.setint64(8, int64_t{1} << 31));  // lineNum is 32-bit
+  EXPECT_FALSE(lm.isSet(CNFieldFamily::Integer, 8));
+
+  std::unique_ptr<CNMessageBase> back;
+  roundTrip(lm, back);
+  ASSERT_NE(nullptr, back);
+  EXPECT_EQ(std::numeric_limits<int32_t>::min(), back->getint32(1));
+  EXPECT_EQ(std::numeric_limits<int32_t>::max(), back->getint64(2));
+  EXPECT_EQ(std::numeric_limits<int64_t>::min(), back->getint64(29));
+
+  App::FileSystemQuotaAlert q;
+  ASSERT_EQ(CN_OK, q.setint64(1, std::numeric_limits<int64_t>::max()));
+  ASSERT_EQ(CN_OK, q.setint64(4, 0));
+  roundTrip(q, back);
+  EXPECT_EQ(std::numeric_limits<int64_t>::max(), back->getint64(1));
+  EXPECT_TRUE(back->isSet(4)) << "a zero that was set stays set";
+  EXPECT_FALSE(back->isSet(2));
+  EXPECT_EQ(-1, back->getint32(1)) << "getint32 keeps the low 32 bits";
+}
+
+TEST(MessageRoundTrip, TextsKeepEveryCharacter) {
+  const std::vector<std::string> texts = {
+      "",
+      "  leading and trailing  ",
+      "a & b < c > d \"quoted\" 'single'",
+      "line one\r\nline two\rthree\nfour\tend",
+      std::string("bell\x07 escape\x1b unit\x1f"),
+      "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+      "]]> <![CDATA[ not a section",
+      "&amp; stays literal",
+  };
+  for (const std::string& t : texts) {
+    SCOPED_TRACE(t);
+    App::QueryResultColumnValuePair pair;
+    ASSERT_EQ(CN_OK, pair.setstring(2, t));
+    std::unique_ptr<CNMessageBase> back;
+    roundTrip(pair, back);
+    ASSERT_NE(nullptr, back);
+    EXPECT_TRUE(back->isSet(2));
+    EXPECT_EQ(t, back->getstring(2));
+  }
+}
+
+TEST(MessageRoundTrip, TextListsKeepOrderAndEmptyEntries) {
+  App::ExternalQueryResult r;
+  ASSERT_EQ(CN_OK, r.setstringlist(1, {"client-a", "", "3", "a<b"}));
+  std::unique_ptr<CNMessageBase> back;
+  roundTrip(r, back);
+  ASSERT_NE(nullptr, back);
+  const std::vector<std::string>* values = back->getstringlist(1);
+  ASSERT_NE(nullptr, values);
+  EXPECT_EQ((std::vector<std::string>{"client-a", "", "3", "a<b"}), *values);
+
+  App::ExternalQueryResult empty;
+  ASSERT_EQ(CN_OK, empty.setstringlist(1, {}));
+  roundTrip(empty, back);
+  ASSERT_NE(nullptr, back->getstringlist(1)) << "an empty list that was set stays set";
+  EXPECT_TRUE(back->getstringlist(1)->empty());
+}
+
+TEST(MessageRoundTrip, NestedObjectsAndObjectLists) {
+  App::QueryResultsContainer c;
+  ASSERT_EQ(CN_OK, c.setint64(10, 12));
+  CNMessageBase* entity = c.getObjectAccessor(true, true, 6, 6, App::QueryResultsContainer::kClassKey, 0, 30, 1402);
+  ASSERT_NE(nullptr, entity);
+  for (int i = 0; i < 3; ++i) {
+    auto pair = std::make_unique<App::QueryResultColumnValuePair>();
+    pair->setstring(2, "v" + std::to_string(i));
+    pair->setstring(3, "c" + std::to_string(i));
+    ASSERT_EQ(CN_OK, entity->addlistobject(1, std::move(pair)));
+  }
+  std::unique_ptr<CNMessageBase> back;
+  roundTrip(c, back);
+  auto* typed = message_cast<App::QueryResultsContainer>(back.get());
+  ASSERT_NE(nullptr, typed);
+  const CNMessageBase* e = typed->getObjectAccessor(6);
+  ASSERT_NE(nullptr, e);
+  const CNMessageList* pairs = e->getlistobject(1);
+  ASSERT_NE(nullptr, pairs);
+  ASSERT_EQ(3u, pairs->size());
+  EXPECT_EQ("v2", (*pairs)[2]->getstring(2));
+  EXPECT_EQ("c0", (*pairs)[0]->getstring(3));
+  EXPECT_NE(nullptr, message_cast<App::QueryResultColumnValuePair>((*pairs)[1].get()));
+  EXPECT_EQ(nullptr, typed->getlistobject(9)) << "unset list";
+}
+
+TEST(MessageRoundTrip, ListsOfAnyClassNameEachEntry) {
+  App::NtAdminAlertAdditionalInfo info;
+  auto row = std::make_unique<App::ExternalQueryResult>();
+  row->setstringlist(1, {"x"});
+  ASSERT_EQ(CN_OK, info.addlistobject(3, std::move(row)));
+  auto entry = std::make_unique<App::NtAdminAlertEntry>();
+  entry->setint64(1, 5);
+  ASSERT_EQ(CN_OK, info.addlistobject(3, std::move(entry)));
+  std::unique_ptr<CNMessageBase> back;
+  const std::string text = roundTrip(info, back);
+  EXPECT_NE(std::string::npos, text.find("<object type=\"30,1155\" class=\"901000005\">"));
+  const CNMessageList* list = back->getlistobject(3);
+  ASSERT_NE(nullptr, list);
+  ASSERT_EQ(2u, list->size());
+  EXPECT_EQ(App::ExternalQueryResult::kClassKey, (*list)[0]->getTagId());
+  EXPECT_EQ(5, (*list)[1]->getint64(1));
+}
+
+TEST(MessageRoundTrip, SerialisedFormIsCanonical) {
+  // Two hand-written forms of one entity: different layout, field order,
+  // naming by key instead of number, a comment and a CDATA section.
+  const std::string a =
+      "<message type=\"30,1880\" class=\"507417001\"><int field=\"8\" key=\"179639\">7</int>"
+      "<int field=\"1\" key=\"4371981\">5</int></message>";
+  const std::string b =
+      "<?xml version=\"1.0\"?>\n<!-- hand written -->\n<message class=\"507417001\">\n"
+      "  <int key=\"4371981\"> 5 </int>\n  <int field=\"8\"><![CDATA[7]]></int>\n</message>\n";
+  auto ma = XMLDecoder::unSerialize(a);
+  auto mb = XMLDecoder::unSerialize(b);
+  ASSERT_NE(nullptr, ma);
+  ASSERT_NE(nullptr, mb);
+  EXPECT_EQ(serialized(*ma), serialized(*mb));
+  EXPECT_EQ(
+      "<message type=\"30,1880\" class=\"507417001\"><int field=\"1\" key=\"4371981\">5</int>"
+      "<int field=\"8\" key=\"179639\">7</int></message>",
+      serialized(*ma));
+  App::NtClientAlertAdditionalInfo none;
+  EXPECT_EQ("<message type=\"30,2192\" class=\"503988448\"/>", serialized(none));
+}
+
+// ---- reading by number and by key ---------------------------------------------
+
+TEST(MessageFieldAccess, ReadsByNumberAndByKeyWithTheSameResult) {
+  App::SIDBLowDiskSpaceAlertAdditionalInfo m;
+  ASSERT_EQ(CN_OK, m.unserialize("<message type=\"30,440\">"
+                                 "<text key=\"7482296\">SP-Gold</text>"
+                                 "<int field=\"19\">2048</int></message>"));
+  EXPECT_EQ("SP-Gold", m.getstring(4));
+  EXPECT_EQ("SP-Gold", m.getstring(4, 7, 504331080, 7482296));
+  EXPECT_EQ(2048, m.getint64(19));
+  EXPECT_EQ(2048, m.getint64(19, 504331080, 12783609));
+  EXPECT_TRUE(m.isSet(4, 504331080, 7482296));
+  EXPECT_TRUE(m.isSet(19, 504331080, 12783609));
+}
+
+TEST(MessageFieldAccess, KeyedReadsAnswerOnlyWhenEveryNumberAgrees) {
+  App::SIDBLowDiskSpaceAlertAdditionalInfo m;
+  ASSERT_EQ(CN_OK, m.setstring(4, "SP-Gold"));
+  ASSERT_EQ(CN_OK, m.setint64(20, 10240));
+  EXPECT_EQ("", m.getstring(4, 4, 504331080, 7482296)) << "wrong slot";
+  EXPECT_EQ("", m.getstring(4, 7, 504331081, 7482296)) << "wrong class key";
+  EXPECT_EQ("", m.getstring(4, 7, 504331080, 7639064)) << "key of field 3";
+  EXPECT_EQ("", m.getstring(3, 3, 504331080, 7482296)) << "number of another field";
+  EXPECT_EQ(0, m.getint64(20, 504331080, 12783609)) << "key of field 19";
+  EXPECT_FALSE(m.isSet(20, 504331080, 12783609));
+  EXPECT_FALSE(m.isSet(4, 508850288, 7482296));
+  EXPECT_EQ(10240, m.getint64(20, 504331080, 2090695));
+}
+
+TEST(MessageFieldAccess, FamiliesShareNumbersWithoutMixingFields) {
+  App::LogMonitoringAlert lm;
+  ASSERT_EQ(CN_OK, lm.unserialize("<message type=\"35,80\"><text field=\"7\">matched</text>"
+                                  "<int field=\"8\">1402</int></message>"));
+  EXPECT_EQ("matched", lm.getstring(7));
+  EXPECT_EQ(0, lm.getint64(7));
+  EXPECT_TRUE(lm.isSet(CNFieldFamily::Text, 7));
+  EXPECT_FALSE(lm.isSet(CNFieldFamily::Integer, 7));
+  EXPECT_EQ(1402, lm.getint64(8));
+  EXPECT_FALSE(lm.isSet(CNFieldFamily::Text, 8)) << "linesAbove absent";
+  EXPECT_TRUE(lm.isSet(8)) << "the short form asks every family";
+  EXPECT_TRUE(lm.isSet(7, 600063440, 0)) << "keyless fields answer key 0";
+  lm.clearField(7);
+  EXPECT_FALSE(lm.isSet(7));
+}
+
+TEST(MessageFieldAccess, UnsetAndUnknownFieldsReadAsDefaults) {
+  App::DPAlertAdditionalInfo m;
+  EXPECT_EQ(0, m.getint64(1, 513549765, 1496726));
+  EXPECT_EQ("", m.getstring(1));
+  EXPECT_EQ(nullptr, m.getObjectAccessor(1));
+  EXPECT_EQ(nullptr, m.getstringlist(1));
+  EXPECT_EQ(CN_ERR_UNKNOWN_FIELD, m.setint64(5, 1));
+  EXPECT_EQ(CN_ERR_UNKNOWN_FIELD, m.setstring(1, "x"));
+
+  CNMessageBase classless(99, 99);
+  EXPECT_EQ(nullptr, classless.classDef());
+  EXPECT_EQ(CN_ERR_NO_CLASS, classless.setint64(1, 1));
+  EXPECT_EQ(CN_ERR_NO_CLASS, classless.unserialize("<message type=\"99,99\"/>"));
+  std::string out = "stale";
+  EXPECT_EQ(CN_ERR_NO_CLASS, classless.serialize(out));
+  EXPECT_TRUE(out.empty());
+}
+
+// ---- nested objects --------------------------------------------------------------
+
+TEST(MessageNestedObjects, AccessorBindsOnlyTheDeclaredNestedClass) {
+  App::StickyAlertsEntity m;
+  EXPECT_EQ(nullptr, m.getObjectAccessor(true, true, 1, 1, 504730115, 10347491, 18, 47)) << "wrong nested type";
+  EXPECT_EQ(nullptr, m.getObjectAccessor(true, true, 1, 2, 504730115, 10347491, 18, 46)) << "wrong slot";
+  EXPECT_EQ(nullptr, m.getObjectAccessor(true, true, 1, 1, 504730116, 10347491, 18, 46)) << "wrong class key";
+  EXPECT_EQ(nullptr, m.getObjectAccessor(false, false, 1, 1, 504730115, 10347491, 18, 46)) << "absent, no create";
+  EXPECT_TRUE(m.empty()) << "failed binds create nothing";
+
+  CNMessageBase* sub = m.getObjectAccessor(true, true, 1, 1, 504730115, 10347491, 18, 46);
+  ASSERT_NE(nullptr, sub);
+  EXPECT_NE(nullptr, message_cast<App::DDBEntity>(sub));
+  EXPECT_EQ(0, sub->getint64(105, 311168122, 10691976));
+  EXPECT_TRUE(m.isSet(1)) << "markSet";
+  EXPECT_EQ(sub, m.getObjectAccessor(false, false, 1, 1, 504730115, 10347491, 18, 46)) << "same object again";
+}
+
+TEST(MessageNestedObjects, UnmarkedObjectCountsOnceFilled) {
+  Api::UserAndUserGroupAlertInfo m;
+  CNMessageBase* user = m.getObjectAccessor(true, false, 1, 1, 1989592098, 3599307, 18, 15);
+  ASSERT_NE(nullptr, user);
+  EXPECT_FALSE(m.isSet(1));
+  EXPECT_EQ("<message type=\"118,254\" class=\"1989592098\"/>", serialized(m));
+  ASSERT_EQ(CN_OK, user->setint64(0, 501));
+  EXPECT_TRUE(m.isSet(1, 1989592098, 3599307));
+  std::unique_ptr<CNMessageBase> back;
+  roundTrip(m, back);
+  const CNMessageBase* u = back->getObjectAccessor(1);
+  ASSERT_NE(nullptr, u);
+  EXPECT_EQ(501, u->getint64(0, 310399918, 2829894));
+}
+
+TEST(MessageNestedObjects, CopiesAreDeep) {
+  Workflow::AlertContainer a;
+  ASSERT_EQ(CN_OK, a.unserialize("<message type=\"40,42\"><object field=\"1\"><object field=\"1\">"
+                                 "<int field=\"0\">7</int></object></object></message>"));
+  Workflow::AlertContainer b(a);
+  std::unique_ptr<CNMessageBase> c = a.clone();
+  EXPECT_NE(nullptr, message_cast<Workflow::AlertContainer>(c.get()));
+  a.getObjectAccessor(1)->getObjectAccessor(1)->setint64(0, 8);
+  EXPECT_EQ(7, b.getObjectAccessor(1)->getObjectAccessor(1)->getint64(0));
+  EXPECT_EQ(7, c->getObjectAccessor(1)->getObjectAccessor(1)->getint64(0));
+  EXPECT_EQ(serialized(b), serialized(*c));
+}
+
+TEST(MessageNestedObjects, ListsTakeOnlyTheirEntryClass) {
+  App::QueryResultEntity e;
+  EXPECT_EQ(CN_ERR_WRONG_CLASS, e.addlistobject(1, std::make_unique<App::ExternalQueryResult>()));
+  EXPECT_EQ(CN_ERR_WRONG_CLASS, e.addlistobject(1, nullptr));
+  EXPECT_EQ(CN_ERR_UNKNOWN_FIELD, e.addlistobject(2, std::make_unique<App::QueryResultColumnValuePair>()));
+  EXPECT_EQ(nullptr, e.getlistobject(1));
+  // A caller that pushes a stranger into the list itself gets no text out.
+  ASSERT_EQ(CN_OK, e.addlistobject(1, std::make_unique<App::QueryResultColumnValuePair>()));
+  e.getlistobject(1)->push_back(std::make_unique<App::ExternalQueryResult>());
+  std::string out;
+  EXPECT_EQ(CN_ERR_WRONG_CLASS, e.serialize(out));
+}
+
+// ---- the decoder -----------------------------------------------------------------
+
+TEST(MessageDecoder, UnserializesAnyClassAsItsTypedClass) {
+  auto list = XMLDecoder::unSerialize(
+      "<message class=\"504583473\"><list field=\"1\"><object><int field=\"10\">3</int></object>"
+      "<object type=\"30,1400\" class=\"505897459\"><int field=\"10\">4</int></object></list></message>");
+  ASSERT_NE(nullptr, list);
+  EXPECT_EQ(0x1E135531u, list->getTagId());
+  const CNMessageList* containers = list->getlistobject(1);
+  ASSERT_NE(nullptr, containers);
+  ASSERT_EQ(2u, containers->size());
+  auto* second = message_cast<App::QueryResultsContainer>((*containers)[1].get());
+  ASSERT_NE(nullptr, second);
+  EXPECT_EQ(4, second->getint64(10));
+
+  auto single = XMLDecoder::unSerialize("<message type=\"30,1400\"/>");
+  ASSERT_NE(nullptr, single);
+  EXPECT_EQ(0x1E2761F3u, single->getTagId());
+  EXPECT_TRUE(single->empty());
+}
+
+TEST(MessageDecoder, TypedUnserializeRefusesOtherClasses) {
+  App::NTBackupAlertAdditionalInfo info;
+  EXPECT_EQ(CN_ERR_WRONG_CLASS, info.unserialize("<message type=\"30,1879\"/>"));
+  EXPECT_EQ(CN_ERR_UNKNOWN_CLASS, info.unserialize("<message type=\"30,9999\"/>"));
+  EXPECT_EQ(CN_OK, info.unserialize("\xEF\xBB\xBF<message type=\"30,1880\"/>")) << "byte-order mark";
+}
+
+TEST(MessageDecoder, FailedUnserializeLeavesTheMessageEmpty) {
+  App::DDBOfflineAlertAdditionalInfo m;
+  ASSERT_EQ(CN_OK, m.unserialize("<message type=\"30,1847\"><int field=\"1\">17</int></message>"));
+  // The first field is fine, the second is not: nothing of it may stay, and
+  // nothing of the earlier content either.
+  EXPECT_EQ(CN_ERR_BAD_VALUE, m.unserialize("<message type=\"30,1847\"><int field=\"2\">3</int>"
+                                            "<int field=\"3\">three</int></message>"));
+  EXPECT_TRUE(m.empty());
+  EXPECT_FALSE(m.isSet(1));
+  EXPECT_FALSE(m.isSet(2));
+  EXPECT_NE(std::string::npos, m.getLastError().find("ddbField3")) << m.getLastError();
+}
+
+TEST(MessageDecoder, EnumerationNamesAndAnnotations) {
+  EXPECT_EQ("Succeeded", XMLDecoder::GetEnumString(355897660, 2));
+  EXPECT_EQ("42", XMLDecoder::GetEnumString(355897660, 42)) << "unknown code";
+  EXPECT_EQ("2", XMLDecoder::GetEnumString(507417001, 2)) << "not an enumeration";
+
+  const CNClassDef* def = CNMessageBase::GetClassDef(355897660);
+  ASSERT_NE(nullptr, def);
+  EXPECT_TRUE(def->isEnum);
+  EXPECT_EQ(nullptr, CNMessageBase::GetClassDef(355897661));
+
+  CNMessageBase annotation(27, 33);
+  ASSERT_EQ(CN_OK, XMLDecoder::FillAnnotation(def, "Succeeded", annotation));
+  EXPECT_EQ("Updated successfully", annotation.getstring(0));
+  ASSERT_EQ(CN_OK, XMLDecoder::FillAnnotation(def, "Killed", annotation));
+  EXPECT_EQ("", annotation.getstring(0)) << "a value without display text replaces the previous one";
+
+  EXPECT_EQ(CN_ERR_UNKNOWN_VALUE, XMLDecoder::FillAnnotation(def, "NoSuchValue", annotation));
+  EXPECT_EQ(CN_ERR_UNKNOWN_CLASS, XMLDecoder::FillAnnotation(nullptr, "Succeeded", annotation));
+  EXPECT_EQ(CN_ERR_UNKNOWN_CLASS,
+            XMLDecoder::FillAnnotation(CNMessageBase::GetClassDef(507417001), "Succeeded", annotation));
+  App::ExternalQueryResult other;
+  EXPECT_EQ(CN_ERR_WRONG_CLASS, XMLDecoder::FillAnnotation(def, "Succeeded", other));
+}
+
+// ---- hostile and broken input -----------------------------------------------------
+
+std::string zentraChain(int depth) {
+  std::string s = "<message type=\"27,40\">";
+  for (int i = 1; i < depth; ++i) s += "<list field=\"12\"><object>";
+  s += "<text field=\"18\">leaf</text>";
+  for (int i = 1; i < depth; ++i) s += "</object></list>";
+  return s + "</message>";
+}
+
+std::string repeated(const std::string& head, const std::string& item, std::size_t n, const std::string& tail) {
+  std::string s = head;
+  s.reserve(head.size() + item.size() * n + tail.size());
+  for (std::size_t i = 0; i < n; ++i) s += item;
+  return s + tail;
+}
+
+TEST(MessageBadInput, IsRefusedWithAReason) {
+  const std::string ok = "<message type=\"30,1880\"><int field=\"1\">5</int></message>";
+  struct Case {
+    const char* what;
+    std::string text;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"empty", "", CN_ERR_EMPTY_INPUT},
+      {"blank", "   \n", CN_ERR_MALFORMED},
+      {"plain text", "backup of client-a failed", CN_ERR_MALFORMED},
+      {"truncated", ok.substr(0, ok.size() - 5), CN_ERR_MALFORMED},
+      {"truncated in a tag", ok.substr(0, 20), CN_ERR_MALFORMED},
+      {"NUL byte", std::string("<message type=\"30,1880\">\0</message>", 34), CN_ERR_MALFORMED},
+      {"NUL reference", "<message type=\"30,444\"><text field=\"3\">a&#0;b</text></message>", CN_ERR_MALFORMED},
+      {"NUL reference wrapping 32 bits", "<message type=\"30,444\"><text field=\"3\">&#x100000000;</text></message>",
+       CN_ERR_MALFORMED},
+      {"other root", "<msg type=\"30,1880\"/>", CN_ERR_BAD_STRUCTURE},
+      {"two roots", ok + ok, CN_ERR_BAD_STRUCTURE},
+      {"text after root", ok + "tail", CN_ERR_BAD_STRUCTURE},
+      {"no class", "<message/>", CN_ERR_BAD_STRUCTURE},
+      {"unknown type pair", "<message type=\"30,9999\"/>", CN_ERR_UNKNOWN_CLASS},
+      {"unknown class key", "<message class=\"12345\"/>", CN_ERR_UNKNOWN_CLASS},
+      {"enumeration as class", "<message class=\"355897660\"/>", CN_ERR_UNKNOWN_CLASS},
+      {"type and class disagree", "<message type=\"30,1880\" class=\"513549765\"/>", CN_ERR_WRONG_CLASS},
+      {"bad type pair", "<message type=\"30;1880\"/>", CN_ERR_BAD_VALUE},
+      {"negative type", "<message type=\"-30,1880\"/>", CN_ERR_BAD_VALUE},
+      {"huge class key", "<message class=\"99999999999\"/>", CN_ERR_BAD_VALUE},
+      {"unknown field", "<message type=\"30,1880\"><int field=\"4\">1</int></message>", CN_ERR_UNKNOWN_FIELD},
+      {"unknown key", "<message type=\"30,1880\"><int key=\"1\">1</int></message>", CN_ERR_UNKNOWN_FIELD},
+      {"key of another field", "<message type=\"30,1880\"><int field=\"1\" key=\"4663322\">1</int></message>",
+       CN_ERR_UNKNOWN_FIELD},
+      {"wrong family", "<message type=\"30,1880\"><text field=\"1\">1</text></message>", CN_ERR_UNKNOWN_FIELD},
+      {"unnamed field", "<message type=\"30,1880\"><int>1</int></message>", CN_ERR_BAD_STRUCTURE},
+      {"field twice", "<message type=\"30,1880\"><int field=\"1\">1</int><int key=\"4371981\">2</int></message>",
+       CN_ERR_DUPLICATE_FIELD},
+      {"int64 overflow", "<message type=\"30,1880\"><int field=\"1\">9223372036854775808</int></message>",
+       CN_ERR_BAD_VALUE},
+      {"int64 underflow", "<message type=\"30,1880\"><int field=\"1\">-9223372036854775809</int></message>",
+       CN_ERR_BAD_VALUE},
+      {"int32 overflow", "<message type=\"35,80\"><int field=\"8\">2147483648</int></message>", CN_ERR_BAD_VALUE},
+      {"huge digits", "<message type=\"30,1880\"><int field=\"1\">" + std::string(5000, '9') + "</int></message>",
+       CN_ERR_BAD_VALUE},
+      {"not a number", "<message type=\"30,1880\"><int field=\"1\">12abc</int></message>", CN_ERR_BAD_VALUE},
+      {"hex number", "<message type=\"30,1880\"><int field=\"1\">0x10</int></message>", CN_ERR_BAD_VALUE},
+      {"empty number", "<message type=\"30,1880\"><int field=\"1\"/></message>", CN_ERR_BAD_VALUE},
+      {"plus sign", "<message type=\"30,1880\"><int field=\"1\">+5</int></message>", CN_ERR_BAD_VALUE},
+      {"field number overflow", "<message type=\"30,1880\"><int field=\"4294967297\">1</int></message>",
+       CN_ERR_BAD_VALUE},
+      {"element in a text", "<message type=\"30,444\"><text field=\"3\">a<b/>c</text></message>", CN_ERR_BAD_STRUCTURE},
+      {"unknown element", "<message type=\"30,1880\"><long field=\"1\">1</long></message>", CN_ERR_BAD_STRUCTURE},
+      {"text among fields", "<message type=\"30,1880\">stray<int field=\"1\">1</int></message>", CN_ERR_BAD_STRUCTURE},
+      {"unknown attribute", "<message type=\"30,1880\" version=\"2\"/>", CN_ERR_BAD_STRUCTURE},
+      {"attribute twice", "<message type=\"30,1880\" type=\"30,1880\"/>", CN_ERR_BAD_STRUCTURE},
+      {"object of another class", "<message type=\"40,42\"><object field=\"1\" type=\"18,61\"/></message>",
+       CN_ERR_WRONG_CLASS},
+      {"list entry of another class",
+       "<message type=\"30,1402\"><list field=\"1\"><object type=\"30,1155\"/></list></message>", CN_ERR_WRONG_CLASS},
+      {"entry of an any-class list without class",
+       "<message type=\"30,2507\"><list field=\"3\"><object/></list></message>", CN_ERR_BAD_STRUCTURE},
+      {"text in an object list", "<message type=\"30,1402\"><list field=\"1\"><text>a</text></list></message>",
+       CN_ERR_BAD_STRUCTURE},
+      {"object in a text list", "<message type=\"30,1155\"><list field=\"1\"><object/></list></message>",
+       CN_ERR_BAD_STRUCTURE},
+      {"attribute on a text entry",
+       "<message type=\"30,1155\"><list field=\"1\"><text field=\"1\">a</text></list></message>", CN_ERR_BAD_STRUCTURE},
+      {"nested too deep", zentraChain(kCNMaxDepth + 1), CN_ERR_TOO_DEEP},
+      {"very deep nesting of messages", zentraChain(30000), CN_ERR_TOO_DEEP},
+      {"very deep nesting of unknown elements",
+       repeated("<message type=\"27,40\">", "<a>", 100000, "") + repeated("", "</a>", 100000, "</message>"),
+       CN_ERR_BAD_STRUCTURE},
+      {"very deep nesting, unclosed", repeated("<message type=\"27,40\">", "<a>", 100000, ""), CN_ERR_MALFORMED},
+      {"huge attribute count", repeated("<message type=\"27,40\"", " a=\"\"", 100000, "/>"), CN_ERR_BAD_STRUCTURE},
+      {"many distinct attributes",
+       [] {
+         std::string s = "<message type=\"27,40\"";
+         for (int i = 0; i < 20000; ++i) s += " a" + std::to_string(i) + "=\"1\"";
+         return s + "/>";
+       }(),
+       CN_ERR_BAD_STRUCTURE},
+      {"too many elements",
+       repeated("<message type=\"30,1155\"><list field=\"1\">", "<text/>", kCNMaxNodes + 1, "</list></message>"),
+       CN_ERR_TOO_MANY_NODES},
+      {"too many tags", repeated("<message type=\"27,40\">", "<a/>", 2 * kCNMaxNodes + 10, "</message>"),
+       CN_ERR_TOO_MANY_NODES},
+      {"too large", repeated("<message type=\"30,444\"><text field=\"3\">", "x", kCNMaxInputBytes, "</text></message>"),
+       CN_ERR_TOO_LARGE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<CNMessageBase> out;
+    std::string error;
+    const int rc = XMLDecoder::unSerialize(c.text, out, error);
+    EXPECT_EQ(c.code, rc) << CNMessageErrorText(rc) << ": " << error;
+    EXPECT_EQ(nullptr, out);
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(MessageBadInput, LimitsThemselvesAreAccepted) {
+  EXPECT_NE(nullptr, XMLDecoder::unSerialize(zentraChain(kCNMaxDepth)));
+  EXPECT_NE(nullptr, XMLDecoder::unSerialize(repeated("<message type=\"30,1155\"><list field=\"1\">", "<text/>",
+                                                      kCNMaxNodes - 1, "</list></message>")));
+  const std::string head = "<message type=\"30,444\"><text field=\"3\">";
+  const std::string tail = "</text></message>";
+  EXPECT_NE(nullptr, XMLDecoder::unSerialize(repeated(head, "x", kCNMaxInputBytes - head.size() - tail.size(), tail)));
+}
+
+TEST(MessageBadInput, SerializeRefusesWhatCouldNotBeReadBack) {
+  App::AuxcopyFallenBehindAlertInfo m;
+  ASSERT_EQ(CN_OK, m.setstring(3, std::string("a\0b", 3)));
+  std::string out;
+  EXPECT_EQ(CN_ERR_BAD_VALUE, m.serialize(out));
+  ASSERT_EQ(CN_OK, m.setstring(3, std::string(kCNMaxInputBytes, 'x')));
+  EXPECT_EQ(CN_ERR_TOO_LARGE, m.serialize(out));
+  EXPECT_TRUE(out.empty());
+
+  App::ExternalQueryResult wide;
+  ASSERT_EQ(CN_OK, wide.setstringlist(1, std::vector<std::string>(kCNMaxNodes, "")));
+  EXPECT_EQ(CN_ERR_TOO_MANY_NODES, wide.serialize(out)) << "the list element and its entries count";
+  ASSERT_EQ(CN_OK, wide.setstringlist(1, std::vector<std::string>(kCNMaxNodes - 1, "")));
+  ASSERT_EQ(CN_OK, wide.serialize(out));
+  EXPECT_NE(nullptr, XMLDecoder::unSerialize(out));
+
+  NXGui::ZentraTreeNode root;
+  CNMessageBase* node = &root;
+  for (int i = 1; i <= kCNMaxDepth; ++i) {
+    auto child = std::make_unique<NXGui::ZentraTreeNode>();
+    CNMessageBase* next = child.get();
+    ASSERT_EQ(CN_OK, node->addlistobject(12, std::move(child)));
+    node = next;
+  }
+  EXPECT_EQ(CN_ERR_TOO_DEEP, root.serialize(out));
+}
+
+// ---- docs/messages.md ------------------------------------------------------------
+
+std::vector<std::string> docExamples() {
+  const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  std::ifstream in(root / "docs" / "messages.md");
+  EXPECT_TRUE(in.good()) << "cannot open " << (root / "docs" / "messages.md");
+  std::vector<std::string> blocks;
+  std::string line, block;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    if (!inside && line == "```xml") {
+      inside = true;
+      block.clear();
+    } else if (inside && line == "```") {
+      inside = false;
+      blocks.push_back(block);
+    } else if (inside) {
+      block += line + "\n";
+    }
+  }
+  EXPECT_FALSE(inside) << "unterminated example";
+  return blocks;
+}
+
+void collectClasses(const CNMessageBase& m, std::set<uint32_t>& seen) {
+  seen.insert(m.getTagId());
+  for (const CNFieldDef& f : m.classDef()->fields) {
+    if (f.kind == CNFieldKind::Object) {
+      if (const CNMessageBase* sub = m.getObjectAccessor(f.number)) collectClasses(*sub, seen);
+    } else if (f.kind == CNFieldKind::ObjectList) {
+      if (const CNMessageList* list = m.getlistobject(f.number))
+        for (const auto& item : *list) collectClasses(*item, seen);
+    }
+  }
+}
+
+TEST(MessageDocs, EveryExampleReadsAndEveryClassHasOne) {
+  const std::vector<std::string> examples = docExamples();
+  ASSERT_GE(examples.size(), 15u);
+  std::set<uint32_t> seen;
+  for (const std::string& text : examples) {
+    SCOPED_TRACE(text);
+    std::unique_ptr<CNMessageBase> m;
+    std::string error;
+    ASSERT_EQ(CN_OK, XMLDecoder::unSerialize(text, m, error)) << error;
+    EXPECT_FALSE(m->empty()) << "an example should show fields";
+    collectClasses(*m, seen);
+    std::unique_ptr<CNMessageBase> back;
+    roundTrip(*m, back);
+  }
+  for (const CNClassDef* c : CNAllClasses())
+    if (!c->isEnum) {
+      EXPECT_TRUE(seen.count(c->classKey)) << c->name << " has no example in docs/messages.md";
+    }
+}
+
+// The examples, read with the exact calls the alert handlers make.
+TEST(MessageDocs, ExamplesAnswerTheHandlersCalls) {
+  std::map<uint32_t, std::unique_ptr<CNMessageBase>> byClass;
+  for (const std::string& text : docExamples()) {
+    auto m = XMLDecoder::unSerialize(text);
+    ASSERT_NE(nullptr, m);
+    const uint32_t tag = m->getTagId();
+    byClass.emplace(tag, std::move(m));
+  }
+  for (uint32_t tag : {507417001u, 513549765u, 518406003u, 683636389u, 504331080u, 508850288u, 504730115u, 503988448u,
+                       1989592098u, 518994703u, 1987671889u, 600063440u, 511611432u})
+    ASSERT_TRUE(byClass.count(tag)) << "no example of class " << tag;
+  auto get = [&](uint32_t tag) -> CNMessageBase& { return *byClass.at(tag); };
+
+  CNMessageBase& backup = get(507417001);
+  EXPECT_EQ(5368709120, backup.getint64(1, 507417001, 4371981));
+  EXPECT_EQ(4096, backup.getint64(9, 507417001, 2573156));
+
+  CNMessageBase& restore = get(513549765);
+  EXPECT_EQ(42, restore.getint64(1, 513549765, 1496726));
+  EXPECT_FALSE(restore.isSet(6, 513549765, 1848506));
+  EXPECT_TRUE(restore.isSet(7, 513549765, 179639));
+
+  EXPECT_EQ("Primary copy to tape", get(518406003).getstring(3, 3, 518406003, 15110848));
+
+  CNMessageBase& wf = get(683636389);
+  ASSERT_TRUE(wf.isSet(1, 683636389, 1824703));
+  CNMessageBase* info = wf.getObjectAccessor(true, true, 1, 1, 683636389, 1824703, 40, 37);
+  ASSERT_NE(nullptr, info);
+  ASSERT_TRUE(info->isSet(1, 684268386, 10347491));
+  CNMessageBase* entity = info->getObjectAccessor(true, true, 1, 1, 684268386, 10347491, 18, 61);
+  ASSERT_NE(nullptr, entity);
+  EXPECT_EQ(1234, entity->getint64(0, 313419938, 8711482));
+  EXPECT_EQ("Approval", wf.getstring(2, 2, 683636389, 10011302));
+
+  CNMessageBase& lowDisk = get(504331080);
+  EXPECT_EQ("SP-Gold, SP-Silver", lowDisk.getstring(4, 7, 504331080, 7482296));
+  EXPECT_EQ("/ddb/store01", lowDisk.getstring(6, 15, 504331080, 14121126));
+  EXPECT_EQ(10240, lowDisk.getint64(20, 504331080, 2090695));
+
+  CNMessageBase& offline = get(508850288);
+  EXPECT_EQ("Store offline: path not reachable", offline.getstring(5, 5, 508850288, 14121126));
+  EXPECT_EQ(1700000000, offline.getint64(13, 508850288, 349703));
+
+  CNMessageBase& sticky = get(504730115);
+  CNMessageBase* ddb = sticky.getObjectAccessor(true, true, 1, 1, 504730115, 10347491, 18, 46);
+  ASSERT_NE(nullptr, ddb);
+  EXPECT_EQ(17, ddb->getint64(105, 311168122, 10691976));
+  EXPECT_EQ(4, ddb->getint64(100, 311168122, 4239216));
+  EXPECT_EQ("Partition 2 is offline", sticky.getstring(4, 10, 504730115, 9971982));
+
+  EXPECT_EQ(1, get(503988448).getint64(1, 503988448, 7176824));
+
+  CNMessageBase& users = get(1989592098);
+  CNMessageBase* user = users.getObjectAccessor(true, false, 1, 1, 1989592098, 3599307, 18, 15);
+  ASSERT_NE(nullptr, user);
+  EXPECT_EQ("jsmith", user->getstring(2, 5, 310399918, 1768694));
+  CNMessageBase* group = users.getObjectAccessor(true, false, 2, 2, 1989592098, 15319412, 18, 16);
+  ASSERT_NE(nullptr, group);
+  EXPECT_EQ("Backup Operators", group->getstring(1, 1, 314401367, 11064863));
+  EXPECT_EQ(12, group->getint64(0, 314401367, 8338863));
+
+  EXPECT_EQ(88213, get(518994703).getint64(4, 518994703, 633272));
+
+  CNMessageBase& roam = get(1987671889);
+  CNMessageBase* sc = roam.getObjectAccessor(true, true, 1, 1, 1987671889, 8052174, 18, 10);
+  ASSERT_NE(nullptr, sc);
+  EXPECT_EQ(77, sc->getint64(0, 316205518, 10794118));
+  EXPECT_EQ(1048576, roam.getint64(4, 1987671889, 9846752));
+
+  CNMessageBase& lm = get(600063440);
+  EXPECT_EQ(9, lm.getint32(7));
+  EXPECT_EQ("kernel: I/O error, dev sdb, sector 2048", lm.getstring(7));
+  EXPECT_FALSE(lm.isSet(CNFieldFamily::Text, 9));
+
+  CNMessageBase& admin = get(511611432);
+  const CNMessageBase* details = admin.getObjectAccessor(2);
+  ASSERT_NE(nullptr, details);
+  ASSERT_NE(nullptr, details->getlistobject(7));
+  EXPECT_EQ("Media not available", (*details->getlistobject(7))[0]->getstring(2));
+}
+
+}  // namespace
