@@ -1,0 +1,347 @@
+// Message parameters (NTDMsgParam) on both backends, and the text helpers
+// for sizes, percentages, status codes and catalogue formatting.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "Db/AllBindings.h"
+#include "host/EvAlertEx.h"
+#include "host/EvEvent.h"
+#include "params/EvNDetectParams.h"
+#include "support/db_fixture.h"
+
+namespace {
+
+struct MsgRow {
+  int tokenId, msgIndex, msgId, position, type, size;
+  std::string data;
+  auto key() const { return std::tie(tokenId, msgIndex, msgId, position, type, size, data); }
+  bool operator==(const MsgRow& o) const { return key() == o.key(); }
+};
+
+std::ostream& operator<<(std::ostream& os, const MsgRow& r) {
+  return os << "{token " << r.tokenId << ", index " << r.msgIndex << ", msg " << r.msgId << ", pos " << r.position
+            << ", type " << r.type << ", size " << r.size << ", data \"" << r.data << "\"}";
+}
+
+AlertEventMsg msg(int64_t index, int64_t type, std::string data, int64_t token = 7, int64_t msgId = 9) {
+  AlertEventMsg m;
+  m.tokenId = token;
+  m.msgId = msgId;
+  m.type = type;
+  m.msgIndex = index;
+  m.data = std::move(data);
+  return m;
+}
+
+std::string repeatChar(const char* ch, int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += ch;
+  return s;
+}
+
+class MsgParamsTest : public evd::test::DbTest {
+ protected:
+  void TearDown() override {
+    if (refusing_ && isPostgres()) {
+      exec("DROP TRIGGER IF EXISTS evd_refuse_msg ON NTDMsgParam; DROP FUNCTION IF EXISTS evd_refuse_msg_data()");
+    }
+    evd::test::DbTest::TearDown();
+  }
+
+  // Makes every insert of DATA into NTDMsgParam fail.
+  void refuseData(const std::string& data) {
+    refusing_ = true;
+    if (isPostgres()) {
+      exec("CREATE OR REPLACE FUNCTION evd_refuse_msg_data() RETURNS trigger AS $$ BEGIN IF NEW.data = '" + data +
+           "' THEN RAISE EXCEPTION 'data refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql");
+      exec("CREATE TRIGGER evd_refuse_msg BEFORE INSERT ON NTDMsgParam FOR EACH ROW EXECUTE FUNCTION "
+           "evd_refuse_msg_data()");
+    } else {
+      exec("CREATE TRIGGER evd_refuse_msg BEFORE INSERT ON NTDMsgParam WHEN NEW.data = '" + data +
+           "' BEGIN SELECT RAISE(ABORT, 'data refused'); END");
+    }
+  }
+
+  std::vector<MsgRow> rowsOf(int eventId) {
+    std::vector<MsgRow> rows;
+    NTDMsgParam t(nullptr);
+    t.setWhere("eventId = %d", eventId);
+    t.setOrderBy("evdRowId");
+    int counter = 0;
+    while (t.getNextRow(&counter) == 0) {
+      const NTDMsgParam_t* r = t.getDataPtr();
+      rows.push_back({r->tokenId, r->msgIndex, r->msgId, r->position, r->type, r->size, r->data});
+    }
+    return rows;
+  }
+
+  EvNDetectParams params{nullptr};
+
+ private:
+  bool refusing_ = false;
+};
+
+constexpr int kFreeToken = 0x4A00010F;
+constexpr int kFreeMsg = 0x4A00010E;
+constexpr int kReasonToken = 0x4A000027;
+
+// ---- event messages ----
+
+TEST_P(MsgParamsTest, EventMessagesArePositionedWithinTheirIndex) {
+  std::vector<AlertEventMsg> msgs{msg(1, 11, "a", 0x100000005LL, 0x200000006LL), msg(1, 5, "b"), msg(2, 11, "c")};
+  ASSERT_TRUE(params.AddMsgParams(1, msgs));
+  EXPECT_EQ((std::vector<MsgRow>{{5, 1, 6, 1, 11, 0, "a"}, {7, 1, 9, 2, 5, 0, "b"}, {7, 2, 9, 1, 11, 0, "c"}}),
+            rowsOf(1));
+
+  std::vector<AlertEventMsg> none;
+  EXPECT_TRUE(params.AddMsgParams(2, none));
+  EXPECT_TRUE(rowsOf(2).empty());
+}
+
+TEST_P(MsgParamsTest, AType14ElementGivesWayToItsFollowerOrStandsAloneAtPositionZero) {
+  std::vector<AlertEventMsg> msgs{msg(1, 14, "header"), msg(1, 11, "first"), msg(1, 11, "second"),
+                                  msg(2, 14, "alone"),  msg(3, 11, "third"), msg(3, 14, "inside")};
+  ASSERT_TRUE(params.AddMsgParams(3, msgs));
+  EXPECT_EQ((std::vector<MsgRow>{{7, 1, 9, 1, 11, 0, "first"},
+                                 {7, 1, 9, 2, 11, 0, "second"},
+                                 {7, 2, 9, 0, 14, 0, "alone"},
+                                 {7, 3, 9, 1, 11, 0, "third"},
+                                 {7, 3, 9, 2, 14, 0, "inside"}}),
+            rowsOf(3));
+}
+
+TEST_P(MsgParamsTest, LongMessageTextsAreCutTo960BytesWithAMark) {
+  std::vector<AlertEventMsg> msgs{msg(1, 11, std::string(1000, 'x')), msg(2, 11, std::string(960, 'y')),
+                                  msg(3, 11, repeatChar("\xE2\x82\xAC", 334))};
+  ASSERT_TRUE(params.AddMsgParams(4, msgs));
+  const auto rows = rowsOf(4);
+  ASSERT_EQ(3u, rows.size());
+  EXPECT_TRUE(rows[0].data == std::string(946, 'x') + "MsgNewLine_>>>") << rows[0].data.size();
+  EXPECT_TRUE(rows[1].data == std::string(960, 'y')) << rows[1].data.size();
+  // Byte 946 is inside a character: the cut keeps whole characters only.
+  EXPECT_TRUE(rows[2].data == repeatChar("\xE2\x82\xAC", 315) + "MsgNewLine_>>>") << rows[2].data.size();
+}
+
+TEST_P(MsgParamsTest, AFailedInsertStopsTheListAndKeepsEarlierRows) {
+  refuseData("refused");
+  std::vector<AlertEventMsg> msgs{msg(1, 11, "a"), msg(1, 11, "refused"), msg(1, 11, "c")};
+  EXPECT_FALSE(params.AddMsgParams(5, msgs));
+  EXPECT_EQ((std::vector<MsgRow>{{7, 1, 9, 1, 11, 0, "a"}}), rowsOf(5));
+
+  std::vector<std::string> list{"xx77", "11ok", "11refused", "11never"};
+  EXPECT_FALSE(params.AddMsgParams(6, list));
+  EXPECT_EQ(1u, rowsOf(6).size());
+
+  std::vector<int> freeSpace{1}, thresholds{2};
+  std::vector<std::string> folders{"refused"};
+  EXPECT_FALSE(params.AddMsgParams(7, freeSpace, thresholds, folders, false));
+  EXPECT_TRUE(rowsOf(7).empty());
+
+  exec("INSERT INTO JMFailureReasonMsgParam (msgId, eventid, position, type, size, data) VALUES "
+       "(10, 500, 1, 11, 2, 'ok'), (20, 600, 1, 11, 7, 'refused')");
+  std::vector<int> reasons{10, 20};
+  EXPECT_FALSE(params.AddJMFailureReason(8, reasons));
+  EXPECT_EQ((std::vector<MsgRow>{{kReasonToken, 10, 500, 1, 11, 2, "ok"}}), rowsOf(8));
+}
+
+// ---- typed argument lists ----
+
+TEST_P(MsgParamsTest, TypedArgumentsTakeTheirSizeAndDataFromTheTypeCode) {
+  std::vector<std::string> list{"xx5001", "0112", "11abc", "07"};
+  ASSERT_TRUE(params.AddMsgParams(10, list));
+  EXPECT_EQ((std::vector<MsgRow>{{0, 0, 5001, 1, 1, 1, "12"}, {0, 0, 5001, 2, 11, 3, "abc"}, {0, 0, 5001, 3, 7, 4, ""}}),
+            rowsOf(10));
+
+  std::vector<std::string> codes{"  42", "0399", "0512", "09123456789", "10zz", "12it's", "13x", "ab7", "5", "00v"};
+  ASSERT_TRUE(params.AddMsgParams(11, codes));
+  EXPECT_EQ((std::vector<MsgRow>{{0, 0, 42, 1, 3, 2, "99"},
+                                 {0, 0, 42, 2, 5, 4, "12"},
+                                 {0, 0, 42, 3, 9, 8, "123456789"},
+                                 {0, 0, 42, 4, 10, 8, ""},
+                                 {0, 0, 42, 5, 12, 4, "it's"},
+                                 {0, 0, 42, 6, 13, 0, ""},
+                                 {0, 0, 42, 7, 0, 0, ""},
+                                 {0, 0, 42, 8, 5, 4, ""},
+                                 {0, 0, 42, 9, 0, 0, ""}}),
+            rowsOf(11));
+
+  std::vector<std::string> onlyHeader{"xx5001"}, empty;
+  EXPECT_TRUE(params.AddMsgParams(12, onlyHeader));
+  EXPECT_TRUE(params.AddMsgParams(12, empty));
+  EXPECT_TRUE(rowsOf(12).empty());
+  // Digits beyond byte 63 of the header are not part of the id.
+  std::vector<std::string> longHeader{"xx" + std::string(60, '0') + "12345", "11v"};
+  ASSERT_TRUE(params.AddMsgParams(13, longHeader));
+  EXPECT_EQ((std::vector<MsgRow>{{0, 0, 1, 1, 11, 1, "v"}}), rowsOf(13));
+}
+
+TEST_P(MsgParamsTest, ArgumentsLongerThanTheDataColumnAreCutOnACharacterBoundary) {
+  std::vector<std::string> list{"xx1", "11" + std::string(3000, 'a'), "12" + repeatChar("\xE2\x82\xAC", 1000)};
+  ASSERT_TRUE(params.AddMsgParams(14, list));
+  const auto rows = rowsOf(14);
+  ASSERT_EQ(2u, rows.size());
+  EXPECT_TRUE(rows[0].data == std::string(2048, 'a')) << rows[0].data.size();
+  EXPECT_EQ(2048, rows[0].size);
+  EXPECT_TRUE(rows[1].data == repeatChar("\xE2\x82\xAC", 682)) << rows[1].data.size();
+  EXPECT_EQ(2046, rows[1].size);
+}
+
+// ---- free-space rows ----
+
+TEST_P(MsgParamsTest, FreeSpaceInMegabytesGivesThreeRowsPerFolder) {
+  std::vector<int> freeSpace{512, 1048576}, thresholds{2048, 0};
+  std::vector<std::string> folders{"/data", "/it's"};
+  ASSERT_TRUE(params.AddMsgParams(20, freeSpace, thresholds, folders, false));
+  EXPECT_EQ((std::vector<MsgRow>{{kFreeToken, 0, kFreeMsg, 1, 11, 0, "/data"},
+                                 {kFreeToken, 0, kFreeMsg, 2, 5, 0, "2.00 GB"},
+                                 {kFreeToken, 0, kFreeMsg, 3, 5, 0, "512 MB"},
+                                 {kFreeToken, 1, kFreeMsg, 1, 11, 0, "/it's"},
+                                 {kFreeToken, 1, kFreeMsg, 2, 5, 0, "0 MB"},
+                                 {kFreeToken, 1, kFreeMsg, 3, 5, 0, "1.00 TB"}}),
+            rowsOf(20));
+}
+
+TEST_P(MsgParamsTest, FreeSpacePercentagesShowZeroAsZeroAndNeverRepeatAnotherRow) {
+  std::vector<int> freeSpace{0, 7, 0}, thresholds{15, 0, 0};
+  std::vector<std::string> folders{"/a", "/b", "/c", "/unused"};
+  ASSERT_TRUE(params.AddMsgParams(21, freeSpace, thresholds, folders, true));
+  EXPECT_EQ((std::vector<MsgRow>{{kFreeToken, 0, kFreeMsg, 1, 11, 0, "/a"},
+                                 {kFreeToken, 0, kFreeMsg, 2, 11, 0, "15%"},
+                                 {kFreeToken, 0, kFreeMsg, 3, 11, 0, "0%"},
+                                 {kFreeToken, 1, kFreeMsg, 1, 11, 0, "/b"},
+                                 {kFreeToken, 1, kFreeMsg, 2, 11, 0, "0%"},
+                                 {kFreeToken, 1, kFreeMsg, 3, 11, 0, "7%"},
+                                 {kFreeToken, 2, kFreeMsg, 1, 11, 0, "/c"},
+                                 {kFreeToken, 2, kFreeMsg, 2, 11, 0, "0%"},
+                                 {kFreeToken, 2, kFreeMsg, 3, 11, 0, "0%"}}),
+            rowsOf(21));
+}
+
+TEST_P(MsgParamsTest, FreeSpaceListsThatDoNotMatchAreRefusedWhole) {
+  std::vector<int> freeSpace{1, 2}, thresholds{1};
+  std::vector<std::string> folders{"/a", "/b"};
+  EXPECT_FALSE(params.AddMsgParams(22, freeSpace, thresholds, folders, true));
+  thresholds.push_back(2);
+  folders.pop_back();
+  EXPECT_FALSE(params.AddMsgParams(22, freeSpace, thresholds, folders, true));
+  EXPECT_TRUE(rowsOf(22).empty());
+
+  std::vector<int> none;
+  EXPECT_TRUE(params.AddMsgParams(22, none, none, folders, false));
+  EXPECT_TRUE(rowsOf(22).empty());
+}
+
+// ---- failure reasons ----
+
+TEST_P(MsgParamsTest, FailureReasonsCopyTheArgumentsOfEachReason) {
+  exec("INSERT INTO JMFailureReasonMsgParam (msgId, eventid, position, type, size, data) VALUES "
+       "(10, 500, 1, 11, 6, 'disk''s'), (10, 500, 2, 5, 4, '12'), (20, 600, 1, 11, 1, 'z'), "
+       "(30, 700, 1, 11, 1, 'not asked')");
+  std::vector<int> reasons{10, 99, 20};
+  ASSERT_TRUE(params.AddJMFailureReason(30, reasons));
+  auto rows = rowsOf(30);
+  std::sort(rows.begin(), rows.end(), [](const MsgRow& a, const MsgRow& b) { return a.key() < b.key(); });
+  EXPECT_EQ((std::vector<MsgRow>{{kReasonToken, 10, 500, 1, 11, 6, "disk's"},
+                                 {kReasonToken, 10, 500, 2, 5, 4, "12"},
+                                 {kReasonToken, 20, 600, 1, 11, 1, "z"}}),
+            rows);
+
+  std::vector<int> none;
+  EXPECT_TRUE(params.AddJMFailureReason(31, none));
+  EXPECT_TRUE(rowsOf(31).empty());
+}
+
+// ---- sizes with units ----
+
+TEST_P(MsgParamsTest, SizesAreStoredAsTheUnitMessageOfTheirRange) {
+  struct Case {
+    long long bytes;
+    unsigned long unit;
+    const char* number;
+  };
+  const Case cases[] = {
+      {-5, EvMsg::kSizeBytes, "-5"},
+      {1023, EvMsg::kSizeBytes, "1023"},
+      {1024, EvMsg::kSizeKB, "1.00"},
+      {1536, EvMsg::kSizeKB, "1.50"},
+      {1048575, EvMsg::kSizeKB, "1024.00"},
+      {1048576, EvMsg::kSizeMB, "1.00"},
+      {1073741824, EvMsg::kSizeGB, "1.00"},
+      {1099511627776LL, EvMsg::kSizeTB, "1.00"},
+      {1125899906842624LL, EvMsg::kSizeTB, "1024.00"},
+  };
+  int eventId = 40;
+  for (const Case& c : cases) {
+    ASSERT_TRUE(params.AddParamWithSizeUnits(eventId, ParamBytesToBeCopied, c.bytes, 0)) << c.bytes;
+    EvEvent expected;
+    expected << c.number;
+    std::string text;
+    ASSERT_TRUE(expected.render(c.unit, text));
+    char stored[256];
+    ASSERT_TRUE(params.GetOneParam(eventId, ParamBytesToBeCopied, stored, sizeof stored));
+    EXPECT_EQ(text, stored) << c.bytes;
+    ++eventId;
+  }
+}
+
+TEST(SizeText, MegabytesAreRangedInSinglePrecision) {
+  char out[64];
+  auto fmt = [&](long long mb, unsigned long precision) {
+    std::memset(out, 0, sizeof out);
+    EXPECT_EQ(out, AutoRangeSizeInMegaByte(mb, out, precision));
+    return std::string(out);
+  };
+  EXPECT_EQ("1023 MB", fmt(1023, 2));
+  EXPECT_EQ("-1023 MB", fmt(-1023, 2));
+  EXPECT_EQ("0 MB", fmt(0, 2));
+  EXPECT_EQ("1.00 GB", fmt(1024, 2));
+  EXPECT_EQ("-2.00 GB", fmt(-2048, 2));
+  EXPECT_EQ("1.5 GB", fmt(1536, 1));
+  EXPECT_EQ("1024.00 GB", fmt(1048575, 2));
+  EXPECT_EQ("1.00 TB", fmt(1048576, 2));
+  EXPECT_EQ("-1.00 TB", fmt(-1048576, 2));
+  EXPECT_EQ("1.00 PB", fmt(1073741824, 2));
+  EXPECT_EQ("-1.00 PB", fmt(-1073741824, 2));
+  // 2^24 + 1 has no float of its own: single precision reads it as 2^24.
+  EXPECT_EQ("16.000000 TB", fmt(16777217, 6));
+}
+
+TEST(PercentText, NonZeroValuesReplaceTheTextAndZeroLeavesIt) {
+  std::string out = "old";
+  convertIntFreeSpaceIntoStringPercentage(15, out);
+  EXPECT_EQ("15%", out);
+  convertIntFreeSpaceIntoStringPercentage(-3, out);
+  EXPECT_EQ("-3%", out);
+  convertIntFreeSpaceIntoStringPercentage(0, out);
+  EXPECT_EQ("-3%", out);
+}
+
+TEST(StatusText, TheDisplayTextWinsOverTheNameWhenThereIsOne) {
+  EXPECT_EQ("Updated successfully", getStatusText(2));
+  EXPECT_EQ("Waiting to start", getStatusText(0));
+  EXPECT_EQ("Killed", getStatusText(6));
+  EXPECT_EQ("99", getStatusText(99));
+}
+
+// ---- catalogue formatting ----
+
+TEST_P(MsgParamsTest, FormatMsgReadsTheLocalizedTextOrFails) {
+  exec("INSERT INTO NTLocaleMsg (msgId, locale, msgText) VALUES (100, 0, 'Job %1 failed'), "
+       "(100, 2, 'Travail d''%1 en échec')");
+  std::string text = "unchanged";
+  ASSERT_TRUE(params.FormatMsg(100, text, 2, 0));
+  EXPECT_EQ("Travail d'%1 en échec", text);
+  ASSERT_TRUE(params.FormatMsg(100, text, 9, 0));
+  EXPECT_EQ("Job %1 failed", text);
+  text = "unchanged";
+  EXPECT_FALSE(params.FormatMsg(101, text, 0, 0));
+  EXPECT_EQ("unchanged", text);
+}
+
+EVD_INSTANTIATE_BACKENDS(MsgParamsTest);
+
+}  // namespace
