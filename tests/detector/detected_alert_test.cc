@@ -1,0 +1,407 @@
+// The detected-alert record on both backends: new occurrences, repeats of a
+// pending occurrence, cleared conditions, state changes and the clean-up of
+// a rule's rows.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Db/AllBindings.h"
+#include "detector/EvAlertDebug.h"
+#include "detector/EvNDetector.h"
+#include "detector/ProcessStat.h"
+#include "params/EvNDetectParams.h"
+#include "support/db_fixture.h"
+
+namespace {
+
+int levelTen(const char*, int* level) {
+  *level = 10;
+  return 0;
+}
+
+class TestDetector : public EvNDetector {
+ public:
+  void setAlertStatus(int status) { m_alertStatus = status; }
+};
+
+long long epochOf(const DB_DATETIME& dt) {
+  struct tm t = {};
+  t.tm_year = dt.year - 1900;
+  t.tm_mon = dt.month - 1;
+  t.tm_mday = dt.day;
+  t.tm_hour = dt.hour;
+  t.tm_min = dt.minute;
+  t.tm_sec = dt.second;
+  t.tm_isdst = -1;
+  return static_cast<long long>(mktime(&t));
+}
+
+class DetectedAlertTest : public evd::test::DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    logPath_ = evd::test::tempPath("alerts") + ".log";
+    alertInstance.setPath(logPath_);
+    previousSource_ = EvDebug::setAppDebugLevelSource(&levelTen);
+    EvAlertDebug::lastRegCheck = 0;  // take level 10 on the next writer
+  }
+  void TearDown() override {
+    EvDebug::setAppDebugLevelSource(previousSource_);
+    EvAlertDebug::lastRegCheck = 0;
+    alertInstance.setPath("");
+    DbTest::TearDown();
+  }
+
+  // A detector as the entry leaves it for a handler.
+  void prime(TestDetector& d, int alertType, int criteria = 43, int status = 7, int rule = 5,
+             const std::string& entity = "") {
+    d.SetNotiCategoryAndType(2, alertType);
+    d.SetNotiCriteria(criteria);
+    d.setAlertStatus(status);
+    d.setNotificationId(rule);
+    d.setEntityId(entity);
+  }
+  // A complete occurrence of ALERTTYPE in state STATE; returns its id.
+  int pendingAlert(int alertType, int state = eAlertStatusPending, int rule = 5) {
+    TestDetector d;
+    prime(d, alertType, 43, 7, rule);
+    int id = 0;
+    EXPECT_TRUE(d.SetDetectedAlert(id, false, 0));
+    EXPECT_NE(0, id);
+    EXPECT_TRUE(SetStatus(id, state));
+    return id;
+  }
+  NTDetectedAlerts_t row(int eventId) {
+    NTDetectedAlerts t(nullptr);
+    t.setWhere("eventId = %d", eventId);
+    EXPECT_EQ(0, t.getOneRow()) << "eventId " << eventId;
+    return *t.getDataPtr();
+  }
+  long long count(const std::string& sql) { return queryInt("SELECT COUNT(*) FROM " + sql); }
+  long long params(int eventId, int type) {
+    return count("NTDparams WHERE eventId = " + std::to_string(eventId) + " AND type = " + std::to_string(type));
+  }
+  long long paramsOf(int eventId) { return count("NTDparams WHERE eventId = " + std::to_string(eventId)); }
+  long long msgParamsOf(int eventId) { return count("NTDMsgParam WHERE eventId = " + std::to_string(eventId)); }
+  void addMsgParam(int eventId) {
+    NTDMsgParam t(nullptr);
+    t.getDataPtr()->eventId = eventId;
+    dbCopyText(t.getDataPtr()->data, "arg");
+    ASSERT_EQ(0, t.rowInsert(true)) << t.getErrorStr(t.lastResult());
+  }
+  // Sets a row's times back so that a new stamp is told apart from the old.
+  void ageRow(int eventId) {
+    exec("UPDATE NTDetectedAlerts SET occurTime = '2001-02-03 04:05:06', processTime = '2001-02-03 04:05:06' "
+         "WHERE eventId = " + std::to_string(eventId));
+  }
+  std::vector<std::string> logLines() const {
+    std::vector<std::string> out;
+    std::ifstream in(logPath_);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+  }
+  bool logged(const std::string& what) const {
+    for (const std::string& l : logLines())
+      if (l.find(what) != std::string::npos) return true;
+    return false;
+  }
+  bool anyError() const {
+    for (const std::string& l : logLines())
+      if (l.find(" ERROR ") != std::string::npos) return true;
+    return false;
+  }
+
+  std::string logPath_;
+  EvDebug::AppLevelSource previousSource_ = nullptr;
+};
+
+// ---- new occurrences --------------------------------------------------------
+
+TEST_P(DetectedAlertTest, NewOccurrenceIsInsertedFromTheDetectorInTheWritingState) {
+  TestDetector d;
+  prime(d, 3, 43, 2001, 9, "Client|107");
+  const long long before = time(nullptr);
+  int id = 0;
+  ASSERT_TRUE(d.SetDetectedAlert(id, false, 0));
+  const long long after = time(nullptr);
+
+  ASSERT_GT(id, 0);
+  EXPECT_EQ(id, d.getEventId());
+  const NTDetectedAlerts_t r = row(id);
+  EXPECT_EQ(2, r.category);
+  EXPECT_EQ(3, r.alertType);
+  EXPECT_EQ(43, r.criteria);
+  EXPECT_EQ(2001, r.status);
+  EXPECT_EQ(eAlertStatusWriting, r.processStat);
+  EXPECT_EQ(9, r.ntNotificationId);
+  ASSERT_NE(nullptr, r.entityId);
+  EXPECT_STREQ("Client|107", r.entityId);
+  EXPECT_GE(epochOf(r.occurTime), before);
+  EXPECT_LE(epochOf(r.occurTime), after);
+  EXPECT_EQ(epochOf(r.occurTime), epochOf(r.processTime));
+  EXPECT_TRUE(r.nextTriggerTime.isZero());
+
+  // The next occurrence gets a row of its own.
+  int second = 0;
+  ASSERT_TRUE(d.SetDetectedAlert(second, false, 0));
+  EXPECT_NE(id, second);
+  EXPECT_EQ(second, d.getEventId());
+}
+
+TEST_P(DetectedAlertTest, NewOccurrenceTakesTheGivenOccurTimeAndLeavesUnsetFieldsEmpty) {
+  TestDetector d;
+  prime(d, 3, 43, 7, 0, "");
+  const int occurred = 1700000000;
+  int id = 0;
+  ASSERT_TRUE(d.SetDetectedAlert(id, false, occurred));
+  const NTDetectedAlerts_t r = row(id);
+  EXPECT_EQ(occurred, epochOf(r.occurTime));
+  EXPECT_GT(epochOf(r.processTime), occurred);
+  EXPECT_EQ(0, r.ntNotificationId) << "no rule id to stamp";
+  EXPECT_TRUE(r.entityId == nullptr || *r.entityId == '\0') << "no suppression object";
+}
+
+TEST_P(DetectedAlertTest, SetNotiRecFillsTheBufferAndKeepsWhatTheDetectorDoesNotSet) {
+  TestDetector d;
+  prime(d, 10, 18, 1013, 0, "");
+  NTDetectedAlerts_t r;
+  r.ntNotificationId = 44;
+  r.processStat = 99;
+  d.SetNotiRec(&r);
+  EXPECT_EQ(2, r.category);
+  EXPECT_EQ(10, r.alertType);
+  EXPECT_EQ(18, r.criteria);
+  EXPECT_EQ(1013, r.status);
+  EXPECT_EQ(eAlertStatusWriting, r.processStat);
+  EXPECT_EQ(44, r.ntNotificationId);
+  EXPECT_EQ(nullptr, r.entityId);
+
+  // A later fill replaces the entity copy rather than sharing the detector's.
+  d.setEntityId("Library|3");
+  d.SetNotiRec(&r);
+  d.setEntityId("Library|4");
+  d.SetNotiRec(&r);
+  ASSERT_NE(nullptr, r.entityId);
+  EXPECT_STREQ("Library|4", r.entityId);
+}
+
+TEST_P(DetectedAlertTest, ClearedConditionWithoutAPendingRowWritesNothing) {
+  TestDetector d;
+  prime(d, 3);
+  d.setEventId(0);
+  int id = 0;
+  EXPECT_TRUE(d.SetDetectedAlert(id, true, 1700000000));
+  EXPECT_EQ(0, id);
+  EXPECT_EQ(0, d.getEventId());
+  EXPECT_EQ(0, count("NTDetectedAlerts"));
+  EXPECT_EQ(0, count("NTDparams"));
+  EXPECT_TRUE(logged("ConditionCleared updates for the events that never existed. ignoring the event"));
+}
+
+TEST_P(DetectedAlertTest, InsertFailureIsReportedWithTheTableName) {
+  exec("DROP TABLE NTDetectedAlerts");
+  TestDetector d;
+  prime(d, 3);
+  int id = 0;
+  EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
+  EXPECT_EQ(0, id);
+  EXPECT_TRUE(logged("EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts], ErrorString ["));
+}
+
+// ---- repeats of a pending occurrence -------------------------------------
+
+TEST_P(DetectedAlertTest, RepeatOfATypeWithDataUpdateRebuildsItsParametersAndKeepsItsState) {
+  for (int alertType : {2, 10, 12, 13}) {
+    SCOPED_TRACE("alert type " + std::to_string(alertType));
+    const int id = pendingAlert(alertType);
+    const int other = pendingAlert(alertType);
+    EvNDetectParams p(nullptr);
+    ASSERT_TRUE(p.AddParam(id, ParamDescription, "old text"));
+    ASSERT_TRUE(p.AddParam(id, static_cast<NotiParamTypes>(143), "kept by its owner"));
+    ASSERT_TRUE(p.AddParam(other, ParamDescription, "other event"));
+    addMsgParam(id);
+    addMsgParam(other);
+    ageRow(id);
+
+    // The detector's own fields describe the new event; the stored row keeps
+    // its columns.
+    TestDetector d;
+    prime(d, 99, 77, 55, 66, "Other|1");
+    int existing = id;
+    const long long before = time(nullptr);
+    ASSERT_TRUE(d.SetDetectedAlert(existing, false, 0));
+
+    EXPECT_EQ(0, existing) << "no new row was made";
+    EXPECT_EQ(id, d.getEventId());
+    const NTDetectedAlerts_t r = row(id);
+    EXPECT_EQ(eAlertStatusPending, r.processStat);
+    EXPECT_EQ(alertType, r.alertType);
+    EXPECT_EQ(43, r.criteria);
+    EXPECT_EQ(7, r.status);
+    EXPECT_EQ(5, r.ntNotificationId);
+    EXPECT_EQ(2001, r.occurTime.year) << "occurTime of the first occurrence stays";
+    EXPECT_GE(epochOf(r.processTime), before);
+
+    EXPECT_EQ(0, params(id, ParamDescription));
+    EXPECT_EQ(1, params(id, 143));
+    EXPECT_EQ(0, msgParamsOf(id));
+    EXPECT_EQ(1, params(other, ParamDescription));
+    EXPECT_EQ(1, msgParamsOf(other));
+    EXPECT_EQ(0, params(id, ParamDetectTime));
+  }
+  EXPECT_FALSE(isDataUpdateSupportedInRepeatedAlert(3));
+  EXPECT_FALSE(isDataUpdateSupportedInRepeatedAlert(0));
+}
+
+TEST_P(DetectedAlertTest, ClearedRepeatMovesTheRowToClearedAndRecordsTheTime) {
+  const int id = pendingAlert(3);
+  EvNDetectParams p(nullptr);
+  ASSERT_TRUE(p.AddParam(id, ParamDescription, "stays"));
+  addMsgParam(id);
+  ageRow(id);
+
+  TestDetector d;
+  prime(d, 3);
+  int existing = id;
+  const long long before = time(nullptr);
+  ASSERT_TRUE(d.SetDetectedAlert(existing, true, 0));
+  const long long after = time(nullptr);
+
+  EXPECT_EQ(0, existing);
+  EXPECT_EQ(id, d.getEventId());
+  const NTDetectedAlerts_t r = row(id);
+  EXPECT_EQ(eAlertStatusCleared, r.processStat);
+  EXPECT_EQ(2001, r.occurTime.year);
+  ASSERT_EQ(1, params(id, ParamDetectTime));
+  long long detected = 0;
+  ASSERT_TRUE(p.GetOneParam(id, ParamDetectTime, detected));
+  EXPECT_GE(detected, before);
+  EXPECT_LE(detected, after);
+  EXPECT_EQ(1, params(id, ParamDescription)) << "type 3 keeps its parameters";
+  EXPECT_EQ(1, msgParamsOf(id));
+  EXPECT_EQ(2, paramsOf(id));
+}
+
+TEST_P(DetectedAlertTest, ClearedRepeatOfATypeWithDataUpdateKeepsOnlyTheClearingTime) {
+  const int id = pendingAlert(12);
+  EvNDetectParams p(nullptr);
+  ASSERT_TRUE(p.AddParam(id, ParamDescription, "goes"));
+  TestDetector d;
+  prime(d, 12);
+  int existing = id;
+  ASSERT_TRUE(d.SetDetectedAlert(existing, true, 0));
+  EXPECT_EQ(eAlertStatusCleared, row(id).processStat);
+  EXPECT_EQ(1, params(id, ParamDetectTime));
+  EXPECT_EQ(1, paramsOf(id));
+}
+
+TEST_P(DetectedAlertTest, RepeatOfAMissingOccurrenceFailsAndKeepsTheId) {
+  TestDetector d;
+  prime(d, 10);
+  d.setEventId(0);
+  int existing = 4242;
+  EXPECT_FALSE(d.SetDetectedAlert(existing, false, 0));
+  EXPECT_EQ(4242, existing);
+  EXPECT_EQ(0, d.getEventId());
+  EXPECT_EQ(0, count("NTDetectedAlerts"));
+  EXPECT_TRUE(logged("eventId <4242> not found in table [NTDetectedAlerts], ErrorString ["));
+}
+
+// ---- state changes ---------------------------------------------------------
+
+TEST_P(DetectedAlertTest, SetStatusDetectedMakesTheOccurrencePendingAndReStampsIt) {
+  TestDetector d;
+  prime(d, 3);
+  int id = 0;
+  ASSERT_TRUE(d.SetDetectedAlert(id, false, 1000000000));
+  ASSERT_EQ(1000000000, epochOf(row(id).occurTime));
+  const long long before = time(nullptr);
+  ASSERT_TRUE(SetStatus_Detected(id));
+  const long long after = time(nullptr);
+  const NTDetectedAlerts_t r = row(id);
+  EXPECT_EQ(eAlertStatusPending, r.processStat);
+  EXPECT_GE(epochOf(r.occurTime), before) << "the time of the state change, not the event's";
+  EXPECT_LE(epochOf(r.occurTime), after);
+  EXPECT_EQ(7, r.status);
+}
+
+TEST_P(DetectedAlertTest, SetStatusSetsTheStateAndOptionallyTheStatusOfOneRow) {
+  const int id = pendingAlert(3);
+  const int other = pendingAlert(3);
+  ageRow(id);
+  ASSERT_TRUE(SetStatus(id, eAlertStatusHeld));
+  NTDetectedAlerts_t r = row(id);
+  EXPECT_EQ(eAlertStatusHeld, r.processStat);
+  EXPECT_EQ(7, r.status);
+  EXPECT_NE(2001, r.occurTime.year);
+  EXPECT_EQ(2001, r.processTime.year) << "processTime belongs to inserts and repeats";
+
+  ASSERT_TRUE(SetStatus(id, eAlertStatusPendingMatch, 3029));
+  r = row(id);
+  EXPECT_EQ(eAlertStatusPendingMatch, r.processStat);
+  EXPECT_EQ(3029, r.status);
+
+  ASSERT_TRUE(SetStatus(id, eAlertStatusCleared));
+  EXPECT_EQ(eAlertStatusCleared, row(id).processStat);
+  EXPECT_EQ(eAlertStatusPending, row(other).processStat) << "only the named row changes";
+  EXPECT_EQ(7, row(other).status);
+}
+
+TEST_P(DetectedAlertTest, StateChangeOfAMissingRowFailsWithItsOwnWording) {
+  EXPECT_FALSE(SetStatus_Detected(31337));
+  EXPECT_TRUE(logged("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , ErrorString ["));
+  EXPECT_FALSE(SetStatus(31337, eAlertStatusHeld));
+  EXPECT_FALSE(SetStatus(31337, eAlertStatusPendingMatch, 5));
+  int withErrorWording = 0;
+  for (const std::string& l : logLines())
+    if (l.find("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , Error [") != std::string::npos)
+      ++withErrorWording;
+  EXPECT_EQ(2, withErrorWording);
+  EXPECT_EQ(0, count("NTDetectedAlerts"));
+}
+
+// ---- clearing a rule's rows ----------------------------------------------
+
+TEST_P(DetectedAlertTest, ClearingARuleDeletesOnlyItsRowsAndLeavesTheirParameters) {
+  const int a = pendingAlert(3, eAlertStatusPending, 5);
+  const int b = pendingAlert(3, eAlertStatusCleared, 5);
+  const int keep = pendingAlert(3, eAlertStatusPending, 6);
+  EvNDetectParams p(nullptr);
+  ASSERT_TRUE(p.AddParam(a, ParamDescription, "detail"));
+
+  EXPECT_EQ(0, ClearDetectedAlertsForRule(5));
+  EXPECT_EQ(0, count("NTDetectedAlerts WHERE eventId IN (" + std::to_string(a) + ", " + std::to_string(b) + ")"));
+  EXPECT_EQ(1, count("NTDetectedAlerts WHERE eventId = " + std::to_string(keep)));
+  EXPECT_EQ(1, params(a, ParamDescription));
+  EXPECT_TRUE(logged("Clearing detected alerts for notif rule [5]"));
+
+  EXPECT_EQ(100, ClearDetectedAlertsForRule(5)) << "nothing left of that rule";
+  EXPECT_EQ(100, ClearDetectedAlertsForRule(77));
+  EXPECT_FALSE(anyError());
+}
+
+TEST_P(DetectedAlertTest, ClearingWithoutARuleIdLeavesRowsThatCarryNoRule) {
+  TestDetector d;
+  prime(d, 3, 43, 7, 0);
+  int id = 0;
+  ASSERT_TRUE(d.SetDetectedAlert(id, false, 0));
+  EXPECT_EQ(100, ClearDetectedAlertsForRule(0));
+  EXPECT_EQ(100, ClearDetectedAlertsForRule(-1));
+  EXPECT_EQ(1, count("NTDetectedAlerts"));
+}
+
+TEST_P(DetectedAlertTest, ClearingFailureIsLoggedAndReturned) {
+  exec("DROP TABLE NTDetectedAlerts");
+  const int rc = ClearDetectedAlertsForRule(5);
+  EXPECT_NE(0, rc);
+  EXPECT_NE(100, rc);
+  EXPECT_TRUE(logged("ERROR ClearDetectedAlertsForRule: ErrorCode [" + std::to_string(rc) +
+                     "] in clearing detected alerts for notif rule [5]"));
+}
+
+EVD_INSTANTIATE_BACKENDS(DetectedAlertTest);
+
+}  // namespace

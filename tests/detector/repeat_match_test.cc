@@ -1,0 +1,288 @@
+// Repeated-alert matching on both backends: which stored occurrences count
+// as a pending repeat of a new event, and how a new occurrence is marked
+// with its suppression object.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "Db/AllBindings.h"
+#include "detector/EvAlertDebug.h"
+#include "detector/EvNDetector.h"
+#include "detector/ProcessStat.h"
+#include "params/EvNDetectParams.h"
+#include "support/db_fixture.h"
+
+namespace {
+
+int levelTen(const char*, int* level) {
+  *level = 10;
+  return 0;
+}
+
+class TestDetector : public EvNDetector {
+ public:
+  void setAlertStatus(int status) { m_alertStatus = status; }
+};
+
+// The suppression arguments of an event about one client (criteria 43
+// names the client as the object).
+struct Args {
+  int library = 0, sparePool = 0, drive = 0, media = 0, mediaAgent = 0, mountPath = 0, client = 107,
+      subClient = 0;
+  long long jobId = 0;
+  int store = 0, ruleOrUser = 0, storagePolicy = 0, copy = 0;
+};
+
+int findPending(EvNDetector& d, const Args& a) {
+  return d.GetExistingEventIdEx(a.library, a.sparePool, a.drive, a.media, a.mediaAgent, a.mountPath, a.client,
+                                a.subClient, a.jobId, a.store, a.ruleOrUser, a.storagePolicy, a.copy);
+}
+
+bool mark(EvNDetector& d, int eventId, const Args& a) {
+  return d.EnableSupression(eventId, a.library, a.sparePool, a.drive, a.media, a.mediaAgent, a.mountPath, a.client,
+                            a.subClient, a.jobId, a.store, a.ruleOrUser, a.storagePolicy, a.copy);
+}
+
+class RepeatMatchTest : public evd::test::DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    logPath_ = evd::test::tempPath("alerts") + ".log";
+    alertInstance.setPath(logPath_);
+    previousSource_ = EvDebug::setAppDebugLevelSource(&levelTen);
+    EvAlertDebug::lastRegCheck = 0;
+  }
+  void TearDown() override {
+    EvDebug::setAppDebugLevelSource(previousSource_);
+    EvAlertDebug::lastRegCheck = 0;
+    alertInstance.setPath("");
+    DbTest::TearDown();
+  }
+
+  void prime(TestDetector& d, int criteria = 43, int status = 7, int category = 2, int alertType = 3) {
+    d.SetNotiCategoryAndType(category, alertType);
+    d.SetNotiCriteria(criteria);
+    d.setAlertStatus(status);
+    d.setEntityId("");
+  }
+  // What a handler does for an event without a pending repeat: a new row,
+  // marked with its object, then made pending.
+  int recordMarked(TestDetector& d, const Args& a, int state = eAlertStatusPending) {
+    int id = 0;
+    EXPECT_TRUE(d.SetDetectedAlert(id, false, 0));
+    EXPECT_TRUE(mark(d, id, a));
+    EXPECT_TRUE(SetStatus(id, state));
+    return id;
+  }
+  std::string entityOf(int eventId) {
+    return queryText("SELECT entityId FROM NTDetectedAlerts WHERE eventId = " + std::to_string(eventId));
+  }
+  std::vector<std::string> paramValues(int eventId, int type) {
+    std::vector<std::string> out;
+    EvNDetectParams p(nullptr);
+    EXPECT_TRUE(p.GetParams(eventId, static_cast<NotiParamTypes>(type), out));
+    return out;
+  }
+  bool logged(const std::string& what) const {
+    std::ifstream in(logPath_);
+    for (std::string l; std::getline(in, l);)
+      if (l.find(what) != std::string::npos) return true;
+    return false;
+  }
+
+  std::string logPath_;
+  EvDebug::AppLevelSource previousSource_ = nullptr;
+};
+
+// ---- the handler's cycle ----------------------------------------------------
+
+TEST_P(RepeatMatchTest, ARepeatOfAPendingOccurrenceUpdatesItInsteadOfNotifyingAgain) {
+  TestDetector first;
+  prime(first);
+  const Args a;
+  ASSERT_EQ(0, findPending(first, a));
+  const int id = recordMarked(first, a);
+  EXPECT_EQ("Client|107", first.getEntityId());
+
+  TestDetector again;
+  prime(again);
+  const int found = findPending(again, a);
+  EXPECT_EQ(id, found);
+  EXPECT_EQ(id, again.getEventId());
+  EXPECT_TRUE(logged("DEBUG8 GetExistingEventIdEx: Alert event[eventId [" + std::to_string(id) +
+                     "]] already exists for this paramters."));
+
+  int existing = found;
+  ASSERT_TRUE(again.SetDetectedAlert(existing, false, 0));
+  EXPECT_EQ(0, existing);
+  EXPECT_EQ(1, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
+
+  // Once the condition clears, the row is no longer a repeat target.
+  TestDetector cleared;
+  prime(cleared);
+  existing = findPending(cleared, a);
+  ASSERT_EQ(id, existing);
+  ASSERT_TRUE(cleared.SetDetectedAlert(existing, true, 0));
+  TestDetector later;
+  prime(later);
+  EXPECT_EQ(0, findPending(later, a));
+}
+
+// ---- what matches --------------------------------------------------------
+
+TEST_P(RepeatMatchTest, OnlyRowsInAPendingStateMatch) {
+  const Args a;
+  for (int state : {eAlertStatusWriting, eAlertStatusCleared, eAlertStatusHeld}) {
+    TestDetector d;
+    prime(d);
+    const int id = recordMarked(d, a, state);
+    TestDetector probe;
+    prime(probe);
+    probe.setEventId(-1);
+    EXPECT_EQ(0, findPending(probe, a)) << "state " << state;
+    EXPECT_EQ(-1, probe.getEventId()) << "no match leaves the detector's event id";
+    ASSERT_TRUE(SetStatus(id, eAlertStatusCleared));
+  }
+  for (int state : {int{eAlertStatusPending}, int{eAlertStatusPendingMatch}, int{eAlertStatusPendingNotifier},
+                    eAlertStatusPendingNotifier | eAlertStatusCleared}) {
+    TestDetector d;
+    prime(d);
+    const int id = recordMarked(d, a, state);
+    TestDetector probe;
+    prime(probe);
+    EXPECT_EQ(id, findPending(probe, a)) << "state " << state;
+    ASSERT_TRUE(SetStatus(id, eAlertStatusCleared));
+  }
+}
+
+TEST_P(RepeatMatchTest, AnotherOldConditionOrAlertNeverMatches) {
+  TestDetector d;
+  prime(d, 43, 7);
+  const Args a;
+  const int id = recordMarked(d, a);
+
+  struct Variant {
+    const char* what;
+    int criteria, status, category, alertType;
+  };
+  // Criteria 48 without a subclient names the same object, Client|107.
+  for (const Variant& v : {Variant{"old condition", 43, 8, 2, 3}, Variant{"criteria", 48, 7, 2, 3},
+                           Variant{"category", 43, 7, 1, 3}, Variant{"alert type", 43, 7, 2, 4}}) {
+    TestDetector other;
+    prime(other, v.criteria, v.status, v.category, v.alertType);
+    EXPECT_EQ(0, findPending(other, a)) << v.what;
+  }
+  Args otherClient = a;
+  otherClient.client = 108;
+  TestDetector same;
+  prime(same);
+  EXPECT_EQ(0, findPending(same, otherClient)) << "another object";
+  EXPECT_EQ(id, findPending(same, a));
+}
+
+TEST_P(RepeatMatchTest, StatusObjectsOfDifferentOldConditionsAreKeptApart) {
+  // Criteria 18 names the object by client and old condition together.
+  TestDetector d;
+  prime(d, 18, 2001);
+  const Args a;
+  const int id = recordMarked(d, a);
+  EXPECT_EQ("Status|107|2001", entityOf(id));
+
+  TestDetector other;
+  prime(other, 18, 2002);
+  EXPECT_EQ(0, findPending(other, a));
+  TestDetector same;
+  prime(same, 18, 2001);
+  EXPECT_EQ(id, findPending(same, a));
+}
+
+TEST_P(RepeatMatchTest, EventsWithoutAnObjectAreNeitherMatchedNorMarked) {
+  // Criteria 18 with old condition 1013 has no object; criteria 43 without a
+  // client has object id 0.
+  for (auto [criteria, status, client] : {std::tuple{18, 1013, 107}, std::tuple{43, 7, 0}}) {
+    TestDetector d;
+    prime(d, criteria, status);
+    Args a;
+    a.client = client;
+    int id = 0;
+    ASSERT_TRUE(d.SetDetectedAlert(id, false, 0));
+    EXPECT_TRUE(mark(d, id, a)) << "nothing to mark is not a failure";
+    ASSERT_TRUE(SetStatus_Detected(id));
+    EXPECT_TRUE(paramValues(id, ParamSuppressionObjectType).empty());
+    EXPECT_TRUE(entityOf(id) == "<null>" || entityOf(id).empty());
+    EXPECT_EQ("", d.getEntityId());
+    EXPECT_EQ(0, findPending(d, a));
+  }
+}
+
+// ---- marking ---------------------------------------------------------------
+
+TEST_P(RepeatMatchTest, MarkingStoresTheObjectAsParametersAndAsTheEntityId) {
+  TestDetector d;
+  prime(d);
+  int id = 0;
+  ASSERT_TRUE(d.SetDetectedAlert(id, false, 0));
+  const Args a;
+  ASSERT_TRUE(mark(d, id, a));
+  ASSERT_TRUE(mark(d, id, a)) << "marking twice keeps one value of each";
+  EXPECT_EQ(std::vector<std::string>{"Client"}, paramValues(id, ParamSuppressionObjectType));
+  EXPECT_EQ(std::vector<std::string>{"107"}, paramValues(id, ParamSuppressionObjectId));
+  EXPECT_EQ("Client|107", entityOf(id)) << "the literal's quotes are not part of the value";
+  EXPECT_EQ("Client|107", d.getEntityId());
+}
+
+TEST_P(RepeatMatchTest, MarkingKeepsSixtyFourBitObjectIds) {
+  TestDetector d;
+  prime(d, 94, 0);  // the job is the object
+  int id = 0;
+  ASSERT_TRUE(d.SetDetectedAlert(id, false, 0));
+  Args a;
+  a.jobId = 4294967561LL;
+  ASSERT_TRUE(mark(d, id, a));
+  EXPECT_EQ(std::vector<std::string>{"4294967561"}, paramValues(id, ParamSuppressionObjectId));
+  EXPECT_EQ("Job|4294967561", entityOf(id));
+  ASSERT_TRUE(SetStatus_Detected(id));
+
+  TestDetector again;
+  prime(again, 94, 0);
+  EXPECT_EQ(id, findPending(again, a));
+  a.jobId = 265;  // the same low word, another job
+  EXPECT_EQ(0, findPending(again, a));
+}
+
+TEST_P(RepeatMatchTest, MarkingAMissingOccurrenceFails) {
+  TestDetector d;
+  prime(d);
+  EXPECT_FALSE(mark(d, 999, Args{}));
+  EXPECT_TRUE(logged("ERROR EnableSupression: Error Updating table [NTDetectedAlerts] , ErrorString ["));
+}
+
+// ---- failures --------------------------------------------------------------
+
+TEST_P(RepeatMatchTest, ALookUpErrorIsLoggedAndTreatedAsNoMatch) {
+  exec("DROP TABLE NTDetectedAlerts");
+  TestDetector d;
+  prime(d);
+  d.setEventId(-1);
+  EXPECT_EQ(0, findPending(d, Args{}));
+  EXPECT_EQ(-1, d.getEventId());
+  EXPECT_TRUE(logged("ERROR GetExistingEventIdEx: ErrorCode ["));
+  EXPECT_TRUE(logged("] in checking for existing eventId"));
+}
+
+TEST_P(RepeatMatchTest, AMarkingErrorIsReported) {
+  TestDetector d;
+  prime(d);
+  int id = 0;
+  ASSERT_TRUE(d.SetDetectedAlert(id, false, 0));
+  exec("DROP TABLE NTDparams");
+  EXPECT_FALSE(mark(d, id, Args{}));
+  EXPECT_TRUE(entityOf(id) == "<null>" || entityOf(id).empty()) << "the row is not marked half-way";
+}
+
+EVD_INSTANTIATE_BACKENDS(RepeatMatchTest);
+
+}  // namespace
