@@ -133,7 +133,8 @@ class EvNDetector {
   bool StoreAdminAlertDataForAlert(EvAlertEx& alert);
 
   // Told by Dispatch which handler is about to run and the criteria-cleared
-  // flag it gets (tests and tools). Null, the default, costs nothing.
+  // flag it gets, -1 for a handler that takes none (tests and tools). Null,
+  // the default, costs nothing.
   using DispatchObserver = void (*)(const char* handler, int criteriaCleared);
   static DispatchObserver dispatchObserver;
 

@@ -1,0 +1,395 @@
+// The detector's entry: block check, normalisation of the event's alert type
+// and criteria, validation, the rule and category look-ups and the dispatch
+// to one category handler.
+#include "detector/EvNDetector.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "Db/AllBindings.h"
+#include "detector/EvAlertDebug.h"
+#include "host/EvAlertEx.h"
+#include "host/NxPlatform.h"
+
+int EvNDetector::m_blockAlerts = -1;
+EvNDetector::DispatchObserver EvNDetector::dispatchObserver = nullptr;
+
+namespace {
+
+constexpr const char* kStoreNotiData = "EvNDetector::StoreNotiData";
+
+// Alert type of the server's event-log alerts: without a rule the
+// last-processed message marker still moves on, so that enabling a rule
+// later does not replay the backlog.
+constexpr int kEventLogAlertType = 58;
+// Rules whose status carries one of these bits are switched off.
+constexpr int kRuleDisabledBits = 3;
+
+// Configuration conditions that are re-derived from the old numbering even
+// when the event carries criteria.
+constexpr int kCriteriaClearingConditions[] = {3032, 3033, 3034, 3035, 3036, 3037,
+                                               3038, 3039, 3040, 3041, 3046, 3047};
+
+struct IdMap {
+  int from;
+  int to;
+};
+
+// Old condition id -> criteria.
+constexpr IdMap kConditionToCriteria[] = {
+    {2, 1},     {2016, 1},  {2030, 1},  {2051, 1},
+    {3, 57},
+    {4, 3},     {2017, 3},  {2018, 3},  {2019, 3},  {2031, 3},  {2032, 3},  {2052, 3},  {3006, 3},
+    {7, 16},    {12, 16},   {2060, 16}, {3024, 16},
+    {9, 21},    {10, 21},   {11, 21},   {1007, 21}, {1009, 21},
+    {13, 7},    {2050, 7},
+    {1002, 17}, {1003, 17},
+    {1008, 18}, {1013, 18}, {3034, 18}, {3036, 18}, {3037, 18}, {3041, 18}, {3044, 18}, {3046, 18}, {3047, 18},
+    {1011, 19},
+    {2001, 30},
+    {2002, 20},
+    {2003, 29},
+    {2005, 25}, {2006, 25}, {2014, 25},
+    {2007, 22}, {2010, 22}, {2011, 22}, {3029, 22},
+    {2008, 24}, {2020, 24},
+    {2009, 23}, {2013, 23},
+    {2012, 26}, {2015, 26},
+    {2033, 14}, {3001, 14}, {3002, 14}, {3003, 14}, {3004, 14}, {3005, 14}, {3045, 14},
+    {2040, 27}, {2041, 27},
+    {2053, 10}, {2054, 10}, {2055, 10},
+    {2056, 11},
+    {2057, 12},
+    {2058, 13},
+    {2059, 8},
+    {2061, 28},
+    {3010, 46},
+    {3026, 6},
+    {3027, 31},
+    {3031, 72},
+    {3032, 78},
+    {3033, 77},
+    {3035, 79}, {3038, 79}, {3039, 79}, {3040, 79},
+    {3042, 4},
+};
+
+// Old alert id -> alert type (2001 is resolved by condition, below).
+constexpr int kAlertByCondition = 2001;
+constexpr IdMap kAlertToType[] = {
+    {53, 53},   {61, 61},   {1001, 14}, {1004, 1},  {1006, 2},  {1007, 3},  {1010, 5},
+    {1020, 12}, {1021, 19}, {2000, 13}, {2002, 17}, {2021, 9},  {2022, 18}, {3001, 3},
+    {3002, 4},  {3020, 10}, {3021, 10}, {4001, 15}, {4002, 6},  {5001, 20},
+};
+
+// Old alert id 2001: condition -> alert type.
+constexpr IdMap kAlert2001ConditionToType[] = {
+    {7, 16},    {12, 16},   {2060, 16},
+    {2002, 21}, {2003, 21}, {3027, 21},
+    {2008, 17}, {2009, 17}, {2010, 17}, {2011, 17}, {2012, 17}, {2013, 17}, {2014, 17}, {2015, 17},
+    {2020, 17}, {2040, 17}, {2041, 17}, {3029, 17},
+    {2016, 7},  {2017, 7},  {2018, 7},  {2019, 7},
+    {2030, 8},  {2031, 8},  {2032, 8},  {2033, 8},
+};
+
+template <size_t N>
+bool lookUp(const IdMap (&table)[N], int from, int& to) {
+  for (const IdMap& m : table) {
+    if (m.from == from) {
+      to = m.to;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool clearsCriteria(long long condition) {
+  for (int c : kCriteriaClearingConditions)
+    if (c == condition) return true;
+  return false;
+}
+
+}  // namespace
+
+EvNDetector::EvNDetector() { m_blockAlerts = -1; }
+
+EvNDetector::~EvNDetector() = default;
+
+bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
+  try {
+    EvAlertDebug log;
+    bool result = false;
+    m_lastOutcome = Outcome::None;
+
+    if (m_blockAlerts == -1) {
+      NXPI_CentrixServer server;
+      server.setFocus(NXPI_Focus::getFocus());
+      m_blockAlerts = server.getBlockAlerts() == 1 ? 1 : 0;
+    }
+    if (m_blockAlerts == 1) {
+      m_lastOutcome = Outcome::Blocked;
+      return true;
+    }
+
+    int criteriaCleared = 0;
+    // The dump goes to the alert log; it answers whether that log is verbose.
+    bool verbose = alert.DumpAlert("Server Side", log);
+    if (alert.getAlertCriteria() > 0 && clearsCriteria(alert.getCondition())) {
+      alert.setAlertCriteria(0);
+      criteriaCleared = 1;
+    }
+
+    if (alert.getAlertCriteria() != 0) {
+      m_alertType = alert.getAlertType();
+      m_criteria = alert.getAlertCriteria();
+      m_oldAlertId = 0;
+      m_alertStatus = alert.getAlertStatus();
+    } else if (!MapAlertsToRelease5_9(static_cast<int>(alert.getAlert()), static_cast<int>(alert.getCondition()))) {
+      verbose = true;
+    }
+
+    if (!ValidateInputParameters(alert)) {
+      log.DebugLvl(kStoreNotiData, 3, "Invalid Input Parameter");
+      m_lastOutcome = Outcome::Invalid;
+      return false;
+    }
+
+    bool ruleExists = true;
+    {
+      NTnotificationRule rules(nullptr);
+      rules.setIsolationType(4);
+      rules.setWhere("alertTypeId = %d and (status & %d) = 0", m_alertType, kRuleDisabledBits);
+      // A failed look-up counts as a rule: better a notification too many
+      // than an alert lost to a passing database error.
+      const int rc = rules.getOneRow();
+      ruleExists = rc != DB_NO_DATA;
+      if (rc != 0 && rc != DB_NO_DATA && rc != DB_SUCCESS_TRUNCATED)
+        log.Error(kStoreNotiData, "Cannot read rules for Alert [%d], table [%s], ErrorString [%s]", m_alertType,
+                  rules.getTableName(), rules.getErrorStr(rc));
+    }
+
+    if (!ruleExists) {
+      if (verbose) log.DebugLvl(kStoreNotiData, 3, "alert skipped, no rule defined, alert = [%d].", m_alertType);
+      if (m_alertType == kEventLogAlertType) {
+        int id = 0;
+        if (GetLastEvMsgId(id)) {
+          const int rc = NXGlobalParam::setNTAlertLastEventId(id, nullptr);
+          if (rc == 0)
+            log.DebugLvl(kStoreNotiData, 3, "Updated Params for last Event processed for Alerts is [%d].", id);
+          else
+            log.Error(kStoreNotiData, "Unable to update last Event processed for Alerts to [%d], error [%d].", id,
+                      rc);
+        } else {
+          log.Error(kStoreNotiData, " Unable to retrieve Id for last message from KrCounter. ");
+        }
+      }
+      result = true;
+      m_lastOutcome = Outcome::NoRule;
+    } else {
+      NTAlertType types(nullptr);
+      types.setWhere("id = %d", m_alertType);
+      const int rc = types.getOneRow();
+      if (rc != 0 && rc != DB_SUCCESS_TRUNCATED) {
+        log.Error(kStoreNotiData, "Cannot read category for Alert [%d], table [%s], ErrorString [%s]", m_alertType,
+                  types.getTableName(), types.getErrorStr(rc));
+        result = false;
+        m_lastOutcome = Outcome::NoCategory;
+      } else {
+        m_category = types.getDataPtr()->categoryID;
+        result = Dispatch(alert, criteriaCleared);
+        if (m_lastOutcome != Outcome::NoHandler) m_lastOutcome = result ? Outcome::Handled : Outcome::Failed;
+      }
+    }
+
+    log.DebugLvl(kStoreNotiData, result ? 8 : 3, "Alert Info: [%d].[%d].[%d].<%d>.<%d>", m_category, m_alertType,
+                 m_criteria, m_oldAlertId, m_alertStatus);
+    Trace(getEventId(), alert);
+    return result;
+  } catch (const std::exception& e) {
+    m_lastOutcome = Outcome::Failed;
+    try {
+      EvAlertDebug log;
+      log.Error(kStoreNotiData, "Alert [%d] not processed: %s", m_alertType, e.what());
+    } catch (...) {
+    }
+    return false;
+  } catch (...) {
+    m_lastOutcome = Outcome::Failed;
+    return false;
+  }
+}
+
+bool EvNDetector::Dispatch(EvAlertEx& alert, int criteriaCleared) {
+  // The observer sees the flag exactly as the handler gets it; -1 for the
+  // handlers that take none.
+#define EVD_HANDLER(name)                                              \
+  do {                                                                 \
+    if (dispatchObserver) dispatchObserver("EvNDetector::" #name, -1); \
+    return name(alert);                                                \
+  } while (0)
+#define EVD_CONFIG_HANDLER(name)                                                 \
+  do {                                                                           \
+    const int passed = criteriaCleared;                                          \
+    if (dispatchObserver) dispatchObserver("EvNDetector::" #name, passed);       \
+    return name(alert, passed);                                                  \
+  } while (0)
+
+  switch (m_alertType) {
+    case 1: EVD_HANDLER(StoreDataAgingData);
+    case 2:
+    case 54: EVD_HANDLER(StoreAuxCopyData);
+    case 3: EVD_HANDLER(StoreDataProtectionData);
+    case 4: EVD_HANDLER(StoreDataRecoveryData);
+    case 5: EVD_HANDLER(StoreErBackupData);
+    case 6:
+    case 29:
+    case 55: EVD_HANDLER(StoreDataVerific);
+    case 7:
+    case 8:
+    case 16:
+    case 17:
+    case 21: EVD_HANDLER(StoreLibrary);
+    case 9: EVD_HANDLER(StoreMediaErase);
+    case 10: EVD_CONFIG_HANDLER(StoreClientConfig);
+    case 12:
+    case 60: EVD_CONFIG_HANDLER(StoreZentra);
+    case 13: EVD_CONFIG_HANDLER(StoreMediaAgentConfig);
+    case 14: EVD_HANDLER(StoreSchedules);
+    case 15: EVD_HANDLER(StoreStoragePolicy);
+    case 18: EVD_HANDLER(StoreVaultTracker);
+    case 19: EVD_HANDLER(StoreDownloadUpdates);
+    case 20: EVD_HANDLER(StorePatchInstall);
+    case 22: EVD_HANDLER(StoreEraseData);
+    case 23: EVD_HANDLER(StoreJournalMailbox);
+    case 24: EVD_HANDLER(StoreUpdatesAvailForDownload);
+    case 25: EVD_HANDLER(StoreFileReplication);
+    case 26: EVD_HANDLER(StoreReleaseUpgradeAndUpdateRequired);
+    case 27: EVD_HANDLER(StoreDataClassification);
+    case 28: EVD_HANDLER(StoreFLRJobs);
+    case 30: EVD_HANDLER(StoreAppSharePoint);
+    case 52: EVD_HANDLER(StoreReportData);
+    case 53: EVD_HANDLER(StoreInfoManagementData);
+    case 57:
+    case 62: EVD_HANDLER(LogMonitorAlert);
+    case 58: EVD_HANDLER(TolvaneEventLogAlert);
+    case 59: EVD_HANDLER(StoreClientGroupConfig);
+    case 61: EVD_HANDLER(StoreBackupCopyData);
+    case 63: EVD_HANDLER(StoreWorkFlowData);
+    case 64: EVD_HANDLER(StoreVirtualizeMEData);
+    case 65: EVD_HANDLER(StoreCustomQueryData);
+    case 66: EVD_HANDLER(StoreDataAnalytics);
+    case 67: EVD_HANDLER(StoreUnInstallSoftware);
+    case 68: EVD_HANDLER(StoreUpgradeClient);
+    case 69: EVD_HANDLER(StoreInstallSoftware);
+    case 70: EVD_HANDLER(StoreUserConfig);
+    case 71: EVD_HANDLER(StoreUserGroupConfig);
+    case 73: EVD_HANDLER(StoreAdminJobData);
+    case 75: EVD_HANDLER(StoreAdminAlertDataForAlert);
+    default: m_lastOutcome = Outcome::NoHandler; return false;
+  }
+#undef EVD_HANDLER
+#undef EVD_CONFIG_HANDLER
+}
+
+bool EvNDetector::MapAlertsToRelease5_9(int alert, int condition) {
+  EvAlertDebug log;
+  bool ok = true;
+  m_oldAlertId = alert;
+  m_alertStatus = condition;
+
+  if (!lookUp(kConditionToCriteria, condition, m_criteria)) ok = false;
+
+  if (alert == kAlertByCondition) {
+    if (!lookUp(kAlert2001ConditionToType, condition, m_alertType)) ok = false;
+  } else if (!lookUp(kAlertToType, alert, m_alertType)) {
+    ok = false;
+  }
+
+  if (m_alertType != 3 && condition == 3010) m_criteria = 3;
+  if (m_alertType == 12 && (m_criteria == 77 || m_criteria == 78 || m_criteria == 79)) m_criteria = 18;
+  if (m_alertType == 0) {
+    m_alertType = m_oldAlertId;
+    log.DebugLvl("EvNDetector::MapAlertsToRelease5_9", 10, "Resetting alert type to [%d]", m_alertType);
+  }
+  return ok;
+}
+
+bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
+  EvAlertDebug log;
+  const char* const label = "EvNDetector::ValidateInputParameters";
+
+  if (m_alertType == 10 && m_criteria == 40 && alert.getClientIdsList().empty()) {
+    log.DebugLvl(label, 6, "NT_ALERTTYPE_CLIENTS/NT_UPDATES_REQUIRED has no clients in the client list.");
+    return false;
+  }
+
+  const int ruleOrUser = m_alertType == 70 ? static_cast<int>(alert.getWhomId()) : alert.getAlertRule();
+  long long objId = 0;
+  const std::string objType = GetSupressionObjTypeId(
+      static_cast<int>(alert.getLibraryId()), alert.getSparePoolId(), alert.getDriveId(),
+      static_cast<int>(alert.getMediaId()), static_cast<int>(alert.getMediaAgentId()), alert.getMountPathId(),
+      static_cast<int>(alert.getClientId()), static_cast<int>(alert.getSubClientId()), objId, alert.getJobId(),
+      static_cast<int>(alert.getOtherLibId()), ruleOrUser, static_cast<int>(alert.getStorPolicyId()),
+      static_cast<int>(alert.getCopyId()));
+
+  if (!objType.empty() && objId == 0) {
+    log.DebugLvl(label, 3, "Invalid Supression Parameter, objType = <%s>, objId = <%lld>", objType.c_str(), objId);
+    log.DebugLvl(label, 3, "Alert Info: [%d].[%d].[%d].<%d>.<%d>", m_category, m_alertType, m_criteria,
+                 m_oldAlertId, m_alertStatus);
+    return false;
+  }
+  return true;
+}
+
+bool EvNDetector::GetLastEvMsgId(int& id) {
+  try {
+    DBtran tran;
+    KRCounter counter(&tran);
+    counter.setWhere("name='Event_Counter'");
+    const int rc = counter.getOneRow();
+    if (rc != 0) return false;
+    id = counter.getDataPtr()->next_l;
+    counter.closeCursor();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+int isVMBackupFeatureDisabled() {
+  // Read once per process: the setting only changes with a service restart.
+  static const int disabled = [] {
+    try {
+      EvAlertDebug log;
+      log.DebugLvl("isVMBackupFeatureDisabled", 8,
+                   "Reading registry to check if VM backup feature should be enabled or disabled. ");
+      unsigned long value = 0;
+      NXPlatformInfo::getNumber("EventManager", "nDisableVMAlertFeature", &value);
+      return static_cast<int>(value);
+    } catch (...) {
+      return 0;
+    }
+  }();
+  return disabled;
+}
+
+bool isIndexingVSAV2EnabledOnClient(unsigned int clientId) {
+  try {
+    EvAlertDebug log;
+    APP_ClientProp props(nullptr);
+    props.setIsolationType(4);
+    props.setWhere("componentNameId=%u AND attrName='IndexingV2_VSA' AND modified=0", clientId);
+    int counter = 0;
+    const int rc = props.getNextRow(&counter);
+    bool enabled = false;
+    if (rc == 0 || rc == DB_SUCCESS_TRUNCATED) {
+      enabled = std::strcmp(props.getDataPtr()->attrVal, "1") == 0;
+    } else if (rc != DB_NO_DATA) {
+      log.Error("isIndexingVSAV2EnabledOnClient",
+                "Error [%d] in checking whether client[%u] has indexing v2 for VSA enabled. ", rc, clientId);
+    }
+    props.closeCursor();
+    return enabled;
+  } catch (...) {
+    return false;
+  }
+}
