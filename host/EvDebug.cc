@@ -1,0 +1,337 @@
+#include "host/EvDebug.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string_view>
+
+#include "host/NxLog.h"
+
+namespace {
+
+std::atomic<EvDebug::AppLevelSource> g_levelSource{nullptr};
+
+std::mutex& defaultDirMutex() {
+  static std::mutex m;
+  return m;
+}
+std::string& defaultDir() {
+  static std::string d;
+  return d;
+}
+
+// Which instance receives log_error lines; guarded so that an instance
+// being destroyed never removes a route another instance has just taken.
+std::mutex g_routeMutex;
+EvDebugFileInstance* g_routeTarget = nullptr;
+
+int clampLevel(int level) {
+  if (level < 0) return 0;
+  if (level > EvDebugFileInstance::kMaxLevel) return EvDebugFileInstance::kMaxLevel;
+  return level;
+}
+
+std::string vformat(const char* format, va_list ap) {
+  if (format == nullptr) return std::string();
+  char small[1024];
+  va_list again;
+  va_copy(again, ap);
+  const int n = std::vsnprintf(small, sizeof small, format, ap);
+  std::string out;
+  if (n < 0) {
+    out = "(unformattable message)";
+  } else if (static_cast<size_t>(n) < sizeof small) {
+    out.assign(small, static_cast<size_t>(n));
+  } else {
+    out.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), format, again);
+    out.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
+  return out;
+}
+
+// The header of every physical line: time, process, thread, severity, label.
+std::string header(bool isError, int level, const char* function) {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  tm parts{};
+  localtime_r(&ts.tv_sec, &parts);
+  char severity[16];
+  if (isError) std::snprintf(severity, sizeof severity, "ERROR");
+  else std::snprintf(severity, sizeof severity, "DEBUG%d", level);
+  char head[128];
+  std::snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03ld %ld %ld %s", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, ts.tv_nsec / 1000000L,
+                static_cast<long>(getpid()), static_cast<long>(gettid()), severity);
+  std::string h = head;
+  if (function != nullptr && *function != '\0') {
+    h += ' ';
+    h += function;
+    h += ':';
+  }
+  return h;
+}
+
+// One physical line per line of BODY, each with the full header; trailing
+// line ends of the format are dropped rather than written as empty lines.
+std::string formatLines(bool isError, int level, const char* function, const std::string& body) {
+  const std::string head = header(isError, level, function);
+  std::string_view text(body);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  std::string out;
+  size_t start = 0;
+  while (true) {
+    const size_t nl = text.find('\n', start);
+    std::string_view piece = text.substr(start, (nl == std::string_view::npos ? text.size() : nl) - start);
+    if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+    out += head;
+    if (!piece.empty()) {
+      out += ' ';
+      out += piece;
+    }
+    out += '\n';
+    if (nl == std::string_view::npos) break;
+    start = nl + 1;
+  }
+  return out;
+}
+
+bool writeAll(int fd, const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- EvDebugFileInstance ----
+
+struct EvDebugFileInstance::Impl {
+  mutable std::mutex m;
+  std::string path;
+  std::string fileName = kDefaultFileName;
+  std::atomic<int> level{kDefaultLevel};
+  std::atomic<bool> echo{false};
+  std::atomic<int> moduleId{0};
+  int fd = -1;
+  std::string openedPath;
+  std::string reportedPath;  // a file we could not open, reported once
+
+  std::string resolvedLocked() const {
+    if (!path.empty()) return path;
+    std::string dir = EvDebugFileInstance::defaultDirectory();
+    if (dir.empty()) return fileName;
+    if (dir.back() != '/') dir += '/';
+    return dir + fileName;
+  }
+};
+
+EvDebugFileInstance::EvDebugFileInstance() : impl_(new Impl) {}
+
+EvDebugFileInstance::~EvDebugFileInstance() {
+  {
+    std::lock_guard<std::mutex> lk(g_routeMutex);
+    if (g_routeTarget == this) {
+      g_routeTarget = nullptr;
+      setLogErrorSink(nullptr);
+    }
+  }
+  if (impl_->fd >= 0) ::close(impl_->fd);
+  delete impl_;
+}
+
+void EvDebugFileInstance::setPath(const std::string& path) {
+  std::lock_guard<std::mutex> lk(impl_->m);
+  impl_->path = path;
+}
+
+const std::string& EvDebugFileInstance::path() const { return impl_->path; }
+
+std::string EvDebugFileInstance::resolvedPath() const {
+  std::lock_guard<std::mutex> lk(impl_->m);
+  return impl_->resolvedLocked();
+}
+
+void EvDebugFileInstance::setFileName(const std::string& name) {
+  std::lock_guard<std::mutex> lk(impl_->m);
+  impl_->fileName = name.empty() ? std::string(kDefaultFileName) : name;
+}
+
+int EvDebugFileInstance::level() const { return impl_->level.load(); }
+void EvDebugFileInstance::setLevel(int level) { impl_->level.store(clampLevel(level)); }
+void EvDebugFileInstance::setEcho(bool echo) { impl_->echo.store(echo); }
+int EvDebugFileInstance::moduleId() const { return impl_->moduleId.load(); }
+void EvDebugFileInstance::setModuleId(int id) { impl_->moduleId.store(id); }
+
+bool EvDebugFileInstance::write(const std::string& line) {
+  std::string text = line;
+  if (text.empty() || text.back() != '\n') text += '\n';
+  bool written = false;
+  {
+    std::lock_guard<std::mutex> lk(impl_->m);
+    const std::string target = impl_->resolvedLocked();
+    if (impl_->fd < 0 || target != impl_->openedPath) {
+      if (impl_->fd >= 0) ::close(impl_->fd);
+      impl_->openedPath.clear();
+      // O_APPEND makes each line one append, so lines of other processes
+      // writing the same file never interleave inside a line.
+      impl_->fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (impl_->fd >= 0) {
+        impl_->openedPath = target;
+        impl_->reportedPath.clear();
+      } else if (impl_->reportedPath != target) {
+        impl_->reportedPath = target;
+        std::fprintf(stderr, "evdetector: cannot open the alert log %s: %s\n", target.c_str(), std::strerror(errno));
+      }
+    }
+    if (impl_->fd >= 0) written = writeAll(impl_->fd, text);
+  }
+  if (impl_->echo.load()) std::fputs(text.c_str(), stderr);
+  return written;
+}
+
+void EvDebugFileInstance::routeLogErrors() {
+  std::lock_guard<std::mutex> lk(g_routeMutex);
+  g_routeTarget = this;
+  setLogErrorSink([this](const std::string& text) {
+    const std::string lines = formatLines(true, 0, "log_error", text);
+    if (!write(lines)) std::fputs(lines.c_str(), stderr);
+  });
+}
+
+void EvDebugFileInstance::setDefaultDirectory(const std::string& dir) {
+  std::lock_guard<std::mutex> lk(defaultDirMutex());
+  defaultDir() = dir;
+}
+
+std::string EvDebugFileInstance::defaultDirectory() {
+  std::lock_guard<std::mutex> lk(defaultDirMutex());
+  return defaultDir();
+}
+
+std::string EvDebugFileInstance::directoryForDatabase(const std::string& uri) {
+  if (uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0) return "";
+  std::string path = uri.rfind("sqlite:", 0) == 0 ? uri.substr(7) : uri;
+  if (path.empty() || path == ":memory:") return "";
+  try {
+    return std::filesystem::path(path).parent_path().string();
+  } catch (...) {
+    return "";
+  }
+}
+
+// ---- EvDebug ----
+
+EvDebug::EvDebug(EvDebugFileInstance* instance) : instance_(instance) {}
+EvDebug::~EvDebug() = default;
+
+void EvDebug::emit(bool isError, int level, const char* function, const char* format, va_list ap) {
+  try {
+    if (!isError && !enabled(level)) return;
+    const std::string lines = formatLines(isError, level, function, vformat(format, ap));
+    const bool written = instance_ != nullptr && instance_->write(lines);
+    // An error must be seen somewhere even when the log cannot take it.
+    if (!written && isError) std::fputs(lines.c_str(), stderr);
+  } catch (...) {
+    // Logging never takes the caller down.
+  }
+}
+
+void EvDebug::Error(const char* function, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  emit(true, 0, function, format, ap);
+  va_end(ap);
+}
+
+void EvDebug::DebugLvl(const char* function, int level, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  emit(false, level, function, format, ap);
+  va_end(ap);
+}
+
+void EvDebug::Debug(const char* function, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  emit(false, 1, function, format, ap);
+  va_end(ap);
+}
+
+void EvDebug::debugLvl(int level, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  emit(false, level, nullptr, format, ap);
+  va_end(ap);
+}
+
+void EvDebug::debug(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  emit(false, 1, nullptr, format, ap);
+  va_end(ap);
+}
+
+void EvDebug::error(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  emit(true, 0, nullptr, format, ap);
+  va_end(ap);
+}
+
+int EvDebug::getDebugLevel() const { return instance_ ? instance_->level() : 0; }
+
+void EvDebug::setDebugLevel(int level) {
+  if (instance_) instance_->setLevel(level);
+}
+
+int EvDebug::getAppDebugLevel(const char* app) const {
+  AppLevelSource source = g_levelSource.load();
+  if (source == nullptr || app == nullptr) return getDebugLevel();
+  int level = 0;
+  int rc = -1;
+  try {
+    rc = source(app, &level);
+  } catch (...) {
+    rc = -1;
+  }
+  if (rc == 0) return level;
+  if (rc == 100) return EvDebugFileInstance::kDefaultLevel;
+  return getDebugLevel();
+}
+
+int EvDebug::initialize(int id, int, bool console, const char* name) {
+  if (instance_ == nullptr) return -1;
+  try {
+    instance_->setModuleId(id);
+    instance_->setEcho(console);
+    if (name != nullptr && *name != '\0') instance_->setFileName(name);
+    instance_->routeLogErrors();
+  } catch (...) {
+    return -1;
+  }
+  return 0;
+}
+
+bool EvDebug::enabled(int level) const { return instance_ != nullptr && level <= instance_->level(); }
+
+EvDebug::AppLevelSource EvDebug::setAppDebugLevelSource(AppLevelSource source) {
+  return g_levelSource.exchange(source);
+}

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "detector/EvAlertDebug.h"
+#include "host/EvEvent.h"
+#include "host/NxLog.h"
+#include "support/db_fixture.h"
+
+namespace {
+
+long long g_now = 0;
+long long fakeClock() { return g_now; }
+
+int g_configured = 1;
+int g_configuredResult = 0;
+int g_sourceCalls = 0;
+int fakeLevel(const char*, int* level) {
+  ++g_sourceCalls;
+  *level = g_configured;
+  return g_configuredResult;
+}
+
+// Each test starts from a process that has not yet checked its settings:
+// fresh statics, the alert log in a file of its own at level 1, a clock
+// under the test's control and a configured level the test sets.
+class AlertDebugTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = evd::test::tempPath("alerts") + ".log";
+    alertInstance.setPath(path_);
+    alertInstance.setLevel(1);
+    EvAlertDebug::createAlertsLog = true;
+    EvAlertDebug::isInitDone = false;
+    EvAlertDebug::lastRegCheck = 0;
+    g_now = 100000;
+    g_configured = 1;
+    g_configuredResult = 0;
+    g_sourceCalls = 0;
+    previousClock_ = EvAlertDebug::setClock(&fakeClock);
+    previousSource_ = EvDebug::setAppDebugLevelSource(&fakeLevel);
+  }
+  void TearDown() override {
+    EvAlertDebug::setClock(previousClock_);
+    EvDebug::setAppDebugLevelSource(previousSource_);
+    EvAlertDebug::createAlertsLog = true;
+    alertInstance.setPath("");
+    setLogErrorSink(nullptr);
+  }
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    std::ifstream in(path_);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+  }
+  // The level a writer made with the configured level CONFIGURED ends up at,
+  // one check later.
+  int levelAfterCheck(int configured) {
+    g_configured = configured;
+    g_now += EvAlertDebug::kRecheckSeconds + 1;
+    EvAlertDebug writer;
+    return writer.getDebugLevel();
+  }
+
+  std::string path_;
+  EvAlertDebug::Clock previousClock_ = nullptr;
+  EvDebug::AppLevelSource previousSource_ = nullptr;
+};
+
+TEST_F(AlertDebugTest, ConfiguredLevelIsClampedToOneToTen) {
+  EXPECT_EQ(5, levelAfterCheck(5));
+  EXPECT_EQ(1, levelAfterCheck(0));
+  EXPECT_EQ(10, levelAfterCheck(25));
+  EXPECT_EQ(1, levelAfterCheck(-7));
+  EXPECT_EQ(10, levelAfterCheck(10));
+
+  const auto l = lines();
+  ASSERT_EQ(5u, l.size());
+  EXPECT_TRUE(l[0].ends_with("EvAlertDebug::CheckRegistrySettings: DebugLevel Changed from [1] to [5]")) << l[0];
+  EXPECT_TRUE(l[1].ends_with("DebugLevel Changed from [5] to [1]")) << l[1];
+  EXPECT_TRUE(l[2].ends_with("DebugLevel Changed from [1] to [10]")) << l[2];
+  EXPECT_TRUE(l[3].ends_with("DebugLevel Changed from [10] to [1]")) << l[3];
+  EXPECT_TRUE(l[4].ends_with("DebugLevel Changed from [1] to [10]")) << l[4];
+}
+
+TEST_F(AlertDebugTest, UnchangedLevelLogsNothing) {
+  EXPECT_EQ(1, levelAfterCheck(1));
+  EXPECT_EQ(1, levelAfterCheck(0)) << "0 clamps to the current 1: no change";
+  EXPECT_EQ(10, levelAfterCheck(10));
+  EXPECT_EQ(10, levelAfterCheck(10));
+  EXPECT_EQ(10, levelAfterCheck(99)) << "99 clamps to the current 10: no change";
+  EXPECT_EQ(1u, lines().size()) << "only the change from 1 to 10 is logged";
+}
+
+TEST_F(AlertDebugTest, LevelIsReadAtMostOncePerSixtySeconds) {
+  const long long start = g_now;
+  g_configured = 5;
+  { EvAlertDebug w; EXPECT_EQ(5, w.getDebugLevel()); }
+  EXPECT_EQ(start, EvAlertDebug::lastRegCheck);
+  EXPECT_EQ(1, g_sourceCalls);
+
+  g_configured = 7;
+  for (long long later : {start + 1, start + 59, start + 60}) {
+    g_now = later;
+    EvAlertDebug w;
+    EXPECT_EQ(5, w.getDebugLevel()) << "at +" << later - start;
+  }
+  EXPECT_EQ(1, g_sourceCalls);
+  EXPECT_EQ(start, EvAlertDebug::lastRegCheck);
+
+  g_now = start + 61;
+  { EvAlertDebug w; EXPECT_EQ(7, w.getDebugLevel()); }
+  EXPECT_EQ(2, g_sourceCalls);
+  EXPECT_EQ(start + 61, EvAlertDebug::lastRegCheck);
+}
+
+TEST_F(AlertDebugTest, FirstCheckInitialisesTheLogAndRoutesLogError) {
+  EXPECT_FALSE(EvAlertDebug::isInitDone);
+  EvAlertDebug w;
+  EXPECT_TRUE(EvAlertDebug::isInitDone);
+  EXPECT_EQ(EvAlertDebug::kModuleId, alertInstance.moduleId());
+  EXPECT_EQ(&alertInstance, w.instance());
+  log_error("Binding.h", 12, "routed [%d]", 3);
+  w.Error("EvNDetector::StoreNotiData", "own line");
+  const auto l = lines();
+  ASSERT_EQ(2u, l.size());
+  EXPECT_TRUE(l[0].ends_with("ERROR log_error: Binding.h(12): routed [3]")) << l[0];
+  EXPECT_TRUE(l[1].ends_with("ERROR EvNDetector::StoreNotiData: own line")) << l[1];
+}
+
+TEST_F(AlertDebugTest, WithoutTheAlertLogOnlyTheCheckTimeMoves) {
+  EvAlertDebug::createAlertsLog = false;
+  g_configured = 6;
+  EvAlertDebug w;
+  EXPECT_EQ(nullptr, w.instance());
+  EXPECT_EQ(0, g_sourceCalls);
+  EXPECT_FALSE(EvAlertDebug::isInitDone);
+  EXPECT_EQ(g_now, EvAlertDebug::lastRegCheck);
+  EXPECT_EQ(1, alertInstance.level());
+  w.DebugLvl("F", 1, "goes nowhere");
+  EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(AlertDebugTest, UnreadableLevelKeepsTheCurrentOne) {
+  EXPECT_EQ(4, levelAfterCheck(4));
+  g_configuredResult = 9001;
+  EXPECT_EQ(4, levelAfterCheck(9));
+  g_configuredResult = 100;  // not configured: the default level
+  EXPECT_EQ(EvDebugFileInstance::kDefaultLevel, levelAfterCheck(9));
+  EXPECT_EQ(2u, lines().size());
+}
+
+TEST_F(AlertDebugTest, PrintTokenWritesOnlyAtLevelTen) {
+  EXPECT_EQ(9, levelAfterCheck(9));
+  EvAlertDebug w;
+  w.printToken("EvNDetector::StoreAdminAlertForEvents", EvMsg::kAnomalyOther, "3");
+  EXPECT_EQ(1u, lines().size());
+
+  EXPECT_EQ(10, levelAfterCheck(10));
+  w.printToken("EvNDetector::StoreAdminAlertForEvents", EvMsg::kAnomalyOther, "3");
+  w.printToken("F", 0x4A0009FF, nullptr);
+  const auto l = lines();
+  ASSERT_EQ(4u, l.size());
+  EXPECT_TRUE(l[2].ends_with("DEBUG10 EvNDetector::StoreAdminAlertForEvents: token: Unusual event value: 3")) << l[2];
+  EXPECT_TRUE(l[3].ends_with("DEBUG10 F: token:  value: ")) << l[3];
+}
+
+}  // namespace

@@ -1,0 +1,464 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/EvDebug.h"
+#include "host/EvEvent.h"
+#include "host/FXString.h"
+#include "host/NxLog.h"
+#include "host/NxTime.h"
+#include "support/db_fixture.h"
+
+namespace {
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+// A line's fields: date, time, process, thread, severity, and the rest.
+struct LogLine {
+  std::string date, time, pid, tid, severity, rest;
+};
+LogLine parse(const std::string& line) {
+  LogLine l;
+  std::istringstream in(line);
+  in >> l.date >> l.time >> l.pid >> l.tid >> l.severity;
+  std::getline(in, l.rest);
+  if (!l.rest.empty() && l.rest[0] == ' ') l.rest.erase(0, 1);
+  return l;
+}
+// SHAPE: 'd' stands for a digit, anything else for itself.
+bool shaped(const std::string& text, const std::string& shape) {
+  if (text.size() != shape.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != shape[i]) return false;
+  }
+  return true;
+}
+
+// ---- the alert log ----
+
+class AlertLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = evd::test::tempPath("alert") + ".log";
+    file_.setPath(path_);
+    file_.setLevel(3);
+  }
+  std::vector<std::string> lines() const { return readLines(path_); }
+
+  std::string path_;
+  EvDebugFileInstance file_;
+};
+
+TEST_F(AlertLogTest, DebugLinesFollowTheLevelAndErrorsAreAlwaysWritten) {
+  EvDebug log(&file_);
+  log.DebugLvl("F", 3, "at three");
+  log.DebugLvl("F", 4, "at four");
+  log.Error("F", "an error");
+  file_.setLevel(0);
+  log.DebugLvl("F", 1, "at one");
+  log.Error("F", "an error at level zero");
+
+  const auto l = lines();
+  ASSERT_EQ(3u, l.size());
+  EXPECT_NE(std::string::npos, l[0].find("at three"));
+  EXPECT_NE(std::string::npos, l[1].find("an error"));
+  EXPECT_NE(std::string::npos, l[2].find("an error at level zero"));
+  EXPECT_TRUE(log.enabled(0));
+  EXPECT_FALSE(log.enabled(1));
+}
+
+TEST_F(AlertLogTest, LevelIsKeptWithinZeroToTen) {
+  EvDebug log(&file_);
+  log.setDebugLevel(25);
+  EXPECT_EQ(10, log.getDebugLevel());
+  log.setDebugLevel(-4);
+  EXPECT_EQ(0, log.getDebugLevel());
+}
+
+TEST_F(AlertLogTest, EveryLineCarriesTimeProcessThreadSeverityAndLabel) {
+  EvDebug log(&file_);
+  log.DebugLvl("EvNDetector::StoreNotiData", 3, "value [%d] of [%s]", 42, "x");
+  log.Error("EvNDetector::Trace", "failed");
+  log.debugLvl(2, "../EvNDetector(120): -Debug-: no label");
+
+  const auto l = lines();
+  ASSERT_EQ(3u, l.size());
+  const LogLine expected[] = {
+      {"", "", "", "", "DEBUG3", "EvNDetector::StoreNotiData: value [42] of [x]"},
+      {"", "", "", "", "ERROR", "EvNDetector::Trace: failed"},
+      {"", "", "", "", "DEBUG2", "../EvNDetector(120): -Debug-: no label"},
+  };
+  for (size_t i = 0; i < 3; ++i) {
+    const LogLine got = parse(l[i]);
+    EXPECT_TRUE(shaped(got.date, "dddd-dd-dd")) << l[i];
+    EXPECT_TRUE(shaped(got.time, "dd:dd:dd.ddd")) << l[i];
+    EXPECT_EQ(std::to_string(getpid()), got.pid);
+    EXPECT_EQ(std::to_string(gettid()), got.tid);
+    EXPECT_EQ(expected[i].severity, got.severity);
+    EXPECT_EQ(expected[i].rest, got.rest);
+  }
+}
+
+TEST_F(AlertLogTest, MultiLineMessagesRepeatTheHeaderAndDropTrailingLineEnds) {
+  EvDebug log(&file_);
+  log.Error("F", "first\r\nsecond\n\nfourth\n");
+  const auto l = lines();
+  ASSERT_EQ(4u, l.size());
+  EXPECT_TRUE(l[0].ends_with("ERROR F: first"));
+  EXPECT_TRUE(l[1].ends_with("ERROR F: second"));
+  EXPECT_TRUE(l[2].ends_with("ERROR F:"));
+  EXPECT_TRUE(l[3].ends_with("ERROR F: fourth"));
+}
+
+TEST_F(AlertLogTest, LongMessagesAreWrittenWhole) {
+  EvDebug log(&file_);
+  const std::string big(5000, 'q');
+  log.Error("F", "%s|end", big.c_str());
+  const auto l = lines();
+  ASSERT_EQ(1u, l.size());
+  EXPECT_TRUE(l[0].ends_with(big + "|end"));
+}
+
+TEST_F(AlertLogTest, LinesFromManyThreadsStayWhole) {
+  constexpr int kThreads = 4, kLines = 250;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([this, t] {
+      EvDebug log(&file_);
+      for (int i = 0; i < kLines; ++i) log.DebugLvl("T", 1, "thread %d line %d %s", t, i, std::string(300, 'x').c_str());
+    });
+  for (auto& th : threads) th.join();
+  const auto l = lines();
+  ASSERT_EQ(static_cast<size_t>(kThreads * kLines), l.size());
+  std::vector<int> seen(kThreads * kLines, 0);
+  const std::string tail = " " + std::string(300, 'x');
+  for (const auto& line : l) {
+    const LogLine got = parse(line);
+    ASSERT_EQ("DEBUG1", got.severity) << line;
+    int t = -1, i = -1, used = 0;
+    ASSERT_EQ(2, std::sscanf(got.rest.c_str(), "T: thread %d line %d%n", &t, &i, &used)) << line;
+    ASSERT_TRUE(t >= 0 && t < kThreads && i >= 0 && i < kLines) << line;
+    ASSERT_EQ(tail, got.rest.substr(static_cast<size_t>(used))) << line;
+    ++seen[t * kLines + i];
+  }
+  for (int n : seen) EXPECT_EQ(1, n);
+}
+
+TEST(AlertLogFileTest, DefaultPathFollowsTheDefaultDirectory) {
+  const std::string saved = EvDebugFileInstance::defaultDirectory();
+  EvDebugFileInstance f;
+  EvDebugFileInstance::setDefaultDirectory("");
+  EXPECT_EQ("evdetector.log", f.resolvedPath());
+
+  const std::string dir = evd::test::tempPath("logdir");
+  std::filesystem::create_directories(dir);
+  EvDebugFileInstance::setDefaultDirectory(dir);
+  EXPECT_EQ(dir + "/evdetector.log", f.resolvedPath());
+  EvDebug(&f).Error("F", "lands beside the database");
+  EXPECT_EQ(1u, readLines(dir + "/evdetector.log").size());
+
+  f.setPath(dir + "/own.log");
+  EXPECT_EQ(dir + "/own.log", f.resolvedPath());
+  EvDebugFileInstance::setDefaultDirectory(saved);
+}
+
+TEST(AlertLogFileTest, DirectoryForDatabase) {
+  EXPECT_EQ("/var/lib/evd", EvDebugFileInstance::directoryForDatabase("sqlite:/var/lib/evd/main.db"));
+  EXPECT_EQ("/var/lib/evd", EvDebugFileInstance::directoryForDatabase("/var/lib/evd/main.db"));
+  EXPECT_EQ("data", EvDebugFileInstance::directoryForDatabase("data/main.db"));
+  EXPECT_EQ("", EvDebugFileInstance::directoryForDatabase("main.db"));
+  EXPECT_EQ("", EvDebugFileInstance::directoryForDatabase("postgresql://u@h/db"));
+  EXPECT_EQ("", EvDebugFileInstance::directoryForDatabase("postgres://h/db"));
+  EXPECT_EQ("", EvDebugFileInstance::directoryForDatabase("sqlite::memory:"));
+  EXPECT_EQ("", EvDebugFileInstance::directoryForDatabase(""));
+}
+
+TEST(AlertLogFileTest, ErrorsReachStandardErrorWhenTheLogCannotTakeThem) {
+  EvDebugFileInstance f;
+  f.setPath(evd::test::tempPath("missing-dir") + "/sub/x.log");
+  EvDebug log(&f);
+  testing::internal::CaptureStderr();
+  log.Error("F", "kept somewhere");
+  log.DebugLvl("F", 1, "debug is dropped");
+  EvDebug detached;
+  detached.Error("G", "no instance");
+  detached.DebugLvl("G", 0, "no instance debug");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("ERROR F: kept somewhere"));
+  EXPECT_NE(std::string::npos, err.find("ERROR G: no instance"));
+  EXPECT_EQ(std::string::npos, err.find("debug"));
+  EXPECT_EQ(0, detached.getDebugLevel());
+}
+
+TEST(AlertLogFileTest, InitializeRoutesLogErrorUntilTheInstanceGoes) {
+  const std::string path = evd::test::tempPath("routed") + ".log";
+  {
+    EvDebugFileInstance f;
+    f.setPath(path);
+    EvDebug log(&f);
+    EXPECT_EQ(0, log.initialize(125962221, 0, false, ""));
+    EXPECT_EQ(125962221, f.moduleId());
+    log_error("/src/include/Db/Binding.h", 77, "NTDparams Constructor [0x%08x], caught an exception", 0x10u);
+  }
+  const auto l = readLines(path);
+  ASSERT_EQ(1u, l.size());
+  EXPECT_TRUE(l[0].ends_with("ERROR log_error: Binding.h(77): NTDparams Constructor [0x00000010], caught an exception"))
+      << l[0];
+
+  testing::internal::CaptureStderr();
+  log_error("x.cc", 1, "after the instance is gone");
+  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("x.cc(1): after the instance is gone"));
+  EXPECT_EQ(-1, EvDebug().initialize(1, 0, false, ""));
+}
+
+int g_sourceResult = 0;
+int g_sourceLevel = 0;
+int fakeSource(const char* app, int* level) {
+  if (std::strcmp(app, "Alerts") != 0) return 7;
+  *level = g_sourceLevel;
+  return g_sourceResult;
+}
+
+TEST_F(AlertLogTest, AppDebugLevelComesFromTheInstalledSource) {
+  EvDebug log(&file_);
+  const auto previous = EvDebug::setAppDebugLevelSource(&fakeSource);
+  g_sourceResult = 0;
+  g_sourceLevel = 8;
+  EXPECT_EQ(8, log.getAppDebugLevel("Alerts"));
+  g_sourceResult = 100;
+  EXPECT_EQ(EvDebugFileInstance::kDefaultLevel, log.getAppDebugLevel("Alerts"));
+  g_sourceResult = 0;
+  EXPECT_EQ(3, log.getAppDebugLevel("Other")) << "an unreadable level keeps the current one";
+  EvDebug::setAppDebugLevelSource(nullptr);
+  EXPECT_EQ(3, log.getAppDebugLevel("Alerts"));
+  EvDebug::setAppDebugLevelSource(previous);
+}
+
+// ---- catalogue rendering ----
+
+TEST(EvEventTest, RendersSizeUnitMessagesWithTheirArgument) {
+  struct Case {
+    unsigned long id;
+    const char* arg;
+    const char* text;
+  } cases[] = {{EvMsg::kSizeBytes, "1023", "1023 Bytes"}, {EvMsg::kSizeKB, "1.00", "1.00 KB"},
+               {EvMsg::kSizeMB, "1.00", "1.00 MB"},      {EvMsg::kSizeGB, "2.50", "2.50 GB"},
+               {EvMsg::kSizeTB, "1024.00", "1024.00 TB"}};
+  for (const auto& c : cases) {
+    EvEvent ev;
+    ev << c.arg;
+    char buf[255];
+    EXPECT_EQ(EvEvent::kOk, ev.evPrintf(c.id, buf, sizeof buf, -1));
+    EXPECT_STREQ(c.text, buf);
+  }
+}
+
+TEST(EvEventTest, ArgumentsFillSlotsInOrderAndMissingOnesAreEmpty) {
+  EvEvent ev;
+  EXPECT_EQ(1, ev.addArgument("/data", EvEvent::kTextArgument));
+  ev << "2.00 GB";
+  char buf[128];
+  ASSERT_EQ(EvEvent::kOk, ev.evPrintf(EvMsg::kFreeSpaceMessage, buf, sizeof buf, 0));
+  EXPECT_STREQ("Folder /data: free space threshold 2.00 GB, free space ", buf);
+  ev << 512;
+  ev.evPrintf(EvMsg::kFreeSpaceMessage, buf, sizeof buf, 0);
+  EXPECT_STREQ("Folder /data: free space threshold 2.00 GB, free space 512", buf);
+}
+
+TEST(EvEventTest, NoMoreThanNineArguments) {
+  EvEvent ev;
+  for (int i = 1; i <= 9; ++i) EXPECT_EQ(i, ev.addArgument("a", 11));
+  EXPECT_EQ(0, ev.addArgument("too many", 11));
+  EXPECT_EQ(9u, ev.argumentCount());
+  ev.addArgument(nullptr, 11);
+  ev.clearArguments();
+  EXPECT_EQ(1, ev.addArgument(nullptr, 11));
+}
+
+TEST(EvEventTest, UnknownTokenRendersEmpty) {
+  char buf[16];
+  std::memset(buf, 'z', sizeof buf);
+  EXPECT_EQ(EvEvent::kUnknownToken, EvEvent().evPrintf(0x4A0009FF, buf, sizeof buf, 0));
+  EXPECT_STREQ("", buf);
+}
+
+TEST(EvEventTest, NeverWritesPastTheBuffer) {
+  EvEvent ev;
+  ev << "1.00";  // renders "1.00 KB": 7 bytes and a terminator
+  char buf[16];
+
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(EvEvent::kNoBuffer, ev.evPrintf(EvMsg::kSizeKB, buf, 0, 0));
+  EXPECT_EQ('#', buf[0]);
+  EXPECT_EQ(EvEvent::kNoBuffer, ev.evPrintf(EvMsg::kSizeKB, nullptr, 8, 0));
+
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(EvEvent::kTruncated, ev.evPrintf(EvMsg::kSizeKB, buf, 1, 0));
+  EXPECT_EQ('\0', buf[0]);
+  EXPECT_EQ('#', buf[1]);
+
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(EvEvent::kOk, ev.evPrintf(EvMsg::kSizeKB, buf, 8, 0));
+  EXPECT_STREQ("1.00 KB", buf);
+  EXPECT_EQ('#', buf[8]);
+
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(EvEvent::kTruncated, ev.evPrintf(EvMsg::kSizeKB, buf, 7, 0));
+  EXPECT_STREQ("1.00 K", buf);
+  EXPECT_EQ('#', buf[7]);
+}
+
+TEST(EvEventTest, CutNeverSplitsAUtf8Sequence) {
+  EvEvent ev;
+  ev << "\xC3\xA9\xC3\xA9";  // two 2-byte characters, then " KB"
+  char buf[8];
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(EvEvent::kTruncated, ev.evPrintf(EvMsg::kSizeKB, buf, 4, 0));
+  EXPECT_STREQ("\xC3\xA9", buf);
+  EXPECT_EQ('#', buf[4]);
+}
+
+TEST(EvEventTest, CatalogueHasEveryIdTheSystemUsesWithConsistentSlots) {
+  const unsigned long used[] = {0x4A000027, 0x4A00010F, 0x4A00010E, 0x4A00031B, 0x4A00031C, 0x4A00031D,
+                                0x4A00031A, 0x4A00031E, 1241515334, 1241515338, 1241515339};
+  for (unsigned long id : used) EXPECT_NE(nullptr, EvEvent::find(id)) << std::hex << id;
+  EXPECT_EQ(nullptr, EvEvent::find(0));
+
+  unsigned long previous = 0;
+  for (const EvEvent::Entry& e : EvEvent::catalogue()) {
+    EXPECT_LT(previous, e.id) << "catalogue ids are ordered and unique";
+    previous = e.id;
+    int highest = 0;
+    for (const char* p = e.text; *p; ++p)
+      if (p[0] == '%' && p[1] >= '1' && p[1] <= '9') highest = std::max(highest, p[1] - '0');
+    EXPECT_EQ(e.slots, highest) << e.name;
+    std::string text;
+    EXPECT_TRUE(EvEvent().render(e.id, text));
+    EXPECT_FALSE(text.empty()) << e.name;
+  }
+}
+
+// ---- time helpers ----
+
+TEST(NxTimeTest, BreaksDownIntoTheCallersStruct) {
+  const time_t t = 951782400;  // 2000-02-29 00:00:00 UTC, a Tuesday
+  struct tm parts {};
+  ASSERT_EQ(&parts, NX_gmtime(&t, &parts));
+  EXPECT_EQ(100, parts.tm_year);
+  EXPECT_EQ(1, parts.tm_mon);
+  EXPECT_EQ(29, parts.tm_mday);
+  EXPECT_EQ(2, parts.tm_wday);
+
+  struct tm local {};
+  ASSERT_EQ(&local, NX_localtime(&t, &local));
+  struct tm expected {};
+  localtime_r(&t, &expected);
+  EXPECT_EQ(expected.tm_hour, local.tm_hour);
+  EXPECT_EQ(expected.tm_mday, local.tm_mday);
+
+  EXPECT_EQ(nullptr, NX_gmtime(nullptr, &parts));
+  EXPECT_EQ(nullptr, NX_gmtime(&t, nullptr));
+  EXPECT_EQ(nullptr, NX_localtime(nullptr, &parts));
+  const time_t huge = LLONG_MAX;
+  EXPECT_EQ(nullptr, NX_gmtime(&huge, &parts));
+  EXPECT_EQ(nullptr, NX_localtime(&huge, &parts));
+}
+
+TEST(NxTimeTest, AsctimeRendersTheClassicTextIntoTheBuffer) {
+  const time_t t = 0;
+  struct tm parts {};
+  NX_gmtime(&t, &parts);
+  char buf[30];
+  ASSERT_EQ(buf, NX_asctime(&parts, buf, sizeof buf));
+  EXPECT_STREQ("Thu Jan  1 00:00:00 1970\n", buf);
+
+  const time_t later = 951782400 + 13 * 3600 + 5 * 60 + 9;
+  NX_gmtime(&later, &parts);
+  NX_asctime(&parts, buf, sizeof buf);
+  EXPECT_STREQ("Tue Feb 29 13:05:09 2000\n", buf);
+}
+
+TEST(NxTimeTest, TinyBuffersAreNeverOverrun) {
+  const time_t t = 0;
+  struct tm parts {};
+  NX_gmtime(&t, &parts);
+  char buf[32];
+
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(nullptr, NX_asctime(&parts, buf, 0));
+  EXPECT_EQ('#', buf[0]);
+
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(buf, NX_asctime(&parts, buf, 1));
+  EXPECT_EQ('\0', buf[0]);
+  EXPECT_EQ('#', buf[1]);
+
+  std::memset(buf, '#', sizeof buf);
+  NX_asctime(&parts, buf, 25);  // room for the 24 characters, not the newline
+  EXPECT_STREQ("Thu Jan  1 00:00:00 1970", buf);
+  EXPECT_EQ('#', buf[25]);
+
+  std::memset(buf, '#', sizeof buf);
+  NX_asctime(&parts, buf, 26);  // exact fit
+  EXPECT_STREQ("Thu Jan  1 00:00:00 1970\n", buf);
+  EXPECT_EQ('#', buf[26]);
+
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(buf, NX_ctime(&t, buf, 4));
+  EXPECT_EQ(3u, std::strlen(buf));
+  EXPECT_EQ('#', buf[4]);
+  EXPECT_EQ(nullptr, NX_ctime(&t, buf, 0));
+}
+
+TEST(NxTimeTest, ImpossibleInputsGiveNull) {
+  struct tm parts {};
+  char buf[30];
+  parts.tm_wday = 7;
+  EXPECT_EQ(nullptr, NX_asctime(&parts, buf, sizeof buf));
+  parts.tm_wday = 0;
+  parts.tm_mon = 12;
+  EXPECT_EQ(nullptr, NX_asctime(&parts, buf, sizeof buf));
+  EXPECT_EQ(nullptr, NX_asctime(nullptr, buf, sizeof buf));
+  const time_t t = 0;
+  EXPECT_EQ(nullptr, NX_ctime(nullptr, buf, sizeof buf));
+  EXPECT_EQ(nullptr, NX_ctime(&t, nullptr, sizeof buf));
+  const time_t huge = LLONG_MAX;
+  EXPECT_EQ(nullptr, NX_ctime(&huge, buf, sizeof buf));
+}
+
+TEST(NxTimeTest, CtimeMatchesTheLocalBreakdown) {
+  const time_t t = 1700000000;
+  char ours[30];
+  char libc[32];
+  ASSERT_NE(nullptr, NX_ctime(&t, ours, sizeof ours));
+  ASSERT_NE(nullptr, ctime_r(&t, libc));
+  EXPECT_STREQ(libc, ours);
+}
+
+// ---- text conversion ----
+
+TEST(FXStringTest, PassesBytesThroughUnchanged) {
+  EXPECT_EQ("", FXString::ToString(nullptr));
+  EXPECT_EQ("plain", FXString::ToString("plain"));
+  EXPECT_EQ("caf\xC3\xA9", FXString::ToString("caf\xC3\xA9"));
+  const char invalid[] = "bad \xFF\xC3 end";
+  EXPECT_EQ(std::string(invalid), FXString::ToString(invalid));
+}
+
+}  // namespace
