@@ -14,11 +14,7 @@ void error(const std::string& message) { std::fprintf(stderr, "evdetect: %s\n", 
 int openDatabase(const std::string& db) {
   // The alert log goes beside an SQLite file; for a server database into the
   // working directory.
-  if (db.rfind("postgres", 0) != 0) {
-    std::string path = db.rfind("sqlite:", 0) == 0 ? db.substr(7) : db;
-    auto slash = path.find_last_of('/');
-    EvDebugFileInstance::setDefaultDirectory(slash == std::string::npos ? "." : path.substr(0, slash));
-  }
+  EvDebugFileInstance::setDefaultDirectory(EvDebugFileInstance::directoryForDatabase(db));
   Db::configure(db);
   std::string err;
   if (Db::openThreadConnection(&err) != 0) {
