@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "detector/EvAlertDebug.h"
 #include "host/EvEvent.h"
 #include "host/NxLog.h"
-#include "support/db_fixture.h"
+#include "support/alert_log.h"
 
 namespace {
 
@@ -29,10 +28,7 @@ int fakeLevel(const char*, int* level) {
 class AlertDebugTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = evd::test::tempPath("alerts") + ".log";
-    alertInstance.setPath(path_);
-    alertInstance.setLevel(1);
-    EvAlertDebug::createAlertsLog = true;
+    setLogErrorSink(nullptr);  // the first check must route log_error itself
     EvAlertDebug::isInitDone = false;
     EvAlertDebug::lastRegCheck = 0;
     g_now = 100000;
@@ -45,16 +41,8 @@ class AlertDebugTest : public ::testing::Test {
   void TearDown() override {
     EvAlertDebug::setClock(previousClock_);
     EvDebug::setAppDebugLevelSource(previousSource_);
-    EvAlertDebug::createAlertsLog = true;
-    alertInstance.setPath("");
-    setLogErrorSink(nullptr);
   }
-  std::vector<std::string> lines() const {
-    std::vector<std::string> out;
-    std::ifstream in(path_);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-  }
+  std::vector<std::string> lines() const { return log_.lines(); }
   // The level a writer made with the configured level CONFIGURED ends up at,
   // one check later.
   int levelAfterCheck(int configured) {
@@ -64,7 +52,7 @@ class AlertDebugTest : public ::testing::Test {
     return writer.getDebugLevel();
   }
 
-  std::string path_;
+  evd::test::AlertLogCapture log_{1};
   EvAlertDebug::Clock previousClock_ = nullptr;
   EvDebug::AppLevelSource previousSource_ = nullptr;
 };

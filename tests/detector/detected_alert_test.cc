@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,14 +12,10 @@
 #include "detector/EvNDetector.h"
 #include "detector/ProcessStat.h"
 #include "params/EvNDetectParams.h"
+#include "support/alert_log.h"
 #include "support/db_fixture.h"
 
 namespace {
-
-int levelTen(const char*, int* level) {
-  *level = 10;
-  return 0;
-}
 
 class TestDetector : public EvNDetector {
  public:
@@ -41,20 +36,6 @@ long long epochOf(const DB_DATETIME& dt) {
 
 class DetectedAlertTest : public evd::test::DbTest {
  protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    logPath_ = evd::test::tempPath("alerts") + ".log";
-    alertInstance.setPath(logPath_);
-    previousSource_ = EvDebug::setAppDebugLevelSource(&levelTen);
-    EvAlertDebug::lastRegCheck = 0;  // take level 10 on the next writer
-  }
-  void TearDown() override {
-    EvDebug::setAppDebugLevelSource(previousSource_);
-    EvAlertDebug::lastRegCheck = 0;
-    alertInstance.setPath("");
-    DbTest::TearDown();
-  }
-
   // A detector as the entry leaves it for a handler.
   void prime(TestDetector& d, int alertType, int criteria = 43, int status = 7, int rule = 5,
              const std::string& entity = "") {
@@ -80,7 +61,7 @@ class DetectedAlertTest : public evd::test::DbTest {
     EXPECT_EQ(0, t.getOneRow()) << "eventId " << eventId;
     return *t.getDataPtr();
   }
-  long long count(const std::string& sql) { return queryInt("SELECT COUNT(*) FROM " + sql); }
+  long long count(const std::string& fromWhere) { return countRows(fromWhere); }
   long long params(int eventId, int type) {
     return count("NTDparams WHERE eventId = " + std::to_string(eventId) + " AND type = " + std::to_string(type));
   }
@@ -97,25 +78,7 @@ class DetectedAlertTest : public evd::test::DbTest {
     exec("UPDATE NTDetectedAlerts SET occurTime = '2001-02-03 04:05:06', processTime = '2001-02-03 04:05:06' "
          "WHERE eventId = " + std::to_string(eventId));
   }
-  std::vector<std::string> logLines() const {
-    std::vector<std::string> out;
-    std::ifstream in(logPath_);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-  }
-  bool logged(const std::string& what) const {
-    for (const std::string& l : logLines())
-      if (l.find(what) != std::string::npos) return true;
-    return false;
-  }
-  bool anyError() const {
-    for (const std::string& l : logLines())
-      if (l.find(" ERROR ") != std::string::npos) return true;
-    return false;
-  }
-
-  std::string logPath_;
-  EvDebug::AppLevelSource previousSource_ = nullptr;
+  evd::test::AlertLogCapture log_;
 };
 
 // ---- new occurrences --------------------------------------------------------
@@ -198,7 +161,7 @@ TEST_P(DetectedAlertTest, ClearedConditionWithoutAPendingRowWritesNothing) {
   EXPECT_EQ(0, d.getEventId());
   EXPECT_EQ(0, count("NTDetectedAlerts"));
   EXPECT_EQ(0, count("NTDparams"));
-  EXPECT_TRUE(logged("ConditionCleared updates for the events that never existed. ignoring the event"));
+  EXPECT_TRUE(log_.contains("ConditionCleared updates for the events that never existed. ignoring the event"));
 }
 
 TEST_P(DetectedAlertTest, InsertFailureIsReportedWithTheTableName) {
@@ -208,7 +171,7 @@ TEST_P(DetectedAlertTest, InsertFailureIsReportedWithTheTableName) {
   int id = 0;
   EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
   EXPECT_EQ(0, id);
-  EXPECT_TRUE(logged("EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts], ErrorString ["));
+  EXPECT_TRUE(log_.contains("EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts], ErrorString ["));
 }
 
 // ---- repeats of a pending occurrence -------------------------------------
@@ -307,7 +270,7 @@ TEST_P(DetectedAlertTest, RepeatOfAMissingOccurrenceFailsAndKeepsTheId) {
   EXPECT_EQ(4242, existing);
   EXPECT_EQ(0, d.getEventId());
   EXPECT_EQ(0, count("NTDetectedAlerts"));
-  EXPECT_TRUE(logged("eventId <4242> not found in table [NTDetectedAlerts], ErrorString ["));
+  EXPECT_TRUE(log_.contains("eventId <4242> not found in table [NTDetectedAlerts], ErrorString ["));
 }
 
 // ---- state changes ---------------------------------------------------------
@@ -352,11 +315,11 @@ TEST_P(DetectedAlertTest, SetStatusSetsTheStateAndOptionallyTheStatusOfOneRow) {
 
 TEST_P(DetectedAlertTest, StateChangeOfAMissingRowFailsWithItsOwnWording) {
   EXPECT_FALSE(SetStatus_Detected(31337));
-  EXPECT_TRUE(logged("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , ErrorString ["));
+  EXPECT_TRUE(log_.contains("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , ErrorString ["));
   EXPECT_FALSE(SetStatus(31337, eAlertStatusHeld));
   EXPECT_FALSE(SetStatus(31337, eAlertStatusPendingMatch, 5));
   int withErrorWording = 0;
-  for (const std::string& l : logLines())
+  for (const std::string& l : log_.lines())
     if (l.find("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , Error [") != std::string::npos)
       ++withErrorWording;
   EXPECT_EQ(2, withErrorWording);
@@ -376,11 +339,11 @@ TEST_P(DetectedAlertTest, ClearingARuleDeletesOnlyItsRowsAndLeavesTheirParameter
   EXPECT_EQ(0, count("NTDetectedAlerts WHERE eventId IN (" + std::to_string(a) + ", " + std::to_string(b) + ")"));
   EXPECT_EQ(1, count("NTDetectedAlerts WHERE eventId = " + std::to_string(keep)));
   EXPECT_EQ(1, params(a, ParamDescription));
-  EXPECT_TRUE(logged("Clearing detected alerts for notif rule [5]"));
+  EXPECT_TRUE(log_.contains("Clearing detected alerts for notif rule [5]"));
 
   EXPECT_EQ(100, ClearDetectedAlertsForRule(5)) << "nothing left of that rule";
   EXPECT_EQ(100, ClearDetectedAlertsForRule(77));
-  EXPECT_FALSE(anyError());
+  EXPECT_FALSE(log_.contains(" ERROR "));
 }
 
 TEST_P(DetectedAlertTest, ClearingWithoutARuleIdLeavesRowsThatCarryNoRule) {
@@ -398,7 +361,7 @@ TEST_P(DetectedAlertTest, ClearingFailureIsLoggedAndReturned) {
   const int rc = ClearDetectedAlertsForRule(5);
   EXPECT_NE(0, rc);
   EXPECT_NE(100, rc);
-  EXPECT_TRUE(logged("ERROR ClearDetectedAlertsForRule: ErrorCode [" + std::to_string(rc) +
+  EXPECT_TRUE(log_.contains("ERROR ClearDetectedAlertsForRule: ErrorCode [" + std::to_string(rc) +
                      "] in clearing detected alerts for notif rule [5]"));
 }
 

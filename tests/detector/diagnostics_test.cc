@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <string>
 
 #include "Db/DbTypes.h"
@@ -12,6 +11,7 @@
 #include "host/EvAlertEx.h"
 #include "host/NxLog.h"
 #include "host/NxSettings.h"
+#include "support/alert_log.h"
 #include "support/db_fixture.h"
 
 namespace {
@@ -158,40 +158,11 @@ TEST_F(TimeZoneTest, TimesBefore1970ComeBackNegativeWithoutText) {
 
 // ---- the trace ----
 
-int g_level = 10;
-int fixedLevel(const char*, int* level) {
-  *level = g_level;
-  return 0;
-}
-
 class TraceTest : public evd::test::DbTest {
  protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    path_ = evd::test::tempPath("trace") + ".log";
-    alertInstance.setPath(path_);
-    EvAlertDebug::createAlertsLog = true;
-    previous_ = EvDebug::setAppDebugLevelSource(&fixedLevel);
-    alertInstance.setLevel(10);
-    EvAlertDebug::lastRegCheck = 0;
-  }
-  void TearDown() override {
-    EvDebug::setAppDebugLevelSource(previous_);
-    alertInstance.setPath("");
-    setLogErrorSink(nullptr);
-    DbTest::TearDown();
-  }
   void tracing(const char* value) {
     std::string error;
     ASSERT_EQ(0, Settings::set("Server", "TraceAlerts", value, &error)) << error;
-  }
-  int count(const std::string& text) const {
-    int n = 0;
-    std::ifstream in(path_);
-    for (std::string l; std::getline(in, l);)
-      if (l.find(text) != std::string::npos) ++n;
-    return n;
   }
   long long rows() { return queryInt("SELECT COUNT(*) FROM NTDAlertTraceLog"); }
 
@@ -215,8 +186,7 @@ class TraceTest : public evd::test::DbTest {
     return a;
   }
 
-  std::string path_;
-  EvDebug::AppLevelSource previous_ = nullptr;
+  evd::test::AlertLogCapture log_;
 };
 
 TEST_P(TraceTest, WritesEveryValueInOrderWhileTracingIsOn) {
@@ -236,7 +206,7 @@ TEST_P(TraceTest, WritesEveryValueInOrderWhileTracingIsOn) {
   a.setConditionCleared(false);
   d.Trace(78, a);
   EXPECT_EQ("no", queryText("SELECT conditionCleared FROM NTDAlertTraceLog WHERE eventId = 78"));
-  EXPECT_EQ(0, count("NTDAlertTrace"));
+  EXPECT_EQ(0, log_.count("NTDAlertTrace"));
 }
 
 TEST_P(TraceTest, TheFlagIsAskedOnEveryCall) {
@@ -260,10 +230,10 @@ TEST_P(TraceTest, FailuresAreLoggedAndOffMeansNoCall) {
   EvAlertEx a = sample();
   // Off: the procedure is not called, so its missing table goes unnoticed.
   d.Trace(1, a);
-  EXPECT_EQ(0, count("NTDAlertTrace"));
+  EXPECT_EQ(0, log_.count("NTDAlertTrace"));
   tracing("1");
   d.Trace(2, a);
-  EXPECT_EQ(1, count("DEBUG3 EvNDetector::Trace: Proc NTDAlertTrace failed. Database_error ["));
+  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::Trace: Proc NTDAlertTrace failed. Database_error ["));
 }
 
 EVD_INSTANTIATE_BACKENDS(TraceTest);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -16,17 +15,12 @@
 #include "host/NxLog.h"
 #include "host/NxPlatform.h"
 #include "host/NxSettings.h"
+#include "support/alert_log.h"
 #include "support/db_fixture.h"
 
 namespace {
 
 // ---- the alert log and the dispatch, as the tests watch them ----
-
-int g_level = 10;
-int fixedLevel(const char*, int* level) {
-  *level = g_level;
-  return 0;
-}
 
 struct Dispatched {
   std::string handler;
@@ -37,51 +31,15 @@ void recordDispatch(const char* handler, int criteriaCleared) {
   g_dispatched.push_back({handler, criteriaCleared});
 }
 
-// The alert log in a file of its own at a level the test chooses, and every
-// dispatch recorded.
-class LogScope {
+// The alert log captured and every dispatch recorded.
+class LogScope : public evd::test::AlertLogCapture {
  public:
   LogScope() {
-    path_ = evd::test::tempPath("entry") + ".log";
-    alertInstance.setPath(path_);
-    EvAlertDebug::createAlertsLog = true;
-    previousSource_ = EvDebug::setAppDebugLevelSource(&fixedLevel);
-    setLevel(10);
-    EvAlertDebug::lastRegCheck = 0;
     g_dispatched.clear();
     EvNDetector::dispatchObserver = &recordDispatch;
   }
-  ~LogScope() {
-    EvNDetector::dispatchObserver = nullptr;
-    EvDebug::setAppDebugLevelSource(previousSource_);
-    alertInstance.setPath("");
-    setLogErrorSink(nullptr);
-  }
-  void setLevel(int level) {
-    g_level = level;
-    alertInstance.setLevel(level);
-  }
-  std::vector<std::string> lines() const {
-    std::vector<std::string> out;
-    std::ifstream in(path_);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-  }
-  int count(const std::string& text) const {
-    int n = 0;
-    for (const auto& l : lines())
-      if (l.find(text) != std::string::npos) ++n;
-    return n;
-  }
-  std::string all() const {
-    std::string s;
-    for (const auto& l : lines()) s += l + "\n";
-    return s;
-  }
-
- private:
-  std::string path_;
-  EvDebug::AppLevelSource previousSource_ = nullptr;
+  ~LogScope() { EvNDetector::dispatchObserver = nullptr; }
+  std::string all() const { return text(); }
 };
 
 // ---- the old-numbering tables ----

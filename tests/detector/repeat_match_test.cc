@@ -3,7 +3,6 @@
 // with its suppression object.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -13,14 +12,10 @@
 #include "detector/EvNDetector.h"
 #include "detector/ProcessStat.h"
 #include "params/EvNDetectParams.h"
+#include "support/alert_log.h"
 #include "support/db_fixture.h"
 
 namespace {
-
-int levelTen(const char*, int* level) {
-  *level = 10;
-  return 0;
-}
 
 class TestDetector : public EvNDetector {
  public:
@@ -48,20 +43,6 @@ bool mark(EvNDetector& d, int eventId, const Args& a) {
 
 class RepeatMatchTest : public evd::test::DbTest {
  protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    logPath_ = evd::test::tempPath("alerts") + ".log";
-    alertInstance.setPath(logPath_);
-    previousSource_ = EvDebug::setAppDebugLevelSource(&levelTen);
-    EvAlertDebug::lastRegCheck = 0;
-  }
-  void TearDown() override {
-    EvDebug::setAppDebugLevelSource(previousSource_);
-    EvAlertDebug::lastRegCheck = 0;
-    alertInstance.setPath("");
-    DbTest::TearDown();
-  }
-
   void prime(TestDetector& d, int criteria = 43, int status = 7, int category = 2, int alertType = 3) {
     d.SetNotiCategoryAndType(category, alertType);
     d.SetNotiCriteria(criteria);
@@ -86,15 +67,7 @@ class RepeatMatchTest : public evd::test::DbTest {
     EXPECT_TRUE(p.GetParams(eventId, static_cast<NotiParamTypes>(type), out));
     return out;
   }
-  bool logged(const std::string& what) const {
-    std::ifstream in(logPath_);
-    for (std::string l; std::getline(in, l);)
-      if (l.find(what) != std::string::npos) return true;
-    return false;
-  }
-
-  std::string logPath_;
-  EvDebug::AppLevelSource previousSource_ = nullptr;
+  evd::test::AlertLogCapture log_;
 };
 
 // ---- the handler's cycle ----------------------------------------------------
@@ -112,7 +85,7 @@ TEST_P(RepeatMatchTest, ARepeatOfAPendingOccurrenceUpdatesItInsteadOfNotifyingAg
   const int found = findPending(again, a);
   EXPECT_EQ(id, found);
   EXPECT_EQ(id, again.getEventId());
-  EXPECT_TRUE(logged("DEBUG8 GetExistingEventIdEx: Alert event[eventId [" + std::to_string(id) +
+  EXPECT_TRUE(log_.contains("DEBUG8 GetExistingEventIdEx: Alert event[eventId [" + std::to_string(id) +
                      "]] already exists for this paramters."));
 
   int existing = found;
@@ -257,7 +230,7 @@ TEST_P(RepeatMatchTest, MarkingAMissingOccurrenceFails) {
   TestDetector d;
   prime(d);
   EXPECT_FALSE(mark(d, 999, Args{}));
-  EXPECT_TRUE(logged("ERROR EnableSupression: Error Updating table [NTDetectedAlerts] , ErrorString ["));
+  EXPECT_TRUE(log_.contains("ERROR EnableSupression: Error Updating table [NTDetectedAlerts] , ErrorString ["));
 }
 
 // ---- failures --------------------------------------------------------------
@@ -269,8 +242,8 @@ TEST_P(RepeatMatchTest, ALookUpErrorIsLoggedAndTreatedAsNoMatch) {
   d.setEventId(-1);
   EXPECT_EQ(0, findPending(d, Args{}));
   EXPECT_EQ(-1, d.getEventId());
-  EXPECT_TRUE(logged("ERROR GetExistingEventIdEx: ErrorCode ["));
-  EXPECT_TRUE(logged("] in checking for existing eventId"));
+  EXPECT_TRUE(log_.contains("ERROR GetExistingEventIdEx: ErrorCode ["));
+  EXPECT_TRUE(log_.contains("] in checking for existing eventId"));
 }
 
 TEST_P(RepeatMatchTest, AMarkingErrorIsReported) {

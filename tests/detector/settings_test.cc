@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "host/NxLog.h"
 #include "host/NxPlatform.h"
 #include "host/NxSettings.h"
+#include "support/alert_log.h"
 #include "support/db_fixture.h"
 
 namespace {
@@ -207,10 +207,8 @@ TEST_P(SettingsTest, AppDebugLevelReadsTheDebugLevelSection) {
 
 // The alert-log writer picks the configured level up from the database.
 TEST_P(SettingsTest, AlertLogFollowsTheConfiguredLevel) {
-  const std::string path = evd::test::tempPath("alerts") + ".log";
-  alertInstance.setPath(path);
-  alertInstance.setLevel(1);
-  EvAlertDebug::lastRegCheck = 0;
+  evd::test::AlertLogCapture log(1);
+  EvAlertDebug::lastRegCheck = 0;  // this test wants the check
   const auto previous = EvDebug::setAppDebugLevelSource(&Settings::appDebugLevel);
   set("DebugLevel", "Alerts", "25");
   {
@@ -218,13 +216,7 @@ TEST_P(SettingsTest, AlertLogFollowsTheConfiguredLevel) {
     EXPECT_EQ(10, w.getDebugLevel());
   }
   EvDebug::setAppDebugLevelSource(previous);
-  EvAlertDebug::lastRegCheck = 0;
-  alertInstance.setPath("");
-  setLogErrorSink(nullptr);
-  std::ifstream in(path);
-  std::string line;
-  ASSERT_TRUE(std::getline(in, line));
-  EXPECT_TRUE(line.ends_with("DebugLevel Changed from [1] to [10]")) << line;
+  EXPECT_EQ(1, log.count("DebugLevel Changed from [1] to [10]")) << log.text();
 }
 
 EVD_INSTANTIATE_BACKENDS(SettingsTest);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -8,7 +7,7 @@
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
 #include "host/NxLog.h"
-#include "support/db_fixture.h"
+#include "support/alert_log.h"
 
 namespace {
 
@@ -177,34 +176,8 @@ TEST(SuppressionObjectTest, ValueListsEndAtMinusOne) {
 
 // ---- validation of the suppression object ----
 
-int g_level = 10;
-int fixedLevel(const char*, int* level) {
-  *level = g_level;
-  return 0;
-}
-
 class ValidationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = evd::test::tempPath("validation") + ".log";
-    alertInstance.setPath(path_);
-    EvAlertDebug::createAlertsLog = true;
-    previous_ = EvDebug::setAppDebugLevelSource(&fixedLevel);
-    alertInstance.setLevel(10);
-    EvAlertDebug::lastRegCheck = 0;
-  }
-  void TearDown() override {
-    EvDebug::setAppDebugLevelSource(previous_);
-    alertInstance.setPath("");
-    setLogErrorSink(nullptr);
-  }
-  int count(const std::string& text) const {
-    int n = 0;
-    std::ifstream in(path_);
-    for (std::string l; std::getline(in, l);)
-      if (l.find(text) != std::string::npos) ++n;
-    return n;
-  }
   bool validate(int alertType, int criteria, int alertStatus, const EvAlertEx& alert) {
     Probe p;
     p.state(alertType, criteria, alertStatus);
@@ -212,23 +185,22 @@ class ValidationTest : public ::testing::Test {
     return p.ValidateInputParameters(copy);
   }
 
-  std::string path_;
-  EvDebug::AppLevelSource previous_ = nullptr;
+  evd::test::AlertLogCapture log_;
 };
 
 TEST_F(ValidationTest, ObjectWithoutIdIsRejected) {
   EvAlertEx alert;
   EXPECT_FALSE(validate(7, 1, 2010, alert));
-  EXPECT_EQ(1, count("DEBUG3 EvNDetector::ValidateInputParameters: Invalid Supression Parameter, objType = "
+  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::ValidateInputParameters: Invalid Supression Parameter, objType = "
                      "<Library>, objId = <0>"));
-  EXPECT_EQ(1, count("DEBUG3 EvNDetector::ValidateInputParameters: Alert Info: [0].[7].[1].<0>.<2010>"));
+  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::ValidateInputParameters: Alert Info: [0].[7].[1].<0>.<2010>"));
 
   alert.setLibraryId(3);
   EXPECT_TRUE(validate(7, 1, 2010, alert));
   // No object at all is valid.
   EXPECT_TRUE(validate(7, 1, 0, EvAlertEx()));
   EXPECT_TRUE(validate(12, 18, 1013, EvAlertEx()));
-  EXPECT_EQ(1, count("Invalid Supression Parameter"));
+  EXPECT_EQ(1, log_.count("Invalid Supression Parameter"));
 }
 
 TEST_F(ValidationTest, EventFieldsReachTheirArguments) {

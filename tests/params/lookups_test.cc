@@ -3,9 +3,7 @@
 // of update requests, and the downloaded-update blocks of a download job.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -17,6 +15,7 @@
 #include "host/EvAlertEx.h"
 #include "host/messages/message_classes.h"
 #include "params/EvNDetectParams.h"
+#include "support/alert_log.h"
 #include "support/db_fixture.h"
 
 namespace {
@@ -26,35 +25,6 @@ using Lines = std::vector<std::string>;
 
 class LookupsTest : public evd::test::DbTest {
  protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    // The alert log of this test in a file of its own, at the verbose level,
-    // without a configuration check that could change the level.
-    logPath_ = evd::test::tempPath("lookups") + ".log";
-    savedInit_ = EvAlertDebug::isInitDone;
-    savedCheck_ = EvAlertDebug::lastRegCheck;
-    EvAlertDebug::isInitDone = true;
-    EvAlertDebug::lastRegCheck = LLONG_MAX / 2;
-    alertInstance.setPath(logPath_);
-    alertInstance.setLevel(10);
-  }
-  void TearDown() override {
-    alertInstance.setPath("");
-    alertInstance.setLevel(1);
-    EvAlertDebug::isInitDone = savedInit_;
-    EvAlertDebug::lastRegCheck = savedCheck_;
-    DbTest::TearDown();
-  }
-
-  // Alert-log lines holding TEXT.
-  Lines logLines(const std::string& text) const {
-    Lines out;
-    std::ifstream in(logPath_);
-    for (std::string l; std::getline(in, l);)
-      if (l.find(text) != std::string::npos) out.push_back(l);
-    return out;
-  }
-
   // Every parameter of EVENT, in the order written.
   static Rows paramsOf(int eventId) {
     Rows out;
@@ -67,14 +37,7 @@ class LookupsTest : public evd::test::DbTest {
     return out;
   }
 
-  static std::string q(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-      if (c == '\'') out += '\'';
-      out += c;
-    }
-    return out + "'";
-  }
+  static std::string q(const std::string& text) { return evd::test::sqlText(text); }
   static std::string n(long long v) { return std::to_string(v); }
 
   void media(int id, const std::string& barCode, int type, int location, int exportId, int containerId) {
@@ -108,9 +71,7 @@ class LookupsTest : public evd::test::DbTest {
       exec("INSERT INTO APP_Platform (clientId, platformType) VALUES (" + n(id) + ", " + n(bit) + ")");
   }
 
-  std::string logPath_;
-  bool savedInit_ = false;
-  long long savedCheck_ = 0;
+  evd::test::AlertLogCapture log_;
 };
 
 // An entity node of an update request's filter.
@@ -153,10 +114,10 @@ TEST_P(LookupsTest, MediaThatCannotBeReadIsSkippedAndMissingLocationNamesAreLeft
   EXPECT_TRUE(p.AddMediaListParam(51, ids, ParamMediaList, ParamMediaLocation));
 
   EXPECT_EQ((Rows{{2, "BC001"}, {25, "BC001, Box 7"}, {2, "BC'2"}, {25, "BC'2, Inside Library"}}), paramsOf(51));
-  EXPECT_EQ(1u, logLines("cannot read from table [MMMedia]").size());
-  EXPECT_EQ(1u, logLines("cannot read from table [MMExportLocation]").size());
-  EXPECT_EQ(1u, logLines("cannot read from table [MMContainer]").size());
-  for (const std::string& l : logLines("cannot read from table"))
+  EXPECT_EQ(1u, log_.lines("cannot read from table [MMMedia]").size());
+  EXPECT_EQ(1u, log_.lines("cannot read from table [MMExportLocation]").size());
+  EXPECT_EQ(1u, log_.lines("cannot read from table [MMContainer]").size());
+  for (const std::string& l : log_.lines("cannot read from table"))
     EXPECT_NE(std::string::npos, l.find("EvNDetectParams::AddMediaListParam")) << l;
 }
 
@@ -296,7 +257,7 @@ TEST_P(LookupsTest, DistributionListReadErrorIsLoggedAndKeepsWhatWasAppended) {
   EXPECT_EQ((Lines{"kept"}), clients);
   std::vector<JobStatusItem> items;
   EXPECT_FALSE(p.GetDistClientStatusList(0, 77, items));
-  const Lines errors = logLines("Error readig from table [JMMaltrexUpdateStatus], ErrorString [");
+  const Lines errors = log_.lines("Error readig from table [JMMaltrexUpdateStatus], ErrorString [");
   ASSERT_EQ(2u, errors.size());
   for (const std::string& l : errors) EXPECT_NE(std::string::npos, l.find("EvNDetectParams::GetDistClientStatusList"));
 }
@@ -346,8 +307,8 @@ TEST_P(LookupsTest, UpdateRequestEntityFilterMatchesWholeInstallationOrExactClie
   EXPECT_TRUE(p.GetUpdateReqClntList(71, ParamClientIdList, false, lines, nobody));
   EXPECT_TRUE(lines.empty());
   // alpha was skipped by the first filter and by this one, beta by this one only.
-  EXPECT_EQ(2u, logLines("EventId[71] Data[alpha] .. No Match in Entity List(skipping).").size());
-  EXPECT_EQ(1u, logLines("EventId[71] Data[beta] .. No Match in Entity List(skipping).").size());
+  EXPECT_EQ(2u, log_.lines("EventId[71] Data[alpha] .. No Match in Entity List(skipping).").size());
+  EXPECT_EQ(1u, log_.lines("EventId[71] Data[beta] .. No Match in Entity List(skipping).").size());
 }
 
 TEST_P(LookupsTest, UpdateRequestLineLongerThan511BytesIsCut) {
@@ -370,7 +331,7 @@ TEST_P(LookupsTest, UpdateRequestReadErrorIsLoggedAsFailure) {
   NXGui::ZentraTreeNode everyone;
   Lines lines;
   EXPECT_FALSE(p.GetUpdateReqClntList(73, ParamClientIdList, false, lines, everyone));
-  EXPECT_EQ(1u, logLines("Error reading from table [NTDUpdateReqClntList], ErrorString [").size());
+  EXPECT_EQ(1u, log_.lines("Error reading from table [NTDUpdateReqClntList], ErrorString [").size());
 }
 
 // ---- downloaded updates ---------------------------------------------------
@@ -424,13 +385,13 @@ TEST_P(LookupsTest, DownloadedUpdatesWithoutRowsOrWithReadErrorStoreNothing) {
   EXPECT_FALSE(d.getDownloadedUpdates(203, 94, 1, ParamUpdatesList));
   EXPECT_FALSE(d.getDownloadedUpdates(203, 95, 0, ParamDownloadedUpdates));
   EXPECT_TRUE(paramsOf(203).empty());
-  EXPECT_EQ(1u, logLines("No update downloaded as part of jobId  [94]").size());
-  EXPECT_EQ(1u, logLines("No update downloaded as part of jobId  [95]").size());
+  EXPECT_EQ(1u, log_.lines("No update downloaded as part of jobId  [94]").size());
+  EXPECT_EQ(1u, log_.lines("No update downloaded as part of jobId  [95]").size());
 
   exec("DROP TABLE JMMaltrexDownloadStatus");
   EXPECT_FALSE(d.getDownloadedUpdates(203, 96, 0, ParamDownloadedUpdates));
-  EXPECT_EQ(1u, logLines("Error in reading job details [96]").size()) << "a failed read is not 'nothing downloaded'";
-  EXPECT_TRUE(logLines("No update downloaded as part of jobId  [96]").empty());
+  EXPECT_EQ(1u, log_.lines("Error in reading job details [96]").size()) << "a failed read is not 'nothing downloaded'";
+  EXPECT_TRUE(log_.lines("No update downloaded as part of jobId  [96]").empty());
 }
 
 EVD_INSTANTIATE_BACKENDS(LookupsTest);

@@ -4,15 +4,14 @@
 // with quotes.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "Db/AllBindings.h"
 #include "detector/EvAlertDebug.h"
 #include "params/EvNTRuleParams.h"
+#include "support/alert_log.h"
 #include "support/db_fixture.h"
 
 namespace {
@@ -21,40 +20,7 @@ const std::string kMatchedTime = "Last Value Filter condition Matched time";
 
 class RuleParamsTest : public evd::test::DbTest {
  protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    logPath_ = evd::test::tempPath("ruleparams") + ".log";
-    savedInit_ = EvAlertDebug::isInitDone;
-    savedCheck_ = EvAlertDebug::lastRegCheck;
-    EvAlertDebug::isInitDone = true;
-    EvAlertDebug::lastRegCheck = LLONG_MAX / 2;
-    alertInstance.setPath(logPath_);
-    alertInstance.setLevel(10);
-  }
-  void TearDown() override {
-    alertInstance.setPath("");
-    alertInstance.setLevel(1);
-    EvAlertDebug::isInitDone = savedInit_;
-    EvAlertDebug::lastRegCheck = savedCheck_;
-    DbTest::TearDown();
-  }
-
-  std::vector<std::string> logLines(const std::string& text) const {
-    std::vector<std::string> out;
-    std::ifstream in(logPath_);
-    for (std::string l; std::getline(in, l);)
-      if (l.find(text) != std::string::npos) out.push_back(l);
-    return out;
-  }
-
-  static std::string q(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-      if (c == '\'') out += '\'';
-      out += c;
-    }
-    return out + "'";
-  }
+  static std::string q(const std::string& text) { return evd::test::sqlText(text); }
   static std::string n(long long v) { return std::to_string(v); }
 
   void prop(int alertId, const std::string& name, int type, const std::string& value, long long created = 1000,
@@ -77,9 +43,7 @@ class RuleParamsTest : public evd::test::DbTest {
                      " AND attrName = " + q(name) + extra);
   }
 
-  std::string logPath_;
-  bool savedInit_ = false;
-  long long savedCheck_ = 0;
+  evd::test::AlertLogCapture log_;
 };
 
 // ---- reading --------------------------------------------------------------
@@ -167,7 +131,7 @@ TEST_P(RuleParamsTest, SecondReadIsServedFromCacheUntilClearProperties) {
   std::string s;
   r.GetOneParam("Added later", s);
   EXPECT_EQ("", s);
-  EXPECT_EQ(1u, logLines("Initializing properties for NotificationRule [1]").size());
+  EXPECT_EQ(1u, log_.lines("Initializing properties for NotificationRule [1]").size());
 
   r.clearProperties();
   EXPECT_FALSE(r.isLoaded());
@@ -175,7 +139,7 @@ TEST_P(RuleParamsTest, SecondReadIsServedFromCacheUntilClearProperties) {
   EXPECT_EQ(200, v);
   r.GetOneParam("Added later", s);
   EXPECT_EQ("x", s);
-  EXPECT_EQ(2u, logLines("Initializing properties for NotificationRule [1]").size());
+  EXPECT_EQ(2u, log_.lines("Initializing properties for NotificationRule [1]").size());
 }
 
 TEST_P(RuleParamsTest, FailedLoadGivesDefaultsAndIsRetriedOnTheNextRead) {
@@ -186,7 +150,7 @@ TEST_P(RuleParamsTest, FailedLoadGivesDefaultsAndIsRetriedOnTheNextRead) {
   EXPECT_TRUE(r.GetOneParam(kMatchedTime, v));
   EXPECT_EQ(0, v);
   EXPECT_FALSE(r.isLoaded());
-  EXPECT_EQ(1u, logLines("in initializing alert props for alertId [1]").size());
+  EXPECT_EQ(1u, log_.lines("in initializing alert props for alertId [1]").size());
 
   exec("ALTER TABLE NTnotificationPropAway RENAME TO NTnotificationProp");
   prop(1, kMatchedTime, 7, "55");
@@ -209,7 +173,7 @@ TEST_P(RuleParamsTest, WritingNewIntPropertyInsertsCurrentRowAndCachesIt) {
   EXPECT_EQ("7", column(3, kMatchedTime, "attrType"));
   EXPECT_EQ("0", column(3, kMatchedTime, "modified"));
   EXPECT_GT(std::stoll(column(3, kMatchedTime, "created")), 1600000000LL);
-  EXPECT_EQ(1u, logLines("Set alert property for m_alertId [3] attrName [" + kMatchedTime + "] and value [1700000123]")
+  EXPECT_EQ(1u, log_.lines("Set alert property for m_alertId [3] attrName [" + kMatchedTime + "] and value [1700000123]")
                     .size());
 
   setBehindCache(3, kMatchedTime, "1");
@@ -279,7 +243,7 @@ TEST_P(RuleParamsTest, WriteThatCannotReadTheTableFailsAndLeavesTheCache) {
   EXPECT_FALSE(r.AddOrUpdateParam("Limit", 11));
   r.GetOneParam("Limit", v);
   EXPECT_EQ(10, v) << "the cache changes only after the table was written";
-  EXPECT_EQ(1u, logLines("cannot read from table [NTnotificationProp], error [").size());
+  EXPECT_EQ(1u, log_.lines("cannot read from table [NTnotificationProp], error [").size());
 }
 
 EVD_INSTANTIATE_BACKENDS(RuleParamsTest);

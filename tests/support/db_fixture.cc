@@ -135,4 +135,13 @@ std::string DbTest::queryText(const std::string& sql) {
   return st->isNull(0) ? "<null>" : st->getText(0, nullptr);
 }
 
+std::string sqlText(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
 }  // namespace evd::test

@@ -25,10 +25,15 @@ class DbTest : public ::testing::TestWithParam<std::string> {
   // One integer from a raw query (-1 when there is no row).
   long long queryInt(const std::string& sql);
   std::string queryText(const std::string& sql);
+  // COUNT(*) of a "table [WHERE ...]" text.
+  long long countRows(const std::string& fromWhere) { return queryInt("SELECT COUNT(*) FROM " + fromWhere); }
 
  private:
   std::string uri_;
 };
+
+// TEXT as an SQL string literal (quotes doubled), for seeding raw rows.
+std::string sqlText(const std::string& text);
 
 // A unique scratch file path under the test temp directory.
 std::string tempPath(const std::string& stem);
