@@ -12,16 +12,16 @@ namespace {
 
 bool isIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@'; }
 
-// One parsed conversion specification.
+// One parsed printf conversion.
 struct Spec {
-  std::string text;  // the whole specification, "%-5lld"
+  std::string text;  // the whole conversion as written, "%-5lld"
   char conv = 0;
   int length = 0;    // 0 none, 1 l, 2 ll, -1 h, -2 hh, 3 z/j/t, 4 L
   bool hasPrecision = false;
   int precision = 0;
 };
 
-// Parses the specification starting at f ('%'); returns its end.
+// Parses the conversion starting at f ('%'); returns its end.
 const char* parseSpec(const char* f, Spec& s, va_list* ap) {
   const char* start = f++;
   while (*f && std::strchr("-+ #0'", *f)) ++f;

@@ -155,16 +155,19 @@ std::string EvNDetector::GetSupressionObjTypeId(int library, int sparePool, int 
   }
 }
 
+namespace {
+// True when VALUE is one of the ints in AP before the closing -1.
+bool valueInList(int value, va_list ap) {
+  for (int v = va_arg(ap, int); v != -1; v = va_arg(ap, int))
+    if (v == value) return true;
+  return false;
+}
+}  // namespace
+
 bool EvNDetector::IsValueIn(int value, ...) {
   va_list ap;
   va_start(ap, value);
-  bool found = false;
-  for (int v = va_arg(ap, int); v != -1; v = va_arg(ap, int)) {
-    if (v == value) {
-      found = true;
-      break;
-    }
-  }
+  const bool found = valueInList(value, ap);
   va_end(ap);
   return found;
 }
@@ -172,13 +175,7 @@ bool EvNDetector::IsValueIn(int value, ...) {
 bool EvNDetector::IsOldConditionIn(int value, ...) {
   va_list ap;
   va_start(ap, value);
-  bool found = false;
-  for (int v = va_arg(ap, int); v != -1; v = va_arg(ap, int)) {
-    if (v == value) {
-      found = true;
-      break;
-    }
-  }
+  const bool found = valueInList(value, ap);
   va_end(ap);
   return found;
 }

@@ -57,6 +57,27 @@ bool literalText(const char* literal, std::string& out) {
 
 long long nowSeconds() { return static_cast<long long>(time(nullptr)); }
 
+// The stored text of a number: longs as unsigned, as the notifier has always
+// read them (-1 becomes 18446744073709551615).
+struct NumberText {
+  char text[32];
+};
+NumberText renderParam(int value) {
+  NumberText n;
+  snprintf(n.text, sizeof n.text, "%d", value);
+  return n;
+}
+NumberText renderParam(long value) {
+  NumberText n;
+  snprintf(n.text, sizeof n.text, "%lu", static_cast<unsigned long>(value));
+  return n;
+}
+NumberText renderParam(long long value) {
+  NumberText n;
+  snprintf(n.text, sizeof n.text, "%llu", static_cast<unsigned long long>(value));
+  return n;
+}
+
 }  // namespace
 
 void UTF8Char2WideChar(char* dst, unsigned long size, const char* src) {
@@ -97,22 +118,15 @@ bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, const char* val
 }
 
 bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, int value) {
-  char text[kNumberBuffer];
-  snprintf(text, sizeof text, "%d", value);
-  return AddParam(eventId, type, text);
+  return AddParam(eventId, type, renderParam(value).text);
 }
 
-// Rendered unsigned, as the notifier has always read these columns.
 bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, long value) {
-  char text[kNumberBuffer];
-  snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value));
-  return AddParam(eventId, type, text);
+  return AddParam(eventId, type, renderParam(value).text);
 }
 
 bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, long long value) {
-  char text[kNumberBuffer];
-  snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
-  return AddParam(eventId, type, text);
+  return AddParam(eventId, type, renderParam(value).text);
 }
 
 bool EvNDetectParams::AddOrUpdateParam(int eventId, NotiParamTypes type, const char* value) {
@@ -159,21 +173,15 @@ bool EvNDetectParams::AddOrUpdateParam(int eventId, NotiParamTypes type, const c
 }
 
 bool EvNDetectParams::AddOrUpdateParam(int eventId, NotiParamTypes type, int value) {
-  char text[kNumberBuffer];
-  snprintf(text, sizeof text, "%d", value);
-  return AddOrUpdateParam(eventId, type, text);
+  return AddOrUpdateParam(eventId, type, renderParam(value).text);
 }
 
 bool EvNDetectParams::AddOrUpdateParam(int eventId, NotiParamTypes type, long value) {
-  char text[kNumberBuffer];
-  snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value));
-  return AddOrUpdateParam(eventId, type, text);
+  return AddOrUpdateParam(eventId, type, renderParam(value).text);
 }
 
 bool EvNDetectParams::AddOrUpdateParam(int eventId, NotiParamTypes type, long long value) {
-  char text[kNumberBuffer];
-  snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
-  return AddOrUpdateParam(eventId, type, text);
+  return AddOrUpdateParam(eventId, type, renderParam(value).text);
 }
 
 bool EvNDetectParams::AddParams(int eventId, NotiParamTypes type, std::vector<std::string> values) {
