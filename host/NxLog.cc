@@ -23,11 +23,13 @@ void setLogErrorSink(std::function<void(const std::string&)> sink) {
 }
 
 void log_error(const char* file, int line, const char* format, ...) {
-  char body[2048];
-  va_list ap;
-  va_start(ap, format);
-  std::vsnprintf(body, sizeof body, format ? format : "", ap);
-  va_end(ap);
+  char body[2048] = {};
+  if (format != nullptr) {
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(body, sizeof body, format, ap);
+    va_end(ap);
+  }
   char lineText[2400];
   std::snprintf(lineText, sizeof lineText, "%s(%d): %s", baseName(file), line, body);
   try {
