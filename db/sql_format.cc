@@ -105,7 +105,7 @@ std::string renderForLiteral(const Spec& s, const Param& p) {
       }
       return std::to_string(p.i);
     case Param::Real: std::snprintf(buf, sizeof buf, "%g", p.d); return buf;
-    case Param::DateTime: { DB_DATETIME d = p.dt; return d.toString(true); }
+    case Param::DateTime: { DB_DATETIME d; d = p.dt; return d.toString(true); }
     default: return p.s;
   }
 }

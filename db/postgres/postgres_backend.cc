@@ -33,10 +33,11 @@ namespace {
 
 // Zero date-times have no calendar value in PostgreSQL; they are stored as
 // -infinity, which sorts before every real time, and read back as zero.
-std::string dateText(const DB_DATETIME& dt) {
+std::string dateText(const tagTIMESTAMP_STRUCT& ts) {
+  DB_DATETIME dt;
+  dt = ts;
   if (dt.isZero()) return "-infinity";
-  DB_DATETIME copy = dt;
-  return copy.toString(true);
+  return dt.toString(true);
 }
 
 std::string firstLine(const char* msg) {

@@ -12,9 +12,10 @@ constexpr int kBusyTimeoutMs = 10000;
 
 // Our stored form of a date-time: "YYYY-MM-DD HH:MM:SS.mmm"; the zero value is
 // "0000-00-00 00:00:00.000", which sorts before every real time.
-std::string dateText(const DB_DATETIME& dt) {
-  DB_DATETIME copy = dt;
-  return copy.toString(true);
+std::string dateText(const tagTIMESTAMP_STRUCT& ts) {
+  DB_DATETIME dt;
+  dt = ts;
+  return dt.toString(true);
 }
 
 class SqliteStatement final : public StatementBackend {

@@ -14,12 +14,12 @@ struct Param {
   int64_t i = 0;
   double d = 0;
   std::string s;
-  DB_DATETIME dt;
+  tagTIMESTAMP_STRUCT dt;  // the plain fields: a Param is copied often
 
   static Param integer(int64_t v) { Param p; p.kind = Int; p.i = v; return p; }
   static Param real(double v) { Param p; p.kind = Real; p.d = v; return p; }
   static Param text(std::string v) { Param p; p.kind = Text; p.s = std::move(v); return p; }
-  static Param datetime(const DB_DATETIME& v) { Param p; p.kind = DateTime; p.dt = v; return p; }
+  static Param datetime(const DB_DATETIME& v) { Param p; p.kind = DateTime; p.dt = v.toStruct(); return p; }
 };
 
 }  // namespace evd::db
