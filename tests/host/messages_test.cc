@@ -57,12 +57,7 @@ TEST(MessageRegistry, TableIsConsistent) {
       if (f.key) {
         EXPECT_TRUE(fieldKeys.insert(f.key).second) << "field key used twice";
       }
-      if (f.kind == CNFieldKind::Object) {
-        const CNClassDef* nested = CNFindClass(f.classKey);
-        ASSERT_NE(nullptr, nested);
-        EXPECT_FALSE(nested->isEnum);
-      }
-      if (f.kind == CNFieldKind::ObjectList && f.classKey) {
+      if (f.kind == CNFieldKind::Object || (f.kind == CNFieldKind::ObjectList && f.classKey)) {
         const CNClassDef* nested = CNFindClass(f.classKey);
         ASSERT_NE(nullptr, nested);
         EXPECT_FALSE(nested->isEnum);
@@ -75,15 +70,11 @@ TEST(MessageRegistry, TypedClassesAndLookupsAgree) {
   const CNClassDef* byType = CNFindClass(CNTypePair{30, 1880});
   ASSERT_NE(nullptr, byType);
   EXPECT_EQ(byType, CNFindClass(App::NTBackupAlertAdditionalInfo::kClassKey));
-  EXPECT_STREQ("App::NTBackupAlertAdditionalInfo", byType->name);
-  App::NTBackupAlertAdditionalInfo info;
-  EXPECT_EQ(byType, info.classDef());
-  EXPECT_EQ(507417001u, info.getTagId());
+  EXPECT_EQ(byType, App::NTBackupAlertAdditionalInfo().classDef());
   EXPECT_EQ(nullptr, CNFindClass(CNTypePair{30, 1}));
   EXPECT_EQ(nullptr, CNFindClass(1u));
   // An enumeration has no type pair and cannot be a message.
-  CNMessageBase notAMessage(CNFindClass(kUpdateStatusEnumTag));
-  EXPECT_EQ(nullptr, notAMessage.classDef());
+  EXPECT_EQ(nullptr, CNMessageBase(CNFindClass(kUpdateStatusEnumTag)).classDef());
 }
 
 // ---- round trips per kind -------------------------------------------------------
@@ -153,32 +144,6 @@ TEST(MessageRoundTrip, TextListsKeepOrderAndEmptyEntries) {
   EXPECT_TRUE(back->getstringlist(1)->empty());
 }
 
-TEST(MessageRoundTrip, NestedObjectsAndObjectLists) {
-  App::QueryResultsContainer c;
-  ASSERT_EQ(CN_OK, c.setint64(10, 12));
-  CNMessageBase* entity = c.getObjectAccessor(true, true, 6, 6, App::QueryResultsContainer::kClassKey, 0, 30, 1402);
-  ASSERT_NE(nullptr, entity);
-  for (int i = 0; i < 3; ++i) {
-    auto pair = std::make_unique<App::QueryResultColumnValuePair>();
-    pair->setstring(2, "v" + std::to_string(i));
-    pair->setstring(3, "c" + std::to_string(i));
-    ASSERT_EQ(CN_OK, entity->addlistobject(1, std::move(pair)));
-  }
-  std::unique_ptr<CNMessageBase> back;
-  roundTrip(c, back);
-  auto* typed = message_cast<App::QueryResultsContainer>(back.get());
-  ASSERT_NE(nullptr, typed);
-  const CNMessageBase* e = typed->getObjectAccessor(6);
-  ASSERT_NE(nullptr, e);
-  const CNMessageList* pairs = e->getlistobject(1);
-  ASSERT_NE(nullptr, pairs);
-  ASSERT_EQ(3u, pairs->size());
-  EXPECT_EQ("v2", (*pairs)[2]->getstring(2));
-  EXPECT_EQ("c0", (*pairs)[0]->getstring(3));
-  EXPECT_NE(nullptr, message_cast<App::QueryResultColumnValuePair>((*pairs)[1].get()));
-  EXPECT_EQ(nullptr, typed->getlistobject(9)) << "unset list";
-}
-
 TEST(MessageRoundTrip, ListsOfAnyClassNameEachEntry) {
   App::NtAdminAlertAdditionalInfo info;
   auto row = std::make_unique<App::ExternalQueryResult>();
@@ -221,19 +186,6 @@ TEST(MessageRoundTrip, SerialisedFormIsCanonical) {
 
 // ---- reading by number and by key ---------------------------------------------
 
-TEST(MessageFieldAccess, ReadsByNumberAndByKeyWithTheSameResult) {
-  App::SIDBLowDiskSpaceAlertAdditionalInfo m;
-  ASSERT_EQ(CN_OK, m.unserialize("<message type=\"30,440\">"
-                                 "<text key=\"7482296\">SP-Gold</text>"
-                                 "<int field=\"19\">2048</int></message>"));
-  EXPECT_EQ("SP-Gold", m.getstring(4));
-  EXPECT_EQ("SP-Gold", m.getstring(4, 7, 504331080, 7482296));
-  EXPECT_EQ(2048, m.getint64(19));
-  EXPECT_EQ(2048, m.getint64(19, 504331080, 12783609));
-  EXPECT_TRUE(m.isSet(4, 504331080, 7482296));
-  EXPECT_TRUE(m.isSet(19, 504331080, 12783609));
-}
-
 TEST(MessageFieldAccess, KeyedReadsAnswerOnlyWhenEveryNumberAgrees) {
   App::SIDBLowDiskSpaceAlertAdditionalInfo m;
   ASSERT_EQ(CN_OK, m.setstring(4, "SP-Gold"));
@@ -246,6 +198,7 @@ TEST(MessageFieldAccess, KeyedReadsAnswerOnlyWhenEveryNumberAgrees) {
   EXPECT_FALSE(m.isSet(20, 504331080, 12783609));
   EXPECT_FALSE(m.isSet(4, 508850288, 7482296));
   EXPECT_EQ(10240, m.getint64(20, 504331080, 2090695));
+  EXPECT_TRUE(m.isSet(20, 504331080, 2090695));
 }
 
 TEST(MessageFieldAccess, FamiliesShareNumbersWithoutMixingFields) {
@@ -355,11 +308,6 @@ TEST(MessageDecoder, UnserializesAnyClassAsItsTypedClass) {
   auto* second = message_cast<App::QueryResultsContainer>((*containers)[1].get());
   ASSERT_NE(nullptr, second);
   EXPECT_EQ(4, second->getint64(10));
-
-  auto single = XMLDecoder::unSerialize("<message type=\"30,1400\"/>");
-  ASSERT_NE(nullptr, single);
-  EXPECT_EQ(0x1E2761F3u, single->getTagId());
-  EXPECT_TRUE(single->empty());
 }
 
 TEST(MessageDecoder, TypedUnserializeRefusesOtherClasses) {
