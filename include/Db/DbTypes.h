@@ -25,6 +25,10 @@ enum DbResult : int {
   DB_PG_ERROR_BASE = 100000000,
 };
 
+// True when a read call delivered a row: a cut text (1004) is still a row, so
+// every read loop asks this instead of comparing with 0.
+constexpr bool DBrowRead(int rc) { return rc == DB_SUCCESS || rc == DB_SUCCESS_TRUNCATED; }
+
 // The layer's timestamp structure (16 bytes, as the ODBC one it mirrors).
 struct tagTIMESTAMP_STRUCT {
   int16_t year = 0;
