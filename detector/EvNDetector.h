@@ -17,6 +17,7 @@
 
 class EvAlertEx;
 struct NTDetectedAlerts_t;
+struct EvSuppressionArgs;
 
 class EvNDetector {
  public:
@@ -75,6 +76,10 @@ class EvNDetector {
   bool EnableSupression(int eventId, int library, int sparePool, int drive, int media, int mediaAgent,
                         int mountPath, int client, int subClient, long long jobId, int store, int ruleOrUser,
                         int storagePolicy, int copy);
+  // The same three with the argument list as one value (detector/jobs/suppression_args.h).
+  std::string GetSupressionObjTypeId(const EvSuppressionArgs& args, long long& objId);
+  int GetExistingEventIdEx(const EvSuppressionArgs& args);
+  bool EnableSupression(int eventId, const EvSuppressionArgs& args);
 
   // ---- diagnostics and time ----
   void Trace(int eventId, EvAlertEx& alert);
@@ -137,6 +142,12 @@ class EvNDetector {
   // the default, costs nothing.
   using DispatchObserver = void (*)(const char* handler, int criteriaCleared);
   static DispatchObserver dispatchObserver;
+
+  // Where StoreDataProtectionData reads the per-VM alert setting; the
+  // default is isVMBackupFeatureDisabled, which reads it once per process.
+  // Tests point it elsewhere to see both values in one process.
+  using VMFeatureProbe = int (*)();
+  static VMFeatureProbe vmBackupFeatureProbe;
 
  protected:
   // Dispatches on the alert type; false for a type without a handler.

@@ -18,7 +18,6 @@ bool notBuilt(const char* handler, const EvNDetector& d) {
 
 bool EvNDetector::StoreDataAgingData(EvAlertEx&) { return notBuilt("EvNDetector::StoreDataAgingData", *this); }
 bool EvNDetector::StoreAuxCopyData(EvAlertEx&) { return notBuilt("EvNDetector::StoreAuxCopyData", *this); }
-bool EvNDetector::StoreDataProtectionData(EvAlertEx&) { return notBuilt("EvNDetector::StoreDataProtectionData", *this); }
 bool EvNDetector::StoreDataRecoveryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreDataRecoveryData", *this); }
 bool EvNDetector::StoreErBackupData(EvAlertEx&) { return notBuilt("EvNDetector::StoreErBackupData", *this); }
 bool EvNDetector::StoreDataVerific(EvAlertEx&) { return notBuilt("EvNDetector::StoreDataVerific", *this); }

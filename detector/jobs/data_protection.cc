@@ -1,0 +1,157 @@
+// Data-protection (backup) job alerts, alert type 3.
+//
+// Criteria 65 and 73 match a pending occurrence of the same object instead
+// of raising a new one; criteria 73 (a job view of a rule) keeps no detail
+// row; a cleared criteria 5 withdraws the job's delayed-job alerts. Backups
+// of the virtual-server agent may be held (state 128) for per-VM processing.
+#include "detector/jobs/job_pattern.h"
+
+EvNDetector::VMFeatureProbe EvNDetector::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
+
+namespace {
+
+constexpr int kDelayedJobCriteria = 5;
+constexpr int kRepeatedBackupCriteria = 65;
+constexpr int kJobViewCriteria = 73;
+constexpr int kVirtualServerAppType = 106;
+constexpr int kHeldForVMProcessing = 128;
+constexpr int kConditionCleared = 4;
+constexpr const char* kSuppressionLabel = "StoreDataProtectionData";
+
+// Fields of App::NTBackupAlertAdditionalInfo, in the order they are stored.
+constexpr MessageField kBackupInfoFields[] = {
+    {1, 4371981, ParamJobDetailField1, ParamKind::Int64},
+    {2, 4663322, ParamJobDetailField2, ParamKind::Int},
+    {3, 13716006, ParamJobDetailField3, ParamKind::Long},
+    {7, 1848506, ParamJobDetailValueB, ParamKind::Int64},
+    {8, 179639, ParamJobDetailValueA, ParamKind::Int64},
+    {9, 2573156, ParamJobDetailValueC, ParamKind::Int64},
+};
+
+void fillBackupColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
+  fillJobColumns(row, alert);
+  row.clientId = static_cast<int>(alert.getClientId());
+  row.appTypeId = static_cast<int>(alert.getappTypeId());
+  row.instanceId = static_cast<int>(alert.getInstanceId());
+  row.backupSetId = static_cast<int>(alert.getBackupsetId());
+  row.subClientId = static_cast<int>(alert.getSubClientId());
+  row.protectedCount = static_cast<int>(alert.getProtectedCount());
+  row.failedCount = static_cast<int>(alert.getFailedCount());
+  row.backupLevel = static_cast<int>(alert.getBackupLevel());
+  row.isVSS = alert.IsVSS() ? 1 : 0;
+  row.isRDJob = alert.getRdJob() ? 1 : 0;
+}
+
+}  // namespace
+
+bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreDataProtectionData");
+  try {
+    if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr");
+
+    const bool jobView = m_criteria == kJobViewCriteria;
+    const EvSuppressionArgs byRule = EvSuppressionArgs::fromEvent(alert).ruleOrUserId(alert.getAlertRule());
+
+    if (jobView || m_criteria == kRepeatedBackupCriteria) {
+      // The occurrence belongs to the rule the event names.
+      if (jobView) m_notificationId = alert.getAlertRule();
+      bool matched = false;
+      const bool refreshed = call.matchPending(byRule, matched);
+      if (matched) {
+        if (!refreshed) return false;
+        if (jobView) {
+          call.params()
+              .upsert().ignored().as64(ParamRepeatItemCount, alert.getNumberOfItems())
+              .upsert().ignored().asInt(ParamRepeatJobCount, alert.getNumOfJobsToBeCopied());
+        }
+        if (alert.IsConditionCleared()) {
+          call.setState(kConditionCleared);
+          call.log().DebugLvl(call.label(), 8,
+                              "EventId [%d] already present for criteria :  [%d]  SubclientId [%ld]  being cleared now.",
+                              m_eventId, m_criteria, static_cast<long>(alert.getSubClientId()));
+        } else {
+          call.log().DebugLvl(call.label(), 8, "EventId [%d] already present for criteria [%d] SubclientId [%ld] ",
+                              m_eventId, m_criteria, static_cast<long>(alert.getSubClientId()));
+        }
+        return true;
+      }
+    }
+
+    if (!call.insertDetectedAlert()) return false;
+
+    if (jobView) {
+      call.params()
+          .ignored().as64(ParamRepeatItemCount, alert.getNumberOfItems())
+          .ignored().asInt(ParamRepeatJobCount, alert.getNumOfJobsToBeCopied());
+      if (!call.enableSuppression(byRule, kSuppressionLabel)) return false;
+      return call.markDetected();
+    }
+
+    if (!call.insertDetail<NTDdpDr>([&](NTDdpDr_t& row) { fillBackupColumns(row, alert); })) return false;
+
+    if (m_criteria == kRepeatedBackupCriteria) {
+      if (!call.enableSuppression(EvSuppressionArgs::fromEvent(alert), kSuppressionLabel)) return false;
+      if (!call.params()
+               .upsert().asLong(ParamJobEndTime, alert.getEndTime())
+               .upsert().asLong(ParamJobStartTime, alert.getStartTime())
+               .ok())
+        return false;
+    }
+
+    ParamRows p = call.params();
+    p.text(ParamFailureReason, alert.getFailureReason())
+        .texts(ParamMediaList, alert.getMediaList())
+        .asLong(ParamWhomId, alert.getWhomId())
+        .msgParams(alert.getEventMsgList())
+        .failureReasons(alert.getFailureReasons())
+        .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
+        .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
+        .mediaList(alert.getMediaIdsList(), ParamMediaList, ParamMediaLocation)
+        .text(ParamSvuName, alert.getSVUName())
+        .text(ParamWorkflowName, alert.getWorkFlowName())
+        .asInt(ParamMbTransferred, alert.getMbTransferred())
+        .as64(ParamTransferSize, alert.getXferSizeBytes())
+        .asInt(ParamTransferTimeSecs, alert.getXferTimeSecs())
+        .text(ParamThroughputGb, alert.getXferThruPutGB())
+        .text(ParamJobErrorString, alert.getJobErrString())
+        .as64(ParamPrevJobId, alert.getPrevJobId())
+        .as64(ParamPrevBackupSize, alert.getPrevBkpSize())
+        .asInt(ParamPercentageChange, alert.getPercentageChange())
+        .asLong(ParamRetentionTime, alert.getRetensionTime())
+        .asInt(ParamExtendedRetention, alert.IsExtendedRetension() ? 1 : 0)
+        .textIfNotEmpty(ParamJobAttachmentName, alert.getAttachmentName())
+        .texts(ParamStoragePolicyList, alert.getVtStoragePolicyList());
+    if (!p.ok()) return false;
+
+    call.logRecorded();
+
+    // A description that is not this message stores nothing more and is no error.
+    DescriptionMessage<App::NTBackupAlertAdditionalInfo> info;
+    if (info.read(alert.getDescription()) && !p.fromMessage(info, kBackupInfoFields).ok()) return false;
+
+    if (!p.as64(ParamNumberOfItems, alert.getNumberOfItems()).ok()) return false;
+
+    // Failed virtual-server backups and synthetic-level ones may be held
+    // for additional per-VM processing.
+    const bool jobFlag = m_criteria == 3 || m_criteria == 1 || m_criteria == 57 ||
+                         (m_criteria == 14 && m_alertStatus == 3001);
+    const bool levelFlag = alert.getBackupLevel() == 64 || alert.getBackupLevel() == 128;
+    if (alert.getappTypeId() != kVirtualServerAppType || (!jobFlag && !levelFlag)) return call.markDetected();
+
+    int featureOff = vmBackupFeatureProbe ? vmBackupFeatureProbe() : isVMBackupFeatureDisabled();
+    const bool indexingV2 = isIndexingVSAV2EnabledOnClient(static_cast<unsigned int>(alert.getClientId()));
+    if (featureOff == 0 && indexingV2) {
+      featureOff = 1;
+      call.log().DebugLvl(call.label(), 8,
+                          "Disabling additional alert processing for individual VM backups since client[%d] has "
+                          "indexing v2 for VSA enabled. ",
+                          static_cast<int>(alert.getClientId()));
+    }
+    if ((levelFlag && indexingV2) || (jobFlag && featureOff == 0)) return call.setState(kHeldForVMProcessing);
+    return call.markDetected();
+  } catch (...) {
+    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getJobId()));
+    return false;
+  }
+}

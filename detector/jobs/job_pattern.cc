@@ -1,0 +1,95 @@
+// The shared steps of the job alert handlers (see job_pattern.h).
+#include "detector/jobs/job_pattern.h"
+
+namespace {
+
+void logClearFailed(EvAlertDebug& log, const char* label, ClearFailed wording, long long jobId, const char* error) {
+  switch (wording) {
+    case ClearFailed::DataProtection:
+      log.Error(label, "Failed to clear condition for Alert Data Protection, JobId [%lld], ErrorString [%s]", jobId,
+                error);
+      break;
+    case ClearFailed::DataProtectionEq:
+      log.Error(label, "Failed to clear condition for Alert Data Protection, JobId = [%lld], ErrorString [%s]", jobId,
+                error);
+      break;
+    case ClearFailed::FLR:
+      log.Error(label, "Failed to clear condition for Alert FLR Jobs, JobId [%lld], Error [%s]", jobId, error);
+      break;
+  }
+}
+
+}  // namespace
+
+void JobCall::logInsertFailed(InsertFailed wording, const char* table, const char* error) {
+  if (wording == InsertFailed::Error)
+    m_log.Error(m_label, "Could not insert row into table [%s], Error [%s]", table, error);
+  else
+    m_log.Error(m_label, "Could not insert row into table [%s], ErrorString [%s]", table, error);
+}
+
+bool JobCall::withdrawDelayedJob(const char* detailTable, ClearFailed wording) {
+  const long long jobId = m_alert.getJobId();
+  try {
+    NTDClearDelayedJobAlert proc(nullptr);
+    proc.setValues(static_cast<int>(EvNDetector::JobIdHigh(jobId)), static_cast<int>(EvNDetector::JobIdLow(jobId)),
+                   detailTable);
+    const int rc = proc.getOneRow();
+    if (!DBrowRead(rc)) {
+      logClearFailed(m_log, m_label, wording, jobId, proc.getErrorStr(rc));
+      return false;
+    }
+    const int retVal = proc.getDataPtr()->retVal;
+    if (retVal != 0) {
+      m_log.Error(m_label, "NTDClearDelayedJobAlert Failed [%d]", retVal);
+      return false;
+    }
+    return true;
+  } catch (...) {
+    logClearFailed(m_log, m_label, wording, jobId, "unexpected failure");
+    return false;
+  }
+}
+
+bool JobCall::matchPending(const EvSuppressionArgs& args, bool& matched) {
+  matched = false;
+  int pending = m_detector.GetExistingEventIdEx(args);
+  if (pending <= 0) return true;
+  matched = true;
+  return m_detector.SetDetectedAlert(pending, m_alert.IsConditionCleared(), 0);
+}
+
+bool JobCall::insertDetectedAlert(InsertFailed wording) {
+  try {
+    NTDetectedAlerts table(nullptr);
+    NTDetectedAlerts_t* row = table.getDataPtr();
+    m_detector.SetNotiRec(row);
+    m_log.DebugLvl(m_label, 8, "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
+                   m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
+                   m_detector.getAlertStatus());
+    m_log.DebugLvl(m_label, 8, "occurTime : %s", row->occurTime.toString(false));
+    const int rc = table.rowInsert(true);
+    if (rc != 0) {
+      logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
+      return false;
+    }
+    m_detector.setEventId(row->eventId);
+    return true;
+  } catch (...) {
+    logInsertFailed(wording, "NTDetectedAlerts", "unexpected failure");
+    return false;
+  }
+}
+
+bool JobCall::enableSuppression(const EvSuppressionArgs& args, const char* failLabel) {
+  if (m_detector.EnableSupression(eventId(), args)) return true;
+  if (failLabel) m_log.Error(failLabel, "Unable to enable suppression. error for eventId [%d]", eventId());
+  return false;
+}
+
+void JobCall::logRecorded(Recorded wording) {
+  if (wording == Recorded::Colon)
+    m_log.DebugLvl(m_label, 8, "Alert Event[eventId : %d] insertered in to the database successfully.", eventId());
+  else
+    m_log.DebugLvl(m_label, 8, "Alert Event[eventId [%d]] insertered in to the database successfully.", eventId());
+}

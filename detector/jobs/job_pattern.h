@@ -1,0 +1,286 @@
+// The steps every job alert handler is made of, so that a handler states
+// only what is its own: its detail table and columns, its parameters in
+// order, and whether it withdraws delayed-job alerts, matches repeats or
+// enables suppression.
+//
+// How to write a handler
+// ----------------------
+//   bool EvNDetector::StoreBackupCopyData(EvAlertEx& alert) {
+//     JobCall call(*this, alert, "EvNDetector::StoreBackupCopyData");  // log scope + parameter store
+//     if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDauxCopyDataVer");
+//     return recordJobOccurrence<NTDauxCopyDataVer>(
+//         call,
+//         [&](NTDauxCopyDataVer_t& row) {
+//           fillJobColumns(row, alert);  // job id halves, times, task, schedule policy
+//           row.storagePolicyId = static_cast<int>(alert.getStorPolicyId());
+//           row.copyId = static_cast<int>(alert.getCopyId());
+//         },
+//         [&](ParamRows& p) {
+//           p.text(ParamFailureReason, alert.getFailureReason())
+//               .asLong(ParamWhomId, alert.getWhomId())
+//               .msgParams(alert.getEventMsgList())
+//               .failureReasons(alert.getFailureReasons())
+//               .text(ParamJobErrorString, alert.getJobErrString());
+//         });
+//   }
+//
+// recordJobOccurrence runs: new NTDetectedAlerts row, detail row, the
+// parameters, the "insertered" debug line, SetStatus_Detected. A handler
+// whose order differs calls the steps of JobCall itself, in its own order:
+//   delayedJobCleared / withdrawDelayedJob   the cleared criteria-5 withdrawal
+//   matchPending(args, matched)              repeat check + SetDetectedAlert
+//   insertDetectedAlert()                    SetNotiRec, trace lines, insert, setEventId
+//   insertDetail<Table>(fill)                eventId first, then FILL, insert
+//   enableSuppression(args[, label])         EnableSupression on the event id
+//   params()                                 a ParamRows for the event id
+//   logRecorded(wording)                     the "insertered" debug line
+//   markDetected() / setState(n)             the final processing state
+//
+// ParamRows writes one parameter per line, in the order written, with the
+// overload its method names (text, asInt, asLong, as64, texts, ...). The
+// first failure ends the chain: later rows write nothing and ok() is false.
+// upsert() makes the next row an add-or-update, ignored() makes its result
+// not count. Fields of a description message are stored with fromMessage
+// and a MessageField table.
+//
+// Suppression arguments are one EvSuppressionArgs value (suppression_args.h)
+// built with EvSuppressionArgs::fromEvent and named setters.
+//
+// Nothing here opens a transaction: each insert and update stands alone and
+// what was written before a failure stays.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Db/AllBindings.h"
+#include "detector/EvAlertDebug.h"
+#include "detector/EvNDetector.h"
+#include "detector/jobs/suppression_args.h"
+#include "host/EvAlertEx.h"
+#include "host/messages/message_classes.h"
+#include "params/EvNDetectParams.h"
+
+// The wordings of a failing withdrawal call:
+//   DataProtection  "Failed to clear condition for Alert Data Protection, JobId [%lld], ErrorString [%s]"
+//   DataProtectionEq  the same with "JobId = [%lld]"
+//   FLR             "Failed to clear condition for Alert FLR Jobs, JobId [%lld], Error [%s]"
+enum class ClearFailed { DataProtection, DataProtectionEq, FLR };
+// The wordings of a failing insert: "..., ErrorString [%s]" or "..., Error [%s]".
+enum class InsertFailed { ErrorString, Error };
+
+// The two wordings of the "recorded" debug line.
+enum class Recorded { Brackets, Colon };
+
+// How a value is handed to the parameter store.
+enum class ParamKind { Int, Long, Int64, Text };
+
+// A field of a description message stored as one parameter.
+struct MessageField {
+  int number;
+  uint32_t key;
+  NotiParamTypes type;
+  ParamKind kind;              // the AddParam overload
+  bool onlyWhenSet = true;     // false: read and stored even when unset (reads 0 / "")
+  int slot = 0;                // text fields: the accessor slot of getstring
+};
+
+// A message of class MSG read from an event's description.
+template <class Msg>
+struct DescriptionMessage {
+  Msg msg;
+  int result = CN_ERR_EMPTY_INPUT;
+  // True when the description was not empty and unserialised (result 0).
+  bool read(const std::string& description) {
+    if (description.empty()) return false;
+    const std::string copy = description;
+    result = msg.unserialize(copy);
+    return result == 0;
+  }
+  bool isSet(int number, uint32_t key) const { return msg.isSet(number, Msg::kClassKey, key); }
+  int64_t int64(int number, uint32_t key) const { return msg.getint64(number, Msg::kClassKey, key); }
+  std::string text(int number, int slot, uint32_t key) const {
+    return msg.getstring(number, slot, Msg::kClassKey, key);
+  }
+};
+
+// Parameters of one occurrence, one call per row.
+class ParamRows {
+ public:
+  ParamRows(EvNDetectParams& store, int eventId) : m_store(store), m_eventId(eventId) {}
+
+  // The next row is an add-or-update instead of a plain add.
+  ParamRows& upsert() { m_upsert = true; return *this; }
+  // The next row's result does not count.
+  ParamRows& ignored() { m_ignored = true; return *this; }
+
+  ParamRows& text(NotiParamTypes type, const std::string& value) {
+    return row([&](bool up) { return up ? m_store.AddOrUpdateParam(m_eventId, type, value.c_str())
+                                        : m_store.AddParam(m_eventId, type, value.c_str()); });
+  }
+  // Nothing at all for an empty text.
+  ParamRows& textIfNotEmpty(NotiParamTypes type, const std::string& value) {
+    if (value.empty()) return skip();
+    return text(type, value);
+  }
+  ParamRows& asInt(NotiParamTypes type, long long value) { return number(type, static_cast<int>(value)); }
+  ParamRows& asLong(NotiParamTypes type, long long value) { return number(type, static_cast<long>(value)); }
+  ParamRows& as64(NotiParamTypes type, long long value) { return number(type, value); }
+  ParamRows& texts(NotiParamTypes type, const std::vector<std::string>& values) {
+    return row([&](bool) { return m_store.AddParams(m_eventId, type, values); });
+  }
+  ParamRows& msgParams(std::vector<AlertEventMsg>& msgs) {
+    return row([&](bool) { return m_store.AddMsgParams(m_eventId, msgs); });
+  }
+  ParamRows& failureReasons(std::vector<int>& reasonIds) {
+    return row([&](bool) { return m_store.AddJMFailureReason(m_eventId, reasonIds); });
+  }
+  ParamRows& mediaList(std::vector<int>& mediaIds, NotiParamTypes mediaType, NotiParamTypes locationType) {
+    return row([&](bool) { return m_store.AddMediaListParam(m_eventId, mediaIds, mediaType, locationType); });
+  }
+  ParamRows& sizeText(NotiParamTypes type, long long bytes, unsigned long selector) {
+    return row([&](bool) { return m_store.AddParamWithSizeUnits(m_eventId, type, bytes, selector); });
+  }
+  ParamRows& byKind(NotiParamTypes type, ParamKind kind, long long number, const std::string& textValue) {
+    switch (kind) {
+      case ParamKind::Int: return asInt(type, number);
+      case ParamKind::Long: return asLong(type, number);
+      case ParamKind::Int64: return as64(type, number);
+      case ParamKind::Text: return text(type, textValue);
+    }
+    return *this;
+  }
+  // The FIELDS of a message that read, in table order.
+  template <class Msg>
+  ParamRows& fromMessage(const DescriptionMessage<Msg>& m, std::span<const MessageField> fields) {
+    for (const MessageField& f : fields) {
+      if (f.onlyWhenSet && !m.isSet(f.number, f.key)) continue;
+      if (f.kind == ParamKind::Text)
+        byKind(f.type, f.kind, 0, m.text(f.number, f.slot, f.key));
+      else
+        byKind(f.type, f.kind, m.int64(f.number, f.key), std::string());
+    }
+    return *this;
+  }
+
+  bool ok() const { return m_ok; }
+  int eventId() const { return m_eventId; }
+
+ private:
+  template <class Op>
+  ParamRows& row(Op&& op) {
+    const bool up = m_upsert, ignore = m_ignored;
+    m_upsert = m_ignored = false;
+    if (!m_ok) return *this;
+    if (!op(up) && !ignore) m_ok = false;
+    return *this;
+  }
+  template <class N>
+  ParamRows& number(NotiParamTypes type, N v) {
+    return row([&](bool up) { return up ? m_store.AddOrUpdateParam(m_eventId, type, v)
+                                        : m_store.AddParam(m_eventId, type, v); });
+  }
+  ParamRows& skip() {
+    m_upsert = m_ignored = false;
+    return *this;
+  }
+
+  EvNDetectParams& m_store;
+  int m_eventId;
+  bool m_ok = true;
+  bool m_upsert = false;
+  bool m_ignored = false;
+};
+
+// One job handler call: its log scope, its parameter store and the steps.
+class JobCall {
+ public:
+  JobCall(EvNDetector& detector, EvAlertEx& alert, const char* label)
+      : m_detector(detector), m_alert(alert), m_label(label) {}
+
+  EvAlertDebug& log() { return m_log; }
+  const char* label() const { return m_label; }
+  int eventId() const { return m_detector.getEventId(); }
+
+  // The delayed-job criteria with a cleared condition.
+  bool delayedJobCleared(int criteria = 5) const {
+    return m_detector.getCriteria() == criteria && m_alert.IsConditionCleared();
+  }
+  // Withdraws the job's pending delayed-job alerts found in DETAILTABLE.
+  // WORDING picks the line of a failing call.
+  bool withdrawDelayedJob(const char* detailTable, ClearFailed wording = ClearFailed::DataProtection);
+
+  // Asks for a pending occurrence of ARGS. None: MATCHED false, true. One:
+  // MATCHED true and the result of SetDetectedAlert on it (the detector's
+  // event id is then the pending one).
+  bool matchPending(const EvSuppressionArgs& args, bool& matched);
+
+  // A new NTDetectedAlerts row in state 0; the detector's event id becomes its id.
+  bool insertDetectedAlert(InsertFailed wording = InsertFailed::ErrorString);
+
+  // A new detail row of TABLE with eventId set, then FILL(row).
+  template <class Table, class Fill>
+  bool insertDetail(Fill&& fill) {
+    try {
+      Table table(nullptr);
+      auto* row = table.getDataPtr();
+      row->eventId = eventId();
+      fill(*row);
+      const int rc = table.rowInsert(true);
+      if (rc == 0) return true;
+      logInsertFailed(InsertFailed::ErrorString, table.getTableName(), table.getErrorStr(rc));
+    } catch (...) {
+      logInsertFailed(InsertFailed::ErrorString, Table::def().name, "unexpected failure");
+    }
+    return false;
+  }
+
+  // EnableSupression on the event id. When FAILLABEL is given a failure is
+  // also logged under it as "Unable to enable suppression...".
+  bool enableSuppression(const EvSuppressionArgs& args, const char* failLabel = nullptr);
+
+  ParamRows params() { return ParamRows(m_params, eventId()); }
+  EvNDetectParams& store() { return m_params; }
+
+  void logRecorded(Recorded wording = Recorded::Brackets);
+  bool markDetected() { return SetStatus_Detected(eventId()); }
+  bool setState(int processStat) { return SetStatus(eventId(), processStat); }
+
+ private:
+  void logInsertFailed(InsertFailed wording, const char* table, const char* error);
+
+  EvAlertDebug m_log;
+  EvNDetector& m_detector;
+  EvAlertEx& m_alert;
+  const char* m_label;
+  EvNDetectParams m_params{nullptr};
+};
+
+// The job columns that most detail tables share: job id halves, start, end
+// and scheduled times (local time), task and schedule policy ids.
+template <class Row>
+void fillJobColumns(Row& row, const EvAlertEx& alert) {
+  row.jobId_h = static_cast<int>(EvNDetector::JobIdHigh(alert.getJobId()));
+  row.jobId_l = static_cast<int>(EvNDetector::JobIdLow(alert.getJobId()));
+  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getStartTime()), row.startTime, false);
+  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getEndTime()), row.endTime, false);
+  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getScheduledTime()), row.schedTime, false);
+  row.taskId = alert.getTaskId();
+  row.schedPolicyId = alert.getSchedPolicyId();
+}
+
+// The plain handler after its withdrawal step: new detected-alert row,
+// detail row of TABLE (FILL), parameters (PARAMS), the recorded line and
+// SetStatus_Detected.
+template <class Table, class Fill, class Params>
+bool recordJobOccurrence(JobCall& call, Fill&& fill, Params&& params, Recorded wording = Recorded::Brackets) {
+  if (!call.insertDetectedAlert()) return false;
+  if (!call.insertDetail<Table>(fill)) return false;
+  ParamRows rows = call.params();
+  params(rows);
+  if (!rows.ok()) return false;
+  call.logRecorded(wording);
+  return call.markDetected();
+}
