@@ -1,0 +1,138 @@
+// What a job-handler test needs: a rule for the alert type, one event run
+// through StoreNotiData, and the rows it left read back.
+//
+//   class AuxCopyTest : public evd::test::JobTest {};
+//   TEST_P(AuxCopyTest, ...) {
+//     seedRule(2);
+//     EvAlertEx a = jobEvent(2, 3);
+//     ASSERT_TRUE(run(a));
+//     const auto row = detected(lastEventId());
+//     EXPECT_EQ(1, row.processStat);
+//     EXPECT_EQ(7, detailInt("NTDauxCopyDataVer", "copyId", row.eventId));
+//     EXPECT_EQ("fs01", param(row.eventId, ParamClientName));
+//   }
+//   EVD_INSTANTIATE_BACKENDS(AuxCopyTest);
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Db/AllBindings.h"
+#include "detector/EvNDetector.h"
+#include "host/EvAlertEx.h"
+#include "support/alert_log.h"
+#include "support/db_fixture.h"
+
+namespace evd::test {
+
+class JobTest : public DbTest {
+ public:
+  // NTDparams rows of one event, (type, value) in type order.
+  using Params = std::multimap<int, std::string>;
+
+ protected:
+  struct Detected {
+    int eventId = 0;
+    int alertType = 0;
+    int criteria = 0;
+    int category = 0;
+    int processStat = -1;
+    int ntNotificationId = 0;
+    std::string entityId;
+  };
+  void SetUp() override {
+    DbTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    log_ = std::make_unique<AlertLogCapture>();
+  }
+  void TearDown() override {
+    log_.reset();
+    DbTest::TearDown();
+  }
+
+  // An active rule for ALERTTYPE and its category.
+  void seedRule(int alertType, int category = 1) {
+    exec("INSERT INTO NTnotificationRule (alertTypeId, status) VALUES (" + std::to_string(alertType) + ", 0)");
+    exec("INSERT INTO NTAlertType (id, categoryID) VALUES (" + std::to_string(alertType) + ", " +
+         std::to_string(category) + ")");
+  }
+
+  // A job event of ALERTTYPE and CRITERIA on client 12, subclient 118.
+  static EvAlertEx jobEvent(int alertType, int criteria) {
+    EvAlertEx a;
+    a.setAlertType(alertType);
+    a.setAlertCriteria(criteria);
+    a.setClientId(12);
+    a.setSubClientId(118);
+    a.setJobId(184467);
+    return a;
+  }
+
+  // StoreNotiData on a fresh detector; the detector's event id is kept.
+  bool run(EvAlertEx& alert) {
+    EvNDetector d;
+    const bool ok = d.StoreNotiData(alert);
+    lastEventId_ = d.getEventId();
+    return ok;
+  }
+  int lastEventId() const { return lastEventId_; }
+
+  long long detectedCount() { return countRows("NTDetectedAlerts"); }
+  Detected detected(int eventId) {
+    Detected d;
+    NTDetectedAlerts t(nullptr);
+    t.setWhere("eventId = %d", eventId);
+    if (!DBrowRead(t.getOneRow())) return d;
+    const NTDetectedAlerts_t& r = *t.getDataPtr();
+    d = {r.eventId, r.alertType, r.criteria, r.category, r.processStat, r.ntNotificationId,
+         r.entityId ? r.entityId : ""};
+    return d;
+  }
+  // One integer column of the detail row of EVENTID (-1 without a row).
+  long long detailInt(const std::string& table, const std::string& column, int eventId) {
+    return queryInt("SELECT " + column + " FROM " + table + " WHERE eventId = " + std::to_string(eventId));
+  }
+  long long detailRows(const std::string& table, int eventId) {
+    return countRows(table + " WHERE eventId = " + std::to_string(eventId));
+  }
+
+  Params params(int eventId) {
+    Params out;
+    NTDparams t(nullptr);
+    t.setWhere("eventId = %d", eventId);
+    int counter = 0;
+    while (DBrowRead(t.getNextRow(&counter))) out.emplace(t.getDataPtr()->type, t.getDataPtr()->value);
+    t.closeCursor();
+    return out;
+  }
+  // The one value of TYPE ("<none>" without one, "<many>" with several).
+  std::string param(int eventId, int type) {
+    const Params p = params(eventId);
+    const auto n = p.count(type);
+    return n == 0 ? "<none>" : n > 1 ? "<many>" : p.find(type)->second;
+  }
+  // NTDMsgParam rows of EVENTID, data in (msgIndex, position) order.
+  std::vector<std::string> msgParams(int eventId) {
+    std::vector<std::string> out;
+    NTDMsgParam t(nullptr);
+    t.setWhere("eventId = %d", eventId);
+    t.setOrderBy("msgIndex, position");
+    int counter = 0;
+    while (DBrowRead(t.getNextRow(&counter))) out.emplace_back(t.getDataPtr()->data);
+    t.closeCursor();
+    return out;
+  }
+
+  AlertLogCapture& log() { return *log_; }
+
+ private:
+  std::unique_ptr<AlertLogCapture> log_;
+  int lastEventId_ = 0;
+};
+
+}  // namespace evd::test
