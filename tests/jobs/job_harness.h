@@ -4,7 +4,7 @@
 //   class AuxCopyTest : public evd::test::JobTest {};
 //   TEST_P(AuxCopyTest, ...) {
 //     seedRule(2);
-//     EvAlertEx a = jobEvent(2, 3);
+//     EvAlertEx a = event(R"({"alertType":2,"alertCriteria":3,"copyId":7})");
 //     ASSERT_TRUE(run(a));
 //     const auto row = detected(lastEventId());
 //     EXPECT_EQ(1, row.processStat);
@@ -25,6 +25,7 @@
 #include "Db/AllBindings.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
+#include "host/event_json.h"
 #include "support/alert_log.h"
 #include "support/db_fixture.h"
 
@@ -34,6 +35,14 @@ class JobTest : public DbTest {
  public:
   // NTDparams rows of one event, (type, value) in type order.
   using Params = std::multimap<int, std::string>;
+
+  // An event from its JSON line (docs/events.md).
+  static EvAlertEx event(const std::string& json) {
+    EvAlertEx a;
+    EventReadError err;
+    EXPECT_TRUE(parseEventLine(json, a, err)) << err.message << " in " << json;
+    return a;
+  }
 
  protected:
   struct Detected {
@@ -62,16 +71,6 @@ class JobTest : public DbTest {
          std::to_string(category) + ")");
   }
 
-  // A job event of ALERTTYPE and CRITERIA on client 12, subclient 118.
-  static EvAlertEx jobEvent(int alertType, int criteria) {
-    EvAlertEx a;
-    a.setAlertType(alertType);
-    a.setAlertCriteria(criteria);
-    a.setClientId(12);
-    a.setSubClientId(118);
-    a.setJobId(184467);
-    return a;
-  }
 
   // StoreNotiData on a fresh detector; the detector's event id is kept.
   bool run(EvAlertEx& alert) {
