@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "host/EvEvent.h"
 #include "host/NxLog.h"
 #include "support/alert_log.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Db/DbTypes.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
 #include "host/NxLog.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "detector/ProcessStat.h"
 #include "params/EvNDetectParams.h"

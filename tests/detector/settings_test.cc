@@ -5,7 +5,7 @@
 
 #include "Db/DbTypes.h"
 #include "db/session.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "host/NxLog.h"
 #include "host/NxPlatform.h"
 #include "host/NxSettings.h"
