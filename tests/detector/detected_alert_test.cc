@@ -273,6 +273,62 @@ TEST_P(DetectedAlertTest, RepeatOfAMissingOccurrenceFailsAndKeepsTheId) {
   EXPECT_TRUE(log_.contains("eventId <4242> not found in table [NTDetectedAlerts], ErrorString ["));
 }
 
+TEST_P(DetectedAlertTest, ARepeatOfAnOccurrenceNoLongerPendingIsANewOccurrence) {
+  // The notifier took the row between the look-up and the update: its state
+  // stays as the notifier left it and the event gets a row of its own.
+  for (bool cleared : {false, true}) {
+    const int id = pendingAlert(10, eAlertStatusPending);
+    EvNDetectParams p(nullptr);
+    ASSERT_TRUE(p.AddParam(id, ParamDescription, "sent"));
+    exec("UPDATE NTDetectedAlerts SET processStat = 8 WHERE eventId = " + std::to_string(id));
+    ageRow(id);
+    TestDetector d;
+    prime(d, 10);
+    int existing = id;
+    ASSERT_TRUE(d.SetDetectedAlert(existing, cleared, 0));
+    const NTDetectedAlerts_t r = row(id);
+    EXPECT_EQ(8, r.processStat);
+    EXPECT_EQ(2001, r.processTime.year);
+    EXPECT_EQ(1, params(id, ParamDescription)) << "its parameters belong to the sent notification";
+    if (cleared) {
+      // A cleared condition without a pending occurrence writes nothing.
+      EXPECT_EQ(0, existing);
+      EXPECT_EQ(0, params(id, ParamDetectTime));
+    } else {
+      ASSERT_GT(existing, id);
+      EXPECT_EQ(existing, d.getEventId());
+      EXPECT_EQ(eAlertStatusWriting, row(existing).processStat);
+    }
+  }
+  // Each of the pending bits keeps a row matchable.
+  for (int state : {0x01, 0x02, 0x40}) {
+    const int id = pendingAlert(3, state);
+    TestDetector d;
+    prime(d, 3);
+    int existing = id;
+    ASSERT_TRUE(d.SetDetectedAlert(existing, true, 0));
+    EXPECT_EQ(0, existing) << state;
+    EXPECT_EQ(eAlertStatusCleared, row(id).processStat) << state;
+  }
+}
+
+TEST_P(DetectedAlertTest, AnEventIdBeyond32BitsIsRefusedNotWrapped) {
+  if (isPostgres())
+    exec("SELECT setval(pg_get_serial_sequence('ntdetectedalerts', 'eventid'), 2147483647)");
+  else
+    exec("INSERT INTO NTDetectedAlerts (eventId, processStat) VALUES (2147483647, 1)");
+  TestDetector d;
+  prime(d, 3);
+  d.setEventId(17);
+  int id = 0;
+  EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
+  EXPECT_EQ(0, id);
+  EXPECT_EQ(17, d.getEventId());
+  EXPECT_TRUE(log_.contains("ERROR EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts]"));
+  EXPECT_EQ(0, count("NTDetectedAlerts WHERE processStat <> 0 AND eventId <> 2147483647"));
+  if (isPostgres()) exec("SELECT setval(pg_get_serial_sequence('ntdetectedalerts', 'eventid'), 1, false)");
+}
+
 // ---- state changes ---------------------------------------------------------
 
 TEST_P(DetectedAlertTest, SetStatusDetectedMakesTheOccurrencePendingAndReStampsIt) {
@@ -307,8 +363,13 @@ TEST_P(DetectedAlertTest, SetStatusSetsTheStateAndOptionallyTheStatusOfOneRow) {
   EXPECT_EQ(eAlertStatusPendingMatch, r.processStat);
   EXPECT_EQ(3029, r.status);
 
+  // Only the state columns are written: a column changed by someone else
+  // since the row was made stays.
+  exec("UPDATE NTDetectedAlerts SET entityId = 'Changed|1', criteria = 99 WHERE eventId = " + std::to_string(id));
   ASSERT_TRUE(SetStatus(id, eAlertStatusCleared));
   EXPECT_EQ(eAlertStatusCleared, row(id).processStat);
+  EXPECT_STREQ("Changed|1", row(id).entityId);
+  EXPECT_EQ(99, row(id).criteria);
   EXPECT_EQ(eAlertStatusPending, row(other).processStat) << "only the named row changes";
   EXPECT_EQ(7, row(other).status);
 }
