@@ -3,12 +3,13 @@
 // to one category handler.
 #include "detector/EvNDetector.h"
 
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "host/EvAlertEx.h"
 #include "host/NxPlatform.h"
 
@@ -119,6 +120,10 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
     EvAlertDebug log;
     bool result = false;
     m_lastOutcome = Outcome::None;
+    // A reused detector must treat each event as a new one would: nothing
+    // the previous event set (its type, its row, its rule, its object) may
+    // be recorded under this one.
+    ResetEventState();
 
     if (m_blockAlerts == -1) {
       NXPI_CentrixServer server;
@@ -162,7 +167,7 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
       // than an alert lost to a passing database error.
       const int rc = rules.getOneRow();
       ruleExists = rc != DB_NO_DATA;
-      if (rc != 0 && rc != DB_NO_DATA && rc != DB_SUCCESS_TRUNCATED)
+      if (!DBrowRead(rc) && rc != DB_NO_DATA)
         log.Error(kStoreNotiData, "Cannot read rules for Alert [%d], table [%s], ErrorString [%s]", m_alertType,
                   rules.getTableName(), rules.getErrorStr(rc));
     }
@@ -188,7 +193,7 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
       NTAlertType types(nullptr);
       types.setWhere("id = %d", m_alertType);
       const int rc = types.getOneRow();
-      if (rc != 0 && rc != DB_SUCCESS_TRUNCATED) {
+      if (!DBrowRead(rc)) {
         log.Error(kStoreNotiData, "Cannot read category for Alert [%d], table [%s], ErrorString [%s]", m_alertType,
                   types.getTableName(), types.getErrorStr(rc));
         result = false;
@@ -322,6 +327,34 @@ bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
     return false;
   }
 
+  // The suppression arguments (and the old numbering) are 32-bit: a wider
+  // id would be cut to another object's id and matched or named as that
+  // one, so such an event is refused instead.
+  struct WideField {
+    const char* name;
+    long long value;
+  };
+  const bool mapped = alert.getAlertCriteria() == 0;
+  const WideField wide[] = {
+      {"libraryId", alert.getLibraryId()},
+      {"mediaId", alert.getMediaId()},
+      {"mediaAgentId", alert.getMediaAgentId()},
+      {"clientId", alert.getClientId()},
+      {"subClientId", alert.getSubClientId()},
+      {"otherLibId", alert.getOtherLibId()},
+      {"storPolicyId", alert.getStorPolicyId()},
+      {"copyId", alert.getCopyId()},
+      {"whomId", m_alertType == 70 ? alert.getWhomId() : 0},
+      {"alert", mapped ? alert.getAlert() : 0},
+      {"condition", mapped ? alert.getCondition() : 0},
+  };
+  for (const WideField& f : wide) {
+    if (f.value < INT32_MIN || f.value > INT32_MAX) {
+      log.DebugLvl(label, 3, "Invalid Input Parameter [%s] = <%lld>: does not fit 32 bits", f.name, f.value);
+      return false;
+    }
+  }
+
   const int ruleOrUser = m_alertType == 70 ? static_cast<int>(alert.getWhomId()) : alert.getAlertRule();
   long long objId = 0;
   const std::string objType = GetSupressionObjTypeId(
@@ -337,6 +370,7 @@ bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
                  m_oldAlertId, m_alertStatus);
     return false;
   }
+  if (!objType.empty()) m_validatedEntity = objType + "|" + std::to_string(objId);
   return true;
 }
 
@@ -346,7 +380,7 @@ bool EvNDetector::GetLastEvMsgId(int& id) {
     KRCounter counter(&tran);
     counter.setWhere("name='Event_Counter'");
     const int rc = counter.getOneRow();
-    if (rc != 0) return false;
+    if (!DBrowRead(rc)) return false;
     id = counter.getDataPtr()->next_l;
     counter.closeCursor();
     return true;
@@ -381,7 +415,7 @@ bool isIndexingVSAV2EnabledOnClient(unsigned int clientId) {
     int counter = 0;
     const int rc = props.getNextRow(&counter);
     bool enabled = false;
-    if (rc == 0 || rc == DB_SUCCESS_TRUNCATED) {
+    if (DBrowRead(rc)) {
       enabled = std::strcmp(props.getDataPtr()->attrVal, "1") == 0;
     } else if (rc != DB_NO_DATA) {
       log.Error("isIndexingVSAV2EnabledOnClient",

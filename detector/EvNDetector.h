@@ -3,12 +3,15 @@
 // thread and returns true (recorded, matched, or dropped by rule) or false
 // (invalid event or failure). No exception leaves a detector function.
 //
-// The per-event fields below are shared by the entry, the detected-alert
-// record and the handlers. A reused detector keeps the fields that the next
-// event does not set (event id, entity id, notification id).
+// The per-event fields (EvNDetectorEventState) are shared by the entry, the
+// detected-alert record and the handlers. Every StoreNotiData starts them
+// afresh, so nothing of one event leaks into the next on a reused detector;
+// what outlives an event (console address, rule parameters, the block flag)
+// lives in EvNDetector itself.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "Db/DbTypes.h"
@@ -19,7 +22,29 @@ class EvAlertEx;
 struct NTDetectedAlerts_t;
 struct EvSuppressionArgs;
 
-class EvNDetector {
+// The state of the event being handled. A field added here is reset with
+// the others at the start of every event.
+struct EvNDetectorEventState {
+  int m_eventId = 0;
+  int m_category = 0;
+  int m_alertType = 0;
+  int m_criteria = 0;
+  int m_oldAlertId = 0;
+  int m_alertStatus = 0;
+  int64_t m_serverEventSelector = -1;
+  int m_notificationId = 0;
+  std::string m_entityId;
+  // The suppression entity that validation found for the event (empty when
+  // it has no object); the row gets an entity only when it is marked.
+  std::string m_validatedEntity;
+  // Working fields of the custom-query and trend handlers.
+  int m_queryAlertKind = 0;
+  int m_lastMatchTime = 0;
+  int m_matchedBefore = 0;
+  int m_lastValueFilter = 0;
+};
+
+class EvNDetector : protected EvNDetectorEventState {
  public:
   EvNDetector();
   virtual ~EvNDetector();
@@ -58,6 +83,7 @@ class EvNDetector {
   void setNotificationId(int id) { m_notificationId = id; }
   const std::string& getEntityId() const { return m_entityId; }
   void setEntityId(const std::string& id) { m_entityId = id; }
+  const std::string& getValidatedEntity() const { return m_validatedEntity; }
 
   // ---- detected-alert record ----
   void SetNotiRec(NTDetectedAlerts_t* row);
@@ -67,9 +93,10 @@ class EvNDetector {
   std::string GetSupressionObjTypeId(int library, int sparePool, int drive, int media, int mediaAgent, int mountPath,
                                      int client, int subClient, long long& objId, long long jobId, int store,
                                      int ruleOrUser, int storagePolicy, int copy);
-  // True when VALUE equals one of the following ints; the list ends with -1.
-  bool IsValueIn(int value, ...);
-  bool IsOldConditionIn(int value, ...);
+  // True when VALUE equals one of VALUES, e.g. IsValueIn(m_criteria, {18, 77}).
+  // VALUE is taken wide so that a 64-bit id is compared, never cut.
+  static bool IsValueIn(long long value, std::initializer_list<int> values);
+  static bool IsOldConditionIn(long long value, std::initializer_list<int> values);
   int GetExistingEventIdEx(int library, int sparePool, int drive, int media, int mediaAgent, int mountPath,
                            int client, int subClient, long long jobId, int store, int ruleOrUser, int storagePolicy,
                            int copy);
@@ -152,22 +179,11 @@ class EvNDetector {
  protected:
   // Dispatches on the alert type; false for a type without a handler.
   bool Dispatch(EvAlertEx& alert, int criteriaCleared);
+  // Back to the per-event state of a new detector.
+  void ResetEventState() { static_cast<EvNDetectorEventState&>(*this) = EvNDetectorEventState(); }
 
-  int m_eventId = 0;
-  int m_category = 0;
-  int m_alertType = 0;
-  int m_criteria = 0;
-  int m_oldAlertId = 0;
-  int m_alertStatus = 0;
-  int64_t m_serverEventSelector = -1;
-  int m_notificationId = 0;
-  std::string m_entityId;
   std::string m_consoleAddress;
-  int m_queryAlertKind = 0;
-  int m_lastMatchTime = 0;
-  int m_matchedBefore = 0;
   EvNTRuleParams m_ruleParams{nullptr};
-  int m_lastValueFilter = 0;
   Outcome m_lastOutcome = Outcome::None;
 };
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "detector/ProcessStat.h"
 
@@ -17,26 +17,22 @@ DB_DATETIME now() {
   return dt;
 }
 
-// Reads the row of EVENTID, moves it to PROCESSSTAT (and STATUS when given),
-// re-stamps occurTime and writes it back. DETECTEDFORM picks the wording of
-// the error line: the SetStatus_Detected line names the layer's text
-// "ErrorString", the SetStatus lines "Error".
+// Moves the row of EVENTID to PROCESSSTAT (and STATUS when given) and
+// re-stamps occurTime, in one statement: a read and a whole-row write-back
+// would undo whatever the notifier changed in between. DETECTEDFORM picks
+// the wording of the error line: the SetStatus_Detected line names the
+// layer's text "ErrorString", the SetStatus lines "Error".
 bool changeState(int eventId, int processStat, const int* status, bool detectedForm) {
   EvAlertDebug log;
   const char* label = "SetStatus_Detected";
   try {
     NTDetectedAlerts table(nullptr);
-    NTDetectedAlerts_t* row = table.getDataPtr();
     table.setWhere("eventId = %d", eventId);
-    // A cut text written back whole would lose the rest of it, so only a
-    // complete read is good enough here.
-    int rc = table.getOneRow();
-    if (rc == 0) {
-      row->occurTime = now();
-      row->processStat = processStat;
-      if (status) row->status = *status;
-      rc = table.rowUpdate(nullptr);
-    }
+    const DB_DATETIME t = now();
+    // No row updated (100) means there is no such occurrence: a failure.
+    const int rc = status ? table.rowUpdate("occurTime = %p, processStat = %d, status = %d", DBodbcDate(&t),
+                                            processStat, *status)
+                          : table.rowUpdate("occurTime = %p, processStat = %d", DBodbcDate(&t), processStat);
     if (rc == 0) return true;
     if (detectedForm)
       log.Error(label, "Error Updating table [%s] , ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
@@ -46,6 +42,53 @@ bool changeState(int eventId, int processStat, const int* status, bool detectedF
     log.Error(label, "Unexpected failure while setting processStat [%d] of eventId [%d]", processStat, eventId);
   }
   return false;
+}
+
+// What became of a repeat of a pending occurrence.
+enum RepeatResult { kRepeatRecorded, kRepeatNotPending, kRepeatFailed };
+
+RepeatResult updateRepeat(EvNDetector& detector, int eventId, bool conditionCleared) {
+  EvAlertDebug log;
+  const char* label = "EvNDetector::SetDetectedAlert";
+  // The stored row keeps its own columns (its occurTime among them); the
+  // read only tells whether it exists and which alert type it has.
+  NTDetectedAlerts table(nullptr);
+  table.setWhere("eventId = %d", eventId);
+  int rc = table.getOneRow();
+  if (!DBrowRead(rc)) {
+    log.Error(label, "eventId <%d> not found in table [%s], ErrorString [%s]", eventId, table.getTableName(),
+              table.getErrorStr(rc));
+    return kRepeatFailed;
+  }
+  const int storedType = table.getDataPtr()->alertType;
+  table.closeCursor();
+
+  // Only the columns a repeat changes, and only while the row is still
+  // pending: the notifier may have moved it on since the look-up.
+  const long nowSecs = static_cast<long>(time(nullptr));
+  DB_DATETIME processed;
+  EvNDetector::UlongTimeToDbDatetime(nowSecs, processed, false);
+  NTDetectedAlerts update(nullptr);
+  update.setWhere("eventId = %d and (processStat & %d) <> 0", eventId, kPendingProcessStatMask);
+  rc = conditionCleared ? update.rowUpdate("processTime = %p, processStat = %d", DBodbcDate(&processed),
+                                           static_cast<int>(eAlertStatusCleared))
+                        : update.rowUpdate("processTime = %p", DBodbcDate(&processed));
+  if (rc == DB_NO_DATA) return kRepeatNotPending;
+  if (rc != 0) {
+    log.Error(label, "Could not update table [%s], ErrorString [%s]", update.getTableName(), update.getErrorStr(rc));
+    return kRepeatFailed;
+  }
+
+  EvNDetectParams params(nullptr);
+  if (isDataUpdateSupportedInRepeatedAlert(storedType)) {
+    // The handler writes the parameters of this repeat afresh.
+    if (!params.ClearMsgParams(eventId)) return kRepeatFailed;
+    if (!params.ClearEventParams(eventId)) return kRepeatFailed;
+  }
+  if (conditionCleared && !params.AddParam(eventId, ParamDetectTime, nowSecs)) return kRepeatFailed;
+
+  detector.setEventId(eventId);
+  return kRepeatRecorded;
 }
 
 }  // namespace
@@ -78,55 +121,45 @@ bool EvNDetector::SetDetectedAlert(int& existingEventId, bool conditionCleared, 
       return true;
     }
 
+    if (existingEventId != 0) {
+      const RepeatResult rc = updateRepeat(*this, existingEventId, conditionCleared);
+      if (rc == kRepeatRecorded) {
+        // 0 tells the caller that no new row was made.
+        existingEventId = 0;
+        return true;
+      }
+      if (rc == kRepeatFailed) return false;
+      // The occurrence left the pending states since it was looked up (the
+      // notifier took it): this event is a new occurrence, exactly as if the
+      // look-up had found nothing.
+      log.DebugLvl(label, 8, "eventId <%d> is no longer pending; recording a new occurrence", existingEventId);
+      existingEventId = 0;
+      if (conditionCleared) {
+        log.DebugLvl(label, 8, "ConditionCleared updates for the events that never existed. ignoring the event");
+        return true;
+      }
+    }
+
     NTDetectedAlerts table(nullptr);
     NTDetectedAlerts_t* row = table.getDataPtr();
-
-    if (existingEventId == 0) {
-      SetNotiRec(row);
-      if (occurTime > 0) UlongTimeToDbDatetime(occurTime, row->occurTime, false);
-      const int rc = table.rowInsert(true);
-      if (rc != 0) {
-        log.Error(label, "Could not insert row into table [%s], ErrorString [%s]", table.getTableName(),
-                  table.getErrorStr(rc));
-        return false;
-      }
-      existingEventId = row->eventId;
-      setEventId(row->eventId);
-      return row->eventId != 0;
-    }
-
-    // A repeat: the stored row keeps its own columns (and its occurTime);
-    // only the processing time and, for a cleared condition, the state move.
-    table.setWhere("eventId = %d", existingEventId);
-    int rc = table.getOneRow();
+    SetNotiRec(row);
+    if (occurTime > 0) UlongTimeToDbDatetime(occurTime, row->occurTime, false);
+    const int rc = table.rowInsert(true);
     if (rc != 0) {
-      log.Error(label, "eventId <%d> not found in table [%s], ErrorString [%s]", existingEventId,
-                table.getTableName(), table.getErrorStr(rc));
+      log.Error(label, "Could not insert row into table [%s], ErrorString [%s]", table.getTableName(),
+                table.getErrorStr(rc));
       return false;
     }
-
-    EvNDetectParams params(nullptr);
-    if (isDataUpdateSupportedInRepeatedAlert(row->alertType)) {
-      // The handler writes the parameters of this repeat afresh.
-      if (!params.ClearMsgParams(existingEventId)) return false;
-      if (!params.ClearEventParams(existingEventId)) return false;
-    }
-
-    const long nowSecs = static_cast<long>(time(nullptr));
-    UlongTimeToDbDatetime(nowSecs, row->processTime, false);
-    if (conditionCleared) {
-      row->processStat = eAlertStatusCleared;
-      if (!params.AddParam(existingEventId, ParamDetectTime, nowSecs)) return false;
-    }
-
-    rc = table.rowUpdate(nullptr);
-    if (rc != 0) {
-      log.Error(label, "Could not update table [%s], ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
+    // An id that does not fit the column's type comes back cut or wrapped:
+    // the row it names would be another one (or none), so nothing may be
+    // written under it.
+    if (row->eventId <= 0) {
+      log.Error(label, "Could not insert row into table [%s], ErrorString [%s]", table.getTableName(),
+                "the new eventId does not fit 32 bits");
       return false;
     }
-    setEventId(existingEventId);
-    // 0 tells the caller that no new row was made.
-    existingEventId = 0;
+    existingEventId = row->eventId;
+    setEventId(row->eventId);
     return true;
   } catch (...) {
     log.Error(label, "Unexpected failure while recording eventId [%d]", existingEventId);

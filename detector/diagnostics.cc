@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
 #include "host/NxPlatform.h"
@@ -31,7 +31,7 @@ void EvNDetector::Trace(int eventId, EvAlertEx& alert) {
         static_cast<int>(JobIdLow(jobId)), static_cast<int>(JobIdHigh(jobId)), alert.getTaskId(),
         alert.getSchedPolicyId(), static_cast<int>(alert.getStorPolicyId()), static_cast<int>(alert.getCopyId()));
     if (rc == 0) rc = trace.getOneRow();
-    if (rc != 0 && rc != DB_SUCCESS_TRUNCATED) {
+    if (!DBrowRead(rc)) {
       log.DebugLvl(label, 3, "Proc NTDAlertTrace failed. Database_error [%d]: %s", rc, trace.getErrorStr(rc));
       return;
     }

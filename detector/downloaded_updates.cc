@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 
 std::string EvNDetector::getOSVersionGivenId(int osType) {
@@ -40,7 +40,7 @@ bool EvNDetector::getDownloadedUpdates(int eventId, unsigned long jobId, int onl
     std::string body;
     int counter = 0;
     int rc = 0;
-    while ((rc = t.getNextRow(&counter)) == 0 || rc == DB_SUCCESS_TRUNCATED) {
+    while (DBrowRead(rc = t.getNextRow(&counter))) {
       const JMMaltrexDownloadStatus_t* r = t.getDataPtr();
       const std::string os = getOSVersionGivenId(r->OSType);
       const std::string rowHeader =

@@ -1,7 +1,7 @@
 // Handler slots whose handlers have not been built yet. Each answers false
 // so that an event of such a type is reported, never silently recorded as
 // done. A handler that lands moves its definition out of this file.
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Db/Tbl/EvdSettings.h"
+#include "host/EvDebug.h"
 #include "host/NxLog.h"
 #include "host/NxPlatform.h"
 #include "host/NxSettings.h"
@@ -93,7 +94,7 @@ int Settings::get(const std::string& section, const std::string& name, std::stri
     if (rc == DB_NO_DATA) return rc;
     // Keys are at most 255 bytes, so only an oversized stored key can come
     // back cut; the value column has no limit.
-    if (rc != 0 && rc != DB_SUCCESS_TRUNCATED) return fail(t, rc, error);
+    if (!DBrowRead(rc)) return fail(t, rc, error);
     const char* v = t.getDataPtr()->value;
     value = v ? v : "";
     return 0;
@@ -150,7 +151,7 @@ int Settings::list(std::vector<Entry>& out, std::string* error) {
     t.setOrderBy("section, name");
     int counter = 0;
     int rc;
-    while ((rc = t.getNextRow(&counter)) == 0 || rc == DB_SUCCESS_TRUNCATED) {
+    while (DBrowRead(rc = t.getNextRow(&counter))) {
       const EvdSettings_t* r = t.getDataPtr();
       out.push_back(Entry{r->section, r->name, r->value ? r->value : ""});
     }
@@ -178,6 +179,14 @@ int Settings::appDebugLevel(const char* app, int* level) {
   *level = toInt(v);
   return 0;
 }
+
+namespace {
+// The alert log sits below the database layer and cannot read settings
+// itself; it is handed this reader as soon as the settings store is linked
+// in (every program that runs the detector links it).
+[[maybe_unused]] const EvDebug::AppLevelSource g_previousLevelSource =
+    EvDebug::setAppDebugLevelSource(&Settings::appDebugLevel);
+}  // namespace
 
 // ---- platform objects ----
 
@@ -265,7 +274,7 @@ ClientProperties::ClientProperties(unsigned int clientId) : clientId_(clientId) 
     t.setWhere("section = '%s'", sect.c_str());
     int counter = 0;
     int rc;
-    while ((rc = t.getNextRow(&counter)) == 0 || rc == DB_SUCCESS_TRUNCATED) {
+    while (DBrowRead(rc = t.getNextRow(&counter))) {
       const EvdSettings_t* r = t.getDataPtr();
       const char* v = r->value ? r->value : "";
       if (std::strcmp(r->name, EvdSetting::kVMInstanceUUID) == 0) {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 
 namespace {
@@ -36,7 +36,7 @@ int EvNDetector::GetExistingEventIdEx(int library, int sparePool, int drive, int
     query.setValues(m_category, m_alertType, m_criteria, m_alertStatus, entity);
     const int rc = query.getOneRow();
     if (rc == DB_NO_DATA) return 0;
-    if (rc != 0) {
+    if (!DBrowRead(rc)) {
       log.Error(label, "ErrorCode [%d] in checking for existing eventId", rc);
       return 0;
     }

@@ -1,7 +1,6 @@
 // The suppression object: the managed object an occurrence is about, so that
 // a repeat on the same object updates the pending occurrence instead of
 // raising a new notification.
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -89,7 +88,7 @@ std::string EvNDetector::GetSupressionObjTypeId(int library, int sparePool, int 
     // Conditions that must never be held back as repeats.
     if (m_criteria == 18 && (m_alertStatus == 0 || m_alertStatus == 1013)) return std::string();
 
-    if (IsValueIn(m_criteria, 18, 77, 78, 79, -1)) {
+    if (IsValueIn(m_criteria, {18, 77, 78, 79})) {
       const int key = m_alertType == 13 ? mediaAgent : client;
       if (m_alertStatus < 1) {
         objId = m_criteria;
@@ -155,27 +154,12 @@ std::string EvNDetector::GetSupressionObjTypeId(int library, int sparePool, int 
   }
 }
 
-namespace {
-// True when VALUE is one of the ints in AP before the closing -1.
-bool valueInList(int value, va_list ap) {
-  for (int v = va_arg(ap, int); v != -1; v = va_arg(ap, int))
+bool EvNDetector::IsValueIn(long long value, std::initializer_list<int> values) {
+  for (int v : values)
     if (v == value) return true;
   return false;
 }
-}  // namespace
 
-bool EvNDetector::IsValueIn(int value, ...) {
-  va_list ap;
-  va_start(ap, value);
-  const bool found = valueInList(value, ap);
-  va_end(ap);
-  return found;
-}
-
-bool EvNDetector::IsOldConditionIn(int value, ...) {
-  va_list ap;
-  va_start(ap, value);
-  const bool found = valueInList(value, ap);
-  va_end(ap);
-  return found;
+bool EvNDetector::IsOldConditionIn(long long value, std::initializer_list<int> values) {
+  return IsValueIn(value, values);
 }

@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "params/EvNDetectParams.h"
 
 namespace {
@@ -53,7 +53,7 @@ int EvNTRuleParams::initProperties() {
     t.setOrderBy("id");
     int counter = 0;
     int rc = 0;
-    while ((rc = t.getNextRow(&counter)) == 0 || rc == DB_SUCCESS_TRUNCATED) {
+    while (DBrowRead(rc = t.getNextRow(&counter))) {
       const NTnotificationProp_t* r = t.getDataPtr();
       if (r->attrName == nullptr || r->attrVal == nullptr) continue;
       m_cache[r->attrName].addToPropList(r->attrName, r->attrType, r->attrVal, r->id);
@@ -167,7 +167,7 @@ bool EvNTRuleParams::AddOrUpdateParam(ApplProperty& property) {
     // (modified != 0) are never rewritten.
     t.setCatWhere(" and modified=0");
     int rc = t.getOneRow();
-    if (rc != 0 && rc != DB_NO_DATA && rc != DB_SUCCESS_TRUNCATED) {
+    if (!DBrowRead(rc) && rc != DB_NO_DATA) {
       log.Error(kFn, "cannot read from table [%s], error [%s]", t.getTableName(), t.getErrorStr(rc));
       return false;
     }

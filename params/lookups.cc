@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "host/EvAlertEx.h"
 #include "host/messages/message_classes.h"
 #include "params/EvNDetectParams.h"
@@ -26,8 +26,6 @@ constexpr int kMediaLocationExported = 3;
 // with its terminator). A longer line is cut at a character boundary, so a
 // reader always gets the start of the line, never a broken character.
 constexpr size_t kLineBuffer = 512;
-
-bool rowRead(int rc) { return rc == 0 || rc == DB_SUCCESS_TRUNCATED; }
 
 std::string cutLine(const std::string& line) {
   if (line.size() < kLineBuffer) return line;
@@ -102,7 +100,7 @@ bool EvNDetectParams::AddMediaListParam(int eventId, std::vector<int>& mediaIds,
       media.setIsolationType(kIsolationReadCommitted);
       media.setWhere("MediaId = %d", mediaId);
       int rc = media.getOneRow();
-      if (!rowRead(rc)) {
+      if (!DBrowRead(rc)) {
         log.Error(kFn, "cannot read from table [%s], errorString [%s]", media.getTableName(), media.getErrorStr(rc));
         continue;
       }
@@ -118,7 +116,7 @@ bool EvNDetectParams::AddMediaListParam(int eventId, std::vector<int>& mediaIds,
         exported.setIsolationType(kIsolationReadCommitted);
         exported.setWhere("ExportLocationId = %d", exportLocationId);
         rc = exported.getOneRow();
-        if (rowRead(rc))
+        if (DBrowRead(rc))
           location += ", " + columnText(exported.getDataPtr()->ExportLocation);
         else
           log.Error(kFn, "cannot read from table [%s], errorString [%s]", exported.getTableName(),
@@ -129,7 +127,7 @@ bool EvNDetectParams::AddMediaListParam(int eventId, std::vector<int>& mediaIds,
         container.setIsolationType(kIsolationReadCommitted);
         container.setWhere("ContainerId = %d", m->ContainerId);
         rc = container.getOneRow();
-        if (rowRead(rc))
+        if (DBrowRead(rc))
           location += ", " + columnText(container.getDataPtr()->ContainerName);
         else
           log.Error(kFn, "cannot read from table [%s], errorString [%s]", container.getTableName(),
@@ -142,7 +140,7 @@ bool EvNDetectParams::AddMediaListParam(int eventId, std::vector<int>& mediaIds,
         mountPath.setIsolationType(kIsolationReadCommitted);
         mountPath.setWhere("MediaSideId = %d", m->MediaId);
         rc = mountPath.getOneRow(true);
-        if (rowRead(rc))
+        if (DBrowRead(rc))
           AddParam(eventId, mediaType, columnText(mountPath.getDataPtr()->MountPathName).c_str());
         else
           log.Error(kFn, "cannot read from table [%s], errorString [%s]", mountPath.getTableName(),
@@ -166,7 +164,7 @@ bool EvNDetectParams::GetMountPathName(int eventId, char* out, unsigned long siz
     MMS2getMountPathNameGUI proc(m_tran);
     proc.setIsolationType(kIsolationReadCommitted);
     proc.setValues(mountPathId);
-    if (rowRead(proc.getOneRow())) copyOut(out, size, proc.getDataPtr()->o_mountPathName);
+    if (DBrowRead(proc.getOneRow())) copyOut(out, size, proc.getDataPtr()->o_mountPathName);
   } catch (...) {
     // The name stays as the caller had it.
   }
@@ -179,7 +177,7 @@ bool EvNDetectParams::GetDriveName(int /*eventId*/, int driveId, char* out, unsi
     MMDrive drive(m_tran);
     drive.setIsolationType(kIsolationReadCommitted);
     drive.setWhere("DriveId = %d", driveId);
-    if (rowRead(drive.getOneRow())) copyOut(out, size, drive.getDataPtr()->AliasName);
+    if (DBrowRead(drive.getOneRow())) copyOut(out, size, drive.getDataPtr()->AliasName);
   } catch (...) {
     // The name stays as the caller had it.
   }
@@ -198,7 +196,7 @@ bool readDistRows(JMMaltrexUpdateStatus& table, Append append) {
   try {
     int counter = 0;
     int rc = 0;
-    while (rowRead(rc = table.getNextRow(&counter))) append(*table.getDataPtr());
+    while (DBrowRead(rc = table.getNextRow(&counter))) append(*table.getDataPtr());
     if (rc == DB_NO_DATA) return true;
     log.Error(kFn, "Error readig from table [%s], ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
   } catch (...) {
@@ -262,7 +260,7 @@ bool EvNDetectParams::GetUpdateReqClntList(int eventId, int type, bool detailed,
     cursor.setValues(eventId, type);
     int counter = 0;
     int rc = 0;
-    while (rowRead(rc = cursor.getNextRow(&counter))) {
+    while (DBrowRead(rc = cursor.getNextRow(&counter))) {
       const NTDUpdateReqClntList_t* r = cursor.getDataPtr();
       const std::string name = columnText(r->name);
       if (!clientMatches(entityList, name)) {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "host/EvAlertEx.h"
 #include "host/EvEvent.h"
 #include "host/messages/CNMessageBase.h"
@@ -245,14 +245,21 @@ bool EvNDetectParams::AddJMFailureReason(int eventId, std::vector<int>& reasonId
   try {
     for (int reasonId : reasonIds) {
       // The reason's arguments are read whole before any row is written, so
-      // no cursor stays open across the inserts. A read error ends the
-      // reason with what was read.
+      // no cursor stays open across the inserts. An argument longer than
+      // its buffer comes back cut, and is copied cut. A read error would
+      // leave the message with arguments missing: the event fails instead.
       std::vector<JMFailureReasonMsgParam_t> args;
       {
         JMFailureReasonMsgParam reasons(m_tran);
         reasons.setWhere("msgId = %d", reasonId);
         int counter = 0;
-        while (reasons.getNextRow(&counter) == 0) args.push_back(*reasons.getDataPtr());
+        int rc = 0;
+        while (DBrowRead(rc = reasons.getNextRow(&counter))) args.push_back(*reasons.getDataPtr());
+        if (rc != DB_NO_DATA) {
+          log.Error(label, "cannot read from table [%s], errorString [%s]", reasons.getTableName(),
+                    reasons.getErrorStr(rc));
+          return false;
+        }
       }
       for (const JMFailureReasonMsgParam_t& arg : args) {
         NTDMsgParam table(m_tran);
@@ -330,7 +337,7 @@ bool EvNDetectParams::FormatMsg(int first, std::string& text, int second, unsign
     NTFormatLocaleMsg proc(m_tran);
     proc.setValues(first, second, static_cast<int>(third));
     const int rc = proc.getOneRow();
-    if (rc != 0) {
+    if (!DBrowRead(rc)) {
       log.Error(label, "format localize message failed errorString [%s]", proc.getErrorStr(rc));
       return false;
     }

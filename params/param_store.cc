@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "host/FXString.h"
 #include "params/EvNDetectParams.h"
 
@@ -137,7 +137,7 @@ bool EvNDetectParams::AddOrUpdateParam(int eventId, NotiParamTypes type, const c
     NTDparams_t* row = table.getDataPtr();
     table.setWhere("eventid = %d and type=%d", eventId, static_cast<int>(type));
     int rc = table.getOneRow();
-    if (rc != 0 && rc != DB_NO_DATA && rc != DB_SUCCESS_TRUNCATED) {
+    if (!DBrowRead(rc) && rc != DB_NO_DATA) {
       log.Error(label, "cannot read from table [%s], errorString [%s]", table.getTableName(), table.getErrorStr(rc));
       return false;
     }
@@ -266,7 +266,7 @@ bool EvNDetectParams::GetOneParam(int eventId, NotiParamTypes type, char* out, u
     proc.setValues(eventId, static_cast<int>(type));
     const int rc = proc.getOneRow();
     if (rc == DB_NO_DATA) return false;
-    if (rc != 0) {
+    if (!DBrowRead(rc)) {
       log.Error(label, "Error [%d] reading param [%d] for eventId [%d]", rc, static_cast<int>(type), eventId);
       return false;
     }
@@ -306,7 +306,7 @@ bool EvNDetectParams::GetParams(int eventId, NotiParamTypes type, std::vector<st
       const int rc = table.getNextRow(&counter);
       // A cut value (1004) is still a row: its first 8000 bytes are all the
       // column holds.
-      if (rc == 0 || rc == DB_SUCCESS_TRUNCATED) {
+      if (DBrowRead(rc)) {
         out.emplace_back(table.getDataPtr()->value);
         continue;
       }
@@ -337,7 +337,7 @@ bool EvNDetectParams::IsParamPresentWithValue(int eventId, NotiParamTypes type, 
     NTDparams table(m_tran);
     table.setWhere("eventId = %d and type = %d and value = '%s'", eventId, static_cast<int>(type), stored);
     const int rc = table.getOneRow();
-    return rc == 0 || rc == DB_SUCCESS_TRUNCATED;
+    return DBrowRead(rc);
   } catch (...) {
     return false;
   }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "detector/ProcessStat.h"
 #include "params/EvNDetectParams.h"
@@ -107,24 +107,18 @@ TEST_P(DetectedAlertTest, NewOccurrenceIsInsertedFromTheDetectorInTheWritingStat
   EXPECT_EQ(epochOf(r.occurTime), epochOf(r.processTime));
   EXPECT_TRUE(r.nextTriggerTime.isZero());
 
-  // The next occurrence gets a row of its own.
+  // The next occurrence gets a row of its own, with the given occurTime;
+  // without a rule or an object those columns stay empty.
+  prime(d, 3, 43, 7, 0, "");
   int second = 0;
-  ASSERT_TRUE(d.SetDetectedAlert(second, false, 0));
+  ASSERT_TRUE(d.SetDetectedAlert(second, false, 1700000000));
   EXPECT_NE(id, second);
   EXPECT_EQ(second, d.getEventId());
-}
-
-TEST_P(DetectedAlertTest, NewOccurrenceTakesTheGivenOccurTimeAndLeavesUnsetFieldsEmpty) {
-  TestDetector d;
-  prime(d, 3, 43, 7, 0, "");
-  const int occurred = 1700000000;
-  int id = 0;
-  ASSERT_TRUE(d.SetDetectedAlert(id, false, occurred));
-  const NTDetectedAlerts_t r = row(id);
-  EXPECT_EQ(occurred, epochOf(r.occurTime));
-  EXPECT_GT(epochOf(r.processTime), occurred);
-  EXPECT_EQ(0, r.ntNotificationId) << "no rule id to stamp";
-  EXPECT_TRUE(r.entityId == nullptr || *r.entityId == '\0') << "no suppression object";
+  const NTDetectedAlerts_t s = row(second);
+  EXPECT_EQ(1700000000, epochOf(s.occurTime));
+  EXPECT_GT(epochOf(s.processTime), 1700000000);
+  EXPECT_EQ(0, s.ntNotificationId);
+  EXPECT_TRUE(s.entityId == nullptr || *s.entityId == '\0');
 }
 
 TEST_P(DetectedAlertTest, SetNotiRecFillsTheBufferAndKeepsWhatTheDetectorDoesNotSet) {
@@ -134,14 +128,10 @@ TEST_P(DetectedAlertTest, SetNotiRecFillsTheBufferAndKeepsWhatTheDetectorDoesNot
   r.ntNotificationId = 44;
   r.processStat = 99;
   d.SetNotiRec(&r);
-  EXPECT_EQ(2, r.category);
-  EXPECT_EQ(10, r.alertType);
-  EXPECT_EQ(18, r.criteria);
   EXPECT_EQ(1013, r.status);
   EXPECT_EQ(eAlertStatusWriting, r.processStat);
   EXPECT_EQ(44, r.ntNotificationId);
   EXPECT_EQ(nullptr, r.entityId);
-
   // A later fill replaces the entity copy rather than sharing the detector's.
   d.setEntityId("Library|3");
   d.SetNotiRec(&r);
@@ -177,88 +167,80 @@ TEST_P(DetectedAlertTest, InsertFailureIsReportedWithTheTableName) {
 // ---- repeats of a pending occurrence -------------------------------------
 
 TEST_P(DetectedAlertTest, RepeatOfATypeWithDataUpdateRebuildsItsParametersAndKeepsItsState) {
-  for (int alertType : {2, 10, 12, 13}) {
-    SCOPED_TRACE("alert type " + std::to_string(alertType));
-    const int id = pendingAlert(alertType);
-    const int other = pendingAlert(alertType);
-    EvNDetectParams p(nullptr);
-    ASSERT_TRUE(p.AddParam(id, ParamDescription, "old text"));
-    ASSERT_TRUE(p.AddParam(id, static_cast<NotiParamTypes>(143), "kept by its owner"));
-    ASSERT_TRUE(p.AddParam(other, ParamDescription, "other event"));
-    addMsgParam(id);
-    addMsgParam(other);
-    ageRow(id);
+  for (int t : {2, 10, 12, 13}) EXPECT_TRUE(isDataUpdateSupportedInRepeatedAlert(t)) << t;
+  for (int t : {0, 1, 3, 11, 14}) EXPECT_FALSE(isDataUpdateSupportedInRepeatedAlert(t)) << t;
 
-    // The detector's own fields describe the new event; the stored row keeps
-    // its columns.
-    TestDetector d;
-    prime(d, 99, 77, 55, 66, "Other|1");
-    int existing = id;
-    const long long before = time(nullptr);
-    ASSERT_TRUE(d.SetDetectedAlert(existing, false, 0));
+  const int id = pendingAlert(10);
+  const int other = pendingAlert(10);
+  EvNDetectParams p(nullptr);
+  ASSERT_TRUE(p.AddParam(id, ParamDescription, "old text"));
+  ASSERT_TRUE(p.AddParam(id, static_cast<NotiParamTypes>(143), "kept by its owner"));
+  ASSERT_TRUE(p.AddParam(other, ParamDescription, "other event"));
+  addMsgParam(id);
+  addMsgParam(other);
+  ageRow(id);
 
-    EXPECT_EQ(0, existing) << "no new row was made";
-    EXPECT_EQ(id, d.getEventId());
-    const NTDetectedAlerts_t r = row(id);
-    EXPECT_EQ(eAlertStatusPending, r.processStat);
-    EXPECT_EQ(alertType, r.alertType);
-    EXPECT_EQ(43, r.criteria);
-    EXPECT_EQ(7, r.status);
-    EXPECT_EQ(5, r.ntNotificationId);
-    EXPECT_EQ(2001, r.occurTime.year) << "occurTime of the first occurrence stays";
-    EXPECT_GE(epochOf(r.processTime), before);
+  // The detector's own fields describe the new event; the stored row keeps
+  // its columns.
+  TestDetector d;
+  prime(d, 99, 77, 55, 66, "Other|1");
+  int existing = id;
+  const long long before = time(nullptr);
+  ASSERT_TRUE(d.SetDetectedAlert(existing, false, 0));
 
-    EXPECT_EQ(0, params(id, ParamDescription));
-    EXPECT_EQ(1, params(id, 143));
-    EXPECT_EQ(0, msgParamsOf(id));
-    EXPECT_EQ(1, params(other, ParamDescription));
-    EXPECT_EQ(1, msgParamsOf(other));
-    EXPECT_EQ(0, params(id, ParamDetectTime));
-  }
-  EXPECT_FALSE(isDataUpdateSupportedInRepeatedAlert(3));
-  EXPECT_FALSE(isDataUpdateSupportedInRepeatedAlert(0));
+  EXPECT_EQ(0, existing) << "no new row was made";
+  EXPECT_EQ(id, d.getEventId());
+  const NTDetectedAlerts_t r = row(id);
+  EXPECT_EQ(eAlertStatusPending, r.processStat);
+  EXPECT_EQ(10, r.alertType);
+  EXPECT_EQ(43, r.criteria);
+  EXPECT_EQ(7, r.status);
+  EXPECT_EQ(5, r.ntNotificationId);
+  EXPECT_EQ(2001, r.occurTime.year) << "occurTime of the first occurrence stays";
+  EXPECT_GE(epochOf(r.processTime), before);
+
+  EXPECT_EQ(0, params(id, ParamDescription));
+  EXPECT_EQ(1, params(id, 143));
+  EXPECT_EQ(0, msgParamsOf(id));
+  EXPECT_EQ(1, params(other, ParamDescription));
+  EXPECT_EQ(1, msgParamsOf(other));
+  EXPECT_EQ(0, params(id, ParamDetectTime));
 }
 
 TEST_P(DetectedAlertTest, ClearedRepeatMovesTheRowToClearedAndRecordsTheTime) {
-  const int id = pendingAlert(3);
-  EvNDetectParams p(nullptr);
-  ASSERT_TRUE(p.AddParam(id, ParamDescription, "stays"));
-  addMsgParam(id);
-  ageRow(id);
+  struct Case {
+    int alertType;
+    int keptParams;  // besides the clearing time
+  };
+  for (const Case c : {Case{3, 1}, Case{12, 0}}) {
+    SCOPED_TRACE("alert type " + std::to_string(c.alertType));
+    const int id = pendingAlert(c.alertType);
+    EvNDetectParams p(nullptr);
+    ASSERT_TRUE(p.AddParam(id, ParamDescription, "detail"));
+    addMsgParam(id);
+    ageRow(id);
 
-  TestDetector d;
-  prime(d, 3);
-  int existing = id;
-  const long long before = time(nullptr);
-  ASSERT_TRUE(d.SetDetectedAlert(existing, true, 0));
-  const long long after = time(nullptr);
+    TestDetector d;
+    prime(d, c.alertType);
+    int existing = id;
+    const long long before = time(nullptr);
+    ASSERT_TRUE(d.SetDetectedAlert(existing, true, 0));
+    const long long after = time(nullptr);
 
-  EXPECT_EQ(0, existing);
-  EXPECT_EQ(id, d.getEventId());
-  const NTDetectedAlerts_t r = row(id);
-  EXPECT_EQ(eAlertStatusCleared, r.processStat);
-  EXPECT_EQ(2001, r.occurTime.year);
-  ASSERT_EQ(1, params(id, ParamDetectTime));
-  long long detected = 0;
-  ASSERT_TRUE(p.GetOneParam(id, ParamDetectTime, detected));
-  EXPECT_GE(detected, before);
-  EXPECT_LE(detected, after);
-  EXPECT_EQ(1, params(id, ParamDescription)) << "type 3 keeps its parameters";
-  EXPECT_EQ(1, msgParamsOf(id));
-  EXPECT_EQ(2, paramsOf(id));
-}
-
-TEST_P(DetectedAlertTest, ClearedRepeatOfATypeWithDataUpdateKeepsOnlyTheClearingTime) {
-  const int id = pendingAlert(12);
-  EvNDetectParams p(nullptr);
-  ASSERT_TRUE(p.AddParam(id, ParamDescription, "goes"));
-  TestDetector d;
-  prime(d, 12);
-  int existing = id;
-  ASSERT_TRUE(d.SetDetectedAlert(existing, true, 0));
-  EXPECT_EQ(eAlertStatusCleared, row(id).processStat);
-  EXPECT_EQ(1, params(id, ParamDetectTime));
-  EXPECT_EQ(1, paramsOf(id));
+    EXPECT_EQ(0, existing);
+    EXPECT_EQ(id, d.getEventId());
+    const NTDetectedAlerts_t r = row(id);
+    EXPECT_EQ(eAlertStatusCleared, r.processStat);
+    EXPECT_EQ(2001, r.occurTime.year);
+    ASSERT_EQ(1, params(id, ParamDetectTime));
+    long long detected = 0;
+    ASSERT_TRUE(p.GetOneParam(id, ParamDetectTime, detected));
+    EXPECT_GE(detected, before);
+    EXPECT_LE(detected, after);
+    EXPECT_EQ(c.keptParams, params(id, ParamDescription));
+    EXPECT_EQ(c.keptParams, msgParamsOf(id));
+    EXPECT_EQ(1 + c.keptParams, paramsOf(id));
+  }
 }
 
 TEST_P(DetectedAlertTest, RepeatOfAMissingOccurrenceFailsAndKeepsTheId) {
@@ -271,6 +253,63 @@ TEST_P(DetectedAlertTest, RepeatOfAMissingOccurrenceFailsAndKeepsTheId) {
   EXPECT_EQ(0, d.getEventId());
   EXPECT_EQ(0, count("NTDetectedAlerts"));
   EXPECT_TRUE(log_.contains("eventId <4242> not found in table [NTDetectedAlerts], ErrorString ["));
+}
+
+TEST_P(DetectedAlertTest, ARepeatOfAnOccurrenceNoLongerPendingIsANewOccurrence) {
+  // The notifier took the row between the look-up and the update: its state
+  // stays as the notifier left it and the event gets a row of its own.
+  for (bool cleared : {false, true}) {
+    SCOPED_TRACE(cleared ? "cleared" : "repeat");
+    const int id = pendingAlert(10, eAlertStatusPending);
+    EvNDetectParams p(nullptr);
+    ASSERT_TRUE(p.AddParam(id, ParamDescription, "sent"));
+    exec("UPDATE NTDetectedAlerts SET processStat = 8 WHERE eventId = " + std::to_string(id));
+    ageRow(id);
+    TestDetector d;
+    prime(d, 10);
+    int existing = id;
+    ASSERT_TRUE(d.SetDetectedAlert(existing, cleared, 0));
+    const NTDetectedAlerts_t r = row(id);
+    EXPECT_EQ(8, r.processStat);
+    EXPECT_EQ(2001, r.processTime.year);
+    EXPECT_EQ(1, params(id, ParamDescription)) << "its parameters belong to the sent notification";
+    if (cleared) {
+      // A cleared condition without a pending occurrence writes nothing.
+      EXPECT_EQ(0, existing);
+      EXPECT_EQ(0, params(id, ParamDetectTime));
+    } else {
+      ASSERT_GT(existing, id);
+      EXPECT_EQ(existing, d.getEventId());
+      EXPECT_EQ(eAlertStatusWriting, row(existing).processStat);
+    }
+  }
+  // Each of the pending bits keeps a row matchable.
+  for (int state : {0x01, 0x02, 0x40}) {
+    const int id = pendingAlert(3, state);
+    TestDetector d;
+    prime(d, 3);
+    int existing = id;
+    ASSERT_TRUE(d.SetDetectedAlert(existing, true, 0));
+    EXPECT_EQ(0, existing) << state;
+    EXPECT_EQ(eAlertStatusCleared, row(id).processStat) << state;
+  }
+}
+
+TEST_P(DetectedAlertTest, AnEventIdBeyond32BitsIsRefusedNotWrapped) {
+  if (isPostgres())
+    exec("SELECT setval(pg_get_serial_sequence('ntdetectedalerts', 'eventid'), 2147483647)");
+  else
+    exec("INSERT INTO NTDetectedAlerts (eventId, processStat) VALUES (2147483647, 1)");
+  TestDetector d;
+  prime(d, 3);
+  d.setEventId(17);
+  int id = 0;
+  EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
+  EXPECT_EQ(0, id);
+  EXPECT_EQ(17, d.getEventId());
+  EXPECT_TRUE(log_.contains("ERROR EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts]"));
+  EXPECT_EQ(0, count("NTDetectedAlerts WHERE processStat <> 0 AND eventId <> 2147483647"));
+  if (isPostgres()) exec("SELECT setval(pg_get_serial_sequence('ntdetectedalerts', 'eventid'), 1, false)");
 }
 
 // ---- state changes ---------------------------------------------------------
@@ -307,22 +346,24 @@ TEST_P(DetectedAlertTest, SetStatusSetsTheStateAndOptionallyTheStatusOfOneRow) {
   EXPECT_EQ(eAlertStatusPendingMatch, r.processStat);
   EXPECT_EQ(3029, r.status);
 
+  // Only the state columns are written: a column changed by someone else
+  // since the row was made stays.
+  exec("UPDATE NTDetectedAlerts SET entityId = 'Changed|1', criteria = 99 WHERE eventId = " + std::to_string(id));
   ASSERT_TRUE(SetStatus(id, eAlertStatusCleared));
-  EXPECT_EQ(eAlertStatusCleared, row(id).processStat);
+  r = row(id);
+  EXPECT_EQ(eAlertStatusCleared, r.processStat);
+  EXPECT_STREQ("Changed|1", r.entityId);
+  EXPECT_EQ(99, r.criteria);
   EXPECT_EQ(eAlertStatusPending, row(other).processStat) << "only the named row changes";
   EXPECT_EQ(7, row(other).status);
 }
 
 TEST_P(DetectedAlertTest, StateChangeOfAMissingRowFailsWithItsOwnWording) {
   EXPECT_FALSE(SetStatus_Detected(31337));
-  EXPECT_TRUE(log_.contains("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , ErrorString ["));
   EXPECT_FALSE(SetStatus(31337, eAlertStatusHeld));
   EXPECT_FALSE(SetStatus(31337, eAlertStatusPendingMatch, 5));
-  int withErrorWording = 0;
-  for (const std::string& l : log_.lines())
-    if (l.find("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , Error [") != std::string::npos)
-      ++withErrorWording;
-  EXPECT_EQ(2, withErrorWording);
+  EXPECT_EQ(1, log_.count("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , ErrorString ["));
+  EXPECT_EQ(2, log_.count("ERROR SetStatus_Detected: Error Updating table [NTDetectedAlerts] , Error ["));
   EXPECT_EQ(0, count("NTDetectedAlerts"));
 }
 
@@ -332,37 +373,27 @@ TEST_P(DetectedAlertTest, ClearingARuleDeletesOnlyItsRowsAndLeavesTheirParameter
   const int a = pendingAlert(3, eAlertStatusPending, 5);
   const int b = pendingAlert(3, eAlertStatusCleared, 5);
   const int keep = pendingAlert(3, eAlertStatusPending, 6);
+  const int noRule = pendingAlert(3, eAlertStatusPending, 0);
   EvNDetectParams p(nullptr);
   ASSERT_TRUE(p.AddParam(a, ParamDescription, "detail"));
 
   EXPECT_EQ(0, ClearDetectedAlertsForRule(5));
   EXPECT_EQ(0, count("NTDetectedAlerts WHERE eventId IN (" + std::to_string(a) + ", " + std::to_string(b) + ")"));
-  EXPECT_EQ(1, count("NTDetectedAlerts WHERE eventId = " + std::to_string(keep)));
   EXPECT_EQ(1, params(a, ParamDescription));
   EXPECT_TRUE(log_.contains("Clearing detected alerts for notif rule [5]"));
-
-  EXPECT_EQ(100, ClearDetectedAlertsForRule(5)) << "nothing left of that rule";
-  EXPECT_EQ(100, ClearDetectedAlertsForRule(77));
+  // Nothing left of that rule, no such rule, and no rule id at all: rows
+  // recorded without a rule are not swept away.
+  for (int rule : {5, 77, 0, -1}) EXPECT_EQ(100, ClearDetectedAlertsForRule(rule)) << rule;
+  EXPECT_EQ(2, count("NTDetectedAlerts WHERE eventId IN (" + std::to_string(keep) + ", " +
+                     std::to_string(noRule) + ")"));
   EXPECT_FALSE(log_.contains(" ERROR "));
-}
 
-TEST_P(DetectedAlertTest, ClearingWithoutARuleIdLeavesRowsThatCarryNoRule) {
-  TestDetector d;
-  prime(d, 3, 43, 7, 0);
-  int id = 0;
-  ASSERT_TRUE(d.SetDetectedAlert(id, false, 0));
-  EXPECT_EQ(100, ClearDetectedAlertsForRule(0));
-  EXPECT_EQ(100, ClearDetectedAlertsForRule(-1));
-  EXPECT_EQ(1, count("NTDetectedAlerts"));
-}
-
-TEST_P(DetectedAlertTest, ClearingFailureIsLoggedAndReturned) {
   exec("DROP TABLE NTDetectedAlerts");
   const int rc = ClearDetectedAlertsForRule(5);
   EXPECT_NE(0, rc);
   EXPECT_NE(100, rc);
   EXPECT_TRUE(log_.contains("ERROR ClearDetectedAlertsForRule: ErrorCode [" + std::to_string(rc) +
-                     "] in clearing detected alerts for notif rule [5]"));
+                            "] in clearing detected alerts for notif rule [5]"));
 }
 
 EVD_INSTANTIATE_BACKENDS(DetectedAlertTest);

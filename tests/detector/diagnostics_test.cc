@@ -4,9 +4,10 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "Db/DbTypes.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
 #include "host/NxLog.h"
@@ -19,26 +20,22 @@ namespace {
 // ---- job ids ----
 
 TEST(JobIdTest, HalvesAndBackAgain) {
-  const long long id = 5LL * 4294967296LL + 7;
-  EXPECT_EQ(5, EvNDetector::JobIdHigh(id));
-  EXPECT_EQ(7, EvNDetector::JobIdLow(id));
-  EXPECT_EQ(id, EvNDetector::ConcJobId(5, 7));
-
   // The low half is the unsigned 32 bits; the high half keeps the sign.
-  EXPECT_EQ(4294967295LL, EvNDetector::JobIdLow(-1));
-  EXPECT_EQ(-1, EvNDetector::JobIdHigh(-1));
-  EXPECT_EQ(2147483648LL, EvNDetector::JobIdLow(2147483648LL));
-  EXPECT_EQ(0, EvNDetector::JobIdHigh(4294967295LL));
-  EXPECT_EQ(1, EvNDetector::JobIdHigh(4294967296LL));
-  EXPECT_EQ(-2, EvNDetector::JobIdHigh(-4294967296LL - 1));
-  EXPECT_EQ(4294967295LL, EvNDetector::JobIdLow(-4294967296LL - 1));
-  EXPECT_EQ(0, EvNDetector::JobIdLow(7LL << 32));
-
-  // Every id survives the split.
-  for (long long v : {0LL, 1LL, 4294967561LL, 9007199254740993LL, 0x7FFFFFFFFFFFFFFFLL}) {
-    EXPECT_EQ(v, EvNDetector::ConcJobId(static_cast<unsigned long>(EvNDetector::JobIdHigh(v)),
-                                        static_cast<unsigned long>(EvNDetector::JobIdLow(v))))
-        << v;
+  struct Case {
+    long long id, high, low;
+  };
+  const Case cases[] = {
+      {5LL * 4294967296LL + 7, 5, 7},         {-1, -1, 4294967295LL},  {2147483648LL, 0, 2147483648LL},
+      {4294967295LL, 0, 4294967295LL},        {4294967296LL, 1, 0},    {-4294967296LL - 1, -2, 4294967295LL},
+      {0x7FFFFFFFFFFFFFFFLL, 0x7FFFFFFF, 4294967295LL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(c.high, EvNDetector::JobIdHigh(c.id));
+    EXPECT_EQ(c.low, EvNDetector::JobIdLow(c.id));
+    if (c.id >= 0) {
+      EXPECT_EQ(c.id, EvNDetector::ConcJobId(static_cast<unsigned long>(c.high), static_cast<unsigned long>(c.low)));
+    }
   }
   // The low half is added as it comes, not masked.
   EXPECT_EQ(3LL * 4294967296LL, EvNDetector::ConcJobId(2, 4294967296UL));
@@ -72,46 +69,29 @@ class TimeZoneTest : public ::testing::Test {
 // 2024-03-01 12:34:56 UTC.
 constexpr long kNoonUtc = 1709296496L;
 
-TEST_F(TimeZoneTest, ZeroTimeIsTheZeroDate) {
-  DB_DATETIME dt;
-  dt.year = 2020;
-  dt.month = 5;
-  dt.day = 6;
-  dt.hour = 7;
-  dt.minute = 8;
-  dt.second = 9;
-  dt.fraction = 10;
-  EvNDetector::UlongTimeToDbDatetime(0, dt, false);
-  EXPECT_TRUE(dt.isZero());
-  dt.year = 1999;
-  EvNDetector::UlongTimeToDbDatetime(0, dt, true);
-  EXPECT_TRUE(dt.isZero());
-}
-
-TEST_F(TimeZoneTest, LocalAndUtcBreakdowns) {
+TEST_F(TimeZoneTest, LocalAndUtcBreakdownsAndZeroAsTheZeroDate) {
   zone("EST5");
   DB_DATETIME local;
   local.fraction = 77;
   EvNDetector::UlongTimeToDbDatetime(kNoonUtc, local, false);
-  EXPECT_EQ(2024, local.year);
-  EXPECT_EQ(3, local.month);
-  EXPECT_EQ(1, local.day);
-  EXPECT_EQ(7, local.hour);
-  EXPECT_EQ(34, local.minute);
-  EXPECT_EQ(56, local.second);
-  EXPECT_EQ(0u, local.fraction);
-
+  EXPECT_EQ((std::vector<int>{2024, 3, 1, 7, 34, 56, 0}),
+            (std::vector<int>{local.year, local.month, local.day, local.hour, local.minute, local.second,
+                              static_cast<int>(local.fraction)}));
   DB_DATETIME utc;
   EvNDetector::UlongTimeToDbDatetime(kNoonUtc, utc, true);
-  EXPECT_EQ(2024, utc.year);
-  EXPECT_EQ(3, utc.month);
-  EXPECT_EQ(12, utc.hour);
+  EXPECT_EQ((std::vector<int>{2024, 3, 1, 12}), (std::vector<int>{utc.year, utc.month, utc.day, utc.hour}));
 
   // Back to seconds through the local interpretation.
   EXPECT_EQ(kNoonUtc, EvNDetector::DbDatetimeToUlongTime(nullptr, local, false));
   EXPECT_EQ(kNoonUtc, EvNDetector::DbDatetimeToUlongUTCTime(local));
   // The UTC fields read as local time are five hours later.
   EXPECT_EQ(kNoonUtc + 5 * 3600, EvNDetector::DbDatetimeToUlongUTCTime(utc));
+
+  for (bool asUtc : {false, true}) {
+    DB_DATETIME dt = local;
+    EvNDetector::UlongTimeToDbDatetime(0, dt, asUtc);
+    EXPECT_TRUE(dt.isZero()) << asUtc;
+  }
 }
 
 TEST_F(TimeZoneTest, TextIsTheTwentyFourCharacterRendering) {
@@ -119,7 +99,6 @@ TEST_F(TimeZoneTest, TextIsTheTwentyFourCharacterRendering) {
   DB_DATETIME dt;
   EvNDetector::UlongTimeToDbDatetime(kNoonUtc, dt, false);
   char text[40];
-  std::memset(text, 'x', sizeof text);
   EXPECT_EQ(kNoonUtc, EvNDetector::DbDatetimeToUlongTime(text, dt, false));
   EXPECT_STREQ("Fri Mar  1 07:34:56 2024", text);
   EXPECT_EQ(kNoonUtc, EvNDetector::DbDatetimeToUlongTime(text, dt, true));
@@ -129,20 +108,18 @@ TEST_F(TimeZoneTest, TextIsTheTwentyFourCharacterRendering) {
   char exact[32];
   std::memset(exact, '#', sizeof exact);
   EvNDetector::DbDatetimeToUlongTime(exact, dt, false);
-  EXPECT_EQ('\0', exact[24]);
-  for (size_t i = 25; i < sizeof exact; ++i) EXPECT_EQ('#', exact[i]) << i;
+  EXPECT_EQ(24u, std::strlen(exact));
+  EXPECT_EQ(std::string(7, '#'), std::string(exact + 25, 7));
 
   // A five-digit year is cut at 24 characters.
   DB_DATETIME far;
   far.year = 12000;
   far.month = 1;
   far.day = 1;
-  char cut[40];
-  EXPECT_GT(EvNDetector::DbDatetimeToUlongTime(cut, far, true), 0);
-  EXPECT_EQ(24u, std::strlen(cut));
-}
+  EXPECT_GT(EvNDetector::DbDatetimeToUlongTime(text, far, true), 0);
+  EXPECT_EQ(24u, std::strlen(text));
 
-TEST_F(TimeZoneTest, TimesBefore1970ComeBackNegativeWithoutText) {
+  // Times before 1970 come back negative, without text.
   zone("UTC0");
   DB_DATETIME old;
   old.year = 1969;
@@ -150,8 +127,7 @@ TEST_F(TimeZoneTest, TimesBefore1970ComeBackNegativeWithoutText) {
   old.day = 31;
   old.hour = 23;
   old.minute = 59;
-  old.second = 0;
-  char text[30] = "untouched";
+  std::strcpy(text, "untouched");
   EXPECT_EQ(-60, EvNDetector::DbDatetimeToUlongTime(text, old, false));
   EXPECT_STREQ("untouched", text);
 }
@@ -209,27 +185,15 @@ TEST_P(TraceTest, WritesEveryValueInOrderWhileTracingIsOn) {
   EXPECT_EQ(0, log_.count("NTDAlertTrace"));
 }
 
-TEST_P(TraceTest, TheFlagIsAskedOnEveryCall) {
-  EvNDetector d;
-  EvAlertEx a = sample();
-  d.Trace(1, a);
-  EXPECT_EQ(0, rows());
-  tracing("1");
-  d.Trace(2, a);
-  EXPECT_EQ(1, rows());
-  tracing("0");
-  d.Trace(3, a);
-  tracing("yes");
-  d.Trace(4, a);
-  EXPECT_EQ(1, rows());
-}
-
-TEST_P(TraceTest, FailuresAreLoggedAndOffMeansNoCall) {
+TEST_P(TraceTest, TheFlagIsAskedOnEveryCallAndOffMeansNoCall) {
   exec("DROP TABLE NTDAlertTraceLog");
   EvNDetector d;
   EvAlertEx a = sample();
   // Off: the procedure is not called, so its missing table goes unnoticed.
-  d.Trace(1, a);
+  for (const char* off : {"0", "yes"}) {
+    tracing(off);
+    d.Trace(1, a);
+  }
   EXPECT_EQ(0, log_.count("NTDAlertTrace"));
   tracing("1");
   d.Trace(2, a);

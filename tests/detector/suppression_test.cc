@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "detector/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
 #include "host/NxLog.h"
@@ -58,184 +58,151 @@ void expectCases(const std::vector<Case>& cases, const Ids& ids = Ids()) {
   }
 }
 
-TEST(SuppressionObjectTest, CriteriaDecideFirst) {
-  // Alert type 25 and alert status 2001 would give other objects: criteria win.
+TEST(SuppressionObjectTest, OneCaseOfEachRule) {
   expectCases({
+      // Criteria decide first, whatever the type and status say.
       {25, 20, 2001, "Library", 11},
       {25, 43, 2001, "Client", 107},
       {3, 45, 2001, "SubClient", 108},
       {3, 48, 2001, "SubClient", 108},
       {3, 56, 2001, "Copy", 22},
-      {3, 65, 2001, "ClientNSubClient", 107LL * 4294967296LL + 108},
       {3, 107, 0, "ClientNSubClient", 459561500780LL},
-      {3, 70, 0, "SIDBSubStore", 19},
       {3, 84, 0, "SIDBSubStore", 19},
       {3, 73, 0, "JobViewForNTRule", 20},
-      {3, 80, 0, "User", 20},
       {3, 81, 0, "User", 20},
       {25, 94, 2001, "Job", 4294967561LL},
-  });
-  Ids ids;
-  ids.job = -5;
-  expectCases({{3, 94, 0, "Job", -5}}, ids);
-}
-
-TEST(SuppressionObjectTest, SubclientOrClientAndCopyOrPolicy) {
-  Ids ids;
-  ids.subClient = 0;
-  ids.copy = 0;
-  expectCases({{3, 48, 0, "Client", 107}, {3, 56, 0, "StoragePolicy", 21}}, ids);
-  ids.copy = -3;
-  expectCases({{3, 56, 0, "StoragePolicy", 21}}, ids);
-  ids.copy = 1;
-  expectCases({{3, 56, 0, "Copy", 1}}, ids);
-  ids.copy = 5;
-  ids.storagePolicy = 12;
-  expectCases({{3, 56, 0, "Copy", 5}}, ids);
-}
-
-TEST(SuppressionObjectTest, TypeAndStatusRules) {
-  expectCases({
-      // File replication alerts name their client whatever the criteria.
+      // Then the type, then criteria 18 and 77..79, keyed by client or by
+      // MediaAgent for type 13.
       {25, 1, 0, "Client", 107},
-      {25, 18, 2001, "Client", 107},
-      // Client/server configuration alerts under criteria 18.
-      {12, 18, 0, "Criteria", 18},
       {12, 18, -5, "Criteria", 18},
-      {12, 18, 1013, "Status", 1013},
       {12, 18, 3034, "Status", 3034},
-      // Criteria 18 on statuses that are never held back.
-      {10, 18, 0, "", 0},
       {13, 18, 1013, "", 0},
-      // Criteria 18, 77..79: keyed by client, or by MediaAgent for type 13.
-      {10, 18, 2001, "Status|107", 2001},
       {13, 18, 2001, "Status|15", 2001},
-      {10, 77, 0, "Criteria|107", 77},
       {10, 78, -1, "Criteria|107", 78},
-      {13, 79, 0, "Criteria|15", 79},
-      {10, 79, 3038, "Status|107", 3038},
-      {12, 77, 3033, "Status|107", 3033},
-  });
-}
-
-TEST(SuppressionObjectTest, OldConditionRules) {
-  expectCases({
+      // Then the old condition; its neighbours name nothing.
       {7, 1, 2001, "MediaAgent", 15},
-      {7, 1, 2002, "Library", 11},
-      {7, 1, 2009, "Library", 11},
       {7, 1, 2011, "Library", 11},
-      {7, 1, 2003, "Drive", 13},
-      {7, 1, 2015, "Drive", 13},
       {7, 1, 2020, "Drive", 13},
       {7, 1, 2007, "SparePool", 12},
-      {7, 1, 2008, "Media", 14},
       {7, 1, 2013, "Media", 14},
-      {7, 1, 2010, "SparePool", 12},
       {7, 1, 3029, "SparePool", 12},
       {7, 1, 2012, "Media", 14},
       {7, 1, 3027, "MountPath", 16},
-      // Neighbours of the listed statuses name nothing.
-      {7, 1, 2000, "", 0},
       {7, 1, 2004, "", 0},
-      {7, 1, 2014, "", 0},
       {7, 1, 3028, "", 0},
-      {7, 1, 0, "", 0},
   });
+}
 
+TEST(SuppressionObjectTest, FallbacksWhenAnIdIsMissing) {
   Ids ids;
+  ids.subClient = 0;
+  ids.copy = 0;
+  ids.media = 0;
   ids.sparePool = 0;
-  expectCases({{7, 1, 2010, "Library", 11}, {7, 1, 3029, "Library", 11}}, ids);
-  ids.sparePool = -4;
-  expectCases({{7, 1, 2010, "Library", 11}}, ids);
+  expectCases({{3, 48, 0, "Client", 107}, {3, 56, 0, "StoragePolicy", 21}, {7, 1, 2012, "Drive", 13},
+               {7, 1, 3029, "Library", 11}},
+              ids);
+  ids.drive = 0;
+  expectCases({{7, 1, 2012, "Library", 11}}, ids);
   ids.library = 0;
-  // The library named with id 0: an invalid object that validation rejects.
-  expectCases({{7, 1, 2010, "Library", 0}}, ids);
-
-  // 2012: media, else drive, else library, else nothing.
-  Ids fall;
-  fall.media = 0;
-  expectCases({{7, 1, 2012, "Drive", 13}}, fall);
-  fall.drive = 0;
-  expectCases({{7, 1, 2012, "Library", 11}}, fall);
-  fall.library = 0;
-  expectCases({{7, 1, 2012, "", 0}}, fall);
+  // Library id 0: an object without an id, which validation rejects.
+  expectCases({{7, 1, 2012, "", 0}, {7, 1, 2010, "Library", 0}}, ids);
 }
 
-TEST(SuppressionObjectTest, ValueListsEndAtMinusOne) {
-  EvNDetector d;
-  EXPECT_TRUE(d.IsValueIn(3, 1, 2, 3, -1));
-  EXPECT_TRUE(d.IsValueIn(1, 1, -1));
-  EXPECT_FALSE(d.IsValueIn(4, 1, 2, 3, -1));
-  EXPECT_FALSE(d.IsValueIn(5, -1, 5));
-  EXPECT_FALSE(d.IsValueIn(-1, 2, -1));
-  EXPECT_FALSE(d.IsValueIn(0, -1));
-  EXPECT_TRUE(d.IsOldConditionIn(3034, 3032, 3033, 3034, -1));
-  EXPECT_FALSE(d.IsOldConditionIn(3035, 3032, 3033, 3034, -1, 3035));
-  EXPECT_FALSE(d.IsOldConditionIn(-1, -1));
+TEST(SuppressionObjectTest, ValueLists) {
+  EXPECT_TRUE(EvNDetector::IsValueIn(3, {1, 2, 3}));
+  EXPECT_FALSE(EvNDetector::IsValueIn(4, {1, 2, 3}));
+  EXPECT_FALSE(EvNDetector::IsValueIn(-1, {}));
+  // A 64-bit value is compared whole, never cut to the int it ends in.
+  EXPECT_FALSE(EvNDetector::IsValueIn(4294967297LL, {1}));
+  EXPECT_TRUE(EvNDetector::IsOldConditionIn(3034, {3032, 3033, 3034}));
+  EXPECT_FALSE(EvNDetector::IsOldConditionIn(4294970330LL, {3034}));
 }
 
-// ---- validation of the suppression object ----
+// ---- validation: the object an event names ----
 
 class ValidationTest : public ::testing::Test {
  protected:
-  bool validate(int alertType, int criteria, int alertStatus, const EvAlertEx& alert) {
+  // The entity validation found, "rejected" when it refused the event.
+  std::string entityOf(int alertType, int criteria, int alertStatus, const EvAlertEx& alert) {
     Probe p;
     p.state(alertType, criteria, alertStatus);
     EvAlertEx copy = alert;
-    return p.ValidateInputParameters(copy);
+    copy.setAlertCriteria(criteria);
+    return p.ValidateInputParameters(copy) ? p.getValidatedEntity() : "rejected";
   }
 
   evd::test::AlertLogCapture log_;
 };
 
-TEST_F(ValidationTest, ObjectWithoutIdIsRejected) {
-  EvAlertEx alert;
-  EXPECT_FALSE(validate(7, 1, 2010, alert));
-  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::ValidateInputParameters: Invalid Supression Parameter, objType = "
-                     "<Library>, objId = <0>"));
-  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::ValidateInputParameters: Alert Info: [0].[7].[1].<0>.<2010>"));
-
-  alert.setLibraryId(3);
-  EXPECT_TRUE(validate(7, 1, 2010, alert));
-  // No object at all is valid.
-  EXPECT_TRUE(validate(7, 1, 0, EvAlertEx()));
-  EXPECT_TRUE(validate(12, 18, 1013, EvAlertEx()));
-  EXPECT_EQ(1, log_.count("Invalid Supression Parameter"));
-}
-
-TEST_F(ValidationTest, EventFieldsReachTheirArguments) {
+TEST_F(ValidationTest, EachEventFieldReachesItsArgument) {
   EvAlertEx a;
+  a.setLibraryId(11);
+  a.setSparePoolId(12);
+  a.setDriveId(13);
+  a.setMediaId(14);
   a.setMediaAgentId(15);
-  EXPECT_TRUE(validate(7, 1, 2001, a));
-  a.setOtherLibId(19);
-  EXPECT_TRUE(validate(3, 70, 0, a));  // the other library is the store
-  a.setStorPolicyId(21);
-  EXPECT_TRUE(validate(3, 56, 0, a));
-  a.setCopyId(22);
-  EXPECT_TRUE(validate(3, 56, 0, a));
-  a.setJobId(1LL << 40);
-  EXPECT_TRUE(validate(3, 94, 0, a));
   a.setMountPathId(16);
-  EXPECT_TRUE(validate(3, 1, 3027, a));
-
-  EvAlertEx empty;
-  EXPECT_FALSE(validate(3, 70, 0, empty));
-  EXPECT_FALSE(validate(3, 56, 0, empty));
-  EXPECT_FALSE(validate(3, 94, 0, empty));
-  EXPECT_FALSE(validate(3, 1, 3027, empty));
-  EXPECT_FALSE(validate(7, 1, 2001, empty));
+  a.setClientId(107);
+  a.setSubClientId(108);
+  a.setOtherLibId(19);
+  a.setAlertRule(20);
+  a.setWhomId(23);
+  a.setStorPolicyId(21);
+  a.setCopyId(22);
+  a.setJobId(1LL << 40);
+  const std::vector<std::tuple<int, int, int, std::string>> cases = {
+      {7, 20, 0, "Library|11"},       {7, 1, 2007, "SparePool|12"},   {7, 1, 2003, "Drive|13"},
+      {7, 1, 2008, "Media|14"},       {7, 1, 2001, "MediaAgent|15"},  {3, 1, 3027, "MountPath|16"},
+      {3, 43, 0, "Client|107"},       {3, 45, 0, "SubClient|108"},    {3, 70, 0, "SIDBSubStore|19"},
+      {3, 73, 0, "JobViewForNTRule|20"}, {70, 80, 0, "User|23"},      {71, 80, 0, "User|20"},
+      {3, 56, 0, "Copy|22"},          {3, 94, 0, "Job|1099511627776"}, {3, 1, 0, ""},
+  };
+  for (const auto& [type, criteria, status, entity] : cases)
+    EXPECT_EQ(entity, entityOf(type, criteria, status, a)) << type << "/" << criteria << "/" << status;
+  a.setCopyId(0);
+  EXPECT_EQ("StoragePolicy|21", entityOf(3, 56, 0, a));
 }
 
-TEST_F(ValidationTest, UserAlertsNameTheirUserOthersTheirRule) {
-  EvAlertEx a;
-  a.setAlertRule(5);
-  EXPECT_FALSE(validate(70, 80, 0, a));
-  EXPECT_TRUE(validate(71, 80, 0, a));
-  EXPECT_TRUE(validate(3, 73, 0, a));
-  a.setWhomId(9);
-  a.setAlertRule(0);
-  EXPECT_TRUE(validate(70, 81, 0, a));
-  EXPECT_FALSE(validate(71, 81, 0, a));
+TEST_F(ValidationTest, ObjectWithoutIdIsRejected) {
+  EXPECT_EQ("rejected", entityOf(7, 1, 2010, EvAlertEx()));
+  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::ValidateInputParameters: Invalid Supression Parameter, objType = "
+                          "<Library>, objId = <0>"));
+  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::ValidateInputParameters: Alert Info: [0].[7].[1].<0>.<2010>"));
+  EXPECT_EQ("", entityOf(10, 18, 1013, EvAlertEx()));
+}
+
+TEST_F(ValidationTest, IdsWiderThan32BitsAreRefusedNotCut) {
+  struct Wide {
+    const char* field;
+    void (EvAlertEx::*set)(int64_t);
+    int alertType, criteria, status;
+  };
+  const std::vector<Wide> cases = {
+      {"clientId", &EvAlertEx::setClientId, 3, 43, 0},
+      {"subClientId", &EvAlertEx::setSubClientId, 3, 45, 0},
+      {"libraryId", &EvAlertEx::setLibraryId, 7, 20, 0},
+      {"mediaId", &EvAlertEx::setMediaId, 7, 1, 2008},
+      {"mediaAgentId", &EvAlertEx::setMediaAgentId, 7, 1, 2001},
+      {"otherLibId", &EvAlertEx::setOtherLibId, 3, 70, 0},
+      {"storPolicyId", &EvAlertEx::setStorPolicyId, 3, 56, 0},
+      {"copyId", &EvAlertEx::setCopyId, 3, 56, 0},
+      {"whomId", &EvAlertEx::setWhomId, 70, 80, 0},
+  };
+  for (const Wide& w : cases) {
+    EvAlertEx a;
+    (a.*w.set)(4294967403LL);  // 2^32 + 107
+    EXPECT_EQ("rejected", entityOf(w.alertType, w.criteria, w.status, a)) << w.field;
+    EXPECT_EQ(1, log_.count(std::string("Invalid Input Parameter [") + w.field + "] = <4294967403>")) << w.field;
+    (a.*w.set)(2147483647LL);  // the widest that fits is taken as it is
+    EXPECT_NE("rejected", entityOf(w.alertType, w.criteria, w.status, a)) << w.field;
+  }
+  // Old numbering is 32-bit too.
+  EvAlertEx old;
+  old.setAlert(4294969297LL);  // 2^32 + 2001
+  old.setCondition(3010);
+  EXPECT_EQ("rejected", entityOf(2001, 0, 3010, old));
+  EXPECT_EQ(1, log_.count("Invalid Input Parameter [alert] = <4294969297>"));
 }
 
 }  // namespace

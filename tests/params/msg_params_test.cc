@@ -72,7 +72,7 @@ class MsgParamsTest : public evd::test::DbTest {
     t.setWhere("eventId = %d", eventId);
     t.setOrderBy("evdRowId");
     int counter = 0;
-    while (t.getNextRow(&counter) == 0) {
+    while (DBrowRead(t.getNextRow(&counter))) {
       const NTDMsgParam_t* r = t.getDataPtr();
       rows.push_back({r->tokenId, r->msgIndex, r->msgId, r->position, r->type, r->size, r->data});
     }
@@ -253,6 +253,26 @@ TEST_P(MsgParamsTest, FailureReasonsCopyTheArgumentsOfEachReason) {
   std::vector<int> none;
   EXPECT_TRUE(params.AddJMFailureReason(31, none));
   EXPECT_TRUE(rowsOf(31).empty());
+}
+
+TEST_P(MsgParamsTest, AFailureReasonLongerThanItsBufferIsCopiedCutAndTheRestFollows) {
+  const std::string longText(3000, 'x');
+  exec("INSERT INTO JMFailureReasonMsgParam (msgId, eventid, position, type, size, data) VALUES "
+       "(10, 500, 1, 11, 3000, '" + longText + "'), (10, 500, 2, 11, 4, 'next'), (20, 600, 1, 11, 5, 'after')");
+  std::vector<int> reasons{10, 20};
+  ASSERT_TRUE(params.AddJMFailureReason(40, reasons));
+  auto rows = rowsOf(40);
+  std::sort(rows.begin(), rows.end(), [](const MsgRow& a, const MsgRow& b) { return a.key() < b.key(); });
+  EXPECT_EQ((std::vector<MsgRow>{{kReasonToken, 10, 500, 1, 11, 3000, std::string(2046, 'x')},
+                                 {kReasonToken, 10, 500, 2, 11, 4, "next"},
+                                 {kReasonToken, 20, 600, 1, 11, 5, "after"}}),
+            rows);
+
+  // A reason that cannot be read fails the call instead of leaving its
+  // message without arguments.
+  exec("DROP TABLE JMFailureReasonMsgParam");
+  EXPECT_FALSE(params.AddJMFailureReason(41, reasons));
+  EXPECT_TRUE(rowsOf(41).empty());
 }
 
 // ---- sizes with units ----

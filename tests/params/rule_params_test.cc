@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "params/EvNTRuleParams.h"
 #include "support/alert_log.h"
 #include "support/db_fixture.h"

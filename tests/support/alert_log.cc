@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "host/NxLog.h"
 #include "support/db_fixture.h"
 

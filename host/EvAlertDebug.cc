@@ -1,11 +1,11 @@
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 
 #include <atomic>
 #include <ctime>
 
 #include "host/EvEvent.h"
 #include "host/NxPlatform.h"
-#include "host/NxSettings.h"
+#include "host/NxSettings.h"  // the name of the "Alerts" level only
 
 EvDebugFileInstance alertInstance;
 NxCriticalSection cslock;
@@ -21,10 +21,6 @@ std::atomic<EvAlertDebug::Clock> g_clock{nullptr};
 // A check that reads the settings must not start another one on the same
 // thread (cslock is recursive, so it would not block).
 thread_local bool t_checking = false;
-
-// The configured levels come from the host's settings.
-[[maybe_unused]] const EvDebug::AppLevelSource g_previousSource =
-    EvDebug::setAppDebugLevelSource(&Settings::appDebugLevel);
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // The detector's alert-log writer. Every detector function makes one on
 // entry; it follows the configured "Alerts" level, re-read at most once a
-// minute for the whole process.
+// minute for the whole process. Where the level comes from is installed
+// from above (EvDebug::setAppDebugLevelSource): the settings store lives on
+// top of the database layer, which this layer must not reach.
 #pragma once
 
 #include "host/EvDebug.h"
