@@ -55,10 +55,11 @@ bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
     if (jobView || m_criteria == kRepeatedBackupCriteria) {
       // The occurrence belongs to the rule the event names.
       if (jobView) m_notificationId = alert.getAlertRule();
-      bool matched = false;
-      const bool refreshed = call.matchPending(byRule, matched);
-      if (matched) {
-        if (!refreshed) return false;
+      const JobCall::Pending pending = call.matchPending(byRule);
+      if (pending == JobCall::Pending::Failed) return false;
+      // Anything but a refresh is a new occurrence, as if nothing had been
+      // pending: a cleared criteria-65 event included.
+      if (pending == JobCall::Pending::Refreshed) {
         if (jobView) {
           call.params()
               .upsert().ignored().as64(ParamRepeatItemCount, alert.getNumberOfItems())

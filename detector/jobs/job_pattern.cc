@@ -51,15 +51,20 @@ bool JobCall::withdrawDelayedJob(const char* detailTable, ClearFailed wording) {
   }
 }
 
-bool JobCall::matchPending(const EvSuppressionArgs& args, bool& matched) {
-  matched = false;
-  int pending = m_detector.GetExistingEventIdEx(args);
-  if (pending <= 0) return true;
-  matched = true;
-  return m_detector.SetDetectedAlert(pending, m_alert.IsConditionCleared(), 0);
+JobCall::Pending JobCall::matchPending(const EvSuppressionArgs& args) {
+  const int pending = m_detector.GetExistingEventIdEx(args);
+  if (pending <= 0) return Pending::None;
+  int handedBack = pending;
+  if (!m_detector.SetDetectedAlert(handedBack, m_alert.IsConditionCleared(), 0)) return Pending::Failed;
+  if (handedBack != 0) {
+    m_rowRecorded = true;
+    return Pending::Recorded;
+  }
+  return m_detector.getEventId() == pending ? Pending::Refreshed : Pending::Nothing;
 }
 
 bool JobCall::insertDetectedAlert(InsertFailed wording) {
+  if (m_rowRecorded) return true;
   try {
     NTDetectedAlerts table(nullptr);
     NTDetectedAlerts_t* row = table.getDataPtr();

@@ -28,7 +28,7 @@
 // parameters, the "insertered" debug line, SetStatus_Detected. A handler
 // whose order differs calls the steps of JobCall itself, in its own order:
 //   delayedJobCleared / withdrawDelayedJob   the cleared criteria-5 withdrawal
-//   matchPending(args, matched)              repeat check + SetDetectedAlert
+//   matchPending(args)                       repeat check + SetDetectedAlert
 //   insertDetectedAlert()                    SetNotiRec, trace lines, insert, setEventId
 //   insertDetail<Table>(fill)                eventId first, then FILL, insert
 //   enableSuppression(args[, label])         EnableSupression on the event id
@@ -56,7 +56,7 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "detector/jobs/suppression_args.h"
 #include "host/EvAlertEx.h"
@@ -212,10 +212,19 @@ class JobCall {
   // WORDING picks the line of a failing call.
   bool withdrawDelayedJob(const char* detailTable, ClearFailed wording = ClearFailed::DataProtection);
 
-  // Asks for a pending occurrence of ARGS. None: MATCHED false, true. One:
-  // MATCHED true and the result of SetDetectedAlert on it (the detector's
-  // event id is then the pending one).
-  bool matchPending(const EvSuppressionArgs& args, bool& matched);
+  // What became of the event after the look-up of a pending occurrence.
+  enum class Pending {
+    None,       // nothing pending: record a new occurrence
+    Refreshed,  // the pending occurrence was refreshed; eventId() is its id
+    Recorded,   // it left the pending states meanwhile, so this event's own
+                // detected-alert row was inserted; insertDetectedAlert() is then a no-op
+    Nothing,    // a cleared condition whose occurrence left the pending states
+                // meanwhile: nothing written, as if nothing had been pending
+    Failed,
+  };
+  // Asks for a pending occurrence of ARGS and, when there is one, refreshes
+  // it through SetDetectedAlert.
+  Pending matchPending(const EvSuppressionArgs& args);
 
   // A new NTDetectedAlerts row in state 0; the detector's event id becomes its id.
   bool insertDetectedAlert(InsertFailed wording = InsertFailed::ErrorString);
@@ -256,6 +265,7 @@ class JobCall {
   EvAlertEx& m_alert;
   const char* m_label;
   EvNDetectParams m_params{nullptr};
+  bool m_rowRecorded = false;
 };
 
 // The job columns that most detail tables share: job id halves, start, end
