@@ -1,4 +1,4 @@
-// Data-recovery (restore) job alerts, alert type 4 (Part 4.2).
+// Data-recovery (restore) job alerts, alert type 4.
 //
 // The plain handler pattern with the restore-side columns of NTDdpDr: no
 // repeat check and no suppression, so every event that is not a cleared

@@ -1,4 +1,4 @@
-// Server maintenance job alerts (Part 4.4), both with the detail table
+// Server maintenance job alerts, both with the detail table
 // NTDdataAgingER and the plain handler pattern, without repeat check or
 // suppression:
 //   alert type 1  StoreDataAgingData  data-aging (pruning) jobs; no withdrawal:
