@@ -16,10 +16,7 @@ bool notBuilt(const char* handler, const EvNDetector& d) {
 
 }  // namespace
 
-bool EvNDetector::StoreDataAgingData(EvAlertEx&) { return notBuilt("EvNDetector::StoreDataAgingData", *this); }
 bool EvNDetector::StoreAuxCopyData(EvAlertEx&) { return notBuilt("EvNDetector::StoreAuxCopyData", *this); }
-bool EvNDetector::StoreDataRecoveryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreDataRecoveryData", *this); }
-bool EvNDetector::StoreErBackupData(EvAlertEx&) { return notBuilt("EvNDetector::StoreErBackupData", *this); }
 bool EvNDetector::StoreDataVerific(EvAlertEx&) { return notBuilt("EvNDetector::StoreDataVerific", *this); }
 bool EvNDetector::StoreLibrary(EvAlertEx&) { return notBuilt("EvNDetector::StoreLibrary", *this); }
 bool EvNDetector::StoreMediaErase(EvAlertEx&) { return notBuilt("EvNDetector::StoreMediaErase", *this); }

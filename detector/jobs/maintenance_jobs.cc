@@ -1,0 +1,60 @@
+// Server maintenance job alerts, both with the detail table
+// NTDdataAgingER and the plain handler pattern, without repeat check or
+// suppression:
+//   alert type 1  StoreDataAgingData  data-aging (pruning) jobs; no withdrawal:
+//                 a cleared criteria-5 event is a new occurrence like any other
+//   alert type 5  StoreErBackupData   disaster-recovery backups of the server's
+//                 database; a cleared criteria 5 withdraws the job's delayed alerts
+#include "detector/jobs/job_pattern.h"
+
+namespace {
+
+constexpr int kDelayedJobCriteria = 5;
+constexpr const char* kDetailTable = "NTDdataAgingER";
+
+// The parameters both handlers store first, in order.
+void commonParams(ParamRows& p, EvAlertEx& alert) {
+  p.text(ParamFailureReason, alert.getFailureReason())
+      .asLong(ParamWhomId, alert.getWhomId())
+      .msgParams(alert.getEventMsgList())
+      .failureReasons(alert.getFailureReasons())
+      .text(ParamJobErrorString, alert.getJobErrString());
+}
+
+}  // namespace
+
+bool EvNDetector::StoreErBackupData(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreErBackupData");
+  try {
+    if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
+    return recordJobOccurrence<NTDdataAgingER>(
+        call,
+        [&](NTDdataAgingER_t& row) {
+          fillJobColumns(row, alert);
+          row.level = static_cast<int>(alert.getBackupLevel());
+        },
+        [&](ParamRows& p) { commonParams(p, alert); });
+  } catch (...) {
+    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getJobId()));
+    return false;
+  }
+}
+
+bool EvNDetector::StoreDataAgingData(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreDataAgingData");
+  try {
+    // level and the client columns keep the row's initial values.
+    return recordJobOccurrence<NTDdataAgingER>(
+        call, [&](NTDdataAgingER_t& row) { fillJobColumns(row, alert); },
+        [&](ParamRows& p) {
+          commonParams(p, alert);
+          p.texts(ParamBarcodeList, alert.getBarCodeList())  // an empty list stores no row
+              .asInt(ParamPruneJobCount, alert.getPruneJobCount());
+        });
+  } catch (...) {
+    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getJobId()));
+    return false;
+  }
+}
