@@ -59,7 +59,9 @@ bool JobCall::matchPending(const EvSuppressionArgs& args, bool& matched) {
   return m_detector.SetDetectedAlert(pending, m_alert.IsConditionCleared(), 0);
 }
 
-bool JobCall::insertDetectedAlert(InsertFailed wording) {
+bool JobCall::insertDetectedAlert(InsertFailed wording) { return insertDetectedAlert(nullptr, wording); }
+
+bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFailed wording) {
   try {
     NTDetectedAlerts table(nullptr);
     NTDetectedAlerts_t* row = table.getDataPtr();
@@ -68,6 +70,7 @@ bool JobCall::insertDetectedAlert(InsertFailed wording) {
                    m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
                    m_detector.getAlertStatus());
     m_log.DebugLvl(m_label, 8, "occurTime : %s", row->occurTime.toString(false));
+    if (ready && !ready()) return false;
     const int rc = table.rowInsert(true);
     if (rc != 0) {
       logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
