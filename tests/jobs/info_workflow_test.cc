@@ -101,7 +101,6 @@ TEST_P(InfoWorkflowTest, PhaseBlocksSkipUnsupportedPhasesAndRepeatSharedBlocks) 
       {97, "1"}, {106, "Verify"}, {98, "11"}, {99, "12"}, {100, "8589934592"}};
   EXPECT_EQ(expected, params(row.eventId));
   EXPECT_EQ(1, log().count("Unsupported phase [7]. Alert cannot be sent with details of this phase."));
-  EXPECT_EQ(1, log().count("Unsupported phase ["));
 }
 
 TEST_P(InfoWorkflowTest, ClearedDelayedJobWithdrawsFromTheHandlersTable) {
@@ -134,55 +133,45 @@ TEST_P(InfoWorkflowTest, FallenBehindAnalyticsIsRecordedOncePerCopy) {
 
 TEST_P(InfoWorkflowTest, WorkflowIsWrittenOnlyWithItsNameAndAReadableMessage) {
   struct Case {
-    std::string json;
+    std::string name, description;  // an empty name is left out of the event
     bool ok;
     long long workFlowId;
     std::string phaseName;
     const char* line;  // logged once
   };
-  const std::string name = R"(,"workFlowName":"Nightly approval")";
-  const std::string desc = R"(,"description":")";
+  const std::string longName(600, 'w'), longPhase(700, 'p');
   const std::vector<Case> cases = {
-      {desc + kWorkflowMsg + "\"", false, 0, "", "Workflow name is not recieved"},
-      {name, true, 0, "", nullptr},
-      {name + desc + kWorkflowMsg + "\"", true, 1234, "Approval", nullptr},
-      {name + desc + R"(<message type=\"40,42\"><text field=\"2\">Review</text></message>")", true, 0, "Review",
-       nullptr},
-      {name + desc + "Workflow failed\"", false, 0, "", "returned from unserialize."},
-      {name + desc + R"(<message type=\"40,42\"><object field=\"1\"><object field=\"1\"/></object></message>")",
+      {"", kWorkflowMsg, false, 0, "", "Workflow name is not recieved"},
+      {"Nightly", "", true, 0, "", nullptr},
+      {"Nightly", kWorkflowMsg, true, 1234, "Approval", nullptr},
+      {longName, R"(<message type=\"40,42\"><text field=\"2\">)" + longPhase + "</text></message>", true, 0,
+       longPhase.substr(0, 512), nullptr},
+      {"Nightly", "Workflow failed", false, 0, "", "returned from unserialize."},
+      {"Nightly", R"(<message type=\"40,42\"><object field=\"1\"><object field=\"1\"/></object></message>)",
        false, 0, "", "Workflow Id is not recieved"},
   };
   for (const Case& c : cases) {
     const long long rows = detectedCount();
-    EvAlertEx a = ev(63, 3, kJob + R"(,"phaseFailuresCount":2,"prevJobId":184400)" + c.json);
-    EXPECT_EQ(c.ok, run(a)) << c.json;
+    EvAlertEx a = ev(63, 3, kJob + R"(,"phaseFailuresCount":2,"prevJobId":184400,"description":")" + c.description +
+                                "\"" + (c.name.empty() ? "" : R"(,"workFlowName":")" + c.name + "\""));
+    const std::string what = c.name.substr(0, 10) + " " + c.description.substr(0, 40);
+    EXPECT_EQ(c.ok, run(a)) << what;
     if (c.line) {
-      EXPECT_EQ(1, log().count(c.line)) << c.json;
+      EXPECT_EQ(1, log().count(c.line)) << what;
     }
     if (!c.ok) {
-      EXPECT_EQ(rows, detectedCount()) << c.json;
-      EXPECT_EQ(rows, countRows("NTDWorkflow")) << c.json;
+      EXPECT_EQ(rows, detectedCount()) << what;
+      EXPECT_EQ(rows, countRows("NTDWorkflow")) << what;
       continue;
     }
     const int id = lastEventId();
     EXPECT_EQ(1, detected(id).processStat);
-    EXPECT_EQ(c.workFlowId, detailInt("NTDWorkflow", "workFlowId", id)) << c.json;
-    EXPECT_EQ(12, detailInt("NTDWorkflow", "clientId", id));
+    EXPECT_EQ(c.workFlowId, detailInt("NTDWorkflow", "workFlowId", id)) << what;
     const std::string where = " FROM NTDWorkflow WHERE eventId = " + std::to_string(id);
-    EXPECT_EQ(c.phaseName, queryText("SELECT phaseName" + where)) << c.json;
-    EXPECT_EQ("Nightly approval", queryText("SELECT workFlowName" + where));
+    EXPECT_EQ(c.phaseName, queryText("SELECT phaseName" + where)) << what;
+    EXPECT_EQ(c.name.substr(0, 512), queryText("SELECT workFlowName" + where)) << what;
     EXPECT_EQ((Params{{1, "f"}, {24, "4"}, {38, "2"}, {53, "e"}, {57, "184400"}}), params(id));
   }
-}
-
-TEST_P(InfoWorkflowTest, LongWorkflowNamesAreCutToTheirColumns) {
-  const std::string longName(600, 'w'), longPhase(700, 'p');
-  EvAlertEx a = ev(63, 3, kJob + R"(,"workFlowName":")" + longName + R"(","description":"<message type=\"40,42\">)" +
-                              R"(<text field=\"2\">)" + longPhase + R"(</text></message>")");
-  ASSERT_TRUE(run(a));
-  const std::string where = " FROM NTDWorkflow WHERE eventId = " + std::to_string(lastEventId());
-  EXPECT_EQ(longName.substr(0, 512), queryText("SELECT workFlowName" + where));
-  EXPECT_EQ(longPhase.substr(0, 512), queryText("SELECT phaseName" + where));
 }
 
 EVD_INSTANTIATE_BACKENDS(InfoWorkflowTest);
