@@ -63,7 +63,9 @@ JobCall::Pending JobCall::matchPending(const EvSuppressionArgs& args) {
   return m_detector.getEventId() == pending ? Pending::Refreshed : Pending::Nothing;
 }
 
-bool JobCall::insertDetectedAlert(InsertFailed wording) {
+bool JobCall::insertDetectedAlert(InsertFailed wording) { return insertDetectedAlert(nullptr, wording); }
+
+bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFailed wording) {
   if (m_rowRecorded) return true;
   try {
     NTDetectedAlerts table(nullptr);
@@ -73,6 +75,7 @@ bool JobCall::insertDetectedAlert(InsertFailed wording) {
                    m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
                    m_detector.getAlertStatus());
     m_log.DebugLvl(m_label, 8, "occurTime : %s", row->occurTime.toString(false));
+    if (ready && !ready()) return false;
     const int rc = table.rowInsert(true);
     if (rc != 0) {
       logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));

@@ -29,7 +29,7 @@
 // whose order differs calls the steps of JobCall itself, in its own order:
 //   delayedJobCleared / withdrawDelayedJob   the cleared criteria-5 withdrawal
 //   matchPending(args)                       repeat check + SetDetectedAlert
-//   insertDetectedAlert()                    SetNotiRec, trace lines, insert, setEventId
+//   insertDetectedAlert([ready])             SetNotiRec, trace lines, [ready()], insert, setEventId
 //   insertDetail<Table>(fill)                eventId first, then FILL, insert
 //   enableSuppression(args[, label])         EnableSupression on the event id
 //   params()                                 a ParamRows for the event id
@@ -51,6 +51,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -228,6 +229,10 @@ class JobCall {
 
   // A new NTDetectedAlerts row in state 0; the detector's event id becomes its id.
   bool insertDetectedAlert(InsertFailed wording = InsertFailed::ErrorString);
+  // The same, with READY run once the row is built and traced and before it
+  // is inserted: a handler that must check the event first writes nothing
+  // when READY answers false.
+  bool insertDetectedAlert(const std::function<bool()>& ready, InsertFailed wording = InsertFailed::ErrorString);
 
   // A new detail row of TABLE with eventId set, then FILL(row).
   template <class Table, class Fill>
