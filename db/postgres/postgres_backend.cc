@@ -110,6 +110,52 @@ int countParams(const std::string& sql) {
   return maxN;
 }
 
+// Inside a transaction a failed statement would abort the whole of it on
+// this server (every later statement refused, COMMIT turned into ROLLBACK),
+// where SQLite undoes only the statement. So each request runs under a
+// savepoint, sent with it in one pipeline: SAVEPOINT, request, RELEASE cost
+// one round trip; only a failure costs a second one, to roll back to the
+// savepoint. SEND queues the request; returns its result (null when nothing
+// came back) and, on failure, its code with *text.
+template <class Send>
+PGresult* runUnderSavepoint(PGconn* conn, Send&& send, int* code, std::string* text) {
+  *code = 0;
+  if (PQenterPipelineMode(conn) != 1) {
+    *code = describeFailure(conn, nullptr, text);
+    return nullptr;
+  }
+  const bool sent = PQsendQueryParams(conn, "SAVEPOINT evd_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+                    send() == 1 &&
+                    PQsendQueryParams(conn, "RELEASE SAVEPOINT evd_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+                    PQpipelineSync(conn) == 1;
+  PGresult* savepoint = sent ? nextQueryResult(conn) : nullptr;
+  PGresult* request = sent ? nextQueryResult(conn) : nullptr;
+  PGresult* release = sent ? nextQueryResult(conn) : nullptr;
+  // The pipeline's end marker; on a lost connection there is none.
+  if (sent && PQstatus(conn) == CONNECTION_OK) PQclear(PQgetResult(conn));
+  PQexitPipelineMode(conn);
+
+  if (!succeeded(savepoint)) {
+    *code = describeFailure(conn, savepoint, text);
+  } else if (!succeeded(request)) {
+    *code = describeFailure(conn, request, text);
+    // Back to the state before the request; the transaction goes on.
+    if (PQstatus(conn) == CONNECTION_OK)
+      PQclear(PQexec(conn, "ROLLBACK TO SAVEPOINT evd_stmt; RELEASE SAVEPOINT evd_stmt"));
+  } else if (!succeeded(release)) {
+    *code = describeFailure(conn, release, text);
+  }
+  PQclear(savepoint);
+  PQclear(release);
+  if (*code != 0) {
+    PQclear(request);
+    return nullptr;
+  }
+  return request;
+}
+
+bool inOpenTransaction(PGconn* conn) { return PQtransactionStatus(conn) == PQTRANS_INTRANS; }
+
 class PgStatement final : public StatementBackend {
  public:
   PgStatement(PGconn* conn, std::string name, int nParams, std::string* lastError)
@@ -143,7 +189,7 @@ class PgStatement final : public StatementBackend {
       }
       values[i] = texts[i].c_str();
     }
-    if (PQtransactionStatus(conn_) == PQTRANS_INTRANS) return executeGuarded(values);
+    if (inOpenTransaction(conn_)) return executeGuarded(values);
     res_ = PQexecPrepared(conn_, name_.c_str(), nParams_, values.data(), nullptr, nullptr, 0);
     if (succeeded(res_)) return done();
     return fail(res_);
@@ -196,45 +242,15 @@ class PgStatement final : public StatementBackend {
     return code;
   }
 
-  // Inside a transaction a failed statement would abort the whole of it on
-  // this server (every later statement refused, COMMIT turned into ROLLBACK),
-  // where SQLite undoes only the statement. So the statement runs under a
-  // savepoint, sent with it in one pipeline: SAVEPOINT, statement, RELEASE
-  // cost one round trip; only a failure costs a second one, to roll back to
-  // the savepoint.
   int executeGuarded(const std::vector<const char*>& values) {
-    if (PQenterPipelineMode(conn_) != 1) return fail(nullptr);
-    const bool sent =
-        PQsendQueryParams(conn_, "SAVEPOINT evd_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
-        PQsendQueryPrepared(conn_, name_.c_str(), nParams_, values.data(), nullptr, nullptr, 0) == 1 &&
-        PQsendQueryParams(conn_, "RELEASE SAVEPOINT evd_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
-        PQpipelineSync(conn_) == 1;
-    PGresult* savepoint = sent ? nextQueryResult(conn_) : nullptr;
-    PGresult* statement = sent ? nextQueryResult(conn_) : nullptr;
-    PGresult* release = sent ? nextQueryResult(conn_) : nullptr;
-    // The pipeline's end marker; on a lost connection there is none.
-    if (sent && PQstatus(conn_) == CONNECTION_OK) PQclear(PQgetResult(conn_));
-    PQexitPipelineMode(conn_);
-
     int code = 0;
-    if (!succeeded(savepoint)) {
-      code = describeFailure(conn_, savepoint, lastError_);
-    } else if (!succeeded(statement)) {
-      code = describeFailure(conn_, statement, lastError_);
-      // Back to the state before the statement; the transaction goes on.
-      if (PQstatus(conn_) == CONNECTION_OK)
-        PQclear(PQexec(conn_, "ROLLBACK TO SAVEPOINT evd_stmt; RELEASE SAVEPOINT evd_stmt"));
-    } else if (!succeeded(release)) {
-      code = describeFailure(conn_, release, lastError_);
-    }
-    PQclear(savepoint);
-    PQclear(release);
+    res_ = runUnderSavepoint(
+        conn_, [&] { return PQsendQueryPrepared(conn_, name_.c_str(), nParams_, values.data(), nullptr, nullptr, 0); },
+        &code, lastError_);
     if (code != 0) {
-      PQclear(statement);
       reset();
       return code;
     }
-    res_ = statement;
     return done();
   }
 
@@ -285,11 +301,19 @@ class PgSession final : public SessionBackend {
   std::unique_ptr<StatementBackend> prepare(const std::string& sql, int* rc) override {
     std::string name = "evd_s" + std::to_string(++counter_);
     const int n = countParams(sql);
-    PGresult* r = PQprepare(conn_, name.c_str(), sql.c_str(), n, nullptr);
-    if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-      *rc = describeFailure(conn_, r, &lastError_);
-      PQclear(r);
-      return nullptr;
+    PGresult* r;
+    if (inOpenTransaction(conn_)) {
+      // A statement that does not parse must not abort the transaction either.
+      r = runUnderSavepoint(
+          conn_, [&] { return PQsendPrepare(conn_, name.c_str(), sql.c_str(), n, nullptr); }, rc, &lastError_);
+      if (r == nullptr) return nullptr;
+    } else {
+      r = PQprepare(conn_, name.c_str(), sql.c_str(), n, nullptr);
+      if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+        *rc = describeFailure(conn_, r, &lastError_);
+        PQclear(r);
+        return nullptr;
+      }
     }
     PQclear(r);
     *rc = 0;
