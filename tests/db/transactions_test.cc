@@ -51,7 +51,7 @@ TEST_P(TransactionTest, NestedTransactionsAreSavepointsOfTheOuterOne) {
     const char* expected;
   } cases[] = {
       {"inner rolled back, outer committed", false, true, "A;C;"},
-      {"inner committed, outer rolled back", true, false, ""},
+      {"inner committed, outer left open (its end rolls it back)", true, false, ""},
       {"both committed", true, true, "A;B;C;"},
   };
   for (const Case& c : cases) {
@@ -70,7 +70,9 @@ TEST_P(TransactionTest, NestedTransactionsAreSavepointsOfTheOuterOne) {
       ASSERT_EQ(0, c.commitInner ? inner.commitTran() : inner.rollbackTran());
       EXPECT_FALSE(inner.isActive());
       ASSERT_EQ(0, add("C"));  // no transaction: joins the open one
-      ASSERT_EQ(0, c.commitOuter ? outer.commitTran() : outer.rollbackTran());
+      if (c.commitOuter) {
+        ASSERT_EQ(0, outer.commitTran());
+      }
     }
     EXPECT_EQ(c.expected, stored());
   }
