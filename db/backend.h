@@ -49,6 +49,14 @@ class SessionBackend {
   virtual const std::string& lastError() const = 0;
   // True when the connected database holds a table of that name.
   virtual bool hasTable(const std::string& name) = 0;
+  // Ends the open transaction. A commit the server turned into a rollback
+  // (a failed statement earlier in it) is an error, never success.
+  virtual int commit() = 0;
+  // True when the connection itself is gone (server restarted, backend
+  // terminated): nothing more will succeed on this session.
+  virtual bool connectionLost() const = 0;
+  // True while the connection is inside a transaction block.
+  virtual bool inTransaction() const = 0;
 };
 
 // Opens a backend for a URI: "sqlite:PATH", a plain PATH, or "postgresql://...".

@@ -4,10 +4,12 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <unordered_map>
 
 #include "Db/NXDBRow.h"
+#include "db/postgres/postgres_backend.h"
 #include "db/session.h"
 #include "db/sql_format.h"
 #include "schema/schema.h"
@@ -139,14 +141,51 @@ int DBtable::fail(int code, const std::string& message) {
   return code;
 }
 
-const char* DBtable::getErrorStr(int code) const {
-  if (code == lastCode_ && !lastError_.empty()) return lastError_.c_str();
+namespace {
+
+bool isResult(int rc) { return rc == 0 || rc == DB_NO_DATA || rc == DB_SUCCESS_TRUNCATED; }
+
+// Text of a code whose own message is no longer at hand.
+const char* describeCode(int code) {
   static thread_local std::string generic;
   switch (code) {
     case DB_SUCCESS: return "success";
     case DB_NO_DATA: return "no row";
     case DB_SUCCESS_TRUNCATED: return "a text value was cut to fit its column";
-    default: generic = "database error " + std::to_string(code); return generic.c_str();
+    case DB_ERR_CONNECT: return "the database cannot be opened";
+    case DB_ERR_NO_SCHEMA: return "the database has no evdetector schema";
+    case DB_ERR_FORMAT: return "a format the layer cannot translate";
+    case DB_ERR_USAGE: return "a call out of order";
+    case DB_ERR_TRANSACTION: return "transaction misuse";
+    case DB_ERR_RANGE: return "a value does not fit its column";
+    default: break;
+  }
+  const std::string state = evd::db::postgresSqlState(code);
+  generic = state.empty() ? "database error " + std::to_string(code)
+                          : "PostgreSQL error (SQLSTATE " + state + ")";
+  return generic.c_str();
+}
+
+}  // namespace
+
+const char* DBtable::getErrorStr(int code) const {
+  if (code == lastCode_ && !lastError_.empty()) return lastError_.c_str();
+  return describeCode(code);
+}
+
+template <class Op>
+int DBtable::withSession(bool readOnly, Op&& op) {
+  for (int attempt = 0;; ++attempt) {
+    int rc = 0;
+    std::string err;
+    Session* s = Session::current(&rc, &err);
+    if (!s) return fail(rc, err);
+    if (tran_ != nullptr && (rc = tran_->checkUsable(s, &err)) != 0) return fail(rc, err);
+    bool sent = true;
+    rc = op(*s, &sent);
+    if (isResult(rc)) return rc;
+    if (!Session::dropIfLost(s)) return rc;
+    if (attempt > 0 || (sent && !readOnly)) return rc;
   }
 }
 
@@ -161,16 +200,19 @@ static void appendFormat(std::string& where, std::vector<Param>& params, const c
 }
 
 void DBtable::setWhere(const char* format, ...) {
-  where_.clear();
-  whereParams_.clear();
+  clearWhere();
   va_list ap;
   va_start(ap, format);
   int rc;
   std::string err;
   appendFormat(where_, whereParams_, format, ap, &rc, &err);
   va_end(ap);
-  if (rc) { where_ = "1 = 0"; whereParams_.clear(); fail(rc, err); formatError_ = rc; }
-  else formatError_ = 0;
+  if (rc) {
+    where_ = "1 = 0";
+    whereParams_.clear();
+    formatError_ = fail(rc, err);
+    formatErrorText_ = err;
+  }
 }
 
 void DBtable::setCatWhere(const char* format, ...) {
@@ -180,18 +222,26 @@ void DBtable::setCatWhere(const char* format, ...) {
   std::string err;
   appendFormat(where_, whereParams_, format, ap, &rc, &err);
   va_end(ap);
-  if (rc) { fail(rc, err); formatError_ = rc; }
+  if (rc && !formatError_) {
+    formatError_ = fail(rc, err);
+    formatErrorText_ = err;
+  }
 }
 
 void DBtable::clearWhere() {
   where_.clear();
   whereParams_.clear();
   formatError_ = 0;
+  formatErrorText_.clear();
 }
 
 void DBtable::setOrderBy(const char* columns) { orderBy_ = columns ? columns : ""; }
 
-void DBtable::setInputs(std::vector<Param> inputs) { inputs_ = std::move(inputs); }
+void DBtable::setInputs(std::vector<Param> inputs) {
+  inputs_ = std::move(inputs);
+  inputsError_ = 0;
+  inputsErrorText_.clear();
+}
 
 void DBtable::BindInput(const NXDBDataTypeBase& column) {
   if (column.isNull()) { inputs_.push_back(Param()); return; }
@@ -211,8 +261,14 @@ int DBtable::CallDBsprintfWrapper(const char* format, ...) {
   int rc = evd::db::translateFormat(format, ap, sql, p, &err);
   va_end(ap);
   if (rc == 0) rc = evd::db::valuesToParams(sql, p, values, &err);
-  if (rc) return fail(rc, err);
-  inputs_ = std::move(values);
+  if (rc) {
+    // The procedure must not run later with the inputs of an earlier call.
+    inputs_.clear();
+    inputsError_ = rc;
+    inputsErrorText_ = err;
+    return fail(rc, err);
+  }
+  setInputs(std::move(values));
   return 0;
 }
 
@@ -226,19 +282,16 @@ std::string DBtable::selectSql() const {
   return sql;
 }
 
-int DBtable::runSelect(bool) {
+int DBtable::runSelect(Session& s, bool* sent) {
   cursor_.reset();
   hasRead_ = false;
-  if (formatError_) return lastCode_;
   int rc = 0;
-  std::string err;
-  Session* s = Session::current(&rc, &err);
-  if (!s) return fail(rc, err);
   if (def_.kind == Db::HeaderType::Table) {
-    cursor_ = s->acquire(selectSql(), &rc);
-    if (!cursor_) return fail(rc, s->backend().lastError());
-    rc = cursor_->get().execute(whereParams_);
-    if (rc) { cursor_.reset(); return fail(rc, s->backend().lastError()); }
+    auto lease = s.acquire(selectSql(), &rc);
+    if (!lease) { *sent = false; return fail(rc, s.backend().lastError()); }
+    rc = lease->get().execute(whereParams_);
+    if (rc) return fail(rc, s.backend().lastError());
+    cursor_ = std::move(lease);
     return 0;
   }
   // Procedures and queries: every statement of the body runs with the same
@@ -246,26 +299,48 @@ int DBtable::runSelect(bool) {
   const std::vector<std::string>* body = evd::schema::procedureBody(def_.name);
   if (body == nullptr || body->empty())
     return fail(DB_ERR_USAGE, std::string("no body for procedure ") + def_.name);
+  *sent = false;
   for (size_t i = 0; i < body->size(); ++i) {
-    auto lease = s->acquire((*body)[i], &rc);
-    if (!lease) return fail(rc, s->backend().lastError());
+    auto lease = s.acquire((*body)[i], &rc);
+    if (!lease) return fail(rc, s.backend().lastError());
+    *sent = true;
     rc = lease->get().execute(inputs_);
-    if (rc) return fail(rc, s->backend().lastError());
+    if (rc) return fail(rc, s.backend().lastError());
     if (i + 1 == body->size()) cursor_ = std::move(lease);
   }
   return 0;
 }
 
+// Refuses a statement whose where clause or inputs could not be translated,
+// whatever ran on this object since.
+#define EVD_REFUSE_BAD_FORMAT(usesInputs)                                                   \
+  do {                                                                                      \
+    if (formatError_) return fail(formatError_, formatErrorText_);                          \
+    if ((usesInputs) && inputsError_) return fail(inputsError_, inputsErrorText_);           \
+  } while (0)
+
 int DBtable::fillRow() {
   evd::db::StatementBackend& st = cursor_->get();
   bool cut = false;
+  std::string outOfRange;
   const int n = std::min(def_.columnCount, st.columnCount());
   for (int i = 0; i < n; ++i) {
     const Db::ColumnDef& c = def_.columns[i];
     void* f = c.field(row_);
     const bool null = st.isNull(i);
     switch (c.type) {
-      case Db::ColType::INT32: *static_cast<int*>(f) = null ? 0 : static_cast<int>(st.getInt(i)); break;
+      case Db::ColType::INT32: {
+        const int64_t v = null ? 0 : st.getInt(i);
+        if (v < INT_MIN || v > INT_MAX) {
+          // A wrapped id would name another row: leave the field alone.
+          if (outOfRange.empty())
+            outOfRange = std::string(def_.name) + "." + c.name + " holds " + std::to_string(v) +
+                         ", which does not fit its 32-bit column";
+          break;
+        }
+        *static_cast<int*>(f) = static_cast<int>(v);
+        break;
+      }
       case Db::ColType::INT64: *static_cast<long long*>(f) = null ? 0 : st.getInt(i); break;
       case Db::ColType::DATETIME: st.getDateTime(i, *static_cast<DB_DATETIME*>(f)); break;
       case Db::ColType::CHARS:
@@ -290,28 +365,37 @@ int DBtable::fillRow() {
       }
     }
   }
+  if (!outOfRange.empty()) return fail(DB_ERR_RANGE, outOfRange);
   hasRead_ = true;
   readKey_.clear();
   if (hasRowId()) readKey_.push_back(Param::integer(st.getInt(def_.columnCount)));
   for (int idx : infoOf(def_, hasRowId()).keyIndexes) readKey_.push_back(columnParam(def_.columns[idx], row_));
-  return cut ? DB_SUCCESS_TRUNCATED : 0;
+  return lastCode_ = cut ? DB_SUCCESS_TRUNCATED : 0;
 }
 
 int DBtable::getOneRow(bool, int, int) {
-  int rc = runSelect(false);
-  if (rc) return rc;
-  rc = cursor_->get().fetch();
-  if (rc == 0) rc = fillRow();
-  else if (rc != DB_NO_DATA) rc = fail(rc, lastErrorOfSession());
-  cursor_.reset();
-  lastCode_ = rc == 0 || rc == DB_NO_DATA || rc == DB_SUCCESS_TRUNCATED ? rc : lastCode_;
+  EVD_REFUSE_BAD_FORMAT(def_.kind != Db::HeaderType::Table);
+  // A read can be sent again on a new connection; a procedure body may
+  // write, so only one that never reached the server is.
+  int rc = withSession(def_.kind == Db::HeaderType::Table, [this](Session& s, bool* sent) {
+    int r = runSelect(s, sent);
+    if (r) return r;
+    r = cursor_->get().fetch();
+    if (r == 0) r = fillRow();
+    else if (r != DB_NO_DATA) r = fail(r, s.backend().lastError());
+    else lastCode_ = r;
+    cursor_.reset();
+    return r;
+  });
   return rc;
 }
 
 int DBtable::getNextRow(int* counter, int, int) {
   if (counter == nullptr) return fail(DB_ERR_USAGE, "getNextRow needs a counter");
   if (*counter == 0 || !cursor_) {
-    int rc = runSelect(true);
+    EVD_REFUSE_BAD_FORMAT(def_.kind != Db::HeaderType::Table);
+    int rc = withSession(def_.kind == Db::HeaderType::Table,
+                         [this](Session& s, bool* sent) { return runSelect(s, sent); });
     if (rc) return rc;
   }
   int rc = cursor_->get().fetch();
@@ -319,7 +403,14 @@ int DBtable::getNextRow(int* counter, int, int) {
     ++*counter;
     return fillRow();
   }
-  if (rc != DB_NO_DATA) rc = fail(rc, lastErrorOfSession());
+  if (rc != DB_NO_DATA) {
+    int r = 0;
+    std::string err;
+    Session* s = Session::current(&r, &err);
+    rc = fail(rc, s ? s->backend().lastError() : err);
+  } else {
+    lastCode_ = rc;
+  }
   cursor_.reset();
   return rc;
 }
@@ -329,52 +420,56 @@ int DBtable::closeCursor() {
   return 0;
 }
 
-std::string DBtable::lastErrorOfSession() const {
-  int rc = 0;
-  std::string err;
-  Session* s = Session::current(&rc, &err);
-  return s ? s->backend().lastError() : err;
-}
-
 int DBtable::runModify(const std::string& sql, const std::vector<Param>& params, bool noRowIs100) {
-  int rc = 0;
-  std::string err;
-  Session* s = Session::current(&rc, &err);
-  if (!s) return fail(rc, err);
-  auto lease = s->acquire(sql, &rc);
-  if (!lease) return fail(rc, s->backend().lastError());
-  rc = lease->get().execute(params);
-  if (rc) return fail(rc, s->backend().lastError());
-  if (noRowIs100 && lease->get().changes() == 0) return lastCode_ = DB_NO_DATA;
-  return lastCode_ = 0;
+  return withSession(false, [&](Session& s, bool* sent) {
+    int rc = 0;
+    auto lease = s.acquire(sql, &rc);
+    if (!lease) { *sent = false; return fail(rc, s.backend().lastError()); }
+    rc = lease->get().execute(params);
+    if (rc) return fail(rc, s.backend().lastError());
+    if (noRowIs100 && lease->get().changes() == 0) return lastCode_ = DB_NO_DATA;
+    return lastCode_ = 0;
+  });
 }
 
 int DBtable::rowInsert(bool) {
-  int rc = 0;
-  std::string err;
-  Session* s = Session::current(&rc, &err);
-  if (!s) return fail(rc, err);
   const DefInfo& info = infoOf(def_, hasRowId());
   const int serialIdx = info.serialIndex;
   std::vector<Param> params;
   params.reserve(static_cast<size_t>(def_.columnCount));
   for (int i = 0; i < def_.columnCount; ++i)
     if (i != serialIdx) params.push_back(columnParam(def_.columns[i], row_));
-  auto lease = s->acquire(info.insertSql, &rc);
-  if (!lease) return fail(rc, s->backend().lastError());
-  rc = lease->get().execute(params);
-  if (rc) return fail(rc, s->backend().lastError());
-  if (serialIdx >= 0) {
+  return withSession(false, [&](Session& s, bool* sent) {
+    int rc = 0;
+    auto lease = s.acquire(info.insertSql, &rc);
+    if (!lease) { *sent = false; return fail(rc, s.backend().lastError()); }
+    rc = lease->get().execute(params);
+    if (rc) return fail(rc, s.backend().lastError());
+    if (serialIdx < 0) return lastCode_ = 0;
     rc = lease->get().fetch();
     if (rc != 0) return fail(rc == DB_NO_DATA ? DB_ERR_USAGE : rc, "insert returned no serial value");
-    *static_cast<int*>(def_.columns[serialIdx].field(row_)) = static_cast<int>(lease->get().getInt(0));
-  }
-  return lastCode_ = 0;
+    const Db::ColumnDef& col = def_.columns[serialIdx];
+    const int64_t serial = lease->get().getInt(0);
+    lease.reset();
+    if (col.type == Db::ColType::INT64) {
+      *static_cast<long long*>(col.field(row_)) = serial;
+    } else if (serial >= INT_MIN && serial <= INT_MAX) {
+      *static_cast<int*>(col.field(row_)) = static_cast<int>(serial);
+    } else {
+      // The caller could not name the row it made: take it back rather than
+      // leave an occurrence nobody can reach.
+      auto undo = s.acquire(std::string("DELETE FROM ") + def_.name + " WHERE " + col.name + " = ?", &rc);
+      if (undo) undo->get().execute({Param::integer(serial)});
+      return fail(DB_ERR_RANGE, std::string(def_.name) + "." + col.name + " serial " + std::to_string(serial) +
+                                    " does not fit its 32-bit column; the row was not kept");
+    }
+    return lastCode_ = 0;
+  });
 }
 
 int DBtable::rowUpdate(const char* format, ...) {
   if (format == nullptr) return rowUpdate(nullptr);
-  if (formatError_) return lastCode_;
+  EVD_REFUSE_BAD_FORMAT(false);
   va_list ap;
   va_start(ap, format);
   std::string set, err;
@@ -415,6 +510,7 @@ int DBtable::rowUpdate(std::nullptr_t) {
       params.push_back(readKey_[k]);
     }
   } else if (!where_.empty()) {
+    EVD_REFUSE_BAD_FORMAT(false);
     sql += " WHERE " + where_;
     for (const Param& p : whereParams_) params.push_back(p);
   }
@@ -422,7 +518,7 @@ int DBtable::rowUpdate(std::nullptr_t) {
 }
 
 int DBtable::rowDelete() {
-  if (formatError_) return lastCode_;
+  EVD_REFUSE_BAD_FORMAT(false);
   std::string sql = std::string("DELETE FROM ") + def_.name;
   if (!where_.empty()) { sql += " WHERE "; sql += where_; }
   return runModify(sql, whereParams_, true);
@@ -438,46 +534,83 @@ DBtran::~DBtran() {
 
 void DBtran::addObject(DBtable*) { ++objects_; }
 
-int DBtran::startTran() {
-  int rc = 0;
-  Session* s = Session::current(&rc, &lastError_);
-  if (!s) return lastCode_ = rc;
-  rc = s->begin();
-  if (rc) {
-    lastError_ = rc == DB_ERR_TRANSACTION ? "a transaction is already open on this connection"
-                                          : s->backend().lastError();
-    return lastCode_ = rc;
+int DBtran::fail(int code, std::string message) {
+  lastError_ = std::move(message);
+  return lastCode_ = code;
+}
+
+int DBtran::checkUsable(const Session* session, std::string* why) const {
+  if (lost_) {
+    *why = "the connection of this transaction was closed; its statements were rolled back";
+    return DB_ERR_TRANSACTION;
   }
-  active_ = true;
+  if (!active_) return 0;  // not started or ended: the statement stands alone
+  if (session != session_) {
+    *why = "this transaction belongs to another connection";
+    return DB_ERR_TRANSACTION;
+  }
+  if (!session->isInnermost(this)) {
+    *why = "a transaction begun inside this one is still open; its statements would land there";
+    return DB_ERR_TRANSACTION;
+  }
   return 0;
 }
 
-int DBtran::commitTran(bool) {
-  int rc = 0;
-  Session* s = Session::current(&rc, &lastError_);
-  if (!s) return lastCode_ = rc;
-  if (!active_) { lastError_ = "no transaction to commit"; return lastCode_ = DB_ERR_TRANSACTION; }
-  rc = s->commit();
-  if (rc) {
-    lastError_ = s->backend().lastError();
-    return lastCode_ = rc;
+int DBtran::startTran() {
+  if (active_) return fail(DB_ERR_TRANSACTION, "this transaction is already open");
+  lost_ = false;
+  for (int attempt = 0;; ++attempt) {
+    int rc = 0;
+    std::string err;
+    Session* s = Session::current(&rc, &err);
+    if (!s) return fail(rc, err);
+    rc = s->begin(this);
+    if (rc == 0) {
+      active_ = true;
+      session_ = s;
+      return 0;
+    }
+    std::string text = s->backend().lastError();
+    // BEGIN on a connection that died while idle: once more on a new one.
+    if (Session::dropIfLost(s) && attempt == 0) continue;
+    return fail(rc, text);
   }
-  active_ = false;
-  return 0;
+}
+
+// Commit and rollback go to the transaction's own session, which stays
+// alive while the transaction is open on it (closing it detaches us).
+int DBtran::commitTran(bool) {
+  if (!active_) {
+    return fail(DB_ERR_TRANSACTION, lost_ ? "the connection of this transaction was closed; nothing was committed"
+                                          : "no transaction to commit");
+  }
+  Session* s = session_;
+  if (!s->isInnermost(this))
+    return fail(DB_ERR_TRANSACTION, "a transaction begun inside this one is still open");
+  const int rc = s->commit(this);
+  if (!s->isOpen(this)) { active_ = false; session_ = nullptr; }
+  if (rc) {
+    fail(rc, s->backend().lastError());
+    Session::dropIfLost(s);
+  }
+  return rc;
 }
 
 int DBtran::rollbackTran() {
-  int rc = 0;
-  Session* s = Session::current(&rc, &lastError_);
-  if (!s) return lastCode_ = rc;
-  if (!active_) { lastError_ = "no transaction to roll back"; return lastCode_ = DB_ERR_TRANSACTION; }
+  if (!active_) {
+    return fail(DB_ERR_TRANSACTION, lost_ ? "the connection of this transaction was closed; it was rolled back"
+                                          : "no transaction to roll back");
+  }
+  Session* s = session_;
   active_ = false;
-  rc = s->rollback();
-  if (rc) { lastError_ = s->backend().lastError(); return lastCode_ = rc; }
-  return 0;
+  session_ = nullptr;
+  const int rc = s->rollback(this);
+  if (rc) fail(rc, s->backend().lastError());
+  Session::dropIfLost(s);
+  return rc;
 }
 
 const char* DBtran::getErrorStr(int code) const {
   if (code == lastCode_ && !lastError_.empty()) return lastError_.c_str();
-  return code == 0 ? "success" : "transaction error";
+  return describeCode(code);
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "Db/DBtable.h"
 #include "Db/Database.h"
 #include "db/postgres/postgres_backend.h"
 #include "db/sql_format.h"
@@ -21,7 +22,7 @@ std::string g_uri = "evdetector.db";
 std::atomic<unsigned> g_generation{1};
 
 struct ThreadSlot {
-  std::unique_ptr<Session> session;
+  std::shared_ptr<Session> session;
   unsigned generation = 0;
 };
 thread_local ThreadSlot t_slot;
@@ -59,7 +60,7 @@ Session* Session::current(int* rc, std::string* error) {
     *error = err;
     return nullptr;
   }
-  auto session = std::make_unique<Session>(std::move(backend), uri);
+  auto session = std::make_shared<Session>(std::move(backend), uri);
   int r = evd::schema::ensureSchema(*session, &err);
   if (r != 0) {
     *rc = r;
@@ -75,8 +76,17 @@ Session* Session::current(int* rc, std::string* error) {
 Session::Session(std::unique_ptr<SessionBackend> backend, std::string uri)
     : backend_(std::move(backend)), uri_(std::move(uri)) {}
 
+bool Session::dropIfLost(Session* s) {
+  if (s == nullptr || !s->backend_->connectionLost() || s->inTransaction()) return false;
+  if (t_slot.session.get() == s) t_slot.session.reset();
+  return true;
+}
+
 Session::~Session() {
-  if (inTransaction_) backend_->exec("ROLLBACK");
+  // Closed with transactions open (closeThreadConnection, a new
+  // configuration): they are gone, and their DBtran objects must say so.
+  if (!levels_.empty() && !backend_->connectionLost()) backend_->exec("ROLLBACK");
+  for (DBtran* t : levels_) t->detach(true);
   cache_.clear();  // statements go before their connection
 }
 
@@ -85,7 +95,7 @@ std::unique_ptr<StatementLease> Session::acquire(const std::string& sql, int* rc
   if (it != cache_.end() && !it->second.inUse) {
     it->second.inUse = true;
     *rc = 0;
-    return std::make_unique<StatementLease>(this, it->second.st.get(), nullptr, &it->first);
+    return std::make_unique<StatementLease>(shared_from_this(), it->second.st.get(), nullptr, &it->first);
   }
   std::string finalSql = finalizeSql(sql, dialect());
   auto st = backend_->prepare(finalSql, rc);
@@ -94,7 +104,7 @@ std::unique_ptr<StatementLease> Session::acquire(const std::string& sql, int* rc
     // The cached copy is open elsewhere (a nested cursor on the same
     // statement): this use gets a private one.
     StatementBackend* raw = st.get();
-    return std::make_unique<StatementLease>(this, raw, std::move(st), nullptr);
+    return std::make_unique<StatementLease>(shared_from_this(), raw, std::move(st), nullptr);
   }
   if (cache_.size() >= kMaxCachedStatements) {
     for (auto i = cache_.begin(); i != cache_.end();) {
@@ -103,7 +113,7 @@ std::unique_ptr<StatementLease> Session::acquire(const std::string& sql, int* rc
   }
   auto [pos, inserted] = cache_.emplace(sql, Entry{std::move(st), true});
   (void)inserted;
-  return std::make_unique<StatementLease>(this, pos->second.st.get(), nullptr, &pos->first);
+  return std::make_unique<StatementLease>(shared_from_this(), pos->second.st.get(), nullptr, &pos->first);
 }
 
 void Session::giveBack(const std::string* key) {
@@ -117,24 +127,56 @@ StatementLease::~StatementLease() {
   if (!owned_) session_->giveBack(key_);
 }
 
-int Session::begin() {
-  if (inTransaction_) return DB_ERR_TRANSACTION;
-  int rc = backend_->exec(dialect() == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN");
-  if (rc == 0) inTransaction_ = true;
+namespace {
+std::string savepointName(size_t level) { return "evd_tran_" + std::to_string(level); }
+}  // namespace
+
+bool Session::isOpen(const DBtran* tran) const {
+  for (const DBtran* t : levels_)
+    if (t == tran) return true;
+  return false;
+}
+
+int Session::begin(DBtran* tran) {
+  if (isOpen(tran)) return DB_ERR_TRANSACTION;
+  int rc;
+  if (levels_.empty())
+    rc = backend_->exec(dialect() == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN");
+  else
+    rc = backend_->exec("SAVEPOINT " + savepointName(levels_.size() + 1));
+  if (rc == 0) levels_.push_back(tran);
   return rc;
 }
 
-int Session::commit() {
-  if (!inTransaction_) return DB_ERR_TRANSACTION;
-  int rc = backend_->exec("COMMIT");
-  if (rc == 0) inTransaction_ = false;
+int Session::commit(DBtran* tran) {
+  if (!isInnermost(tran)) return DB_ERR_TRANSACTION;
+  if (levels_.size() > 1) {
+    int rc = backend_->exec("RELEASE SAVEPOINT " + savepointName(levels_.size()));
+    if (rc == 0) levels_.pop_back();
+    return rc;
+  }
+  int rc = backend_->commit();
+  // A failed COMMIT may leave the transaction open (SQLite when another
+  // writer holds the file): then it is still the caller's to roll back.
+  if (rc == 0 || !backend_->inTransaction()) levels_.clear();
   return rc;
 }
 
-int Session::rollback() {
-  if (!inTransaction_) return DB_ERR_TRANSACTION;
-  inTransaction_ = false;
-  return backend_->exec("ROLLBACK");
+int Session::rollback(DBtran* tran) {
+  size_t level = 0;
+  while (level < levels_.size() && levels_[level] != tran) ++level;
+  if (level == levels_.size()) return DB_ERR_TRANSACTION;
+  int rc;
+  if (level == 0) {
+    rc = backend_->connectionLost() ? 0 : backend_->exec("ROLLBACK");
+  } else {
+    const std::string name = savepointName(level + 1);
+    rc = backend_->exec("ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name);
+  }
+  // The levels inside this one went with it.
+  for (size_t i = levels_.size(); i-- > level + 1;) levels_[i]->detach(false);
+  levels_.resize(level);
+  return rc;
 }
 
 }  // namespace evd::db

@@ -6,8 +6,11 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "db/backend.h"
+
+class DBtran;
 
 namespace evd::db {
 
@@ -17,9 +20,9 @@ class Session;
 // goes back to the cache (reset) when the lease ends.
 class StatementLease {
  public:
-  StatementLease(Session* s, StatementBackend* st, std::unique_ptr<StatementBackend> owned,
+  StatementLease(std::shared_ptr<Session> s, StatementBackend* st, std::unique_ptr<StatementBackend> owned,
                  const std::string* key)
-      : session_(s), st_(st), owned_(std::move(owned)), key_(key) {}
+      : session_(std::move(s)), st_(st), owned_(std::move(owned)), key_(key) {}
   ~StatementLease();
   StatementLease(const StatementLease&) = delete;
   StatementLease& operator=(const StatementLease&) = delete;
@@ -27,17 +30,26 @@ class StatementLease {
   StatementBackend& get() { return *st_; }
 
  private:
-  Session* session_;
+  // Keeps a session that was dropped (lost connection) alive until its last
+  // open cursor ends.
+  std::shared_ptr<Session> session_;
   StatementBackend* st_;
   std::unique_ptr<StatementBackend> owned_;  // set when the cache copy was busy
   const std::string* key_;
 };
 
-class Session {
+// Transactions nest: the first level is BEGIN ... COMMIT, every level begun
+// while another is open is a savepoint of it. Statements run in the
+// innermost open level, whatever table object sends them.
+class Session : public std::enable_shared_from_this<Session> {
  public:
   // This thread's session for the configured database, opened on first use.
   // Null with *rc and *error set when it cannot be opened or lacks the schema.
   static Session* current(int* rc, std::string* error);
+  // Called after a failed statement: when the connection is gone and no
+  // transaction is open, the thread lets go of the session, so the next call
+  // connects again. Returns true when it did; S must not be used after that.
+  static bool dropIfLost(Session* s);
 
   explicit Session(std::unique_ptr<SessionBackend> backend, std::string uri);
   ~Session();
@@ -50,10 +62,15 @@ class Session {
   std::unique_ptr<StatementLease> acquire(const std::string& sql, int* rc);
   void giveBack(const std::string* key);
 
-  int begin();
-  int commit();
-  int rollback();
-  bool inTransaction() const { return inTransaction_; }
+  // Opens a level for TRAN (a transaction or a savepoint of the open one).
+  int begin(DBtran* tran);
+  // Commits TRAN's level, which must be the innermost one.
+  int commit(DBtran* tran);
+  // Rolls back TRAN's level and every level inside it.
+  int rollback(DBtran* tran);
+  bool inTransaction() const { return !levels_.empty(); }
+  bool isOpen(const DBtran* tran) const;
+  bool isInnermost(const DBtran* tran) const { return !levels_.empty() && levels_.back() == tran; }
 
  private:
   struct Entry {
@@ -63,7 +80,7 @@ class Session {
   std::unique_ptr<SessionBackend> backend_;
   std::string uri_;
   std::unordered_map<std::string, Entry> cache_;
-  bool inTransaction_ = false;
+  std::vector<DBtran*> levels_;  // open transaction levels, outermost first
 };
 
 // Generation of the process-wide configuration: bumps on every configure().

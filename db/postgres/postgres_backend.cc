@@ -8,6 +8,17 @@
 
 namespace evd::db {
 
+std::string postgresSqlState(int code) {
+  if (code < DB_PG_ERROR_BASE || code >= DB_PG_ERROR_BASE + 60466176) return "";
+  int v = code - DB_PG_ERROR_BASE;
+  std::string s(5, '0');
+  for (int i = 4; i >= 0; --i, v /= 36) {
+    const int d = v % 36;
+    s[static_cast<size_t>(i)] = static_cast<char>(d < 10 ? '0' + d : 'A' + d - 10);
+  }
+  return s;
+}
+
 int postgresErrorCode(const char* sqlstate) {
   if (sqlstate == nullptr || std::strlen(sqlstate) != 5) return DB_PG_ERROR_BASE;
   int v = 0;
@@ -42,10 +53,45 @@ std::string dateText(const tagTIMESTAMP_STRUCT& ts) {
 
 std::string firstLine(const char* msg) {
   std::string s = msg ? msg : "";
-  if (s.rfind("ERROR:  ", 0) == 0) s = s.substr(8);
+  for (const char* prefix : {"ERROR:  ", "FATAL:  "})
+    if (s.rfind(prefix, 0) == 0) s = s.substr(std::strlen(prefix));
   auto nl = s.find('\n');
   if (nl != std::string::npos) s.resize(nl);
   return s;
+}
+
+// SQLSTATE of an error the client library raised itself (no server answer):
+// the connection is gone.
+constexpr const char* kConnectionFailure = "08006";
+
+// The layer's code for a failed result R and, in *text, the server's message
+// with its SQLSTATE, e.g. "relation \"x\" does not exist (SQLSTATE 42P01)".
+// Errors libpq raises itself (a lost connection) carry no result text, so the
+// connection's message stands in for it.
+int describeFailure(PGconn* conn, const PGresult* r, std::string* text) {
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  std::string msg = firstLine(r ? PQresultErrorMessage(r) : nullptr);
+  if (msg.empty()) msg = firstLine(PQerrorMessage(conn));
+  if (msg.empty()) msg = "PostgreSQL request failed";
+  if (state == nullptr || std::strlen(state) != 5)
+    state = PQstatus(conn) == CONNECTION_BAD ? kConnectionFailure : "XX000";
+  *text = msg + " (SQLSTATE " + state + ")";
+  return postgresErrorCode(state);
+}
+
+bool succeeded(const PGresult* r) {
+  ExecStatusType st = PQresultStatus(r);
+  return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY;
+}
+
+// Everything the server sent for one query of a pipeline: the first result
+// is kept, the rest (there is none for our statements) dropped.
+PGresult* nextQueryResult(PGconn* conn) {
+  PGresult* first = nullptr;
+  while (PGresult* r = PQgetResult(conn)) {
+    if (first == nullptr) first = r; else PQclear(r);
+  }
+  return first;
 }
 
 // Highest $n in a statement, ignoring quoted text.
@@ -63,6 +109,52 @@ int countParams(const std::string& sql) {
   }
   return maxN;
 }
+
+// Inside a transaction a failed statement would abort the whole of it on
+// this server (every later statement refused, COMMIT turned into ROLLBACK),
+// where SQLite undoes only the statement. So each request runs under a
+// savepoint, sent with it in one pipeline: SAVEPOINT, request, RELEASE cost
+// one round trip; only a failure costs a second one, to roll back to the
+// savepoint. SEND queues the request; returns its result (null when nothing
+// came back) and, on failure, its code with *text.
+template <class Send>
+PGresult* runUnderSavepoint(PGconn* conn, Send&& send, int* code, std::string* text) {
+  *code = 0;
+  if (PQenterPipelineMode(conn) != 1) {
+    *code = describeFailure(conn, nullptr, text);
+    return nullptr;
+  }
+  const bool sent = PQsendQueryParams(conn, "SAVEPOINT evd_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+                    send() == 1 &&
+                    PQsendQueryParams(conn, "RELEASE SAVEPOINT evd_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+                    PQpipelineSync(conn) == 1;
+  PGresult* savepoint = sent ? nextQueryResult(conn) : nullptr;
+  PGresult* request = sent ? nextQueryResult(conn) : nullptr;
+  PGresult* release = sent ? nextQueryResult(conn) : nullptr;
+  // The pipeline's end marker; on a lost connection there is none.
+  if (sent && PQstatus(conn) == CONNECTION_OK) PQclear(PQgetResult(conn));
+  PQexitPipelineMode(conn);
+
+  if (!succeeded(savepoint)) {
+    *code = describeFailure(conn, savepoint, text);
+  } else if (!succeeded(request)) {
+    *code = describeFailure(conn, request, text);
+    // Back to the state before the request; the transaction goes on.
+    if (PQstatus(conn) == CONNECTION_OK)
+      PQclear(PQexec(conn, "ROLLBACK TO SAVEPOINT evd_stmt; RELEASE SAVEPOINT evd_stmt"));
+  } else if (!succeeded(release)) {
+    *code = describeFailure(conn, release, text);
+  }
+  PQclear(savepoint);
+  PQclear(release);
+  if (*code != 0) {
+    PQclear(request);
+    return nullptr;
+  }
+  return request;
+}
+
+bool inOpenTransaction(PGconn* conn) { return PQtransactionStatus(conn) == PQTRANS_INTRANS; }
 
 class PgStatement final : public StatementBackend {
  public:
@@ -97,15 +189,10 @@ class PgStatement final : public StatementBackend {
       }
       values[i] = texts[i].c_str();
     }
+    if (inOpenTransaction(conn_)) return executeGuarded(values);
     res_ = PQexecPrepared(conn_, name_.c_str(), nParams_, values.data(), nullptr, nullptr, 0);
-    ExecStatusType st = PQresultStatus(res_);
-    if (st == PGRES_TUPLES_OK || st == PGRES_COMMAND_OK) {
-      row_ = -1;
-      const char* n = PQcmdTuples(res_);
-      changes_ = (n && *n) ? std::atoll(n) : 0;
-      return 0;
-    }
-    return fail();
+    if (succeeded(res_)) return done();
+    return fail(res_);
   }
 
   int fetch() override {
@@ -142,13 +229,29 @@ class PgStatement final : public StatementBackend {
   }
 
  private:
-  int fail() {
-    const char* state = PQresultErrorField(res_, PG_DIAG_SQLSTATE);
-    *lastError_ = firstLine(PQresultErrorMessage(res_));
-    if (lastError_->empty()) *lastError_ = firstLine(PQerrorMessage(conn_));
-    int code = state ? postgresErrorCode(state) : postgresErrorCode("08006");
+  int done() {
+    row_ = -1;
+    const char* n = PQcmdTuples(res_);
+    changes_ = (n && *n) ? std::atoll(n) : 0;
+    return 0;
+  }
+
+  int fail(const PGresult* r) {
+    int code = describeFailure(conn_, r, lastError_);
     reset();
     return code;
+  }
+
+  int executeGuarded(const std::vector<const char*>& values) {
+    int code = 0;
+    res_ = runUnderSavepoint(
+        conn_, [&] { return PQsendQueryPrepared(conn_, name_.c_str(), nParams_, values.data(), nullptr, nullptr, 0); },
+        &code, lastError_);
+    if (code != 0) {
+      reset();
+      return code;
+    }
+    return done();
   }
 
   PGconn* conn_;
@@ -169,28 +272,48 @@ class PgSession final : public SessionBackend {
 
   int exec(const std::string& sql) override {
     PGresult* r = PQexec(conn_, sql.c_str());
-    ExecStatusType st = PQresultStatus(r);
+    int code = succeeded(r) ? 0 : describeFailure(conn_, r, &lastError_);
+    PQclear(r);
+    return code;
+  }
+
+  int commit() override {
+    PGresult* r = PQexec(conn_, "COMMIT");
     int code = 0;
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && st != PGRES_EMPTY_QUERY) {
-      lastError_ = firstLine(PQresultErrorMessage(r));
-      if (lastError_.empty()) lastError_ = firstLine(PQerrorMessage(conn_));
-      const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
-      code = postgresErrorCode(state ? state : "08006");
+    if (!succeeded(r)) {
+      code = describeFailure(conn_, r, &lastError_);
+    } else if (std::strcmp(PQcmdStatus(r), "ROLLBACK") == 0) {
+      // The server answers COMMIT of an aborted transaction with ROLLBACK.
+      lastError_ = "COMMIT was turned into ROLLBACK: a statement of the transaction had failed (SQLSTATE 25P02)";
+      code = postgresErrorCode("25P02");
     }
     PQclear(r);
     return code;
   }
 
+  bool connectionLost() const override { return PQstatus(conn_) == CONNECTION_BAD; }
+
+  bool inTransaction() const override {
+    PGTransactionStatusType st = PQtransactionStatus(conn_);
+    return st == PQTRANS_INTRANS || st == PQTRANS_INERROR || st == PQTRANS_ACTIVE;
+  }
+
   std::unique_ptr<StatementBackend> prepare(const std::string& sql, int* rc) override {
     std::string name = "evd_s" + std::to_string(++counter_);
     const int n = countParams(sql);
-    PGresult* r = PQprepare(conn_, name.c_str(), sql.c_str(), n, nullptr);
-    if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-      lastError_ = firstLine(PQresultErrorMessage(r));
-      const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
-      *rc = postgresErrorCode(state ? state : "08006");
-      PQclear(r);
-      return nullptr;
+    PGresult* r;
+    if (inOpenTransaction(conn_)) {
+      // A statement that does not parse must not abort the transaction either.
+      r = runUnderSavepoint(
+          conn_, [&] { return PQsendPrepare(conn_, name.c_str(), sql.c_str(), n, nullptr); }, rc, &lastError_);
+      if (r == nullptr) return nullptr;
+    } else {
+      r = PQprepare(conn_, name.c_str(), sql.c_str(), n, nullptr);
+      if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+        *rc = describeFailure(conn_, r, &lastError_);
+        PQclear(r);
+        return nullptr;
+      }
     }
     PQclear(r);
     *rc = 0;

@@ -13,6 +13,8 @@ std::unique_ptr<SessionBackend> openPostgres(const std::string& uri, std::string
 
 // Folds a five-character SQLSTATE into the layer's error-code space.
 int postgresErrorCode(const char* sqlstate);
+// The SQLSTATE folded into CODE, or "" when CODE is not a PostgreSQL one.
+std::string postgresSqlState(int code);
 
 // The URI with any password replaced by "***", for messages.
 std::string redactUri(const std::string& uri);

