@@ -64,10 +64,7 @@ bool JobCall::insertDetectedAlert(InsertFailed wording) {
     NTDetectedAlerts table(nullptr);
     NTDetectedAlerts_t* row = table.getDataPtr();
     m_detector.SetNotiRec(row);
-    m_log.DebugLvl(m_label, 8, "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
-                   m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
-                   m_detector.getAlertStatus());
-    m_log.DebugLvl(m_label, 8, "occurTime : %s", row->occurTime.toString(false));
+    logNewOccurrence(row->occurTime.toString(false));
     const int rc = table.rowInsert(true);
     if (rc != 0) {
       logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
@@ -79,6 +76,13 @@ bool JobCall::insertDetectedAlert(InsertFailed wording) {
     logInsertFailed(wording, "NTDetectedAlerts", "unexpected failure");
     return false;
   }
+}
+
+void JobCall::logNewOccurrence(const char* occurTime) {
+  m_log.DebugLvl(m_label, 8, "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
+                 m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
+                 m_detector.getAlertStatus());
+  m_log.DebugLvl(m_label, 8, "occurTime : %s", occurTime);
 }
 
 bool JobCall::enableSuppression(const EvSuppressionArgs& args, const char* failLabel) {
