@@ -393,7 +393,9 @@ TEST_P(EntryTest, DispatchFollowsTheAlertTypeTable) {
     alert.setWhomId(9);  // user alerts name their user
     EvNDetector d;
     const bool result = d.StoreNotiData(alert);
-    EXPECT_EQ(100 + t, d.getCategory()) << t;
+    // The journal-mailbox and SharePoint handlers file their alerts under
+    // category 6 themselves.
+    EXPECT_EQ(t == 23 || t == 30 ? 6 : 100 + t, d.getCategory()) << t;
     const std::string handler = expected(t);
     if (handler.empty()) {
       EXPECT_FALSE(result) << "type " << t;
