@@ -16,8 +16,6 @@ bool notBuilt(const char* handler, const EvNDetector& d) {
 
 }  // namespace
 
-bool EvNDetector::StoreAuxCopyData(EvAlertEx&) { return notBuilt("EvNDetector::StoreAuxCopyData", *this); }
-bool EvNDetector::StoreDataVerific(EvAlertEx&) { return notBuilt("EvNDetector::StoreDataVerific", *this); }
 bool EvNDetector::StoreLibrary(EvAlertEx&) { return notBuilt("EvNDetector::StoreLibrary", *this); }
 bool EvNDetector::StoreMediaErase(EvAlertEx&) { return notBuilt("EvNDetector::StoreMediaErase", *this); }
 bool EvNDetector::StoreClientConfig(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreClientConfig", *this); }
@@ -29,21 +27,15 @@ bool EvNDetector::StoreVaultTracker(EvAlertEx&) { return notBuilt("EvNDetector::
 bool EvNDetector::StoreDownloadUpdates(EvAlertEx&) { return notBuilt("EvNDetector::StoreDownloadUpdates", *this); }
 bool EvNDetector::StorePatchInstall(EvAlertEx&) { return notBuilt("EvNDetector::StorePatchInstall", *this); }
 bool EvNDetector::StoreEraseData(EvAlertEx&) { return notBuilt("EvNDetector::StoreEraseData", *this); }
-bool EvNDetector::StoreJournalMailbox(EvAlertEx&) { return notBuilt("EvNDetector::StoreJournalMailbox", *this); }
 bool EvNDetector::StoreUpdatesAvailForDownload(EvAlertEx&) { return notBuilt("EvNDetector::StoreUpdatesAvailForDownload", *this); }
-bool EvNDetector::StoreFileReplication(EvAlertEx&) { return notBuilt("EvNDetector::StoreFileReplication", *this); }
 bool EvNDetector::StoreReleaseUpgradeAndUpdateRequired(EvAlertEx&) { return notBuilt("EvNDetector::StoreReleaseUpgradeAndUpdateRequired", *this); }
-bool EvNDetector::StoreFLRJobs(EvAlertEx&) { return notBuilt("EvNDetector::StoreFLRJobs", *this); }
-bool EvNDetector::StoreAppSharePoint(EvAlertEx&) { return notBuilt("EvNDetector::StoreAppSharePoint", *this); }
 bool EvNDetector::LogMonitorAlert(EvAlertEx&) { return notBuilt("EvNDetector::LogMonitorAlert", *this); }
 bool EvNDetector::TolvaneEventLogAlert(EvAlertEx&) { return notBuilt("EvNDetector::TolvaneEventLogAlert", *this); }
 bool EvNDetector::StoreClientGroupConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreClientGroupConfig", *this); }
-bool EvNDetector::StoreBackupCopyData(EvAlertEx&) { return notBuilt("EvNDetector::StoreBackupCopyData", *this); }
 bool EvNDetector::StoreCustomQueryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreCustomQueryData", *this); }
 bool EvNDetector::StoreUnInstallSoftware(EvAlertEx&) { return notBuilt("EvNDetector::StoreUnInstallSoftware", *this); }
 bool EvNDetector::StoreUpgradeClient(EvAlertEx&) { return notBuilt("EvNDetector::StoreUpgradeClient", *this); }
 bool EvNDetector::StoreInstallSoftware(EvAlertEx&) { return notBuilt("EvNDetector::StoreInstallSoftware", *this); }
 bool EvNDetector::StoreUserConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreUserConfig", *this); }
 bool EvNDetector::StoreUserGroupConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreUserGroupConfig", *this); }
-bool EvNDetector::StoreAdminJobData(EvAlertEx&) { return notBuilt("EvNDetector::StoreAdminJobData", *this); }
 bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx&) { return notBuilt("EvNDetector::StoreAdminAlertDataForAlert", *this); }

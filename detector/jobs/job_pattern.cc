@@ -71,10 +71,7 @@ bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFail
     NTDetectedAlerts table(nullptr);
     NTDetectedAlerts_t* row = table.getDataPtr();
     m_detector.SetNotiRec(row);
-    m_log.DebugLvl(m_label, 8, "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
-                   m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
-                   m_detector.getAlertStatus());
-    m_log.DebugLvl(m_label, 8, "occurTime : %s", row->occurTime.toString(false));
+    logNewOccurrence(row->occurTime.toString(false));
     if (ready && !ready()) return false;
     const int rc = table.rowInsert(true);
     if (rc != 0) {
@@ -87,6 +84,13 @@ bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFail
     logInsertFailed(wording, "NTDetectedAlerts", "unexpected failure");
     return false;
   }
+}
+
+void JobCall::logNewOccurrence(const char* occurTime) {
+  m_log.DebugLvl(m_label, 8, "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
+                 m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
+                 m_detector.getAlertStatus());
+  m_log.DebugLvl(m_label, 8, "occurTime : %s", occurTime);
 }
 
 bool JobCall::enableSuppression(const EvSuppressionArgs& args, const char* failLabel) {

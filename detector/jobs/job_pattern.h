@@ -30,6 +30,7 @@
 //   delayedJobCleared / withdrawDelayedJob   the cleared criteria-5 withdrawal
 //   matchPending(args)                       repeat check + SetDetectedAlert
 //   insertDetectedAlert([ready])             SetNotiRec, trace lines, [ready()], insert, setEventId
+//   logNewOccurrence(occurTime)              the trace lines alone (row made by SetDetectedAlert)
 //   insertDetail<Table>(fill)                eventId first, then FILL, insert
 //   enableSuppression(args[, label])         EnableSupression on the event id
 //   params()                                 a ParamRows for the event id
@@ -135,6 +136,11 @@ class ParamRows {
   ParamRows& msgParams(std::vector<AlertEventMsg>& msgs) {
     return row([&](bool) { return m_store.AddMsgParams(m_eventId, msgs); });
   }
+  // One message per folder: its name, threshold and free space.
+  ParamRows& folderMsgParams(std::vector<int>& freeSpace, std::vector<int>& thresholds,
+                             std::vector<std::string>& folders, bool percent) {
+    return row([&](bool) { return m_store.AddMsgParams(m_eventId, freeSpace, thresholds, folders, percent); });
+  }
   ParamRows& failureReasons(std::vector<int>& reasonIds) {
     return row([&](bool) { return m_store.AddJMFailureReason(m_eventId, reasonIds); });
   }
@@ -233,6 +239,9 @@ class JobCall {
   // is inserted: a handler that must check the event first writes nothing
   // when READY answers false.
   bool insertDetectedAlert(const std::function<bool()>& ready, InsertFailed wording = InsertFailed::ErrorString);
+  // The two "New alert event occurred" trace lines, for a handler whose row
+  // SetDetectedAlert made; OCCURTIME is the row's occur time as text.
+  void logNewOccurrence(const char* occurTime);
 
   // A new detail row of TABLE with eventId set, then FILL(row).
   template <class Table, class Fill>

@@ -1,0 +1,162 @@
+// Admin-job (alert type 73), file-level-restore (28), file-replication (25),
+// journal-mailbox (23) and SharePoint (30) alerts.
+//
+// A file-replication occurrence stays pending per replicated object: repeats
+// only refresh it. The journal-mailbox and SharePoint alerts are always filed
+// under category 6 with the alert type, criteria and status the event names,
+// whatever the rule's alert type says.
+#include "detector/jobs/job_pattern.h"
+
+namespace {
+
+constexpr int kDelayedJobCriteria = 5;
+constexpr int kApplicationCategory = 6;
+
+ParamRows& jobBasics(ParamRows& p, EvAlertEx& alert) {
+  return p.text(ParamFailureReason, alert.getFailureReason())
+      .asLong(ParamWhomId, alert.getWhomId())
+      .msgParams(alert.getEventMsgList())
+      .failureReasons(alert.getFailureReasons());
+}
+
+// The client and agent an application alert is about.
+void fillAgentColumns(NTDclntAgentMAConfig_t& row, const EvAlertEx& alert) {
+  row.clientId = static_cast<int>(alert.getClientId());
+  row.appTypeId = static_cast<int>(alert.getappTypeId());
+}
+
+}  // namespace
+
+bool EvNDetector::StoreAdminJobData(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreAdminJobData");
+  try {
+    return recordJobOccurrence<NTDAdminJobInfo>(
+        call, [&](NTDAdminJobInfo_t& row) { fillJobColumns(row, alert); },
+        [&](ParamRows& p) { jobBasics(p, alert).text(ParamJobErrorString, alert.getJobErrString()); });
+  } catch (...) {
+    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getJobId()));
+    return false;
+  }
+}
+
+bool EvNDetector::StoreFLRJobs(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreFLRJobs");
+  try {
+    if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr", ClearFailed::FLR);
+    return recordJobOccurrence<NTDdpDr>(
+        call,
+        [&](NTDdpDr_t& row) {
+          fillJobColumns(row, alert);
+          row.clientId = static_cast<int>(alert.getClientId());
+          row.appTypeId = static_cast<int>(alert.getappTypeId());
+          row.instanceId = static_cast<int>(alert.getInstanceId());
+          row.backupSetId = static_cast<int>(alert.getBackupsetId());
+          row.protectedCount = static_cast<int>(alert.getProtectedCount());
+          row.failedCount = static_cast<int>(alert.getFailedCount());
+        },
+        [&](ParamRows& p) {
+          p.text(ParamFailureReason, alert.getFailureReason())
+              .texts(ParamMediaList, alert.getMediaList())
+              .asLong(ParamWhomId, alert.getWhomId())
+              .msgParams(alert.getEventMsgList())
+              .failureReasons(alert.getFailureReasons())
+              .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
+              .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
+              .text(ParamFlrSvuName, alert.getSVUName())
+              .text(ParamJobErrorString, alert.getJobErrString());
+        });
+  } catch (...) {
+    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getJobId()));
+    return false;
+  }
+}
+
+bool EvNDetector::StoreFileReplication(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreFileReplication");
+  try {
+    // The replicated objects name the occurrence; the job does not.
+    const EvSuppressionArgs objects = EvSuppressionArgs::fromEvent(alert).jobId(0);
+    int handedBack = GetExistingEventIdEx(objects);
+    if (handedBack < 0) handedBack = 0;
+    // A repeat is refreshed and a cleared condition without an occurrence
+    // writes nothing: either way no new id comes back.
+    if (!SetDetectedAlert(handedBack, alert.IsConditionCleared(), 0)) return false;
+    if (handedBack == 0) return true;
+
+    if (!call.insertDetail<NTDclntAgentMAConfig>([&](NTDclntAgentMAConfig_t& row) {
+          fillAgentColumns(row, alert);
+          row.backupSetId = static_cast<int>(alert.getBackupsetId());
+          row.subClientId = static_cast<int>(alert.getSubClientId());
+          row.freeSpace = static_cast<int>(alert.getFreeSpace());
+          row.threshold = static_cast<int>(alert.getThreshold());
+          row.fileSize = alert.getFileSize();
+          UlongTimeToDbDatetime(static_cast<long>(alert.getLastActivity()), row.lastActivity, false);
+        }))
+      return false;
+
+    ParamRows p = call.params();
+    p.text(ParamFolderName, alert.getFolderName())
+        .text(ParamReplicationDriveName, alert.getDriveName())
+        .text(ParamReplicationDrivePoolName, alert.getDrivePoolName())
+        .text(ParamContainerName, alert.getContainerName())
+        .text(ParamComment, alert.getComment())
+        .folderMsgParams(alert.getFreeSpaceList(), alert.getThresholdsList(), alert.getFoldersList(), false);
+    if (!p.ok()) return false;
+
+    if (!call.enableSuppression(objects)) return false;
+    if (!p.msgParams(alert.getEventMsgList()).ok()) return false;
+    return call.markDetected();
+  } catch (...) {
+    call.log().Error(call.label(), "Replication alert for client [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getClientId()));
+    return false;
+  }
+}
+
+namespace {
+
+// The journal-mailbox and SharePoint alerts: filed as the event names them,
+// one occurrence per event, the comment as their one parameter.
+bool recordApplicationAlert(EvNDetector& detector, JobCall& call, EvAlertEx& alert, bool mailbox,
+                            Recorded wording) {
+  detector.SetNotiCategoryAndType(kApplicationCategory, alert.getAlertType());
+  detector.SetNotiCriteria(alert.getAlertCriteria());
+  return recordJobOccurrence<NTDclntAgentMAConfig>(
+      call,
+      [&](NTDclntAgentMAConfig_t& row) {
+        fillAgentColumns(row, alert);
+        if (mailbox) {
+          row.exJorMsgCount = static_cast<int>(alert.getMessageCount());
+          dbCopyText(row.jorMBName, alert.getMailBoxName().c_str());
+        }
+      },
+      [&](ParamRows& p) { p.text(ParamComment, alert.getComment()); }, wording);
+}
+
+}  // namespace
+
+bool EvNDetector::StoreJournalMailbox(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreJournalMailbox");
+  try {
+    m_alertStatus = static_cast<int>(alert.getCondition());
+    return recordApplicationAlert(*this, call, alert, true, Recorded::Brackets);
+  } catch (...) {
+    call.log().Error(call.label(), "Journal mailbox alert for client [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getClientId()));
+    return false;
+  }
+}
+
+bool EvNDetector::StoreAppSharePoint(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreAppSharePoint");
+  try {
+    m_alertStatus = static_cast<int>(alert.getCondition());
+    return recordApplicationAlert(*this, call, alert, false, Recorded::Colon);
+  } catch (...) {
+    call.log().Error(call.label(), "SharePoint alert for client [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getClientId()));
+    return false;
+  }
+}

@@ -1,0 +1,216 @@
+// Alerts of jobs that copy or check data already protected: auxiliary copy
+// (alert types 2 and 54), data verification (6, 29, 55) and backup copy
+// (61). All three keep their job detail in NTDauxCopyDataVer.
+//
+// An auxiliary copy that has fallen behind (criteria 56) stays one
+// occurrence per storage policy or copy while it is pending: a repeat
+// rewrites the occurrence's detail row instead of adding one. A verification
+// that is behind (criteria 64) is raised once per storage policy and copy.
+#include "detector/jobs/job_pattern.h"
+
+namespace {
+
+constexpr int kDelayedJobCriteria = 5;
+constexpr int kAuxCopyFallenBehind = 56;
+constexpr int kVerificationBehind = 64;
+constexpr const char* kDetailTable = "NTDauxCopyDataVer";
+constexpr const char* kAuxShortLabel = "StoreAuxCopyData";
+
+// Fields of App::AuxcopyFallenBehindAlertInfo. All three are stored, set or
+// not, once the description is not empty.
+constexpr MessageField kFallenBehindFields[] = {
+    {1, 5073023, ParamAuxCopyDetailField1, ParamKind::Int, false},
+    {2, 3724968, ParamAuxCopyDetailField2, ParamKind::Int, false},
+    {3, 15110848, ParamAuxCopyDetailField3, ParamKind::Text, false, 3},
+};
+
+void fillCopyColumns(NTDauxCopyDataVer_t& row, const EvAlertEx& alert) {
+  fillJobColumns(row, alert);
+  row.storagePolicyId = static_cast<int>(alert.getStorPolicyId());
+  row.copyId = static_cast<int>(alert.getCopyId());
+}
+
+// The parameters every job alert of these families starts with.
+ParamRows& jobBasics(ParamRows& p, EvAlertEx& alert) {
+  return p.text(ParamFailureReason, alert.getFailureReason())
+      .asLong(ParamWhomId, alert.getWhomId())
+      .msgParams(alert.getEventMsgList())
+      .failureReasons(alert.getFailureReasons());
+}
+
+// The occur time of a detected-alert row as text, for the trace line.
+std::string occurTimeOf(int eventId) {
+  NTDetectedAlerts table(nullptr);
+  table.setWhere("eventId = %d", eventId);
+  if (!DBrowRead(table.getOneRow())) return std::string();
+  return table.getDataPtr()->occurTime.toString(false);
+}
+
+}  // namespace
+
+bool EvNDetector::StoreAuxCopyData(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreAuxCopyData");
+  try {
+    if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
+
+    const bool fallenBehind = m_criteria == kAuxCopyFallenBehind;
+    const bool cleared = alert.IsConditionCleared();
+    const int storagePolicy = static_cast<int>(alert.getStorPolicyId());
+    const int copy = static_cast<int>(alert.getCopyId());
+    // The look-up is keyed on the storage policy and copy; the marking also
+    // records the subclient and the user the event concerns.
+    const EvSuppressionArgs lookup = EvSuppressionArgs::fromEvent(alert)
+                                         .subClientId(0)
+                                         .storeId(static_cast<int>(alert.getOtherLibId()))
+                                         .storagePolicyId(storagePolicy)
+                                         .copyId(copy);
+    const EvSuppressionArgs marking = EvSuppressionArgs::fromEvent(alert)
+                                          .ruleOrUserId(static_cast<int>(alert.getWhomId()))
+                                          .storagePolicyId(storagePolicy)
+                                          .copyId(copy);
+
+    const int pending = fallenBehind ? GetExistingEventIdEx(lookup) : 0;
+    int handedBack = pending > 0 ? pending : 0;
+    if (!SetDetectedAlert(handedBack, cleared, 0)) return false;
+    // Neither a new id nor a current one: a cleared condition with no
+    // pending occurrence (none found, or it left the pending states since
+    // the look-up). Nothing to record.
+    if (handedBack == 0 && m_eventId == 0) return true;
+    // A found occurrence that was no longer pending comes back as a new id.
+    const bool repeated = handedBack == 0;
+
+    bool insertDetail = true;
+    if (!repeated) {
+      if (call.log().enabled(8)) call.logNewOccurrence(occurTimeOf(m_eventId).c_str());
+    } else {
+      NTDauxCopyDataVer existing(nullptr);
+      existing.setWhere("eventId = %d", m_eventId);
+      const int rc = existing.getOneRow();
+      if (!DBrowRead(rc) && rc != DB_NO_DATA) {
+        call.log().Error(kAuxShortLabel, "Could not update row into table Auxcopy Config ErrorCode [%d] for EventId [%d]",
+                         rc, m_eventId);
+        return false;
+      }
+      if (rc == DB_NO_DATA) {
+        call.log().DebugLvl(kAuxShortLabel, 8, "No entry in table Auxcopy Config for EventId [%d].So inserting. ",
+                            m_eventId);
+      } else {
+        insertDetail = false;
+        NTDauxCopyDataVer_t& row = *existing.getDataPtr();
+        fillCopyColumns(row, alert);
+        const int urc = existing.rowUpdate(
+            "jobId_h = %d, jobId_l = %d, startTime = %p, endTime = %p, schedTime = %p, storagePolicyId=%d, "
+            "copyId = %d, taskId = %d, schedPolicyId = %d ",
+            row.jobId_h, row.jobId_l, DBodbcDate(&row.startTime), DBodbcDate(&row.endTime),
+            DBodbcDate(&row.schedTime), row.storagePolicyId, row.copyId, row.taskId, row.schedPolicyId);
+        if (urc != 0) {
+          call.log().Error(kAuxShortLabel, "Error [%d] Updating AuxCopy config columns for eventId [%d]", urc,
+                           m_eventId);
+          return false;
+        }
+      }
+    }
+    if (insertDetail &&
+        !call.insertDetail<NTDauxCopyDataVer>([&](NTDauxCopyDataVer_t& row) { fillCopyColumns(row, alert); }))
+      return false;
+
+    ParamRows p = call.params();
+    jobBasics(p, alert)
+        .mediaList(alert.getMediaIdsList(), ParamMediaList, ParamMediaLocation)
+        .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
+        .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
+        .text(ParamJobErrorString, alert.getJobErrString())
+        .sizeText(ParamTransferSize, alert.getXferSizeBytes(), static_cast<unsigned long>(m_serverEventSelector))
+        .texts(ParamMediaList, alert.getMediaList())
+        .texts(ParamCopiedMediaList, alert.getCopiedMediaList());
+    if (!p.ok()) return false;
+
+    if (fallenBehind) {
+      p.sizeText(ParamBytesToBeCopied, alert.getBytesToBeCopied(), static_cast<unsigned long>(m_serverEventSelector))
+          .asInt(ParamMediaToBeCopied, alert.getNumOfMediaToBeCopied())
+          .asInt(ParamJobsToBeCopied, alert.getNumOfJobsToBeCopied())
+          .asLong(ParamOldestJobEndTime, alert.getOldestJobEndTime());
+      if (!p.ok()) return false;
+      if (!alert.getDescription().empty()) {
+        // The fields are stored whether or not the text read as the message.
+        DescriptionMessage<App::AuxcopyFallenBehindAlertInfo> info;
+        info.read(alert.getDescription());
+        if (!p.fromMessage(info, kFallenBehindFields).ok()) return false;
+      }
+      if (!call.enableSuppression(marking)) return false;
+    }
+
+    call.log().DebugLvl(call.label(), 8, "Alert Event[eventId : %d] updated in the database successfully.",
+                        m_eventId);
+
+    // A repeat keeps the state SetDetectedAlert left; a cleared repeat
+    // whose detail row had to be re-made stays cleared.
+    if (insertDetail && !(repeated && cleared)) return call.markDetected();
+    return true;
+  } catch (...) {
+    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getJobId()));
+    return false;
+  }
+}
+
+bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreDataVerific");
+  try {
+    if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
+
+    const bool behind = m_criteria == kVerificationBehind;
+    if (behind) {
+      // One pending occurrence per storage policy and copy.
+      NTDauxCopyDataVer existing(nullptr);
+      existing.setWhere(
+          "storagePolicyId = %d and copyId = %d and eventId in (select eventId from NTDetectedAlerts where "
+          "alertType=%d and criteria=%d)",
+          static_cast<int>(alert.getStorPolicyId()), static_cast<int>(alert.getCopyId()), m_alertType, m_criteria);
+      const int rc = existing.getOneRow();
+      if (DBrowRead(rc)) return true;
+      if (rc != DB_NO_DATA) {
+        call.log().error("../copy_verify(%d): -Error-: Error reading the table [%s] ErrorString [%s]", __LINE__,
+                         existing.getTableName(), existing.getErrorStr(rc));
+        return false;
+      }
+    }
+
+    if (!call.insertDetectedAlert(InsertFailed::Error)) return false;
+    if (!call.insertDetail<NTDauxCopyDataVer>([&](NTDauxCopyDataVer_t& row) { fillCopyColumns(row, alert); }))
+      return false;
+
+    ParamRows p = call.params();
+    jobBasics(p, alert)
+        .text(ParamJobErrorString, alert.getJobErrString())
+        .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
+        .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount());
+    if (behind) {
+      p.sizeText(ParamBytesToBeCopied, alert.getBytesToBeCopied(), static_cast<unsigned long>(m_serverEventSelector))
+          .asInt(ParamJobsToBeCopied, alert.getNumOfJobsToBeCopied())
+          .asLong(ParamOldestJobEndTime, alert.getOldestJobEndTime());
+    }
+    if (!p.ok()) return false;
+
+    call.logRecorded(Recorded::Brackets);
+    return call.markDetected();
+  } catch (...) {
+    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getJobId()));
+    return false;
+  }
+}
+
+bool EvNDetector::StoreBackupCopyData(EvAlertEx& alert) {
+  JobCall call(*this, alert, "EvNDetector::StoreBackupCopyData");
+  try {
+    if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
+    return recordJobOccurrence<NTDauxCopyDataVer>(
+        call, [&](NTDauxCopyDataVer_t& row) { fillCopyColumns(row, alert); },
+        [&](ParamRows& p) { jobBasics(p, alert).text(ParamJobErrorString, alert.getJobErrString()); });
+  } catch (...) {
+    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
+                     static_cast<long long>(alert.getJobId()));
+    return false;
+  }
+}
