@@ -14,7 +14,7 @@ constexpr int kDelayedJobCriteria = 5;
 constexpr int kAuxCopyFallenBehind = 56;
 constexpr int kVerificationBehind = 64;
 constexpr const char* kDetailTable = "NTDauxCopyDataVer";
-constexpr const char* kAuxShortLabel = "StoreAuxCopyData";
+constexpr DetailUpsertNames kAuxCopyNames{"StoreAuxCopyData", "Auxcopy Config", "AuxCopy config", false};
 
 // Fields of App::AuxcopyFallenBehindAlertInfo. All three are stored, set or
 // not, once the description is not empty.
@@ -69,49 +69,23 @@ bool EvNDetector::StoreAuxCopyData(EvAlertEx& alert) {
                                           .storagePolicyId(storagePolicy)
                                           .copyId(copy);
 
-    const int pending = fallenBehind ? GetExistingEventIdEx(lookup) : 0;
-    int handedBack = pending > 0 ? pending : 0;
-    if (!SetDetectedAlert(handedBack, cleared, 0)) return false;
-    // Neither a new id nor a current one: a cleared condition with no
-    // pending occurrence (none found, or it left the pending states since
-    // the look-up). Nothing to record.
-    if (handedBack == 0 && m_eventId == 0) return true;
-    // A found occurrence that was no longer pending comes back as a new id.
-    const bool repeated = handedBack == 0;
+    const JobCall::Matched outcome = call.matchOrRecord(fallenBehind ? GetExistingEventIdEx(lookup) : 0);
+    if (outcome == JobCall::Matched::Failed) return false;
+    if (outcome == JobCall::Matched::ClearedNothing) return true;
+    const bool repeated = outcome == JobCall::Matched::Repeat;
+    if (!repeated && call.log().enabled(8)) call.logNewOccurrence(occurTimeOf(m_eventId).c_str());
 
-    bool insertDetail = true;
-    if (!repeated) {
-      if (call.log().enabled(8)) call.logNewOccurrence(occurTimeOf(m_eventId).c_str());
-    } else {
-      NTDauxCopyDataVer existing(nullptr);
-      existing.setWhere("eventId = %d", m_eventId);
-      const int rc = existing.getOneRow();
-      if (!DBrowRead(rc) && rc != DB_NO_DATA) {
-        call.log().Error(kAuxShortLabel, "Could not update row into table Auxcopy Config ErrorCode [%d] for EventId [%d]",
-                         rc, m_eventId);
-        return false;
-      }
-      if (rc == DB_NO_DATA) {
-        call.log().DebugLvl(kAuxShortLabel, 8, "No entry in table Auxcopy Config for EventId [%d].So inserting. ",
-                            m_eventId);
-      } else {
-        insertDetail = false;
-        NTDauxCopyDataVer_t& row = *existing.getDataPtr();
-        fillCopyColumns(row, alert);
-        const int urc = existing.rowUpdate(
-            "jobId_h = %d, jobId_l = %d, startTime = %p, endTime = %p, schedTime = %p, storagePolicyId=%d, "
-            "copyId = %d, taskId = %d, schedPolicyId = %d ",
-            row.jobId_h, row.jobId_l, DBodbcDate(&row.startTime), DBodbcDate(&row.endTime),
-            DBodbcDate(&row.schedTime), row.storagePolicyId, row.copyId, row.taskId, row.schedPolicyId);
-        if (urc != 0) {
-          call.log().Error(kAuxShortLabel, "Error [%d] Updating AuxCopy config columns for eventId [%d]", urc,
-                           m_eventId);
-          return false;
-        }
-      }
-    }
-    if (insertDetail &&
-        !call.insertDetail<NTDauxCopyDataVer>([&](NTDauxCopyDataVer_t& row) { fillCopyColumns(row, alert); }))
+    bool insertDetail = false;
+    if (!upsertDetail<NTDauxCopyDataVer>(
+            call, repeated, kAuxCopyNames, [&](NTDauxCopyDataVer_t& row) { fillCopyColumns(row, alert); },
+            [](NTDauxCopyDataVer& t, const NTDauxCopyDataVer_t& row) {
+              return t.rowUpdate(
+                  "jobId_h = %d, jobId_l = %d, startTime = %p, endTime = %p, schedTime = %p, storagePolicyId=%d, "
+                  "copyId = %d, taskId = %d, schedPolicyId = %d ",
+                  row.jobId_h, row.jobId_l, DBodbcDate(&row.startTime), DBodbcDate(&row.endTime),
+                  DBodbcDate(&row.schedTime), row.storagePolicyId, row.copyId, row.taskId, row.schedPolicyId);
+            },
+            &insertDetail))
       return false;
 
     ParamRows p = call.params();

@@ -63,6 +63,23 @@ JobCall::Pending JobCall::matchPending(const EvSuppressionArgs& args) {
   return m_detector.getEventId() == pending ? Pending::Refreshed : Pending::Nothing;
 }
 
+JobCall::Matched JobCall::matchOrRecord(const EvSuppressionArgs& lookup) {
+  return matchOrRecord(m_detector.GetExistingEventIdEx(lookup));
+}
+
+JobCall::Matched JobCall::matchOrRecord(int pendingEventId) {
+  const int found = pendingEventId > 0 ? pendingEventId : 0;
+  int local = found;
+  if (!m_detector.SetDetectedAlert(local, m_alert.IsConditionCleared(), 0)) return Matched::Failed;
+  // A new id comes back for a new occurrence, also when the one found had
+  // left the pending states since the look-up.
+  if (local != 0) return Matched::New;
+  // No id back and the detector not on the one found: a cleared condition
+  // with nothing (or no longer anything) pending.
+  if (found == 0 || m_detector.getEventId() != found) return Matched::ClearedNothing;
+  return Matched::Repeat;
+}
+
 bool JobCall::insertDetectedAlert(InsertFailed wording) { return insertDetectedAlert(nullptr, wording); }
 
 bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFailed wording) {

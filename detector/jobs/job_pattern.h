@@ -29,6 +29,9 @@
 // whose order differs calls the steps of JobCall itself, in its own order:
 //   delayedJobCleared / withdrawDelayedJob   the cleared criteria-5 withdrawal
 //   matchPending(args)                       repeat check + SetDetectedAlert
+//   matchOrRecord(args)                      the configuration handlers' matched form:
+//                                            refresh a pending occurrence or record a new one
+//   upsertDetail<Table>(call, repeat, ...)   a detail row kept one per occurrence
 //   insertDetectedAlert([ready])             SetNotiRec, trace lines, [ready()], insert, setEventId
 //   logNewOccurrence(occurTime)              the trace lines alone (row made by SetDetectedAlert)
 //   insertDetail<Table>(fill)                eventId first, then FILL, insert
@@ -233,6 +236,19 @@ class JobCall {
   // it through SetDetectedAlert.
   Pending matchPending(const EvSuppressionArgs& args);
 
+  // The matched form of the configuration handlers: a pending occurrence of
+  // LOOKUP (0 for none) is refreshed through SetDetectedAlert, otherwise
+  // SetDetectedAlert records a new one. Unlike matchPending, the new row is
+  // made here, without the trace lines of insertDetectedAlert.
+  enum class Matched {
+    New,             // a new occurrence; eventId() is its id
+    Repeat,          // the pending occurrence was refreshed; eventId() is its id
+    ClearedNothing,  // a cleared condition with nothing pending: nothing written
+    Failed,
+  };
+  Matched matchOrRecord(const EvSuppressionArgs& lookup);
+  Matched matchOrRecord(int pendingEventId);
+
   // A new NTDetectedAlerts row in state 0; the detector's event id becomes its id.
   bool insertDetectedAlert(InsertFailed wording = InsertFailed::ErrorString);
   // The same, with READY run once the row is built and traced and before it
@@ -281,6 +297,66 @@ class JobCall {
   EvNDetectParams m_params{nullptr};
   bool m_rowRecorded = false;
 };
+
+// How the insert-or-update of a detail row names its table in its lines:
+//   "Could not update row into table <readName> ErrorCode [%d] for EventId [%d]"
+//   "No entry in table <readName> for EventId [%d].So inserting. "
+//   "Error [%d] Updating <updateName> columns for eventId [%d]"
+// all under LABEL (the handler's short name).
+struct DetailUpsertNames {
+  const char* label;
+  const char* readName;
+  const char* updateName;
+  bool missingIsError = true;  // false: the "No entry" line is a level-8 debug line
+};
+
+// The detail row of an occurrence, kept one per occurrence: a new
+// occurrence inserts it; a repeat reads the stored row, rewrites it with
+// UPDATE(table, row) (a rowUpdate whose where clause is already set) after
+// FILL(row), or inserts it when it has gone missing. *INSERTED tells which
+// happened. The buffer holds the stored row before FILL on an update, so
+// columns FILL leaves alone keep their stored values.
+template <class Table, class Fill, class Update>
+bool upsertDetail(JobCall& call, bool repeat, const DetailUpsertNames& names, Fill&& fill, Update&& update,
+                  bool* inserted = nullptr) {
+  const int eventId = call.eventId();
+  Table table(nullptr);
+  auto* row = table.getDataPtr();
+  bool insert = !repeat;
+  if (repeat) {
+    table.setWhere("eventId = %d", eventId);
+    const int rc = table.getOneRow();
+    if (rc == DB_NO_DATA) {
+      if (names.missingIsError)
+        call.log().Error(names.label, "No entry in table %s for EventId [%d].So inserting. ", names.readName, eventId);
+      else
+        call.log().DebugLvl(names.label, 8, "No entry in table %s for EventId [%d].So inserting. ", names.readName,
+                            eventId);
+      insert = true;
+    } else if (!DBrowRead(rc)) {
+      call.log().Error(names.label, "Could not update row into table %s ErrorCode [%d] for EventId [%d]",
+                       names.readName, rc, eventId);
+      return false;
+    }
+    table.closeCursor();
+  }
+  if (inserted) *inserted = insert;
+  if (insert) {
+    row->eventId = eventId;
+    fill(*row);
+    const int rc = table.rowInsert(true);
+    if (rc == 0) return true;
+    call.log().Error(call.label(), "Could not insert row into table [%s], ErrorString [%s]", table.getTableName(),
+                     table.getErrorStr(rc));
+    return false;
+  }
+  fill(*row);
+  table.setWhere("eventId = %d", eventId);
+  const int rc = update(table, *row);
+  if (rc == 0) return true;
+  call.log().Error(names.label, "Error [%d] Updating %s columns for eventId [%d]", rc, names.updateName, eventId);
+  return false;
+}
 
 // The job columns that most detail tables share: job id halves, start, end
 // and scheduled times (local time), task and schedule policy ids.
