@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
+#include "Db/Database.h"
 #include "Db/NXDBRow.h"
 #include "db/session.h"
 #include "db/sql_format.h"
@@ -133,9 +135,26 @@ bool DBtable::hasRowId() const {
   return def_.kind == Db::HeaderType::Table && def_.keyColumns[0] == '\0';
 }
 
+namespace {
+std::mutex g_tallyMutex;
+Db::ErrorTally g_tally;
+
+void tallyError(const std::string& what) {
+  std::lock_guard<std::mutex> lk(g_tallyMutex);
+  ++g_tally.count;
+  g_tally.last = what;
+}
+}  // namespace
+
+Db::ErrorTally Db::errorTally() {
+  std::lock_guard<std::mutex> lk(g_tallyMutex);
+  return g_tally;
+}
+
 int DBtable::fail(int code, const std::string& message) {
   lastCode_ = code;
   lastError_ = message;
+  tallyError(std::string(def_.name) + ": " + message);
   return code;
 }
 
@@ -446,6 +465,7 @@ int DBtran::startTran() {
   if (rc) {
     lastError_ = rc == DB_ERR_TRANSACTION ? "a transaction is already open on this connection"
                                           : s->backend().lastError();
+    tallyError("begin transaction: " + lastError_);
     return lastCode_ = rc;
   }
   active_ = true;
@@ -460,6 +480,7 @@ int DBtran::commitTran(bool) {
   rc = s->commit();
   if (rc) {
     lastError_ = s->backend().lastError();
+    tallyError("commit: " + lastError_);
     return lastCode_ = rc;
   }
   active_ = false;

@@ -217,6 +217,18 @@ TEST(EventJsonBadInput, NotJsonOrNotAnObject) {
     EventReadError err = parseBad(line);
     EXPECT_EQ(err.message.rfind("expected a JSON object", 0), 0u) << line << " -> " << err.message;
   }
+  // Anything after the object, a NUL included, makes the line bad; memory
+  // stays bounded however long or deep the line is.
+  const std::pair<std::string, const char*> bounded[] = {
+      {std::string("{\"alertType\":3}\0{\"bogusKey\":1}", 30), "NUL byte at column 16"},
+      {std::string("{\"jobErrString\":\"a\0b\"}", 22), "NUL byte"},
+      {"{\"failureReasons\":" + std::string(1 << 18, '[') + std::string(1 << 18, ']') + "}", "nested deeper than 16"},
+      {"{\"jobErrString\":\"" + std::string(kMaxEventLineBytes, 'x') + "\"}", "longer than the limit"},
+  };
+  for (const auto& [line, said] : bounded) {
+    EventReadError err = parseBad(line);
+    EXPECT_NE(std::string::npos, err.message.find(said)) << err.message;
+  }
 }
 
 TEST(EventJsonBadInput, UnknownKeysNameTheClosestKnownKey) {
