@@ -170,7 +170,8 @@ void runBackend(const char* backend, const Target& small, const Target& large, R
   benchmark::ClearRegisteredBenchmarks();
   // Alternate the sizes so a slow phase of a noisy machine hits both alike.
   for (int r = 1; r <= kRounds; ++r) {
-    const std::string round = "#" + std::to_string(r);
+    std::string round = std::to_string(r);
+    round.insert(0, 1, '#');
     benchmark::RegisterBenchmark((std::string(backend) + "/10k" + round).c_str(), Lookup, &small);
     benchmark::RegisterBenchmark((std::string(backend) + "/1M" + round).c_str(), Lookup, &large);
   }

@@ -61,6 +61,7 @@ class SessionBackend {
 
 // Opens a backend for a URI: "sqlite:PATH", a plain PATH, or "postgresql://...".
 // On failure returns null and sets *error to one line naming the URI and reason.
-std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error);
+// Only CREATE_MISSING lets a SQLite file that does not exist be created.
+std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing = true);
 
 }  // namespace evd::db

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
+#include "Db/Database.h"
 #include "Db/NXDBRow.h"
 #include "db/postgres/postgres_backend.h"
 #include "db/session.h"
@@ -135,9 +137,26 @@ bool DBtable::hasRowId() const {
   return def_.kind == Db::HeaderType::Table && def_.keyColumns[0] == '\0';
 }
 
+namespace {
+std::mutex g_tallyMutex;
+Db::ErrorTally g_tally;
+
+void tallyError(const std::string& what) {
+  std::lock_guard<std::mutex> lk(g_tallyMutex);
+  ++g_tally.count;
+  g_tally.last = what;
+}
+}  // namespace
+
+Db::ErrorTally Db::errorTally() {
+  std::lock_guard<std::mutex> lk(g_tallyMutex);
+  return g_tally;
+}
+
 int DBtable::fail(int code, const std::string& message) {
   lastCode_ = code;
   lastError_ = message;
+  tallyError(std::string(def_.name) + ": " + message);
   return code;
 }
 
@@ -535,6 +554,7 @@ DBtran::~DBtran() {
 void DBtran::addObject(DBtable*) { ++objects_; }
 
 int DBtran::fail(int code, std::string message) {
+  tallyError("transaction: " + message);
   lastError_ = std::move(message);
   return lastCode_ = code;
 }

@@ -35,14 +35,14 @@ bool isPostgresUri(const std::string& uri) {
 
 unsigned configurationGeneration() { return g_generation.load(); }
 
-std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error) {
+std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing) {
   if (isPostgresUri(uri)) return openPostgres(uri, error);
   std::string path = uri.rfind("sqlite:", 0) == 0 ? uri.substr(7) : uri;
   if (path.empty()) {
     *error = "cannot open SQLite database '" + uri + "': empty path";
     return nullptr;
   }
-  return openSqlite(path, error);
+  return openSqlite(path, error, createMissing);
 }
 
 Session* Session::current(int* rc, std::string* error) {
@@ -54,7 +54,8 @@ Session* Session::current(int* rc, std::string* error) {
   t_slot.session.reset();
   std::string uri = Db::configuredUri();
   std::string err;
-  auto backend = openBackend(uri, &err);
+  // Only `evdetect init` creates a database; a mistyped path is refused.
+  auto backend = openBackend(uri, &err, false);
   if (!backend) {
     *rc = DB_ERR_CONNECT;
     *error = err;

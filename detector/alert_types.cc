@@ -1,6 +1,8 @@
 #include "detector/alert_types.h"
 
 #include "Db/AllBindings.h"
+#include "db/session.h"
+#include "schema/schema.h"
 
 namespace {
 
@@ -80,23 +82,45 @@ const AlertTypeInfo* findAlertType(int id) {
 }
 
 int seedAlertTypes(std::string* error) {
+  // One transaction, so that a second init running at the same time waits
+  // and then finds every row (the key on id refuses a duplicate in any case).
+  // SQLite's transaction takes the write lock at its start; on PostgreSQL the
+  // schema's advisory lock does the same.
+  DBtran tran;
+  int rc = tran.startTran();
+  if (rc != 0) {
+    if (error) *error = tran.getErrorStr(rc);
+    return rc;
+  }
+  {
+    std::string err;
+    evd::db::Session* s = evd::db::Session::current(&rc, &err);
+    if (s != nullptr && s->dialect() == evd::db::Dialect::PostgreSQL) {
+      rc = s->backend().exec("SELECT pg_advisory_xact_lock(" + std::to_string(evd::schema::kSchemaLockKey) + ")");
+      if (rc != 0) err = s->backend().lastError();
+    }
+    if (rc != 0) {
+      if (error) *error = err;
+      return rc;
+    }
+  }
   for (const AlertTypeInfo& t : kTypes) {
-    NTAlertType existing(nullptr);
+    NTAlertType existing(&tran);
     existing.setWhere("id = %d", t.id);
-    int rc = existing.getOneRow();
+    rc = existing.getOneRow();
     if (rc == 0) continue;
     if (rc != DB_NO_DATA) {
       if (error) *error = existing.getErrorStr(rc);
       return rc;
     }
-    NTAlertType row(nullptr);
+    NTAlertType row(&tran);
     row.getDataPtr()->id = t.id;
     row.getDataPtr()->categoryID = t.category;
     rc = row.rowInsert(true);
     if (rc == 0) {
       // The display columns are ours alone; the binding carries only what the
       // detector reads.
-      NTAlertType named(nullptr);
+      NTAlertType named(&tran);
       named.setWhere("id = %d", t.id);
       rc = named.rowUpdate("name = '%s', categoryName = '%s'", t.name, alertCategoryName(t.category));
     }
@@ -105,5 +129,7 @@ int seedAlertTypes(std::string* error) {
       return rc;
     }
   }
-  return 0;
+  rc = tran.commitTran();
+  if (rc != 0 && error) *error = tran.getErrorStr(rc);
+  return rc;
 }

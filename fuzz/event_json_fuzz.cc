@@ -5,7 +5,7 @@
 //
 // Build: clang++ -std=c++20 -fsanitize=fuzzer,address -I. -Iinclude
 //   fuzz/event_json_fuzz.cc host/event_json.cc host/EvAlertEx.cc
-//   host/EvDebug.cc host/NxLog.cc
+//   host/EvDebug.cc host/NxLog.cc $(pkg-config --cflags --libs spdlog)
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,7 @@
 #include "host/EvDebug.h"
 
-#include <fcntl.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/rotating_file_sink.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string_view>
 
 #include "host/NxLog.h"
@@ -104,21 +107,6 @@ std::string formatLines(bool isError, int level, const char* function, const std
   return out;
 }
 
-bool writeAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 // ---- EvDebugFileInstance ----
@@ -130,7 +118,10 @@ struct EvDebugFileInstance::Impl {
   std::atomic<int> level{kDefaultLevel};
   std::atomic<bool> echo{false};
   std::atomic<int> moduleId{0};
-  int fd = -1;
+  size_t maxBytes = kDefaultMaxBytes;
+  size_t keptFiles = kDefaultKeptFiles;
+  // Our lines come formatted; the sink only appends them and rotates.
+  std::shared_ptr<spdlog::sinks::rotating_file_sink_st> sink;
   std::string openedPath;
   std::string reportedPath;  // a file we could not open, reported once
 
@@ -153,7 +144,6 @@ EvDebugFileInstance::~EvDebugFileInstance() {
       setLogErrorSink(nullptr);
     }
   }
-  if (impl_->fd >= 0) ::close(impl_->fd);
   delete impl_;
 }
 
@@ -180,6 +170,14 @@ void EvDebugFileInstance::setEcho(bool echo) { impl_->echo.store(echo); }
 int EvDebugFileInstance::moduleId() const { return impl_->moduleId.load(); }
 void EvDebugFileInstance::setModuleId(int id) { impl_->moduleId.store(id); }
 
+void EvDebugFileInstance::setRotation(size_t maxBytes, size_t keptFiles) {
+  std::lock_guard<std::mutex> lk(impl_->m);
+  impl_->maxBytes = maxBytes > 0 ? maxBytes : kDefaultMaxBytes;
+  impl_->keptFiles = keptFiles;
+  impl_->sink.reset();  // the next line opens the file under the new bounds
+  impl_->openedPath.clear();
+}
+
 bool EvDebugFileInstance::write(const std::string& line) {
   std::string text = line;
   if (text.empty() || text.back() != '\n') text += '\n';
@@ -187,21 +185,39 @@ bool EvDebugFileInstance::write(const std::string& line) {
   {
     std::lock_guard<std::mutex> lk(impl_->m);
     const std::string target = impl_->resolvedLocked();
-    if (impl_->fd < 0 || target != impl_->openedPath) {
-      if (impl_->fd >= 0) ::close(impl_->fd);
+    if (!impl_->sink || target != impl_->openedPath) {
+      impl_->sink.reset();
       impl_->openedPath.clear();
-      // O_APPEND makes each line one append, so lines of other processes
-      // writing the same file never interleave inside a line.
-      impl_->fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      if (impl_->fd >= 0) {
+      try {
+        // Only the file is ours to create, not a folder on a mistyped path.
+        const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+        if (!parent.empty() && !std::filesystem::is_directory(parent))
+          throw std::runtime_error("no folder " + parent.string());
+        // The file is opened for appending, so each line is one append and
+        // lines of other processes writing the same file do not interleave.
+        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_st>(target, impl_->maxBytes, impl_->keptFiles);
+        sink->set_formatter(
+            std::make_unique<spdlog::pattern_formatter>("%v", spdlog::pattern_time_type::local, std::string()));
+        impl_->sink = std::move(sink);
         impl_->openedPath = target;
         impl_->reportedPath.clear();
-      } else if (impl_->reportedPath != target) {
-        impl_->reportedPath = target;
-        std::fprintf(stderr, "evdetector: cannot open the alert log %s: %s\n", target.c_str(), std::strerror(errno));
+      } catch (const std::exception& e) {
+        if (impl_->reportedPath != target) {
+          impl_->reportedPath = target;
+          std::fprintf(stderr, "evdetector: cannot open the alert log %s: %s\n", target.c_str(), e.what());
+        }
       }
     }
-    if (impl_->fd >= 0) written = writeAll(impl_->fd, text);
+    if (impl_->sink) {
+      try {
+        impl_->sink->log(spdlog::details::log_msg(spdlog::source_loc{}, spdlog::string_view_t{}, spdlog::level::info,
+                                                  spdlog::string_view_t(text.data(), text.size())));
+        impl_->sink->flush();
+        written = true;
+      } catch (const std::exception&) {
+        written = false;
+      }
+    }
   }
   if (impl_->echo.load()) std::fputs(text.c_str(), stderr);
   return written;

@@ -9,9 +9,16 @@
 // (ERROR, or DEBUG followed by the line's level), the label and the text.
 // A message of several lines is written as several such lines in one append,
 // so every line can be found by its fields and no other writer splits them.
+//
+// The file is bounded: once a line would take it past the size limit
+// (kDefaultMaxBytes unless setRotation says otherwise) it is renamed with a
+// number before its extension (evdetector.log -> evdetector.1.log, the
+// older ones moving up to .2, .3 ...), the oldest beyond the kept count is
+// deleted, and a new file is begun.
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 
 // The log file a writer appends to. Constructed once per process (the
@@ -22,6 +29,9 @@ class EvDebugFileInstance {
   // Level of a new instance and of an application whose level is not configured.
   static constexpr int kDefaultLevel = 1;
   static constexpr int kMaxLevel = 10;
+  // Size at which the log is rotated, and how many rotated files are kept.
+  static constexpr size_t kDefaultMaxBytes = 10 * 1024 * 1024;
+  static constexpr size_t kDefaultKeptFiles = 5;
 
   EvDebugFileInstance();
   ~EvDebugFileInstance();
@@ -41,6 +51,8 @@ class EvDebugFileInstance {
   int level() const;
   // Clamped to 0..kMaxLevel; 0 leaves only error lines.
   void setLevel(int level);
+  // Rotates at MAX_BYTES, keeping KEPT_FILES older files (0: none).
+  void setRotation(size_t maxBytes, size_t keptFiles);
   // Appends LINE (a newline is added when missing). Safe from any thread.
   // False when the file could not be opened or written.
   bool write(const std::string& line);

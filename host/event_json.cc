@@ -434,10 +434,15 @@ bool hasAlias(std::string_view key) {
 
 // Notes the first key found twice within one object. The DOM
 // keeps only one value per key, so this has to be caught while parsing.
+// Thrown by the watch below to stop the parser past kMaxEventNesting, before
+// the nesting costs memory.
+struct TooDeep {};
+
 class DuplicateKeyWatch {
  public:
-  bool operator()(int, nlohmann::detail::parse_event_t event, Json& parsed) {
+  bool operator()(int depth, nlohmann::detail::parse_event_t event, Json& parsed) {
     using E = nlohmann::detail::parse_event_t;
+    if ((event == E::object_start || event == E::array_start) && depth >= kMaxEventNesting) throw TooDeep{};
     if (event == E::object_start) {
       open_.emplace_back();
     } else if (event == E::object_end) {
@@ -456,10 +461,19 @@ class DuplicateKeyWatch {
 };
 
 bool parseLine(std::string_view line, EvAlertEx& out, Reader& r) {
+  if (line.size() > kMaxEventLineBytes)
+    return r.fail("", "line of " + std::to_string(line.size()) + " bytes, longer than the limit of " +
+                          std::to_string(kMaxEventLineBytes));
+  // The JSON parser takes a NUL for the end of the text and would accept
+  // whatever came before it.
+  if (const size_t nul = line.find('\0'); nul != std::string_view::npos)
+    return r.fail("", "NUL byte at column " + std::to_string(nul + 1));
   DuplicateKeyWatch watch;
   Json doc;
   try {
     doc = Json::parse(line.begin(), line.end(), std::ref(watch));
+  } catch (const TooDeep&) {
+    return r.fail("", "arrays and objects nested deeper than " + std::to_string(kMaxEventNesting) + " levels");
   } catch (const Json::exception& e) {
     // Syntax errors, and numbers too large even for a double.
     std::string what = e.what();

@@ -31,8 +31,15 @@ struct EventReadError {
   std::string message;
 };
 
+// Bounds that keep the reader's memory small whatever arrives: a longer line
+// is refused unread, and so is one whose arrays and objects nest deeper (an
+// event needs 3 levels).
+inline constexpr size_t kMaxEventLineBytes = 1 << 20;
+inline constexpr int kMaxEventNesting = 16;
+
 // Reads one line into OUT. On failure returns false, fills ERR and leaves OUT
-// untouched.
+// untouched. A line that holds anything but one object (a NUL byte included)
+// is refused.
 bool parseEventLine(std::string_view line, EvAlertEx& out, EventReadError& err);
 
 // Writes EV as one line of JSON without a trailing newline. By default keys

@@ -107,7 +107,9 @@ const std::vector<IndexDef>& indexes() {
       {"NTnotificationRule_type", "NTnotificationRule", "alertTypeId"},
       {"NTnotificationProp_attr", "NTnotificationProp", "componentNameId, attrName"},
       {"NTNotificationQueryMapping_rule", "NTNotificationQueryMapping", "NtNotificationId"},
-      {"NTAlertType_id", "NTAlertType", "id"},
+      // A key, so that seeding the alert types twice (two inits at once)
+      // cannot leave two rows for one type.
+      {"NTAlertType_key", "NTAlertType", "id", true},
       {"KRCounter_name", "KRCounter", "name"},
       {"APP_ClientProp_attr", "APP_ClientProp", "componentNameId, attrName"},
       {"SimInstalledPackages_client", "SimInstalledPackages", "ClientId, simPackageID"},
@@ -131,15 +133,21 @@ std::vector<std::string> ddl(Dialect d) {
   for (const Db::TableDef* t : kTables) out.push_back(createTable(*t, d));
   for (const std::string& e : extraTables()) out.push_back(substitute(e, d));
   for (const IndexDef& i : indexes())
-    out.push_back(std::string("CREATE INDEX IF NOT EXISTS ") + i.name + " ON " + i.table + " (" + i.columns + ")");
+    out.push_back(std::string(i.unique ? "CREATE UNIQUE INDEX IF NOT EXISTS " : "CREATE INDEX IF NOT EXISTS ") +
+                  i.name + " ON " + i.table + " (" + i.columns + ")");
   out.push_back(std::string("CREATE TABLE IF NOT EXISTS ") + kVersionTable + " (version INTEGER NOT NULL)");
   return out;
 }
 
 int createSchema(evd::db::SessionBackend& b, std::vector<std::string>* created, std::string* error) {
   const Dialect d = b.dialect();
-  int rc = b.exec(d == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN");
-  if (rc) { *error = b.lastError(); return rc; }
+  // One transaction for the whole schema. SQLite's IMMEDIATE takes the write
+  // lock up front; PostgreSQL's catalogue does not serialise two sessions
+  // creating the same table, so concurrent inits queue on an advisory lock
+  // and the later one finds everything made.
+  int rc = b.exec(d == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN; SELECT pg_advisory_xact_lock(" +
+                                                                 std::to_string(kSchemaLockKey) + ")");
+  if (rc) { *error = b.lastError(); b.exec("ROLLBACK"); return rc; }
   std::vector<std::string> made;
   for (const std::string& stmt : ddl(d)) {
     // Report only what did not exist before.
@@ -170,10 +178,6 @@ int createSchema(evd::db::SessionBackend& b, std::vector<std::string>* created, 
 int ensureSchema(evd::db::Session& s, std::string* error) {
   auto& b = s.backend();
   if (b.hasTable(kVersionTable)) return 0;
-  if (b.dialect() == Dialect::SQLite && !b.hasTable("NTDetectedAlerts")) {
-    // A brand-new file: nothing else lives in it, so the schema is ours to make.
-    return createSchema(b, nullptr, error);
-  }
   *error = "database '" + evd::db::redactUri(s.uri()) +
            "' has no evdetector schema: run 'evdetect init --db " + evd::db::redactUri(s.uri()) + "'";
   return DB_ERR_NO_SCHEMA;
@@ -184,7 +188,7 @@ int ensureSchema(evd::db::Session& s, std::string* error) {
 namespace Db {
 
 int initSchema(const std::string& uri, std::string* report, std::string* error) {
-  auto b = evd::db::openBackend(uri, error);
+  auto b = evd::db::openBackend(uri, error, true);
   if (!b) return DB_ERR_CONNECT;
   std::vector<std::string> made;
   int rc = evd::schema::createSchema(*b, &made, error);
@@ -197,7 +201,7 @@ int initSchema(const std::string& uri, std::string* report, std::string* error) 
 }
 
 int dropSchema(const std::string& uri, std::string* error) {
-  auto b = evd::db::openBackend(uri, error);
+  auto b = evd::db::openBackend(uri, error, false);
   if (!b) return DB_ERR_CONNECT;
   std::vector<std::string> names;
   for (const Db::TableDef* t : evd::schema::kTables) names.emplace_back(t->name);

@@ -20,6 +20,7 @@ struct IndexDef {
   const char* name;
   const char* table;
   const char* columns;
+  bool unique = false;  // the columns are a key: a second row with the same values is refused
 };
 const std::vector<IndexDef>& indexes();
 
@@ -32,11 +33,15 @@ const std::vector<std::string>& extraTables();
 // The DDL for one backend, in order.
 std::vector<std::string> ddl(evd::db::Dialect dialect);
 
-// Creates what is missing; *created lists the tables made.
+// Key of the PostgreSQL advisory lock that serialises schema creation and
+// seeding across sessions.
+inline constexpr long long kSchemaLockKey = 0x65766453636d61LL;
+
+// Creates what is missing, in one transaction; *created lists the tables made.
 int createSchema(evd::db::SessionBackend& backend, std::vector<std::string>* created, std::string* error);
 
-// Called when a thread opens its connection: a new SQLite file gets the
-// schema; any other database without it is refused with DB_ERR_NO_SCHEMA.
+// Called when a thread opens its connection: a database without the schema
+// is refused with DB_ERR_NO_SCHEMA (only initSchema creates it).
 int ensureSchema(evd::db::Session& session, std::string* error);
 
 // The statements of a procedure or query binding, with "$1".. for inputs;

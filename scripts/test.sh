@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite on SQLite and on a PostgreSQL server of
-# its own, once normally and once under AddressSanitizer + UBSan.
+# its own, once in the Release build a user makes (so that an optimiser-only
+# warning cannot break theirs unseen) and once under AddressSanitizer + UBSan.
+# Both builds treat warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc)
 
-build() {  # build DIR [cmake args...]
-  local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+build() {  # build DIR BUILD_TYPE [cmake args...]
+  local dir=$1 type=$2; shift 2
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DEVD_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs" 2>&1 | grep -E "error|warning|Error" || true
   test "${PIPESTATUS[0]}" = 0
 }
-build build
-build build-asan -DEVD_SANITIZE=ON -DEVD_BUILD_BENCH=OFF
+build build Release
+build build-asan RelWithDebInfo -DEVD_SANITIZE=ON -DEVD_BUILD_BENCH=OFF
 
 pgdir=$(mktemp -d /tmp/evd-pg.XXXXXX)
 trap 'bash scripts/pg_server.sh stop "$pgdir"; rm -rf "$pgdir"' EXIT

@@ -1,7 +1,9 @@
 #include "db/sqlite/sqlite_backend.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace evd::db {
@@ -154,10 +156,17 @@ class SqliteSession final : public SessionBackend {
 
 }  // namespace
 
-std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error) {
+std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error, bool createMissing) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+                           SQLITE_OPEN_READWRITE | (createMissing ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK && !createMissing && path != ":memory:" && ::access(path.c_str(), F_OK) != 0 &&
+      errno == ENOENT) {
+    *error = "SQLite database '" + path + "' does not exist: run 'evdetect init --db " + path + "' to create it";
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
   if (rc != SQLITE_OK) {
     *error = "cannot open SQLite database '" + path + "': " +
              (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));

@@ -10,6 +10,8 @@
 namespace evd::db {
 
 // PATH is a file name (":memory:" works for throw-away databases).
-std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error);
+// Without CREATE_MISSING a file that does not exist is refused, so a mistyped
+// path never turns into a new, empty database.
+std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error, bool createMissing);
 
 }  // namespace evd::db

@@ -44,34 +44,66 @@ constexpr unsigned kParseFlags =
 
 // ---- input screening ----------------------------------------------------------
 
-// A character reference that decodes to NUL would silently cut a text inside
-// the parser (its strings are NUL-terminated). The parser accumulates the
-// number in 32 bits, so anything that wraps to 0 counts.
-bool isNulReference(std::string_view text, std::size_t amp) {
-  std::size_t i = amp + 2;  // past "&#"
-  bool hex = false;
-  if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
-    hex = true;
-    ++i;
-  }
-  uint32_t value = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == ';') return value == 0;
-    uint32_t d;
-    if (c >= '0' && c <= '9')
-      d = static_cast<uint32_t>(c - '0');
-    else if (hex && c >= 'a' && c <= 'f')
-      d = static_cast<uint32_t>(c - 'a' + 10);
-    else if (hex && c >= 'A' && c <= 'F')
-      d = static_cast<uint32_t>(c - 'A' + 10);
-    else
-      return false;  // not a reference the parser decodes
-    value = value * (hex ? 16u : 10u) + d;
-  }
-  return false;
+// The characters an XML 1.0 document may hold, raw or as a reference.
+bool isXmlChar(uint32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
 }
 
+// Length of the well-formed UTF-8 sequence at text[i] (its code point in
+// *cp), or 0 for an ill-formed one: overlong forms, surrogates and values
+// past U+10FFFF are ill-formed.
+std::size_t utf8At(std::string_view text, std::size_t i, uint32_t* cp) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char c = b(0);
+  std::size_t len;
+  uint32_t v, min;
+  if (c < 0x80) { *cp = c; return 1; }
+  if ((c & 0xE0) == 0xC0) { len = 2; v = c & 0x1F; min = 0x80; }
+  else if ((c & 0xF0) == 0xE0) { len = 3; v = c & 0x0F; min = 0x800; }
+  else if ((c & 0xF8) == 0xF0) { len = 4; v = c & 0x07; min = 0x10000; }
+  else return 0;
+  if (i + len > text.size()) return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    if ((b(k) & 0xC0) != 0x80) return 0;
+    v = (v << 6) | (b(k) & 0x3F);
+  }
+  if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+  *cp = v;
+  return len;
+}
+
+// The reference at text[i] ('&'): its length when it is one of the five
+// predefined entities or a character reference to an XML character, else 0.
+// No document type is read, so no other entity exists.
+std::size_t referenceAt(std::string_view text, std::size_t i) {
+  const std::size_t semi = text.find(';', i);
+  if (semi == std::string_view::npos || semi - i > 12) return 0;
+  const std::string_view name = text.substr(i + 1, semi - i - 1);
+  if (name == "amp" || name == "lt" || name == "gt" || name == "apos" || name == "quot") return semi - i + 1;
+  if (name.size() < 2 || name[0] != '#') return 0;
+  const bool hex = name[1] == 'x';
+  const std::string_view digits = name.substr(hex ? 2 : 1);
+  if (digits.empty()) return 0;
+  uint32_t value = 0;
+  for (const char c : digits) {
+    uint32_t d;
+    if (c >= '0' && c <= '9') d = static_cast<uint32_t>(c - '0');
+    else if (hex && c >= 'a' && c <= 'f') d = static_cast<uint32_t>(c - 'a' + 10);
+    else if (hex && c >= 'A' && c <= 'F') d = static_cast<uint32_t>(c - 'A' + 10);
+    else return 0;
+    value = value * (hex ? 16u : 10u) + d;
+    if (value > 0x10FFFF) return 0;  // before it can wrap
+  }
+  return isXmlChar(value) ? semi - i + 1 : 0;
+}
+
+// Refuses, before the parser sees it, whatever XML 1.0 forbids or we do not
+// read: characters outside the XML character set (raw, as ill-formed UTF-8 or
+// as a reference), references to entities that are not predefined, document
+// type declarations (entity definitions) and processing instructions other
+// than the leading <?xml ...?> declaration. The parser would skip or keep
+// those silently, turning a bad text into a different message.
 int screen(std::string_view text, std::string& error) {
   if (text.empty()) {
     error = "empty input";
@@ -81,23 +113,53 @@ int screen(std::string_view text, std::string& error) {
     error = "input of " + std::to_string(text.size()) + " bytes, at most " + std::to_string(kCNMaxInputBytes);
     return CN_ERR_TOO_LARGE;
   }
+  const auto bad = [&](const std::string& what, std::size_t at) {
+    error = what + " at offset " + std::to_string(at);
+    return CN_ERR_MALFORMED;
+  };
   // Every node of the parsed tree starts at a '<' (or sits between two), so
   // counting them bounds the parser's memory before it allocates anything.
   std::size_t tags = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\0') {
-      error = "NUL character at offset " + std::to_string(i);
-      return CN_ERR_MALFORMED;
-    }
-    if (c == '<' && ++tags > 2 * kCNMaxNodes + 2) {
+  const std::size_t bom = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  for (std::size_t i = 0; i < text.size();) {
+    uint32_t cp = 0;
+    const std::size_t len = utf8At(text, i, &cp);
+    if (len == 0) return bad("byte that is not UTF-8", i);
+    if (!isXmlChar(cp)) return bad(cp == 0 ? "NUL character" : "character not allowed in XML", i);
+    const std::string_view rest = text.substr(i);
+    if (cp == '<' && ++tags > 2 * kCNMaxNodes + 2) {
       error = "more than " + std::to_string(kCNMaxNodes) + " elements";
       return CN_ERR_TOO_MANY_NODES;
     }
-    if (c == '&' && i + 1 < text.size() && text[i + 1] == '#' && isNulReference(text, i)) {
-      error = "character reference to NUL at offset " + std::to_string(i);
-      return CN_ERR_MALFORMED;
+    // Comments and CDATA sections hold any characters, references included.
+    std::string_view close;
+    if (rest.substr(0, 4) == "<!--") close = "-->";
+    else if (rest.substr(0, 9) == "<![CDATA[") close = "]]>";
+    if (!close.empty()) {
+      const std::size_t end = text.find(close, i + 4);
+      if (end == std::string_view::npos) return bad("unterminated comment or CDATA section", i);
+      for (std::size_t j = i + 4; j < end;) {
+        const std::size_t l = utf8At(text, j, &cp);
+        if (l == 0) return bad("byte that is not UTF-8", j);
+        if (!isXmlChar(cp)) return bad(cp == 0 ? "NUL character" : "character not allowed in XML", j);
+        j += l;
+      }
+      i = end + close.size();
+      continue;
     }
+    if (rest.substr(0, 2) == "<!") return bad("document type declaration (not allowed)", i);
+    if (rest.substr(0, 2) == "<?") {
+      const bool declaration = i == bom && rest.size() > 5 && rest.substr(0, 5) == "<?xml" &&
+                               (rest[5] == ' ' || rest[5] == '\t' || rest[5] == '\r' || rest[5] == '\n');
+      if (!declaration) return bad("processing instruction (not allowed)", i);
+    }
+    if (cp == '&') {
+      const std::size_t ref = referenceAt(text, i);
+      if (ref == 0) return bad("undeclared entity or reference to a character not allowed in XML", i);
+      i += ref;
+      continue;
+    }
+    i += len;
   }
   return CN_OK;
 }
@@ -585,7 +647,14 @@ class Writer {
   }
 
   int text(const std::string& t, const CNFieldDef* fd) {
-    if (t.find('\0') != std::string::npos) return CN_ERR_BAD_VALUE;
+    // A text the reader would refuse (NUL, other characters outside XML's
+    // set, ill-formed UTF-8) is refused here too: what is written reads back.
+    for (std::size_t i = 0; i < t.size();) {
+      uint32_t cp = 0;
+      const std::size_t len = utf8At(t, i, &cp);
+      if (len == 0 || !isXmlChar(cp)) return CN_ERR_BAD_VALUE;
+      i += len;
+    }
     // Escapes only lengthen a text, so a text beyond the limit is refused
     // before it is copied.
     if (o.size() + t.size() > kCNMaxInputBytes) return CN_ERR_TOO_LARGE;

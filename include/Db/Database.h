@@ -14,8 +14,8 @@ void configure(const std::string& uri);
 std::string configuredUri();
 
 // Opens (or reuses) this thread's connection. Returns 0, DB_ERR_CONNECT or
-// DB_ERR_NO_SCHEMA with one line in *error. A new, empty SQLite file gets the
-// schema on first use; any other database without it needs `evdetect init`.
+// DB_ERR_NO_SCHEMA with one line in *error. Only initSchema creates a
+// database: a missing SQLite file or one without the schema is refused.
 int openThreadConnection(std::string* error);
 // Closes this thread's connection (the next use opens a new one).
 void closeThreadConnection();
@@ -23,6 +23,15 @@ void closeThreadConnection();
 // Creates every table, index and view that is missing. Running it again
 // changes nothing. *report lists what was created.
 int initSchema(const std::string& uri, std::string* report, std::string* error);
+
+// Database operations of this process that ended in an error (not "no row"),
+// and the text of the latest, so that a host can tell a run that lost writes
+// from a clean one even where the caller logged the error and went on.
+struct ErrorTally {
+  unsigned long long count = 0;
+  std::string last;
+};
+ErrorTally errorTally();
 
 // Drops every table of the schema (test and tool use only).
 int dropSchema(const std::string& uri, std::string* error);

@@ -3,17 +3,21 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
+#include "Db/Database.h"
 #include "support/db_fixture.h"
 
 namespace {
 
 struct Result {
   int status = -1;
-  std::string out;  // standard output and error, in order
+  std::string out;  // standard output, then standard error when merged
 };
 
 std::string quote(const std::string& s) {
@@ -22,42 +26,71 @@ std::string quote(const std::string& s) {
   return q + "'";
 }
 
+FILE* start(const std::string& cmd) { return popen(cmd.c_str(), "r"); }
+
+Result finish(FILE* p) {
+  Result r;
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+// ARGS may end in shell redirections of its own (">/dev/full", "<&-"),
+// which then take the place of the default standard input.
+std::string command(const std::string& args, const std::string& db, const std::string& input, bool mergeStderr) {
+  // Standard error first, so that it stays on the pipe when ARGS redirect
+  // standard output.
+  std::string cmd = std::string(EVDETECT_PATH) + (mergeStderr ? " 2>&1" : " 2>/dev/null") + " --db " + quote(db) +
+                    " " + args;
+  if (args.find('<') == std::string::npos) {
+    std::string path = "/dev/null";
+    if (!input.empty()) {
+      path = evd::test::tempPath("input") + ".jsonl";
+      std::ofstream(path, std::ios::binary) << input;
+    }
+    cmd += " < " + quote(path);
+  }
+  return cmd;
+}
+
 class CliTest : public evd::test::DbTest {
  protected:
   Result run(const std::string& args, const std::string& input = "", bool mergeStderr = true) {
-    std::string cmd = std::string(EVDETECT_PATH) + " " + args + " --db " + quote(uri());
-    if (!input.empty()) {
-      std::string path = evd::test::tempPath("input") + ".jsonl";
-      std::ofstream(path) << input;
-      cmd += " < " + quote(path);
-    } else {
-      cmd += " < /dev/null";
-    }
-    if (mergeStderr) cmd += " 2>&1";
-    Result r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return finish(start(command(args, uri(), input, mergeStderr)));
   }
+  Result runOn(const std::string& db, const std::string& args) { return finish(start(command(args, db, "", true))); }
 };
 
-TEST_P(CliTest, InitIsIdempotentAndSeedsAlertTypes) {
-  Result first = run("init");
-  ASSERT_EQ(0, first.status) << first.out;
-  Result second = run("init");
-  ASSERT_EQ(0, second.status) << second.out;
-  EXPECT_NE(std::string::npos, second.out.find("nothing created")) << second.out;
+TEST_P(CliTest, ConcurrentInitsCreateOneSchemaAndSeedEachTypeOnce) {
+  // A database without the schema: a new file, or emptied PostgreSQL schema.
+  std::string db = "sqlite:" + evd::test::tempPath("new") + ".db";
+  if (isPostgres()) {
+    std::string err;
+    ASSERT_EQ(0, Db::dropSchema(uri(), &err)) << err;
+    db = uri();
+  }
+  std::vector<FILE*> running;
+  for (int i = 0; i < 4; ++i) running.push_back(start(command("init", db, "", true)));
+  for (FILE* p : running) {
+    Result r = finish(p);
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("50 alert types known")) << r.out;
+  }
+  if (!isPostgres()) Db::configure(db);
+  Db::closeThreadConnection();
   EXPECT_EQ(50, queryInt("SELECT COUNT(*) FROM NTAlertType"));
+  EXPECT_EQ(50, queryInt("SELECT COUNT(DISTINCT id) FROM NTAlertType"));
   EXPECT_EQ(1, queryInt("SELECT categoryID FROM NTAlertType WHERE id = 3"));
+  Result again = runOn(db, "init");
+  EXPECT_EQ(0, again.status) << again.out;
+  EXPECT_NE(std::string::npos, again.out.find("nothing created")) << again.out;
 }
 
 TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
-  ASSERT_EQ(0, run("init").status);
   Result add = run("rule add --type 3 --name \"Backups: O'Brien\"");
   ASSERT_EQ(0, add.status) << add.out;
   ASSERT_EQ(0, run("rule add --type 14 --disabled").status);
@@ -66,7 +99,7 @@ TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
       "\n"
       "{\"alertType\":3,\"alertCriteria\":1,\"clientIdd\":5}\n"       // typo: unreadable
       "not json at all\n"
-      "{\"alertType\":7,\"alertCriteria\":20,\"libraryId\":3}\n";     // no rule: dropped
+      "{\"alertType\":7,\"alertCriteria\":20,\"libraryId\":3}";       // no rule: dropped; no final newline
   Result r = run("run - --json", events, false);
   EXPECT_EQ(5, r.status) << r.out;
   auto j = nlohmann::json::parse(r.out);
@@ -75,7 +108,7 @@ TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
   EXPECT_EQ(2, j["unreadable"]);
   EXPECT_EQ(0, j["failed"]);
   EXPECT_EQ(0, j["handled"]);
-  EXPECT_EQ(0, j["blocked"]);
+  EXPECT_EQ(0, j["databaseErrors"]);
   EXPECT_EQ(0, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
 
   // Errors name the line and the key.
@@ -91,28 +124,99 @@ TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
   EXPECT_EQ(1, nlohmann::json::parse(blocked.out)["blocked"]);
 }
 
-TEST_P(CliTest, RulesAndSettingsRoundTrip) {
-  ASSERT_EQ(0, run("init").status);
+// Bad input and faults: each ends in one line on standard error that says
+// what and where, and an exit status that is not success.
+TEST_P(CliTest, BadInputAndFaultsAreReportedNeverSwallowed) {
+  const std::string missing = evd::test::tempPath("typo") + ".db";
+  const std::string empty = evd::test::tempPath("empty") + ".db";
+  std::ofstream(empty).flush();
+  std::string nested((1 << 20) + 1, '[');
+  struct Case {
+    const char* what;
+    std::string db;  // empty: the test's database
+    std::string args, input;
+    int status;
+    std::string said;
+  };
+  const std::vector<Case> cases = {
+      {"missing SQLite file", missing, "run -", "{}\n", 3, "evdetect init --db " + missing},
+      {"file without the schema", empty, "rule list", "", 3, "evdetect init"},
+      {"password in a query parameter", "postgresql://u@127.0.0.1:1/x?sslmode=disable&password=s3cr3t", "show", "",
+       3, "password=***"},
+      {"directory as input", "", "run /", "", 5, "/: read error after line 0: Is a directory"},
+      {"closed standard input", "", "run - <&-", "", 5, "<stdin>: read error"},
+      {"NUL inside a line", "", "run -", std::string("{}\0{\"bogusKey\":1}\n", 18), 5, "<stdin>:1: NUL byte"},
+      {"line past the limit", "", "run -", nested + "\n", 5, "<stdin>:1: line longer than 1048576 bytes"},
+      {"deep nesting", "", "run -", "{\"failureReasons\":" + std::string(100, '[') + "\n", 5, "nested deeper"},
+      {"occurrence 0", "", "show 0", "", 7, "no occurrence 0"},
+      {"negative occurrence", "", "show -1", "", 7, "no occurrence -1"},
+      {"date not in the calendar", "", "show --since 2024-13-45", "", 2, "not '2024-13-45'"},
+      {"full disk on a listing", "", "rule list >/dev/full", "", 8, "cannot write standard output"},
+      {"full disk on a new rule's id", "", "rule add --type 3 >/dev/full", "", 8, "cannot write standard output"},
+      {"unknown option", "", "run --frobnicate", "", 2, "frobnicate"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Result r = finish(start(command(c.args, c.db.empty() ? uri() : c.db, c.input, true)));
+    EXPECT_EQ(c.status, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(c.said)) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("s3cr3t")) << r.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing)) << "a mistyped path must not become a database";
+  EXPECT_EQ(0, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
+}
+
+// A database write the detector logs and survives (the event-log marker) still
+// reaches standard error and the exit status.
+TEST_P(CliTest, DatabaseErrorsThatDoNotFailTheEventStillFailTheRun) {
+  exec("INSERT INTO KRCounter (name, next_l) VALUES ('Event_Counter', 41)");
+  // Triggers outlive the fixture's emptying of the PostgreSQL tables.
+  struct Drop {
+    std::function<void()> f;
+    ~Drop() { f(); }
+  } drop{[this] {
+    if (isPostgres()) exec("DROP TRIGGER IF EXISTS evd_refuse ON EvdSettings");
+  }};
+  if (isPostgres()) {
+    exec("CREATE OR REPLACE FUNCTION evd_refuse() RETURNS trigger LANGUAGE plpgsql AS "
+         "$$BEGIN RAISE EXCEPTION 'settings are read-only'; END$$");
+    exec("CREATE TRIGGER evd_refuse BEFORE INSERT OR UPDATE ON EvdSettings FOR EACH ROW EXECUTE FUNCTION evd_refuse()");
+  } else {
+    exec("CREATE TRIGGER evd_refuse_i BEFORE INSERT ON EvdSettings BEGIN SELECT RAISE(ABORT, 'settings are read-only'); END");
+    exec("CREATE TRIGGER evd_refuse_u BEFORE UPDATE ON EvdSettings BEGIN SELECT RAISE(ABORT, 'settings are read-only'); END");
+  }
+  Result r = run("run -", "{\"alertType\":58,\"alertCriteria\":1}\n");
+  EXPECT_EQ(3, r.status) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("<stdin>:1: database error: EvdSettings")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("settings are read-only")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("1 dropped (no rule)")) << r.out;
+}
+
+TEST_P(CliTest, RulesSettingsAndStoredTextsAreShownSafely) {
   Result id = run("rule add --type 65 --trend --last-value-filter --name \"It's a trend\"", "", false);
   ASSERT_EQ(0, id.status);
   Result list = run("rule list");
-  EXPECT_NE(std::string::npos, list.out.find("It's a trend")) << list.out;
-  EXPECT_NE(std::string::npos, list.out.find("trend last-value-filter")) << list.out;
+  EXPECT_NE(std::string::npos, list.out.find("It's a trend  [trend last-value-filter]")) << list.out;
   EXPECT_EQ(0x12000, queryInt("SELECT status FROM NTnotificationRule"));
   EXPECT_EQ(0, run("rule remove " + std::to_string(std::stoi(id.out))).status);
   EXPECT_EQ(7, run("rule remove 999").status);
 
   EXPECT_EQ(0, run("config set GlobalParam WebConsoleURL \"http://host/webconsole?a=1&b='x'\"").status);
-  Result got = run("config get GlobalParam WebConsoleURL", "", false);
-  EXPECT_EQ("http://host/webconsole?a=1&b='x'\n", got.out);
+  EXPECT_EQ("http://host/webconsole?a=1&b='x'\n", run("config get GlobalParam WebConsoleURL", "", false).out);
   EXPECT_EQ(7, run("config get GlobalParam Missing").status);
+  // A line break cannot forge a line, an escape sequence never reaches the terminal.
+  EXPECT_EQ(0, run("config set A B " + quote("x\ny = z\x1b[31m\xc2\x9b")).status);
+  Result forged = run("config list", "", false);
+  EXPECT_NE(std::string::npos, forged.out.find("A B = x\\ny = z\\x1b[31m\\xc2\\x9b\n")) << forged.out;
+  EXPECT_EQ(std::string::npos, forged.out.find("\ny = z")) << forged.out;
+  EXPECT_EQ(8, run("config list >/dev/full").status);
 }
 
 TEST_P(CliTest, ShowListsAndShowsOneOccurrenceWhole) {
-  ASSERT_EQ(0, run("init").status);
   exec("INSERT INTO NTDetectedAlerts (criteria, alertType, category, status, processStat, entityId) "
        "VALUES (1, 3, 1, 0, 1, 'Client|12')");
-  exec("INSERT INTO NTDetectedAlerts (alertType, processStat) VALUES (14, 4)");
+  exec("INSERT INTO NTDetectedAlerts (alertType, processStat, entityId) VALUES (14, 4, " +
+       evd::test::sqlText("a\x1b]0;owned\x07") + ")");
   const long long id = queryInt("SELECT MIN(eventId) FROM NTDetectedAlerts");
   exec("INSERT INTO NTDdpDr (eventId, jobId_l, clientId) VALUES (" + std::to_string(id) + ", 77, 12)");
   exec("INSERT INTO NTDparams (eventId, type, value) VALUES (" + std::to_string(id) + ", 26, 'Client')");
@@ -126,8 +230,9 @@ TEST_P(CliTest, ShowListsAndShowsOneOccurrenceWhole) {
   ASSERT_EQ(2u, list.size());
   EXPECT_EQ(14, list[0]["alertType"]);  // newest first
   EXPECT_EQ("Client|12", list[1]["entityId"]);
-  Result filtered = run("show --json --state 4", "", false);
-  EXPECT_EQ(1u, nlohmann::json::parse(filtered.out).size());
+  EXPECT_EQ(1u, nlohmann::json::parse(run("show --json --state 4", "", false).out).size());
+  Result columns = run("show", "", false);
+  EXPECT_NE(std::string::npos, columns.out.find("a\\x1b]0;owned\\x07")) << columns.out;
 
   Result one = run("show " + std::to_string(id) + " --json", "", false);
   ASSERT_EQ(0, one.status) << one.out;
@@ -139,26 +244,6 @@ TEST_P(CliTest, ShowListsAndShowsOneOccurrenceWhole) {
   EXPECT_EQ("12", o["params"][1]["value"]);
   EXPECT_EQ("fs01", o["msgParams"][0]["args"][0]["data"]);
   EXPECT_EQ(7, run("show 99999").status);
-}
-
-TEST(CliErrors, OneLineAndAMeaningfulStatus) {
-  std::string cmd = std::string(EVDETECT_PATH) + " show --db sqlite:/nonexistent-dir/x.db 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  ASSERT_TRUE(p);
-  char buf[4096] = {};
-  size_t n = fread(buf, 1, sizeof buf - 1, p);
-  int st = pclose(p);
-  std::string out(buf, n);
-  EXPECT_EQ(3, WEXITSTATUS(st));
-  EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
-  EXPECT_NE(std::string::npos, out.find("/nonexistent-dir/x.db")) << out;
-
-  cmd = std::string(EVDETECT_PATH) + " run --frobnicate 2>&1";
-  p = popen(cmd.c_str(), "r");
-  ASSERT_TRUE(p);
-  while (fread(buf, 1, sizeof buf, p) > 0) {
-  }
-  EXPECT_EQ(2, WEXITSTATUS(pclose(p)));
 }
 
 EVD_INSTANTIATE_BACKENDS(CliTest);

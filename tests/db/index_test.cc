@@ -104,7 +104,8 @@ TEST_P(IndexTest, PendingOccurrenceMatchUsesIndex) {
   // Inputs in order: category, alert type, criteria, old condition, entity id.
   const char* values[] = {"1", "3", "5", "2001", "'Client|107'"};
   for (int i = 5; i >= 1; --i) {
-    std::string key = "$" + std::to_string(i);
+    std::string key = std::to_string(i);
+    key.insert(0, 1, '$');
     for (size_t p; (p = sql.find(key)) != std::string::npos;) sql.replace(p, key.size(), values[i - 1]);
   }
   expectIndexed("NTGetExistingEventIdEx", plan(sql, {}));

@@ -111,24 +111,43 @@ TEST_F(AlertLogTest, EveryLineCarriesTimeProcessThreadSeverityAndLabel) {
   }
 }
 
-TEST_F(AlertLogTest, MultiLineMessagesRepeatTheHeaderAndDropTrailingLineEnds) {
+TEST_F(AlertLogTest, MultiLineAndLongMessagesAreWrittenWhole) {
   EvDebug log(&file_);
   log.Error("F", "first\r\nsecond\n\nfourth\n");
+  const std::string big(5000, 'q');
+  log.Error("F", "%s|end", big.c_str());
   const auto l = lines();
-  ASSERT_EQ(4u, l.size());
+  ASSERT_EQ(5u, l.size());
   EXPECT_TRUE(l[0].ends_with("ERROR F: first"));
   EXPECT_TRUE(l[1].ends_with("ERROR F: second"));
   EXPECT_TRUE(l[2].ends_with("ERROR F:"));
   EXPECT_TRUE(l[3].ends_with("ERROR F: fourth"));
+  EXPECT_TRUE(l[4].ends_with(big + "|end"));
 }
 
-TEST_F(AlertLogTest, LongMessagesAreWrittenWhole) {
+// The log is bounded: it rotates at the size limit, keeps the given number of
+// older files, and every line stays whole in exactly one of them.
+TEST_F(AlertLogTest, RotatesAtTheSizeLimitKeepingWholeLines) {
+  const std::string dir = evd::test::tempPath("rotate");
+  std::filesystem::create_directories(dir);
+  file_.setPath(dir + "/evdetector.log");
+  file_.setRotation(4096, 2);
   EvDebug log(&file_);
-  const std::string big(5000, 'q');
-  log.Error("F", "%s|end", big.c_str());
-  const auto l = lines();
-  ASSERT_EQ(1u, l.size());
-  EXPECT_TRUE(l[0].ends_with(big + "|end"));
+  for (int i = 0; i < 200; ++i) log.Error("F", "line %03d %s", i, std::string(60, 'x').c_str());
+  std::vector<std::string> all;
+  for (const char* name : {"evdetector.2.log", "evdetector.1.log", "evdetector.log"}) {
+    const std::string path = dir + "/" + name;
+    ASSERT_TRUE(std::filesystem::exists(path)) << path;
+    EXPECT_LE(std::filesystem::file_size(path), 4096u) << path;
+    for (const std::string& l : readLines(path)) all.push_back(l);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/evdetector.3.log"));
+  ASSERT_FALSE(all.empty());
+  EXPECT_TRUE(all.back().ends_with("line 199 " + std::string(60, 'x'))) << all.back();
+  for (size_t i = 1; i < all.size(); ++i) {
+    EXPECT_TRUE(all[i].ends_with(std::string(60, 'x'))) << all[i];
+    EXPECT_LT(all[i - 1].substr(all[i - 1].find("line ")), all[i].substr(all[i].find("line "))) << "order kept";
+  }
 }
 
 TEST_F(AlertLogTest, LinesFromManyThreadsStayWhole) {

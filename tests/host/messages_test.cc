@@ -110,7 +110,6 @@ TEST(MessageRoundTrip, TextsKeepEveryCharacter) {
       "  leading and trailing  ",
       "a & b < c > d \"quoted\" 'single'",
       "line one\r\nline two\rthree\nfour\tend",
-      std::string("bell\x07 escape\x1b unit\x1f"),
       "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
       "]]> <![CDATA[ not a section",
       "&amp; stays literal",
@@ -388,6 +387,24 @@ TEST(MessageBadInput, IsRefusedWithAReason) {
       {"NUL reference", "<message type=\"30,444\"><text field=\"3\">a&#0;b</text></message>", CN_ERR_MALFORMED},
       {"NUL reference wrapping 32 bits", "<message type=\"30,444\"><text field=\"3\">&#x100000000;</text></message>",
        CN_ERR_MALFORMED},
+      // XML 1.0 characters only, and no entities but the five predefined.
+      {"surrogate reference", "<message type=\"30,444\"><text field=\"3\">&#xD800;</text></message>", CN_ERR_MALFORMED},
+      {"reference past Unicode", "<message type=\"30,444\"><text field=\"3\">&#x110000;</text></message>",
+       CN_ERR_MALFORMED},
+      {"control reference", "<message type=\"30,444\"><text field=\"3\">&#1;</text></message>", CN_ERR_MALFORMED},
+      {"U+FFFE reference", "<message type=\"30,444\"><text field=\"3\">&#65534;</text></message>", CN_ERR_MALFORMED},
+      {"raw control character", "<message type=\"30,444\"><text field=\"3\">a\x01</text></message>", CN_ERR_MALFORMED},
+      {"byte that is not UTF-8", "<message type=\"30,444\"><text field=\"3\">\xff</text></message>", CN_ERR_MALFORMED},
+      {"encoded surrogate", "<message type=\"30,444\"><text field=\"3\">\xed\xa0\x80</text></message>",
+       CN_ERR_MALFORMED},
+      {"control character in a comment", "<message type=\"30,444\"><!-- \x02 --></message>", CN_ERR_MALFORMED},
+      {"undeclared entity", "<message type=\"30,444\"><text field=\"3\">&nbsp;</text></message>", CN_ERR_MALFORMED},
+      {"bare ampersand", "<message type=\"30,444\"><text field=\"3\">a & b</text></message>", CN_ERR_MALFORMED},
+      {"entity declared in a DOCTYPE",
+       "<!DOCTYPE message [<!ENTITY e \"x\">]><message type=\"30,444\"><text field=\"3\">&e;</text></message>",
+       CN_ERR_MALFORMED},
+      {"processing instruction", "<message type=\"30,444\"><?run rm?></message>", CN_ERR_MALFORMED},
+      {"declaration not first", "<!-- c --><?xml version=\"1.0\"?><message type=\"30,444\"/>", CN_ERR_MALFORMED},
       {"other root", "<msg type=\"30,1880\"/>", CN_ERR_BAD_STRUCTURE},
       {"two roots", ok + ok, CN_ERR_BAD_STRUCTURE},
       {"text after root", ok + "tail", CN_ERR_BAD_STRUCTURE},
@@ -472,6 +489,13 @@ TEST(MessageBadInput, IsRefusedWithAReason) {
 
 TEST(MessageBadInput, LimitsThemselvesAreAccepted) {
   EXPECT_NE(nullptr, XMLDecoder::unSerialize(zentraChain(kCNMaxDepth)));
+  // The edges of the character rules, the declaration, and what comments and
+  // CDATA may hold.
+  std::unique_ptr<CNMessageBase> m = XMLDecoder::unSerialize(
+      "\xEF\xBB\xBF<?xml version=\"1.0\"?><message type=\"30,444\"><!-- & <!DOCTYPE --><text field=\"3\">"
+      "&#x10FFFF;&#xFFFD;&#9;&#13;&apos;&quot;<![CDATA[&nbsp; <?pi?>]]></text></message>");
+  ASSERT_NE(nullptr, m);
+  EXPECT_EQ("\xf4\x8f\xbf\xbf\xef\xbf\xbd\t\r'\"&nbsp; <?pi?>", m->getstring(3));
   EXPECT_NE(nullptr, XMLDecoder::unSerialize(repeated("<message type=\"30,1155\"><list field=\"1\">", "<text/>",
                                                       kCNMaxNodes - 1, "</list></message>")));
   const std::string head = "<message type=\"30,444\"><text field=\"3\">";
@@ -481,9 +505,12 @@ TEST(MessageBadInput, LimitsThemselvesAreAccepted) {
 
 TEST(MessageBadInput, SerializeRefusesWhatCouldNotBeReadBack) {
   App::AuxcopyFallenBehindAlertInfo m;
-  ASSERT_EQ(CN_OK, m.setstring(3, std::string("a\0b", 3)));
   std::string out;
-  EXPECT_EQ(CN_ERR_BAD_VALUE, m.serialize(out));
+  for (const std::string& bad : {std::string("a\0b", 3), std::string("bell\x07"), std::string("\xff"),
+                                 std::string("\xef\xbf\xbe")}) {
+    ASSERT_EQ(CN_OK, m.setstring(3, bad));
+    EXPECT_EQ(CN_ERR_BAD_VALUE, m.serialize(out)) << bad;
+  }
   ASSERT_EQ(CN_OK, m.setstring(3, std::string(kCNMaxInputBytes, 'x')));
   EXPECT_EQ(CN_ERR_TOO_LARGE, m.serialize(out));
   EXPECT_TRUE(out.empty());

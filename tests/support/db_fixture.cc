@@ -75,6 +75,8 @@ std::string tempPath(const std::string& stem) {
 void DbTest::SetUp() {
   if (GetParam() == "sqlite") {
     uri_ = "sqlite:" + tempPath("db") + ".db";
+    std::string report, err;
+    ASSERT_EQ(0, Db::initSchema(uri_, &report, &err)) << err;
   } else {
     uri_ = postgresUri();
     if (uri_.empty()) {

@@ -41,7 +41,7 @@ void addConfig(CLI::App& app, std::vector<Command>& out) {
                      return kExitNotFound;
                    }
                    if (rc) return fail(rc, "cannot read setting", err);
-                   std::printf("%s\n", value.c_str());
+                   std::printf("%s\n", shown(value).c_str());
                    return 0;
                  }});
 
@@ -77,7 +77,8 @@ void addConfig(CLI::App& app, std::vector<Command>& out) {
                    std::string err;
                    int rc = Settings::list(entries, &err);
                    if (rc) return fail(rc, "cannot list settings", err);
-                   for (auto& e : entries) std::printf("%s %s = %s\n", e.section.c_str(), e.name.c_str(), e.value.c_str());
+                   for (auto& e : entries)
+                     std::printf("%s %s = %s\n", shown(e.section).c_str(), shown(e.name).c_str(), shown(e.value).c_str());
                    return 0;
                  }});
 }

@@ -9,8 +9,6 @@
 
 namespace evdetect {
 
-void error(const std::string& message) { std::fprintf(stderr, "evdetect: %s\n", message.c_str()); }
-
 int openDatabase(const std::string& db) {
   // The alert log goes beside an SQLite file; for a server database into the
   // working directory.
@@ -37,11 +35,11 @@ void addInit(CLI::App& app, std::vector<Command>& out) {
                      error("cannot seed alert types: " + err);
                      return kExitDatabase;
                    }
-                   const std::string shown = evd::db::redactUri(db);
+                   const std::string where = shown(evd::db::redactUri(db));
                    if (report.empty()) {
-                     std::printf("%s: schema is up to date, nothing created\n", shown.c_str());
+                     std::printf("%s: schema is up to date, nothing created\n", where.c_str());
                    } else {
-                     std::printf("%s: created tables\n%s", shown.c_str(), report.c_str());
+                     std::printf("%s: created tables\n%s", where.c_str(), report.c_str());
                    }
                    std::printf("%zu alert types known\n", knownAlertTypes().size());
                    return 0;

@@ -61,7 +61,7 @@ int listRules(const std::string& db) {
     if (row->status & kRuleTrend) flags += " trend";
     if (row->status & kRuleLastValueFilter) flags += " last-value-filter";
     std::printf("%-6d %-6d %-9d 0x%-6x %s%s\n", row->id, row->alertTypeId, row->categoryId, row->status,
-                row->notificationName, flags.empty() ? "" : ("  [" + flags.substr(1) + "]").c_str());
+                shown(row->notificationName).c_str(), flags.empty() ? "" : ("  [" + flags.substr(1) + "]").c_str());
   }
   if (rc != DB_NO_DATA) {
     error(std::string("cannot list rules: ") + r.getErrorStr(rc));

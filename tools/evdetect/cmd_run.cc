@@ -1,14 +1,17 @@
 // evdetect run: feeds events (JSON Lines) to one detector, in order.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "Db/Database.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
 #include "host/event_json.h"
@@ -19,6 +22,8 @@ namespace {
 
 struct Summary {
   long read = 0, handled = 0, dropped = 0, blocked = 0, unreadable = 0, failed = 0;
+  long databaseErrors = 0;  // events that went on past a database error (failed ones are in failed)
+  bool readError = false;
 };
 
 // A progress line on a terminal, once the run has taken more than a second.
@@ -45,43 +50,129 @@ class Progress {
   Clock::time_point start_, last_;
 };
 
+// Lines of a descriptor, each at most kMaxEventLineBytes: the rest of a longer
+// line is skipped unread, so memory stays bounded whatever arrives. A read
+// error is told apart from the end of the input.
+class LineReader {
+ public:
+  enum class Status { Line, TooLong, End, Error };
+  explicit LineReader(int fd) : fd_(fd), buf_(64 * 1024) {}
+
+  Status next(std::string& line) {
+    line.clear();
+    bool started = false, tooLong = false;
+    while (true) {
+      if (pos_ == end_) {
+        if (eof_) break;
+        const ssize_t n = ::read(fd_, buf_.data(), buf_.size());
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          errno_ = errno;
+          return Status::Error;
+        }
+        if (n == 0) {
+          eof_ = true;
+          break;
+        }
+        pos_ = 0;
+        end_ = static_cast<size_t>(n);
+      }
+      started = true;
+      const char* from = buf_.data() + pos_;
+      const void* nl = std::memchr(from, '\n', end_ - pos_);
+      const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - from) : end_ - pos_;
+      if (!tooLong && line.size() + len <= kMaxEventLineBytes) {
+        line.append(from, len);
+      } else if (!tooLong) {
+        tooLong = true;
+        std::string().swap(line);
+      }
+      pos_ += len;
+      if (nl) {
+        ++pos_;
+        return tooLong ? Status::TooLong : Status::Line;
+      }
+    }
+    if (!started) return Status::End;
+    return tooLong ? Status::TooLong : Status::Line;
+  }
+  int error() const { return errno_; }
+
+ private:
+  int fd_;
+  std::vector<char> buf_;
+  size_t pos_ = 0, end_ = 0;
+  bool eof_ = false;
+  int errno_ = 0;
+};
+
 int runEvents(const std::string& db, const std::string& file, bool json) {
-  std::istream* in = &std::cin;
-  std::ifstream f;
+  int fd = STDIN_FILENO;
   if (file != "-") {
-    f.open(file);
-    if (!f) {
-      error("cannot read '" + file + "'");
+    fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      error("cannot read '" + shown(file) + "': " + std::strerror(errno));
       return kExitUsage;
     }
-    in = &f;
   }
+  struct Closer {
+    int fd;
+    ~Closer() {
+      if (fd != STDIN_FILENO) ::close(fd);
+    }
+  } closer{fd};
   if (int rc = openDatabase(db)) return rc;
-  const std::string where = file == "-" ? "<stdin>" : file;
+  const std::string where = file == "-" ? "<stdin>" : shown(file);
 
   Summary s;
   Progress progress;
   EvNDetector detector;
+  LineReader reader(fd);
   std::string line;
   long lineNo = 0;
-  while (std::getline(*in, line)) {
+  for (LineReader::Status st; (st = reader.next(line)) != LineReader::Status::End;) {
+    if (st == LineReader::Status::Error) {
+      // What follows is lost: say so instead of ending as if the input had.
+      progress.done();
+      std::fprintf(stderr, "evdetect: %s: read error after line %ld: %s\n", where.c_str(), lineNo,
+                   std::strerror(reader.error()));
+      s.readError = true;
+      break;
+    }
     ++lineNo;
+    if (st == LineReader::Status::TooLong) {
+      ++s.read;
+      ++s.unreadable;
+      std::fprintf(stderr, "evdetect: %s:%ld: line longer than %zu bytes, refused\n", where.c_str(), lineNo,
+                   kMaxEventLineBytes);
+      continue;
+    }
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     ++s.read;
     EvAlertEx event;
     EventReadError err;
     if (!parseEventLine(line, event, err)) {
       ++s.unreadable;
-      std::fprintf(stderr, "evdetect: %s:%ld: %s\n", where.c_str(), lineNo, err.message.c_str());
+      std::fprintf(stderr, "evdetect: %s:%ld: %s\n", where.c_str(), lineNo, shown(err.message).c_str());
       continue;
     }
+    const unsigned long long errorsBefore = Db::errorTally().count;
     const bool ok = detector.StoreNotiData(event);
-    switch (detector.lastOutcome()) {
+    const EvNDetector::Outcome outcome = detector.lastOutcome();
+    switch (outcome) {
       case EvNDetector::Outcome::Blocked: ++s.blocked; break;
       case EvNDetector::Outcome::NoRule: ++s.dropped; break;
       default:
         if (ok) ++s.handled;
         else ++s.failed;
+    }
+    // The detector logs a database error and goes on where the event can
+    // still be recorded (a marker or trace write); the run must not end as
+    // if nothing was lost.
+    const Db::ErrorTally tally = Db::errorTally();
+    if (tally.count > errorsBefore) {
+      if (ok) ++s.databaseErrors;
+      std::fprintf(stderr, "evdetect: %s:%ld: database error: %s\n", where.c_str(), lineNo, shown(tally.last).c_str());
     }
     progress.update(s);
   }
@@ -89,15 +180,20 @@ int runEvents(const std::string& db, const std::string& file, bool json) {
 
   if (json) {
     std::printf("{\"read\": %ld, \"handled\": %ld, \"dropped\": %ld, \"blocked\": %ld, \"unreadable\": %ld, "
-                "\"failed\": %ld}\n",
-                s.read, s.handled, s.dropped, s.blocked, s.unreadable, s.failed);
+                "\"failed\": %ld, \"databaseErrors\": %ld, \"readError\": %s}\n",
+                s.read, s.handled, s.dropped, s.blocked, s.unreadable, s.failed, s.databaseErrors,
+                s.readError ? "true" : "false");
   } else {
-    std::printf("%ld read, %ld handled, %ld dropped (no rule), %ld blocked, %ld unreadable, %ld failed\n", s.read,
-                s.handled, s.dropped, s.blocked, s.unreadable, s.failed);
+    std::printf("%ld read, %ld handled, %ld dropped (no rule), %ld blocked, %ld unreadable, %ld failed%s%s\n",
+                s.read, s.handled, s.dropped, s.blocked, s.unreadable, s.failed,
+                s.databaseErrors ? (", " + std::to_string(s.databaseErrors) + " with database errors").c_str() : "",
+                s.readError ? ", input cut short by a read error" : "");
   }
-  if (s.failed && s.unreadable) return kExitBoth;
+  const bool unreadable = s.unreadable || s.readError;
+  if (s.failed && unreadable) return kExitBoth;
   if (s.failed) return kExitFailed;
-  if (s.unreadable) return kExitUnreadable;
+  if (s.databaseErrors) return kExitDatabase;
+  if (unreadable) return kExitUnreadable;
   return 0;
 }
 
@@ -110,8 +206,9 @@ void addRun(CLI::App& app, std::vector<Command>& out) {
   sub->add_option("file", *file, "event file, or - for standard input")->capture_default_str();
   sub->add_flag("--json", *json, "print the summary as one JSON object");
   sub->footer(
-      "Exit status: 0 all events read and none failed; 4 an event failed; 5 a line could not be read; 6 both; "
-      "3 the database cannot be used.");
+      "Lines longer than 1 MiB are refused. Exit status: 0 all events read and none failed; 4 an event failed; "
+      "5 a line could not be read or the input could not be read to its end; 6 both; 3 the database cannot be "
+      "used or a database operation failed.");
   out.push_back({sub, [file, json](const std::string& db) { return runEvents(db, *file, *json); }});
 }
 

@@ -1,5 +1,6 @@
 // evdetect show: what the detector recorded.
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -43,10 +44,17 @@ Json rowJson(DBtable& t) {
   return o;
 }
 
+// A value for the columns of human output, control characters escaped.
 std::string text(const Json& v) {
-  if (v.is_string()) return v.get<std::string>();
+  if (v.is_string()) return shown(v.get<std::string>());
   if (v.is_null()) return "";
   return v.dump();
+}
+
+bool validDateTime(const DB_DATETIME& t) {
+  using namespace std::chrono;
+  const year_month_day ymd{year{t.year}, month{static_cast<unsigned>(t.month)}, day{static_cast<unsigned>(t.day)}};
+  return ymd.ok() && t.hour < 24 && t.minute < 60 && t.second < 60;
 }
 
 bool readOk(int rc) { return rc == 0 || rc == DB_SUCCESS_TRUNCATED; }
@@ -66,8 +74,10 @@ int listOccurrences(const ListOptions& o) {
   DB_DATETIME since;
   if (!o.since.empty()) {
     std::string s = o.since.size() == 10 ? o.since + " 00:00:00" : o.since;
-    if (!since.parse(s.c_str())) {
-      error("--since wants YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\", not '" + o.since + "'");
+    // The parser takes any two digits; a date that is not in the calendar
+    // would match nothing (or everything) without a word.
+    if (!since.parse(s.c_str()) || !validDateTime(since)) {
+      error("--since wants a date YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\", not '" + o.since + "'");
       return kExitUsage;
     }
     t.setCatWhere(" AND occurTime >= %p", DBodbcDate(&since));
@@ -203,16 +213,18 @@ int showOne(const ListOptions& o) {
 void addShow(CLI::App& app, std::vector<Command>& out) {
   CLI::App* sub = app.add_subcommand("show", "list occurrences, newest first, or show one whole");
   auto o = std::make_shared<ListOptions>();
-  sub->add_option("eventid", o->eventId, "show this occurrence with its detail and parameters");
+  CLI::Option* one = sub->add_option("eventid", o->eventId, "show this occurrence with its detail and parameters");
   sub->add_option("--type", o->type, "only this alert type");
   sub->add_option("--state", o->state, "only this processing state (0 writing, 1 ready, 2 ready after a match, "
                                        "4 cleared, 128 held)");
   sub->add_option("--since", o->since, "only occurrences detected at or after \"YYYY-MM-DD[ HH:MM:SS]\" (local time)");
   sub->add_option("--limit", o->limit, "at most this many occurrences")->capture_default_str()->check(CLI::PositiveNumber);
   sub->add_flag("--json", o->json, "print JSON instead of columns");
-  out.push_back({sub, [o](const std::string& db) {
+  out.push_back({sub, [o, one](const std::string& db) {
                    if (int rc = openDatabase(db)) return rc;
-                   return o->eventId > 0 ? showOne(*o) : listOccurrences(*o);
+                   // An id that no occurrence can have (0, negative) is "no such
+                   // occurrence", never a listing of everything.
+                   return one->count() > 0 ? showOne(*o) : listOccurrences(*o);
                  }});
 }
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace CLI { class App; }
@@ -17,6 +18,7 @@ constexpr int kExitFailed = 4;      // run: an event failed
 constexpr int kExitUnreadable = 5;  // run: an input line could not be read
 constexpr int kExitBoth = 6;        // run: both of the above
 constexpr int kExitNotFound = 7;    // show/config/rule: no such entry
+constexpr int kExitOutput = 8;      // standard output could not be written
 
 struct Command {
   CLI::App* app;
@@ -29,8 +31,13 @@ void addRule(CLI::App& app, std::vector<Command>& out);
 void addConfig(CLI::App& app, std::vector<Command>& out);
 void addShow(CLI::App& app, std::vector<Command>& out);
 
-// Prints "evdetect: MESSAGE" on standard error.
+// Prints "evdetect: MESSAGE" on standard error, its control characters escaped.
 void error(const std::string& message);
+// TEXT for a terminal or a line-oriented reader: control characters (C0, DEL,
+// C1) and bytes that are not UTF-8 become \n, \r, \t or \xNN, so a stored
+// value can neither forge a line nor send an escape sequence. JSON output
+// needs none of this.
+std::string shown(std::string_view text);
 // Makes DB this process's database and opens it; on failure prints one line
 // and returns kExitDatabase.
 int openDatabase(const std::string& db);
