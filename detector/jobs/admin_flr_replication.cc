@@ -12,15 +12,8 @@ namespace {
 constexpr int kDelayedJobCriteria = 5;
 constexpr int kApplicationCategory = 6;
 
-ParamRows& jobBasics(ParamRows& p, EvAlertEx& alert) {
-  return p.text(ParamFailureReason, alert.getFailureReason())
-      .asLong(ParamWhomId, alert.getWhomId())
-      .msgParams(alert.getEventMsgList())
-      .failureReasons(alert.getFailureReasons());
-}
-
 // The client and agent an application alert is about.
-void fillAgentColumns(NTDclntAgentMAConfig_t& row, const EvAlertEx& alert) {
+void fillClientApp(NTDclntAgentMAConfig_t& row, const EvAlertEx& alert) {
   row.clientId = static_cast<int>(alert.getClientId());
   row.appTypeId = static_cast<int>(alert.getappTypeId());
 }
@@ -32,7 +25,7 @@ bool EvNDetector::StoreAdminJobData(EvAlertEx& alert) {
   try {
     return recordJobOccurrence<NTDAdminJobInfo>(
         call, [&](NTDAdminJobInfo_t& row) { fillJobColumns(row, alert); },
-        [&](ParamRows& p) { jobBasics(p, alert).text(ParamJobErrorString, alert.getJobErrString()); });
+        [&](ParamRows& p) { p.jobBasics(alert).text(ParamJobErrorString, alert.getJobErrString()); });
   } catch (...) {
     call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
                      static_cast<long long>(alert.getJobId()));
@@ -48,10 +41,7 @@ bool EvNDetector::StoreFLRJobs(EvAlertEx& alert) {
         call,
         [&](NTDdpDr_t& row) {
           fillJobColumns(row, alert);
-          row.clientId = static_cast<int>(alert.getClientId());
-          row.appTypeId = static_cast<int>(alert.getappTypeId());
-          row.instanceId = static_cast<int>(alert.getInstanceId());
-          row.backupSetId = static_cast<int>(alert.getBackupsetId());
+          fillAgentColumns(row, alert);
           row.protectedCount = static_cast<int>(alert.getProtectedCount());
           row.failedCount = static_cast<int>(alert.getFailedCount());
         },
@@ -86,7 +76,7 @@ bool EvNDetector::StoreFileReplication(EvAlertEx& alert) {
     if (handedBack == 0) return true;
 
     if (!call.insertDetail<NTDclntAgentMAConfig>([&](NTDclntAgentMAConfig_t& row) {
-          fillAgentColumns(row, alert);
+          fillClientApp(row, alert);
           row.backupSetId = static_cast<int>(alert.getBackupsetId());
           row.subClientId = static_cast<int>(alert.getSubClientId());
           row.freeSpace = static_cast<int>(alert.getFreeSpace());
@@ -126,7 +116,7 @@ bool recordApplicationAlert(EvNDetector& detector, JobCall& call, EvAlertEx& ale
   return recordJobOccurrence<NTDclntAgentMAConfig>(
       call,
       [&](NTDclntAgentMAConfig_t& row) {
-        fillAgentColumns(row, alert);
+        fillClientApp(row, alert);
         if (mailbox) {
           row.exJorMsgCount = static_cast<int>(alert.getMessageCount());
           dbCopyText(row.jorMBName, alert.getMailBoxName().c_str());

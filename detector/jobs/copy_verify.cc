@@ -30,14 +30,6 @@ void fillCopyColumns(NTDauxCopyDataVer_t& row, const EvAlertEx& alert) {
   row.copyId = static_cast<int>(alert.getCopyId());
 }
 
-// The parameters every job alert of these families starts with.
-ParamRows& jobBasics(ParamRows& p, EvAlertEx& alert) {
-  return p.text(ParamFailureReason, alert.getFailureReason())
-      .asLong(ParamWhomId, alert.getWhomId())
-      .msgParams(alert.getEventMsgList())
-      .failureReasons(alert.getFailureReasons());
-}
-
 // The occur time of a detected-alert row as text, for the trace line.
 std::string occurTimeOf(int eventId) {
   NTDetectedAlerts table(nullptr);
@@ -89,7 +81,7 @@ bool EvNDetector::StoreAuxCopyData(EvAlertEx& alert) {
       return false;
 
     ParamRows p = call.params();
-    jobBasics(p, alert)
+    p.jobBasics(alert)
         .mediaList(alert.getMediaIdsList(), ParamMediaList, ParamMediaLocation)
         .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
         .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
@@ -155,7 +147,7 @@ bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
       return false;
 
     ParamRows p = call.params();
-    jobBasics(p, alert)
+    p.jobBasics(alert)
         .text(ParamJobErrorString, alert.getJobErrString())
         .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
         .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount());
@@ -181,7 +173,7 @@ bool EvNDetector::StoreBackupCopyData(EvAlertEx& alert) {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
     return recordJobOccurrence<NTDauxCopyDataVer>(
         call, [&](NTDauxCopyDataVer_t& row) { fillCopyColumns(row, alert); },
-        [&](ParamRows& p) { jobBasics(p, alert).text(ParamJobErrorString, alert.getJobErrString()); });
+        [&](ParamRows& p) { p.jobBasics(alert).text(ParamJobErrorString, alert.getJobErrString()); });
   } catch (...) {
     call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
                      static_cast<long long>(alert.getJobId()));

@@ -30,10 +30,7 @@ constexpr MessageField kBackupInfoFields[] = {
 
 void fillBackupColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
   fillJobColumns(row, alert);
-  row.clientId = static_cast<int>(alert.getClientId());
-  row.appTypeId = static_cast<int>(alert.getappTypeId());
-  row.instanceId = static_cast<int>(alert.getInstanceId());
-  row.backupSetId = static_cast<int>(alert.getBackupsetId());
+  fillAgentColumns(row, alert);
   row.subClientId = static_cast<int>(alert.getSubClientId());
   row.protectedCount = static_cast<int>(alert.getProtectedCount());
   row.failedCount = static_cast<int>(alert.getFailedCount());

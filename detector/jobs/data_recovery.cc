@@ -30,10 +30,7 @@ constexpr MessageField kRestoreInfoFields[] = {
 // bytes) without splitting a UTF-8 sequence.
 void fillRestoreColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
   fillJobColumns(row, alert);
-  row.clientId = static_cast<int>(alert.getClientId());
-  row.appTypeId = static_cast<int>(alert.getappTypeId());
-  row.instanceId = static_cast<int>(alert.getInstanceId());
-  row.backupSetId = static_cast<int>(alert.getBackupsetId());
+  fillAgentColumns(row, alert);
   row.subClientId = static_cast<int>(alert.getSubClientId());
   row.libraryId = static_cast<int>(alert.getLibraryId());
   row.mediaRequired = alert.IsMediaRequired() ? 1 : 0;

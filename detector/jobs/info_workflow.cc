@@ -154,10 +154,7 @@ bool EvNDetector::StoreDataClassification(EvAlertEx& alert) {
     return recordJobOccurrence<NTDclntAgentMAConfig>(
         call,
         [&](NTDclntAgentMAConfig_t& row) {
-          row.clientId = static_cast<int>(alert.getClientId());
-          row.appTypeId = static_cast<int>(alert.getappTypeId());
-          row.instanceId = static_cast<int>(alert.getInstanceId());
-          row.backupSetId = static_cast<int>(alert.getBackupsetId());
+          fillAgentColumns(row, alert);
         },
         [&](ParamRows& p) {
           p.msgParams(alert.getEventMsgList())
@@ -200,10 +197,7 @@ bool EvNDetector::StoreDataAnalytics(EvAlertEx& alert) {
     if (!call.insertDetectedAlert()) return false;
     if (!call.insertDetail<NTDdpDr>([&](NTDdpDr_t& row) {
           fillJobColumns(row, alert);
-          row.clientId = static_cast<int>(alert.getClientId());
-          row.appTypeId = static_cast<int>(alert.getappTypeId());
-          row.instanceId = static_cast<int>(alert.getInstanceId());
-          row.backupSetId = static_cast<int>(alert.getBackupsetId());
+          fillAgentColumns(row, alert);
           row.subClientId = static_cast<int>(alert.getSubClientId());
         }))
       return false;
@@ -217,10 +211,7 @@ bool EvNDetector::StoreDataAnalytics(EvAlertEx& alert) {
       return false;
 
     ParamRows p = call.params();
-    p.text(ParamFailureReason, alert.getFailureReason())
-        .asLong(ParamWhomId, alert.getWhomId())
-        .msgParams(alert.getEventMsgList())
-        .failureReasons(alert.getFailureReasons())
+    p.jobBasics(alert)
         .mediaList(alert.getMediaIdsList(), ParamMediaList, ParamMediaLocation)
         .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
         .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
@@ -276,10 +267,7 @@ bool EvNDetector::StoreWorkFlowData(EvAlertEx& alert) {
       return false;
 
     ParamRows p = call.params();
-    p.text(ParamFailureReason, alert.getFailureReason())
-        .asLong(ParamWhomId, alert.getWhomId())
-        .msgParams(alert.getEventMsgList())
-        .failureReasons(alert.getFailureReasons())
+    p.jobBasics(alert)
         .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
         .text(ParamJobErrorString, alert.getJobErrString())
         .as64(ParamPrevJobId, alert.getPrevJobId());
@@ -302,10 +290,7 @@ bool EvNDetector::StoreVirtualizeMEData(EvAlertEx& alert) {
           row.storagePolicyId = static_cast<int>(alert.getClientId());
         },
         [&](ParamRows& p) {
-          p.text(ParamFailureReason, alert.getFailureReason())
-              .asLong(ParamWhomId, alert.getWhomId())
-              .msgParams(alert.getEventMsgList())
-              .failureReasons(alert.getFailureReasons())
+          p.jobBasics(alert)
               .text(ParamJobErrorString, alert.getJobErrString());
         });
   });

@@ -153,6 +153,14 @@ class ParamRows {
   ParamRows& sizeText(NotiParamTypes type, long long bytes, unsigned long selector) {
     return row([&](bool) { return m_store.AddParamWithSizeUnits(m_eventId, type, bytes, selector); });
   }
+  // The four rows most job alerts start with: failure reason, whom id,
+  // event messages, failure reasons.
+  ParamRows& jobBasics(EvAlertEx& alert) {
+    return text(ParamFailureReason, alert.getFailureReason())
+        .asLong(ParamWhomId, alert.getWhomId())
+        .msgParams(alert.getEventMsgList())
+        .failureReasons(alert.getFailureReasons());
+  }
   ParamRows& byKind(NotiParamTypes type, ParamKind kind, long long number, const std::string& textValue) {
     switch (kind) {
       case ParamKind::Int: return asInt(type, number);
@@ -369,6 +377,16 @@ void fillJobColumns(Row& row, const EvAlertEx& alert) {
   EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getScheduledTime()), row.schedTime, false);
   row.taskId = alert.getTaskId();
   row.schedPolicyId = alert.getSchedPolicyId();
+}
+
+// The agent columns of a detail row: client, application type, instance
+// and backup set.
+template <class Row>
+void fillAgentColumns(Row& row, const EvAlertEx& alert) {
+  row.clientId = static_cast<int>(alert.getClientId());
+  row.appTypeId = static_cast<int>(alert.getappTypeId());
+  row.instanceId = static_cast<int>(alert.getInstanceId());
+  row.backupSetId = static_cast<int>(alert.getBackupsetId());
 }
 
 // The plain handler after its withdrawal step: new detected-alert row,

@@ -14,10 +14,7 @@ constexpr const char* kDetailTable = "NTDdataAgingER";
 
 // The parameters both handlers store first, in order.
 void commonParams(ParamRows& p, EvAlertEx& alert) {
-  p.text(ParamFailureReason, alert.getFailureReason())
-      .asLong(ParamWhomId, alert.getWhomId())
-      .msgParams(alert.getEventMsgList())
-      .failureReasons(alert.getFailureReasons())
+  p.jobBasics(alert)
       .text(ParamJobErrorString, alert.getJobErrString());
 }
 
