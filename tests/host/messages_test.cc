@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -105,15 +103,10 @@ TEST(MessageRoundTrip, IntegersKeepTheirExtremes) {
 }
 
 TEST(MessageRoundTrip, TextsKeepEveryCharacter) {
-  const std::vector<std::string> texts = {
-      "",
-      "  leading and trailing  ",
-      "a & b < c > d \"quoted\" 'single'",
-      "line one\r\nline two\rthree\nfour\tend",
-      "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
-      "]]> <![CDATA[ not a section",
-      "&amp; stays literal",
-  };
+  const std::vector<std::string> texts = {"", "  leading and trailing  ", "a & b < c > d \"quoted\" 'single'",
+                                          "line one\r\nline two\rthree\nfour\tend",
+                                          "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+                                          "]]> <![CDATA[ not a section", "&amp; stays literal"};
   for (const std::string& t : texts) {
     SCOPED_TRACE(t);
     App::QueryResultColumnValuePair pair;
@@ -518,22 +511,16 @@ TEST(MessageBadInput, SerializeRefusesWhatCouldNotBeReadBack) {
 // ---- docs/messages.md ------------------------------------------------------------
 
 std::vector<std::string> docExamples() {
-  const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-  std::ifstream in(root / "docs" / "messages.md");
-  EXPECT_TRUE(in.good()) << "cannot open " << (root / "docs" / "messages.md");
+  std::ifstream in(std::string(EVD_SOURCE_DIR) + "/docs/messages.md");
+  EXPECT_TRUE(in.good()) << "cannot open docs/messages.md";
   std::vector<std::string> blocks;
-  std::string line, block;
   bool inside = false;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     if (!inside && line == "```xml") {
       inside = true;
-      block.clear();
-    } else if (inside && line == "```") {
-      inside = false;
-      blocks.push_back(block);
-    } else if (inside) {
-      block += line + "\n";
-    }
+      blocks.emplace_back();
+    } else if (inside && line == "```") inside = false;
+    else if (inside) blocks.back() += line + "\n";
   }
   EXPECT_FALSE(inside) << "unterminated example";
   return blocks;
