@@ -102,13 +102,10 @@ TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
       "{\"alertType\":7,\"alertCriteria\":20,\"libraryId\":3}";       // no rule: dropped; no final newline
   Result r = run("run - --json", events, false);
   EXPECT_EQ(5, r.status) << r.out;
-  auto j = nlohmann::json::parse(r.out);
-  EXPECT_EQ(4, j["read"]);
-  EXPECT_EQ(2, j["dropped"]);
-  EXPECT_EQ(2, j["unreadable"]);
-  EXPECT_EQ(0, j["failed"]);
-  EXPECT_EQ(0, j["handled"]);
-  EXPECT_EQ(0, j["databaseErrors"]);
+  const auto j = nlohmann::json::parse(r.out);
+  for (const auto& [key, n] : {std::pair<const char*, int>{"read", 4}, {"dropped", 2}, {"unreadable", 2},
+                               {"failed", 0}, {"handled", 0}, {"databaseErrors", 0}})
+    EXPECT_EQ(n, j.at(key)) << key;
   EXPECT_EQ(0, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
 
   // Errors name the line and the key.
@@ -219,8 +216,8 @@ TEST_P(CliTest, ShowListsAndShowsOneOccurrenceWhole) {
        evd::test::sqlText("a\x1b]0;owned\x07") + ")");
   const long long id = queryInt("SELECT MIN(eventId) FROM NTDetectedAlerts");
   exec("INSERT INTO NTDdpDr (eventId, jobId_l, clientId) VALUES (" + std::to_string(id) + ", 77, 12)");
-  exec("INSERT INTO NTDparams (eventId, type, value) VALUES (" + std::to_string(id) + ", 26, 'Client')");
-  exec("INSERT INTO NTDparams (eventId, type, value) VALUES (" + std::to_string(id) + ", 27, '12')");
+  ASSERT_EQ(0, insertParam(static_cast<int>(id), 26, "Client"));
+  ASSERT_EQ(0, insertParam(static_cast<int>(id), 27, "12"));
   exec("INSERT INTO NTDMsgParam (eventId, msgIndex, msgId, position, type, data) VALUES (" + std::to_string(id) +
        ", 1, 5001, 1, 11, 'fs01')");
 

@@ -17,13 +17,6 @@ using evd::test::DbTest;
 
 class DbLayerTest : public DbTest {
  protected:
-  int addParam(int eventId, int type, const std::string& value) {
-    NTDparams t(nullptr);
-    t.getDataPtr()->eventId = eventId;
-    t.getDataPtr()->type = type;
-    dbCopyText(t.getDataPtr()->value, value.c_str());
-    return t.rowInsert(true);
-  }
   std::vector<std::string> paramValues(int eventId) {
     std::vector<std::string> out;
     NTDparams t(nullptr);
@@ -48,7 +41,7 @@ TEST_P(DbLayerTest, HostileTextsRoundTripThroughWhereSetAndValues) {
   int id = 1;
   for (const std::string& text : hostileTexts()) {
     ++id;
-    ASSERT_EQ(0, addParam(id, 7, text)) << text;
+    ASSERT_EQ(0, insertParam(id, 7, text)) << text;
     // Found again through a quoted where clause, wide and plain forms.
     NTDparams byValue(nullptr);
     byValue.setWhere("eventId = %d and value = N'%s'", id, text.c_str());
@@ -135,9 +128,7 @@ TEST_P(DbLayerTest, ErrorsCarryTheBackendsCodeAndText) {
   exec("DROP TABLE NTDvaultTracker");
   NTDvaultTracker t(nullptr);
   int rc = t.getOneRow();
-  EXPECT_NE(0, rc);
-  EXPECT_NE(DB_NO_DATA, rc);
-  EXPECT_NE(DB_SUCCESS_TRUNCATED, rc);
+  EXPECT_TRUE(rc != 0 && rc != DB_NO_DATA && rc != DB_SUCCESS_TRUNCATED) << rc;
   std::string text = t.getErrorStr(rc);
   EXPECT_NE(std::string::npos, text.find(isPostgres() ? "does not exist (SQLSTATE 42P01)" : "no such table")) << text;
   EXPECT_STREQ("NTDvaultTracker", t.getTableName());
@@ -158,8 +149,8 @@ TEST_P(DbLayerTest, UpdateAndDeleteReportWhenNothingMatched) {
 
 TEST_P(DbLayerTest, WholeRowWriteBackTouchesOnlyTheRowRead) {
   // Keyless table: two identical rows, one read and written back.
-  ASSERT_EQ(0, addParam(9, 2, "same"));
-  ASSERT_EQ(0, addParam(9, 2, "same"));
+  ASSERT_EQ(0, insertParam(9, 2, "same"));
+  ASSERT_EQ(0, insertParam(9, 2, "same"));
   NTDparams t(nullptr);
   t.setWhere("eventId = %d", 9);
   ASSERT_EQ(0, t.getOneRow());
@@ -186,7 +177,7 @@ TEST_P(DbLayerTest, CursorsWalkManyRowsInOrderAndNest) {
   const int kRows = 400;
   DBtran tran;
   ASSERT_EQ(0, tran.startTran());
-  for (int i = 0; i < kRows; ++i) ASSERT_EQ(0, addParam(i % 2 ? 3 : 4, i, std::to_string(i)));
+  for (int i = 0; i < kRows; ++i) ASSERT_EQ(0, insertParam(i % 2 ? 3 : 4, i, std::to_string(i)));
   ASSERT_EQ(0, tran.commitTran());
 
   // Two cursors over the same statement, read in turn.

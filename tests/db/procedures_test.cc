@@ -38,13 +38,7 @@ class ProceduresTest : public evd::test::DbTest {
          std::to_string(jobHigh) + ", " + std::to_string(jobLow) + ")");
     return id;
   }
-  void addParam(int eventId, int type, const std::string& value) {
-    NTDparams t(nullptr);
-    t.getDataPtr()->eventId = eventId;
-    t.getDataPtr()->type = type;
-    dbCopyText(t.getDataPtr()->value, value.c_str());
-    ASSERT_EQ(0, t.rowInsert(true)) << t.getErrorStr(t.lastResult());
-  }
+  void addParam(int eventId, int type, const std::string& value) { ASSERT_EQ(0, insertParam(eventId, type, value)); }
   static std::string text(const char* p) { return p ? p : "<null>"; }
 };
 
@@ -111,6 +105,17 @@ TEST_P(ProceduresTest, ClearDelayedJobMovesThePendingDelayedOccurrencesOfTheJobT
   const int otherHigh = jobAlert("NTDdpDr", 5, 1, 1, 700);
   const int otherTable = jobAlert("NTDauxCopyDataVer", 5, 1, 0, 700);
 
+  // An unknown or hostile table name is refused and changes nothing.
+  for (const char* name : {"NTDetectedAlerts", "ntddpdr", "", "NTDdpDr; DELETE FROM NTDetectedAlerts",
+                           "NTDdpDr' OR '1'='1"}) {
+    NTDClearDelayedJobAlert p(nullptr);
+    p.setValues(0, 700, name);
+    ASSERT_EQ(0, p.getOneRow()) << name << ": " << p.getErrorStr(p.lastResult());
+    EXPECT_NE(0, p.getDataPtr()->retVal) << name;
+    EXPECT_EQ(1, stateOf(pending)) << name;
+  }
+  EXPECT_EQ(8, countRows("NTDetectedAlerts"));
+
   // Twice, the second time through a values list: nothing left to withdraw
   // is still success.
   for (int round = 0; round < 2; ++round) {
@@ -120,30 +125,11 @@ TEST_P(ProceduresTest, ClearDelayedJobMovesThePendingDelayedOccurrencesOfTheJobT
     ASSERT_EQ(0, p.getOneRow()) << p.getErrorStr(p.lastResult());
     EXPECT_EQ(0, p.getDataPtr()->retVal) << "round " << round;
   }
-
-  EXPECT_EQ(4, stateOf(pending));
-  EXPECT_EQ(4, stateOf(pendingMatch));
-  EXPECT_EQ(0, stateOf(writing));
-  EXPECT_EQ(128, stateOf(held));
-  EXPECT_EQ(1, stateOf(failedJob));
-  EXPECT_EQ(1, stateOf(otherJob));
-  EXPECT_EQ(1, stateOf(otherHigh));
-  EXPECT_EQ(1, stateOf(otherTable));
+  const std::pair<int, int> states[] = {{pending, 4},   {pendingMatch, 4}, {writing, 0},   {held, 128},
+                                        {failedJob, 1}, {otherJob, 1},     {otherHigh, 1}, {otherTable, 1}};
+  for (const auto& [id, state] : states) EXPECT_EQ(state, stateOf(id)) << "event " << id;
   // The occurrence stays with its detail row.
-  EXPECT_EQ(1, queryInt("SELECT COUNT(*) FROM NTDdpDr WHERE eventId = " + std::to_string(pending)));
-}
-
-TEST_P(ProceduresTest, ClearDelayedJobRefusesAnUnknownTableAndChangesNothing) {
-  const int pending = jobAlert("NTDdpDr", 5, 1, 0, 700);
-  for (const char* name : {"NTDetectedAlerts", "ntddpdr", "", "NTDdpDr; DELETE FROM NTDetectedAlerts",
-                           "NTDdpDr' OR '1'='1"}) {
-    NTDClearDelayedJobAlert p(nullptr);
-    p.setValues(0, 700, name);
-    ASSERT_EQ(0, p.getOneRow()) << name << ": " << p.getErrorStr(p.lastResult());
-    EXPECT_NE(0, p.getDataPtr()->retVal) << name;
-    EXPECT_EQ(1, stateOf(pending)) << name;
-  }
-  EXPECT_EQ(1, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
+  EXPECT_EQ(1, countRows("NTDdpDr WHERE eventId = " + std::to_string(pending)));
 }
 
 TEST_P(ProceduresTest, ClearDelayedJobTakesTheLowHalfSignedOrUnsigned) {
@@ -195,14 +181,12 @@ class CentrixEventsTest : public ProceduresTest {
   }
   void event(int client, long long secs, int severity, const char* subsystem, int ack, int anomaly, int occ,
              long long job, int msg, const char* description) {
-    std::string d;
-    for (const char* c = description; *c; ++c) { d += *c; if (*c == '\'') d += '\''; }
     exec("INSERT INTO APP_CentrixEvents (messageId, clientId, jobId, eventTime, eventTimeSecs, severity, subsystem, "
          "type, acknowledge, description, eventCodeString, anomaly, occurance) VALUES (" +
          std::to_string(msg) + ", " + std::to_string(client) + ", " + std::to_string(job) +
          ", '2024-03-01 09:30:15', " + std::to_string(secs) + ", " + std::to_string(severity) + ", '" + subsystem +
-         "', 7, " + std::to_string(ack) + ", '" + d + "', '14:" + std::to_string(msg) + "', " +
-         std::to_string(anomaly) + ", " + std::to_string(occ) + ")");
+         "', 7, " + std::to_string(ack) + ", " + evd::test::sqlText(description) + ", '14:" +
+         std::to_string(msg) + "', " + std::to_string(anomaly) + ", " + std::to_string(occ) + ")");
   }
   // The descriptions the procedure returns for the given inputs.
   std::vector<std::string> run(int client, int crit, int major, int minor, int info, long long job, int msg,
@@ -341,37 +325,39 @@ class TrendUrlTest : public ProceduresTest {
   }
 };
 
-TEST_P(TrendUrlTest, LinkFillsEveryNamedValueIntoTheSearchsTrendPage) {
-  EXPECT_EQ("<a href=\"http://cs/webconsole/logMonitoring.do?view=trend&amp;client=srv1&amp;level=3\">"
-            "CPU above 90</a>",
-            link(70,
-                 meta("<metaDataList name=\"client\" val=\"srv1\"/>"
-                      "<metaDataList val=\"3\" name=\"level\"/>"
-                      "<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"),
-                 "CPU above 90", "http://cs/webconsole"));
-  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=h1\">t</a>",
-            link(71, meta("<metaDataList name=\"host\" val=\"h1\"></metaDataList>"), "t", "http://cs/webconsole"))
-      << "monitoring application type 2 uses the system monitoring page";
-  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=\">t</a>",
-            link(71, meta("<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"), "t",
-                 "http://cs/webconsole"))
-      << "the link flag alone still makes a link";
-}
-
-TEST_P(TrendUrlTest, TextStaysPlainWithoutConsoleItemsOrTrendPage) {
-  const std::string items = meta("<metaDataList name=\"client\" val=\"srv1\"/>");
-  EXPECT_EQ("CPU", link(70, items, "CPU", ""));
-  EXPECT_EQ("CPU", link(70, meta(""), "CPU", "http://cs/webconsole"));
-  EXPECT_EQ("CPU", link(70, "", "CPU", "http://cs/webconsole"));
-  EXPECT_EQ("CPU", link(99, items, "CPU", "http://cs/webconsole")) << "a rule without a saved search";
-  EXPECT_EQ("CPU", link(72, items, "CPU", "http://cs/webconsole")) << "a search id that is not a number";
-}
-
-TEST_P(TrendUrlTest, ValuesAreDecodedFromXmlAndEscapedForHtml) {
-  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=a&amp;b&quot;&gt;&lt;x\">"
-            "O'Hara &lt;b&gt; &amp; co</a>",
-            link(71, meta("<metaDataList name=\"host\" val=\"a&amp;b&quot;&gt;&lt;x\"/>"), "O'Hara <b> & co",
-                 "http://cs/webconsole"));
+TEST_P(TrendUrlTest, LinkFillsTheNamedValuesIntoTheSearchsTrendPageOrLeavesTextPlain) {
+  const std::string console = "http://cs/webconsole";
+  const std::string client = meta("<metaDataList name=\"client\" val=\"srv1\"/>");
+  struct Case {
+    const char* what;
+    int rule;
+    std::string items, text, console, link;
+  };
+  const Case cases[] = {
+      {"every named value filled in", 70,
+       meta("<metaDataList name=\"client\" val=\"srv1\"/><metaDataList val=\"3\" name=\"level\"/>"
+            "<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"),
+       "CPU above 90", console,
+       "<a href=\"http://cs/webconsole/logMonitoring.do?view=trend&amp;client=srv1&amp;level=3\">CPU above 90</a>"},
+      {"application type 2 uses the system monitoring page", 71,
+       meta("<metaDataList name=\"host\" val=\"h1\"></metaDataList>"), "t", console,
+       "<a href=\"http://cs/webconsole/sysMonitoring.do?host=h1\">t</a>"},
+      {"the link flag alone still makes a link", 71,
+       meta("<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"), "t", console,
+       "<a href=\"http://cs/webconsole/sysMonitoring.do?host=\">t</a>"},
+      {"values decoded from XML and escaped for HTML", 71,
+       meta("<metaDataList name=\"host\" val=\"a&amp;b&quot;&gt;&lt;x\"/>"), "O'Hara <b> & co", console,
+       "<a href=\"http://cs/webconsole/sysMonitoring.do?host=a&amp;b&quot;&gt;&lt;x\">O'Hara &lt;b&gt; &amp; co</a>"},
+      {"no console address", 70, client, "CPU", "", "CPU"},
+      {"no items", 70, meta(""), "CPU", console, "CPU"},
+      {"no item list", 70, "", "CPU", console, "CPU"},
+      {"a rule without a saved search", 99, client, "CPU", console, "CPU"},
+      {"a search id that is not a number", 72, client, "CPU", console, "CPU"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.link, link(c.rule, c.items, c.text, c.console));
+  }
 }
 
 // ---- catalogue, mount paths ------------------------------------------------------

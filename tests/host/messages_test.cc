@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -105,15 +103,10 @@ TEST(MessageRoundTrip, IntegersKeepTheirExtremes) {
 }
 
 TEST(MessageRoundTrip, TextsKeepEveryCharacter) {
-  const std::vector<std::string> texts = {
-      "",
-      "  leading and trailing  ",
-      "a & b < c > d \"quoted\" 'single'",
-      "line one\r\nline two\rthree\nfour\tend",
-      "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
-      "]]> <![CDATA[ not a section",
-      "&amp; stays literal",
-  };
+  const std::vector<std::string> texts = {"", "  leading and trailing  ", "a & b < c > d \"quoted\" 'single'",
+                                          "line one\r\nline two\rthree\nfour\tend",
+                                          "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+                                          "]]> <![CDATA[ not a section", "&amp; stays literal"};
   for (const std::string& t : texts) {
     SCOPED_TRACE(t);
     App::QueryResultColumnValuePair pair;
@@ -126,24 +119,20 @@ TEST(MessageRoundTrip, TextsKeepEveryCharacter) {
   }
 }
 
-TEST(MessageRoundTrip, TextListsKeepOrderAndEmptyEntries) {
+TEST(MessageRoundTrip, ListsKeepOrderEmptyEntriesAndEachEntrysClass) {
   App::ExternalQueryResult r;
   ASSERT_EQ(CN_OK, r.setstringlist(1, {"client-a", "", "3", "a<b"}));
   std::unique_ptr<CNMessageBase> back;
   roundTrip(r, back);
   ASSERT_NE(nullptr, back);
-  const std::vector<std::string>* values = back->getstringlist(1);
-  ASSERT_NE(nullptr, values);
-  EXPECT_EQ((std::vector<std::string>{"client-a", "", "3", "a<b"}), *values);
-
-  App::ExternalQueryResult empty;
-  ASSERT_EQ(CN_OK, empty.setstringlist(1, {}));
-  roundTrip(empty, back);
+  ASSERT_NE(nullptr, back->getstringlist(1));
+  EXPECT_EQ((std::vector<std::string>{"client-a", "", "3", "a<b"}), *back->getstringlist(1));
+  ASSERT_EQ(CN_OK, r.setstringlist(1, {}));
+  roundTrip(r, back);
   ASSERT_NE(nullptr, back->getstringlist(1)) << "an empty list that was set stays set";
   EXPECT_TRUE(back->getstringlist(1)->empty());
-}
 
-TEST(MessageRoundTrip, ListsOfAnyClassNameEachEntry) {
+  // A list of any class names each entry's class, and reads it back typed.
   App::NtAdminAlertAdditionalInfo info;
   auto row = std::make_unique<App::ExternalQueryResult>();
   row->setstringlist(1, {"x"});
@@ -151,14 +140,24 @@ TEST(MessageRoundTrip, ListsOfAnyClassNameEachEntry) {
   auto entry = std::make_unique<App::NtAdminAlertEntry>();
   entry->setint64(1, 5);
   ASSERT_EQ(CN_OK, info.addlistobject(3, std::move(entry)));
-  std::unique_ptr<CNMessageBase> back;
   const std::string text = roundTrip(info, back);
   EXPECT_NE(std::string::npos, text.find("<object type=\"30,1155\" class=\"901000005\">"));
   const CNMessageList* list = back->getlistobject(3);
   ASSERT_NE(nullptr, list);
   ASSERT_EQ(2u, list->size());
-  EXPECT_EQ(App::ExternalQueryResult::kClassKey, (*list)[0]->getTagId());
+  EXPECT_NE(nullptr, message_cast<App::ExternalQueryResult>((*list)[0].get()));
   EXPECT_EQ(5, (*list)[1]->getint64(1));
+
+  // Entries of a list with a declared class need no class of their own.
+  auto typed = XMLDecoder::unSerialize(
+      "<message class=\"504583473\"><list field=\"1\"><object><int field=\"10\">3</int></object>"
+      "<object type=\"30,1400\" class=\"505897459\"><int field=\"10\">4</int></object></list></message>");
+  ASSERT_NE(nullptr, typed);
+  ASSERT_NE(nullptr, typed->getlistobject(1));
+  ASSERT_EQ(2u, typed->getlistobject(1)->size());
+  auto* first = message_cast<App::QueryResultsContainer>((*typed->getlistobject(1))[0].get());
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(3, first->getint64(10));
 }
 
 TEST(MessageRoundTrip, SerialisedFormIsCanonical) {
@@ -295,20 +294,6 @@ TEST(MessageNestedObjects, ListsTakeOnlyTheirEntryClass) {
 
 // ---- the decoder -----------------------------------------------------------------
 
-TEST(MessageDecoder, UnserializesAnyClassAsItsTypedClass) {
-  auto list = XMLDecoder::unSerialize(
-      "<message class=\"504583473\"><list field=\"1\"><object><int field=\"10\">3</int></object>"
-      "<object type=\"30,1400\" class=\"505897459\"><int field=\"10\">4</int></object></list></message>");
-  ASSERT_NE(nullptr, list);
-  EXPECT_EQ(0x1E135531u, list->getTagId());
-  const CNMessageList* containers = list->getlistobject(1);
-  ASSERT_NE(nullptr, containers);
-  ASSERT_EQ(2u, containers->size());
-  auto* second = message_cast<App::QueryResultsContainer>((*containers)[1].get());
-  ASSERT_NE(nullptr, second);
-  EXPECT_EQ(4, second->getint64(10));
-}
-
 TEST(MessageDecoder, TypedUnserializeRefusesOtherClasses) {
   App::NTBackupAlertAdditionalInfo info;
   EXPECT_EQ(CN_ERR_WRONG_CLASS, info.unserialize("<message type=\"30,1879\"/>"));
@@ -370,8 +355,18 @@ std::string repeated(const std::string& head, const std::string& item, std::size
   return s + tail;
 }
 
+// A text field, an integer field or raw content of small messages.
+std::string inText(const std::string& body) {
+  return "<message type=\"30,444\"><text field=\"3\">" + body + "</text></message>";
+}
+std::string inBackup(const std::string& body) { return "<message type=\"30,1880\">" + body + "</message>"; }
+std::string intField(const std::string& value) { return inBackup("<int field=\"1\">" + value + "</int>"); }
+
 TEST(MessageBadInput, IsRefusedWithAReason) {
-  const std::string ok = "<message type=\"30,1880\"><int field=\"1\">5</int></message>";
+  const std::string ok = intField("5");
+  std::string distinct = "<message type=\"27,40\"";
+  for (int i = 0; i < 20000; ++i) distinct += " a" + std::to_string(i) + "=\"1\"";
+  distinct += "/>";
   struct Case {
     const char* what;
     std::string text;
@@ -384,25 +379,20 @@ TEST(MessageBadInput, IsRefusedWithAReason) {
       {"truncated", ok.substr(0, ok.size() - 5), CN_ERR_MALFORMED},
       {"truncated in a tag", ok.substr(0, 20), CN_ERR_MALFORMED},
       {"NUL byte", std::string("<message type=\"30,1880\">\0</message>", 34), CN_ERR_MALFORMED},
-      {"NUL reference", "<message type=\"30,444\"><text field=\"3\">a&#0;b</text></message>", CN_ERR_MALFORMED},
-      {"NUL reference wrapping 32 bits", "<message type=\"30,444\"><text field=\"3\">&#x100000000;</text></message>",
-       CN_ERR_MALFORMED},
+      {"NUL reference", inText("a&#0;b"), CN_ERR_MALFORMED},
+      {"NUL reference wrapping 32 bits", inText("&#x100000000;"), CN_ERR_MALFORMED},
       // XML 1.0 characters only, and no entities but the five predefined.
-      {"surrogate reference", "<message type=\"30,444\"><text field=\"3\">&#xD800;</text></message>", CN_ERR_MALFORMED},
-      {"reference past Unicode", "<message type=\"30,444\"><text field=\"3\">&#x110000;</text></message>",
-       CN_ERR_MALFORMED},
-      {"control reference", "<message type=\"30,444\"><text field=\"3\">&#1;</text></message>", CN_ERR_MALFORMED},
-      {"U+FFFE reference", "<message type=\"30,444\"><text field=\"3\">&#65534;</text></message>", CN_ERR_MALFORMED},
-      {"raw control character", "<message type=\"30,444\"><text field=\"3\">a\x01</text></message>", CN_ERR_MALFORMED},
-      {"byte that is not UTF-8", "<message type=\"30,444\"><text field=\"3\">\xff</text></message>", CN_ERR_MALFORMED},
-      {"encoded surrogate", "<message type=\"30,444\"><text field=\"3\">\xed\xa0\x80</text></message>",
-       CN_ERR_MALFORMED},
+      {"surrogate reference", inText("&#xD800;"), CN_ERR_MALFORMED},
+      {"reference past Unicode", inText("&#x110000;"), CN_ERR_MALFORMED},
+      {"control reference", inText("&#1;"), CN_ERR_MALFORMED},
+      {"U+FFFE reference", inText("&#65534;"), CN_ERR_MALFORMED},
+      {"raw control character", inText("a\x01"), CN_ERR_MALFORMED},
+      {"byte that is not UTF-8", inText("\xff"), CN_ERR_MALFORMED},
+      {"encoded surrogate", inText("\xed\xa0\x80"), CN_ERR_MALFORMED},
       {"control character in a comment", "<message type=\"30,444\"><!-- \x02 --></message>", CN_ERR_MALFORMED},
-      {"undeclared entity", "<message type=\"30,444\"><text field=\"3\">&nbsp;</text></message>", CN_ERR_MALFORMED},
-      {"bare ampersand", "<message type=\"30,444\"><text field=\"3\">a & b</text></message>", CN_ERR_MALFORMED},
-      {"entity declared in a DOCTYPE",
-       "<!DOCTYPE message [<!ENTITY e \"x\">]><message type=\"30,444\"><text field=\"3\">&e;</text></message>",
-       CN_ERR_MALFORMED},
+      {"undeclared entity", inText("&nbsp;"), CN_ERR_MALFORMED},
+      {"bare ampersand", inText("a & b"), CN_ERR_MALFORMED},
+      {"entity declared in a DOCTYPE", "<!DOCTYPE message [<!ENTITY e \"x\">]>" + inText("&e;"), CN_ERR_MALFORMED},
       {"processing instruction", "<message type=\"30,444\"><?run rm?></message>", CN_ERR_MALFORMED},
       {"declaration not first", "<!-- c --><?xml version=\"1.0\"?><message type=\"30,444\"/>", CN_ERR_MALFORMED},
       {"other root", "<msg type=\"30,1880\"/>", CN_ERR_BAD_STRUCTURE},
@@ -416,30 +406,24 @@ TEST(MessageBadInput, IsRefusedWithAReason) {
       {"bad type pair", "<message type=\"30;1880\"/>", CN_ERR_BAD_VALUE},
       {"negative type", "<message type=\"-30,1880\"/>", CN_ERR_BAD_VALUE},
       {"huge class key", "<message class=\"99999999999\"/>", CN_ERR_BAD_VALUE},
-      {"unknown field", "<message type=\"30,1880\"><int field=\"4\">1</int></message>", CN_ERR_UNKNOWN_FIELD},
-      {"unknown key", "<message type=\"30,1880\"><int key=\"1\">1</int></message>", CN_ERR_UNKNOWN_FIELD},
-      {"key of another field", "<message type=\"30,1880\"><int field=\"1\" key=\"4663322\">1</int></message>",
-       CN_ERR_UNKNOWN_FIELD},
-      {"wrong family", "<message type=\"30,1880\"><text field=\"1\">1</text></message>", CN_ERR_UNKNOWN_FIELD},
-      {"unnamed field", "<message type=\"30,1880\"><int>1</int></message>", CN_ERR_BAD_STRUCTURE},
-      {"field twice", "<message type=\"30,1880\"><int field=\"1\">1</int><int key=\"4371981\">2</int></message>",
-       CN_ERR_DUPLICATE_FIELD},
-      {"int64 overflow", "<message type=\"30,1880\"><int field=\"1\">9223372036854775808</int></message>",
-       CN_ERR_BAD_VALUE},
-      {"int64 underflow", "<message type=\"30,1880\"><int field=\"1\">-9223372036854775809</int></message>",
-       CN_ERR_BAD_VALUE},
+      {"unknown field", inBackup("<int field=\"4\">1</int>"), CN_ERR_UNKNOWN_FIELD},
+      {"unknown key", inBackup("<int key=\"1\">1</int>"), CN_ERR_UNKNOWN_FIELD},
+      {"key of another field", inBackup("<int field=\"1\" key=\"4663322\">1</int>"), CN_ERR_UNKNOWN_FIELD},
+      {"wrong family", inBackup("<text field=\"1\">1</text>"), CN_ERR_UNKNOWN_FIELD},
+      {"unnamed field", inBackup("<int>1</int>"), CN_ERR_BAD_STRUCTURE},
+      {"field twice", inBackup("<int field=\"1\">1</int><int key=\"4371981\">2</int>"), CN_ERR_DUPLICATE_FIELD},
+      {"int64 overflow", intField("9223372036854775808"), CN_ERR_BAD_VALUE},
+      {"int64 underflow", intField("-9223372036854775809"), CN_ERR_BAD_VALUE},
       {"int32 overflow", "<message type=\"35,80\"><int field=\"8\">2147483648</int></message>", CN_ERR_BAD_VALUE},
-      {"huge digits", "<message type=\"30,1880\"><int field=\"1\">" + std::string(5000, '9') + "</int></message>",
-       CN_ERR_BAD_VALUE},
-      {"not a number", "<message type=\"30,1880\"><int field=\"1\">12abc</int></message>", CN_ERR_BAD_VALUE},
-      {"hex number", "<message type=\"30,1880\"><int field=\"1\">0x10</int></message>", CN_ERR_BAD_VALUE},
-      {"empty number", "<message type=\"30,1880\"><int field=\"1\"/></message>", CN_ERR_BAD_VALUE},
-      {"plus sign", "<message type=\"30,1880\"><int field=\"1\">+5</int></message>", CN_ERR_BAD_VALUE},
-      {"field number overflow", "<message type=\"30,1880\"><int field=\"4294967297\">1</int></message>",
-       CN_ERR_BAD_VALUE},
-      {"element in a text", "<message type=\"30,444\"><text field=\"3\">a<b/>c</text></message>", CN_ERR_BAD_STRUCTURE},
-      {"unknown element", "<message type=\"30,1880\"><long field=\"1\">1</long></message>", CN_ERR_BAD_STRUCTURE},
-      {"text among fields", "<message type=\"30,1880\">stray<int field=\"1\">1</int></message>", CN_ERR_BAD_STRUCTURE},
+      {"huge digits", intField(std::string(5000, '9')), CN_ERR_BAD_VALUE},
+      {"not a number", intField("12abc"), CN_ERR_BAD_VALUE},
+      {"hex number", intField("0x10"), CN_ERR_BAD_VALUE},
+      {"empty number", inBackup("<int field=\"1\"/>"), CN_ERR_BAD_VALUE},
+      {"plus sign", intField("+5"), CN_ERR_BAD_VALUE},
+      {"field number overflow", inBackup("<int field=\"4294967297\">1</int>"), CN_ERR_BAD_VALUE},
+      {"element in a text", inText("a<b/>c"), CN_ERR_BAD_STRUCTURE},
+      {"unknown element", inBackup("<long field=\"1\">1</long>"), CN_ERR_BAD_STRUCTURE},
+      {"text among fields", inBackup("stray<int field=\"1\">1</int>"), CN_ERR_BAD_STRUCTURE},
       {"unknown attribute", "<message type=\"30,1880\" version=\"2\"/>", CN_ERR_BAD_STRUCTURE},
       {"attribute twice", "<message type=\"30,1880\" type=\"30,1880\"/>", CN_ERR_BAD_STRUCTURE},
       {"object of another class", "<message type=\"40,42\"><object field=\"1\" type=\"18,61\"/></message>",
@@ -461,20 +445,13 @@ TEST(MessageBadInput, IsRefusedWithAReason) {
        CN_ERR_BAD_STRUCTURE},
       {"very deep nesting, unclosed", repeated("<message type=\"27,40\">", "<a>", 100000, ""), CN_ERR_MALFORMED},
       {"huge attribute count", repeated("<message type=\"27,40\"", " a=\"\"", 100000, "/>"), CN_ERR_BAD_STRUCTURE},
-      {"many distinct attributes",
-       [] {
-         std::string s = "<message type=\"27,40\"";
-         for (int i = 0; i < 20000; ++i) s += " a" + std::to_string(i) + "=\"1\"";
-         return s + "/>";
-       }(),
-       CN_ERR_BAD_STRUCTURE},
+      {"many distinct attributes", distinct, CN_ERR_BAD_STRUCTURE},
       {"too many elements",
        repeated("<message type=\"30,1155\"><list field=\"1\">", "<text/>", kCNMaxNodes + 1, "</list></message>"),
        CN_ERR_TOO_MANY_NODES},
       {"too many tags", repeated("<message type=\"27,40\">", "<a/>", 2 * kCNMaxNodes + 10, "</message>"),
        CN_ERR_TOO_MANY_NODES},
-      {"too large", repeated("<message type=\"30,444\"><text field=\"3\">", "x", kCNMaxInputBytes, "</text></message>"),
-       CN_ERR_TOO_LARGE},
+      {"too large", inText(std::string(kCNMaxInputBytes, 'x')), CN_ERR_TOO_LARGE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -498,9 +475,7 @@ TEST(MessageBadInput, LimitsThemselvesAreAccepted) {
   EXPECT_EQ("\xf4\x8f\xbf\xbf\xef\xbf\xbd\t\r'\"&nbsp; <?pi?>", m->getstring(3));
   EXPECT_NE(nullptr, XMLDecoder::unSerialize(repeated("<message type=\"30,1155\"><list field=\"1\">", "<text/>",
                                                       kCNMaxNodes - 1, "</list></message>")));
-  const std::string head = "<message type=\"30,444\"><text field=\"3\">";
-  const std::string tail = "</text></message>";
-  EXPECT_NE(nullptr, XMLDecoder::unSerialize(repeated(head, "x", kCNMaxInputBytes - head.size() - tail.size(), tail)));
+  EXPECT_NE(nullptr, XMLDecoder::unSerialize(inText(std::string(kCNMaxInputBytes - inText("").size(), 'x'))));
 }
 
 TEST(MessageBadInput, SerializeRefusesWhatCouldNotBeReadBack) {
@@ -536,22 +511,16 @@ TEST(MessageBadInput, SerializeRefusesWhatCouldNotBeReadBack) {
 // ---- docs/messages.md ------------------------------------------------------------
 
 std::vector<std::string> docExamples() {
-  const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-  std::ifstream in(root / "docs" / "messages.md");
-  EXPECT_TRUE(in.good()) << "cannot open " << (root / "docs" / "messages.md");
+  std::ifstream in(std::string(EVD_SOURCE_DIR) + "/docs/messages.md");
+  EXPECT_TRUE(in.good()) << "cannot open docs/messages.md";
   std::vector<std::string> blocks;
-  std::string line, block;
   bool inside = false;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     if (!inside && line == "```xml") {
       inside = true;
-      block.clear();
-    } else if (inside && line == "```") {
-      inside = false;
-      blocks.push_back(block);
-    } else if (inside) {
-      block += line + "\n";
-    }
+      blocks.emplace_back();
+    } else if (inside && line == "```") inside = false;
+    else if (inside) blocks.back() += line + "\n";
   }
   EXPECT_FALSE(inside) << "unterminated example";
   return blocks;
@@ -589,7 +558,10 @@ TEST(MessageDocs, EveryExampleReadsAndEveryClassHasOne) {
     }
 }
 
-// The examples, read with the exact calls the alert handlers make.
+// The examples, read with the calls the alert handlers make: one class for
+// each way of reading (keyed values, a slot that is not the field number,
+// marked and unmarked nested objects, families sharing a number, a list
+// inside an object).
 TEST(MessageDocs, ExamplesAnswerTheHandlersCalls) {
   std::map<uint32_t, std::unique_ptr<CNMessageBase>> byClass;
   for (const std::string& text : docExamples()) {
@@ -598,74 +570,33 @@ TEST(MessageDocs, ExamplesAnswerTheHandlersCalls) {
     const uint32_t tag = m->getTagId();
     byClass.emplace(tag, std::move(m));
   }
-  for (uint32_t tag : {507417001u, 513549765u, 518406003u, 683636389u, 504331080u, 508850288u, 504730115u, 503988448u,
-                       1989592098u, 518994703u, 1987671889u, 600063440u, 511611432u})
+  for (uint32_t tag : {507417001u, 683636389u, 504331080u, 1989592098u, 600063440u, 511611432u})
     ASSERT_TRUE(byClass.count(tag)) << "no example of class " << tag;
   auto get = [&](uint32_t tag) -> CNMessageBase& { return *byClass.at(tag); };
 
-  CNMessageBase& backup = get(507417001);
-  EXPECT_EQ(5368709120, backup.getint64(1, 507417001, 4371981));
-  EXPECT_EQ(4096, backup.getint64(9, 507417001, 2573156));
-
-  CNMessageBase& restore = get(513549765);
-  EXPECT_EQ(42, restore.getint64(1, 513549765, 1496726));
-  EXPECT_FALSE(restore.isSet(6, 513549765, 1848506));
-  EXPECT_TRUE(restore.isSet(7, 513549765, 179639));
-
-  EXPECT_EQ("Primary copy to tape", get(518406003).getstring(3, 3, 518406003, 15110848));
-
-  CNMessageBase& wf = get(683636389);
-  ASSERT_TRUE(wf.isSet(1, 683636389, 1824703));
-  CNMessageBase* info = wf.getObjectAccessor(true, true, 1, 1, 683636389, 1824703, 40, 37);
-  ASSERT_NE(nullptr, info);
-  ASSERT_TRUE(info->isSet(1, 684268386, 10347491));
-  CNMessageBase* entity = info->getObjectAccessor(true, true, 1, 1, 684268386, 10347491, 18, 61);
-  ASSERT_NE(nullptr, entity);
-  EXPECT_EQ(1234, entity->getint64(0, 313419938, 8711482));
-  EXPECT_EQ("Approval", wf.getstring(2, 2, 683636389, 10011302));
+  EXPECT_EQ(5368709120, get(507417001).getint64(1, 507417001, 4371981));
 
   CNMessageBase& lowDisk = get(504331080);
   EXPECT_EQ("SP-Gold, SP-Silver", lowDisk.getstring(4, 7, 504331080, 7482296));
-  EXPECT_EQ("/ddb/store01", lowDisk.getstring(6, 15, 504331080, 14121126));
   EXPECT_EQ(10240, lowDisk.getint64(20, 504331080, 2090695));
 
-  CNMessageBase& offline = get(508850288);
-  EXPECT_EQ("Store offline: path not reachable", offline.getstring(5, 5, 508850288, 14121126));
-  EXPECT_EQ(1700000000, offline.getint64(13, 508850288, 349703));
-
-  CNMessageBase& sticky = get(504730115);
-  CNMessageBase* ddb = sticky.getObjectAccessor(true, true, 1, 1, 504730115, 10347491, 18, 46);
-  ASSERT_NE(nullptr, ddb);
-  EXPECT_EQ(17, ddb->getint64(105, 311168122, 10691976));
-  EXPECT_EQ(4, ddb->getint64(100, 311168122, 4239216));
-  EXPECT_EQ("Partition 2 is offline", sticky.getstring(4, 10, 504730115, 9971982));
-
-  EXPECT_EQ(1, get(503988448).getint64(1, 503988448, 7176824));
+  CNMessageBase& wf = get(683636389);
+  CNMessageBase* info = wf.getObjectAccessor(true, true, 1, 1, 683636389, 1824703, 40, 37);
+  ASSERT_NE(nullptr, info);
+  CNMessageBase* entity = info->getObjectAccessor(true, true, 1, 1, 684268386, 10347491, 18, 61);
+  ASSERT_NE(nullptr, entity);
+  EXPECT_EQ(1234, entity->getint64(0, 313419938, 8711482));
 
   CNMessageBase& users = get(1989592098);
-  CNMessageBase* user = users.getObjectAccessor(true, false, 1, 1, 1989592098, 3599307, 18, 15);
-  ASSERT_NE(nullptr, user);
-  EXPECT_EQ("jsmith", user->getstring(2, 5, 310399918, 1768694));
   CNMessageBase* group = users.getObjectAccessor(true, false, 2, 2, 1989592098, 15319412, 18, 16);
   ASSERT_NE(nullptr, group);
   EXPECT_EQ("Backup Operators", group->getstring(1, 1, 314401367, 11064863));
-  EXPECT_EQ(12, group->getint64(0, 314401367, 8338863));
-
-  EXPECT_EQ(88213, get(518994703).getint64(4, 518994703, 633272));
-
-  CNMessageBase& roam = get(1987671889);
-  CNMessageBase* sc = roam.getObjectAccessor(true, true, 1, 1, 1987671889, 8052174, 18, 10);
-  ASSERT_NE(nullptr, sc);
-  EXPECT_EQ(77, sc->getint64(0, 316205518, 10794118));
-  EXPECT_EQ(1048576, roam.getint64(4, 1987671889, 9846752));
 
   CNMessageBase& lm = get(600063440);
   EXPECT_EQ(9, lm.getint32(7));
   EXPECT_EQ("kernel: I/O error, dev sdb, sector 2048", lm.getstring(7));
-  EXPECT_FALSE(lm.isSet(CNFieldFamily::Text, 9));
 
-  CNMessageBase& admin = get(511611432);
-  const CNMessageBase* details = admin.getObjectAccessor(2);
+  const CNMessageBase* details = get(511611432).getObjectAccessor(2);
   ASSERT_NE(nullptr, details);
   ASSERT_NE(nullptr, details->getlistobject(7));
   EXPECT_EQ("Media not available", (*details->getlistobject(7))[0]->getstring(2));

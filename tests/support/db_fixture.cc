@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "Db/AllBindings.h"
 #include "Db/Database.h"
 #include "db/backend.h"
 #include "db/session.h"
@@ -135,6 +136,14 @@ std::string DbTest::queryText(const std::string& sql) {
   if (!st) { ADD_FAILURE() << s->backend().lastError() << " in " << sql; return "<none>"; }
   if (st->execute({}) != 0 || st->fetch() != 0) return "<none>";
   return st->isNull(0) ? "<null>" : st->getText(0, nullptr);
+}
+
+int DbTest::insertParam(int eventId, int type, const std::string& value) {
+  NTDparams t(nullptr);
+  t.getDataPtr()->eventId = eventId;
+  t.getDataPtr()->type = type;
+  dbCopyText(t.getDataPtr()->value, value.c_str());
+  return t.rowInsert(true);
 }
 
 std::string sqlText(const std::string& text) {

@@ -27,6 +27,8 @@ class DbTest : public ::testing::TestWithParam<std::string> {
   std::string queryText(const std::string& sql);
   // COUNT(*) of a "table [WHERE ...]" text.
   long long countRows(const std::string& fromWhere) { return queryInt("SELECT COUNT(*) FROM " + fromWhere); }
+  // An event parameter row written through its binding; the binding's result.
+  int insertParam(int eventId, int type, const std::string& value);
 
  private:
   std::string uri_;
