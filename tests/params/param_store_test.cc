@@ -33,26 +33,6 @@ struct StoredParam {
 
 class ParamStoreTest : public evd::test::DbTest {
  protected:
-  void TearDown() override {
-    if (refusing_ && isPostgres()) {
-      exec("DROP TRIGGER IF EXISTS evd_refuse ON NTDparams; DROP FUNCTION IF EXISTS evd_refuse_value()");
-    }
-    evd::test::DbTest::TearDown();
-  }
-
-  // Makes every insert of VALUE into NTDparams fail.
-  void refuseValue(const std::string& value) {
-    refusing_ = true;
-    if (isPostgres()) {
-      exec("CREATE OR REPLACE FUNCTION evd_refuse_value() RETURNS trigger AS $$ BEGIN IF NEW.value = '" + value +
-           "' THEN RAISE EXCEPTION 'value refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql");
-      exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON NTDparams FOR EACH ROW EXECUTE FUNCTION evd_refuse_value()");
-    } else {
-      exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON NTDparams WHEN NEW.value = '" + value +
-           "' BEGIN SELECT RAISE(ABORT, 'value refused'); END");
-    }
-  }
-
   // The rows of an event in insertion order.
   std::vector<StoredParam> rowsOf(int eventId) {
     std::vector<StoredParam> rows;
@@ -74,9 +54,6 @@ class ParamStoreTest : public evd::test::DbTest {
   long long paramRows(int eventId) { return countRows("NTDparams WHERE eventId = " + std::to_string(eventId)); }
 
   EvNDetectParams params{nullptr};
-
- private:
-  bool refusing_ = false;
 };
 
 // ---- rendering and cuts ----
@@ -203,7 +180,7 @@ TEST_P(ParamStoreTest, ListInsertStoresEveryElementInOrderWithOneTimestamp) {
 
 TEST_P(ParamStoreTest, ListInsertWithItsOwnTransactionTakesBackEveryRowOfAFailedCall) {
   ASSERT_TRUE(params.AddParam(10, ParamMediaList, "before"));
-  refuseValue("refused");
+  refuseInserts("NTDparams", "value", "refused");
   EXPECT_FALSE(params.AddParams(10, ParamMediaList, std::vector<std::string>{"one", "two", "refused", "four"}));
   EXPECT_EQ(nullptr, params.transaction());
   EXPECT_EQ(std::vector<std::string>{"before"}, valuesOf(10, ParamMediaList));
@@ -216,7 +193,7 @@ TEST_P(ParamStoreTest, ListInsertWithItsOwnTransactionTakesBackEveryRowOfAFailed
 }
 
 TEST_P(ParamStoreTest, ListInsertLeavesACallersTransactionToTheCaller) {
-  refuseValue("refused");
+  refuseInserts("NTDparams", "value", "refused");
   struct Case {
     int eventId;
     std::vector<std::string> values;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace evd::test {
 
@@ -27,9 +28,13 @@ class DbTest : public ::testing::TestWithParam<std::string> {
   std::string queryText(const std::string& sql);
   // COUNT(*) of a "table [WHERE ...]" text.
   long long countRows(const std::string& fromWhere) { return queryInt("SELECT COUNT(*) FROM " + fromWhere); }
+  // Makes every insert into TABLE whose COLUMN holds VALUE fail, for the rest
+  // of the test (TearDown drops the trigger PostgreSQL would keep).
+  void refuseInserts(const std::string& table, const std::string& column, const std::string& value);
 
  private:
   std::string uri_;
+  std::vector<std::string> refusing_;
 };
 
 // TEXT as an SQL string literal (quotes doubled), for seeding raw rows.
