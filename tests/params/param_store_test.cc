@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Db/AllBindings.h"
@@ -228,21 +229,16 @@ TEST_P(ParamStoreTest, GetOneParamReadsTheFirstValueAndConvertsNumbers) {
   ASSERT_TRUE(params.AddParam(20, ParamClientName, "abc"));
   ASSERT_TRUE(params.AddParam(20, ParamComment, ""));
 
-  int i = -1;
-  EXPECT_TRUE(params.GetOneParam(20, ParamJobId, i));
-  EXPECT_EQ(1234, i);
+  // Int reads: the first value, 0 for a text or an empty value, false and 0 without a row.
+  for (const auto& [type, found, value] : std::vector<std::tuple<NotiParamTypes, bool, int>>{
+           {ParamJobId, true, 1234}, {ParamClientName, true, 0}, {ParamComment, true, 0}, {ParamMountPath, false, 0}}) {
+    int i = -1;
+    EXPECT_EQ(found, params.GetOneParam(20, type, i)) << type;
+    EXPECT_EQ(value, i) << type;
+  }
   long long ll = -1;
   EXPECT_TRUE(params.GetOneParam(20, ParamPrevJobId, ll));
   EXPECT_EQ(5000000000LL, ll);
-  i = -1;
-  EXPECT_TRUE(params.GetOneParam(20, ParamClientName, i));
-  EXPECT_EQ(0, i);
-  i = -1;
-  EXPECT_TRUE(params.GetOneParam(20, ParamComment, i));
-  EXPECT_EQ(0, i);
-  i = -1;
-  EXPECT_FALSE(params.GetOneParam(20, ParamMountPath, i));
-  EXPECT_EQ(0, i);
   ll = -1;
   EXPECT_FALSE(params.GetOneParam(21, ParamPrevJobId, ll));
   EXPECT_EQ(0, ll);
