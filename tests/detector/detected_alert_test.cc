@@ -154,16 +154,6 @@ TEST_P(DetectedAlertTest, ClearedConditionWithoutAPendingRowWritesNothing) {
   EXPECT_TRUE(log_.contains("ConditionCleared updates for the events that never existed. ignoring the event"));
 }
 
-TEST_P(DetectedAlertTest, InsertFailureIsReportedWithTheTableName) {
-  exec("DROP TABLE NTDetectedAlerts");
-  TestDetector d;
-  prime(d, 3);
-  int id = 0;
-  EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
-  EXPECT_EQ(0, id);
-  EXPECT_TRUE(log_.contains("EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts], ErrorString ["));
-}
-
 // ---- repeats of a pending occurrence -------------------------------------
 
 TEST_P(DetectedAlertTest, RepeatOfATypeWithDataUpdateRebuildsItsParametersAndKeepsItsState) {
@@ -295,7 +285,7 @@ TEST_P(DetectedAlertTest, ARepeatOfAnOccurrenceNoLongerPendingIsANewOccurrence) 
   }
 }
 
-TEST_P(DetectedAlertTest, AnEventIdBeyond32BitsIsRefusedNotWrapped) {
+TEST_P(DetectedAlertTest, InsertFailuresAreReportedWithTheTableAndAnIdBeyond32BitsIsRefusedNotWrapped) {
   if (isPostgres())
     exec("SELECT setval(pg_get_serial_sequence('ntdetectedalerts', 'eventid'), 2147483647)");
   else
@@ -310,6 +300,12 @@ TEST_P(DetectedAlertTest, AnEventIdBeyond32BitsIsRefusedNotWrapped) {
   EXPECT_TRUE(log_.contains("ERROR EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts]"));
   EXPECT_EQ(0, count("NTDetectedAlerts WHERE processStat <> 0 AND eventId <> 2147483647"));
   if (isPostgres()) exec("SELECT setval(pg_get_serial_sequence('ntdetectedalerts', 'eventid'), 1, false)");
+
+  exec("DROP TABLE NTDetectedAlerts");
+  EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
+  EXPECT_EQ(0, id);
+  EXPECT_EQ(2, log_.count("ERROR EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts], "
+                          "ErrorString ["));
 }
 
 // ---- state changes ---------------------------------------------------------

@@ -14,11 +14,8 @@ namespace {
 using evd::test::JobTest;
 
 EvAlertEx alertOf(int type, int criteria, const std::string& more = "") {
-  return JobTest::event(R"({"alertType":)" + std::to_string(type) + R"(,"alertCriteria":)" +
-                        std::to_string(criteria) + more + "}");
+  return JobTest::jobAlert(type, criteria, more);
 }
-
-using Columns = std::vector<std::pair<const char*, long long>>;
 
 class AdminFlrReplicationTest : public JobTest {
  protected:
@@ -26,9 +23,6 @@ class AdminFlrReplicationTest : public JobTest {
     JobTest::SetUp();
     if (!IsSkipped() && !HasFatalFailure())
       for (int type : {73, 28, 25, 23, 30}) seedRule(type, 2);
-  }
-  void expectColumns(const char* table, const Columns& columns, int eventId) {
-    for (const auto& [column, value] : columns) EXPECT_EQ(value, detailInt(table, column, eventId)) << column;
   }
 };
 
@@ -54,17 +48,6 @@ TEST_P(AdminFlrReplicationTest, JobAlertsStoreTheirDetailAndParameters) {
             params(restoreId));
   EXPECT_EQ(std::vector<std::string>{"fs01"}, msgParams(restoreId));
 
-  // A cleared delayed restore withdraws that job's alerts from NTDdpDr only.
-  EvAlertEx delayed = alertOf(28, 5, R"(,"jobId":184490)"), cleared = alertOf(28, 5, R"(,"jobId":184490,"conditionCleared":true)");
-  ASSERT_TRUE(run(delayed));
-  const int delayedId = lastEventId();
-  ASSERT_TRUE(run(cleared));
-  EXPECT_EQ(3, detectedCount());
-  EXPECT_EQ(4, detected(delayedId).processStat);
-  EXPECT_EQ(1, detected(restoreId).processStat);
-  exec("DROP TABLE NTDetectedAlerts");
-  EXPECT_FALSE(run(cleared));
-  EXPECT_EQ(1, log().count("Failed to clear condition for Alert FLR Jobs, JobId [184490], Error ["));
 }
 
 TEST_P(AdminFlrReplicationTest, ReplicationOccurrenceIsPendingPerClient) {

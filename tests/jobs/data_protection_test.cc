@@ -13,25 +13,13 @@ namespace {
 
 using evd::test::JobTest;
 
-// A backup event of CRITERIA with the keys of MORE; client 12, subclient
-// 118 and job 184467 unless MORE names others.
+// A backup event of CRITERIA: client 12, subclient 118 and job 184467 unless MORE names others.
 EvAlertEx backup(int criteria, const std::string& more = "") {
-  std::string json = R"({"alertType":3,"alertCriteria":)" + std::to_string(criteria) + more;
-  for (const char* key : {"clientId\":12", "subClientId\":118", "jobId\":184467"}) {
-    const std::string k(key);
-    if (more.find("\"" + k.substr(0, k.find('"') + 1)) == std::string::npos) json += ",\"" + k;
-  }
-  return JobTest::event(json + "}");
+  return JobTest::jobAlert(3, criteria, more, {{"clientId", "12"}, {"subClientId", "118"}, {"jobId", "184467"}});
 }
 
 // The parameter types a new occurrence stores whatever their values.
 const std::set<int> kAlwaysStored = {1, 24, 38, 39, 41, 42, 43, 50, 51, 52, 53, 57, 58, 59, 63, 107, 108};
-
-std::set<int> typesOf(const JobTest::Params& p) {
-  std::set<int> t;
-  for (const auto& kv : p) t.insert(kv.first);
-  return t;
-}
 
 class DataProtectionTest : public JobTest {
  protected:
@@ -63,11 +51,12 @@ TEST_P(DataProtectionTest, FailedBackupStoresRowDetailAndParameters) {
   EXPECT_EQ(2, row.category);
 
   const int id = row.eventId;
-  const std::vector<std::pair<const char*, long long>> columns = {
-      {"jobId_h", 5}, {"jobId_l", 7}, {"clientId", 12}, {"appTypeId", 33}, {"instanceId", 1},
-      {"backupSetId", 40}, {"subClientId", 118}, {"protectedCount", 15234}, {"failedCount", 17},
-      {"backupLevel", 2}, {"taskId", 55}, {"schedPolicyId", 9}, {"isVSS", 1}, {"isRDJob", 1}, {"libraryId", 0}};
-  for (const auto& [column, value] : columns) EXPECT_EQ(value, detailInt("NTDdpDr", column, id)) << column;
+  expectColumns("NTDdpDr",
+                {{"jobId_h", 5}, {"jobId_l", 7}, {"clientId", 12}, {"appTypeId", 33}, {"instanceId", 1},
+                 {"backupSetId", 40}, {"subClientId", 118}, {"protectedCount", 15234}, {"failedCount", 17},
+                 {"backupLevel", 2}, {"taskId", 55}, {"schedPolicyId", 9}, {"isVSS", 1}, {"isRDJob", 1},
+                 {"libraryId", 0}},
+                id);
 
   // Times are local calendar times; 0 stays the all-zero date.
   NTDdpDr detail(nullptr);
@@ -105,28 +94,8 @@ TEST_P(DataProtectionTest, AttachmentAndDescriptionVariants) {
     EXPECT_EQ(1, row.processStat) << json;
     std::set<int> want = kAlwaysStored;
     want.insert(extra.begin(), extra.end());
-    EXPECT_EQ(want, typesOf(params(row.eventId))) << json;
+    EXPECT_EQ(want, storedTypes(row.eventId)) << json;
   }
-}
-
-TEST_P(DataProtectionTest, ClearedDelayedJobWithdrawsOnlyThatJobAndWritesNothingElse) {
-  EvAlertEx delayed = backup(5), other = backup(5, R"(,"jobId":999)");
-  ASSERT_TRUE(run(delayed));
-  const int pending = lastEventId();
-  ASSERT_TRUE(run(other));
-  const int otherId = lastEventId();
-  const auto paramsBefore = params(pending);
-
-  EvAlertEx cleared = backup(5, R"(,"conditionCleared":true,"failureReason":"not stored")");
-  ASSERT_TRUE(run(cleared));
-  EvAlertEx nothingPending = backup(5, R"(,"conditionCleared":true,"jobId":4242)");
-  ASSERT_TRUE(run(nothingPending));
-  EXPECT_EQ(2, detectedCount());
-  EXPECT_EQ(2, countRows("NTDdpDr"));
-  EXPECT_EQ(4, detected(pending).processStat);
-  EXPECT_EQ(1, detected(otherId).processStat);
-  EXPECT_EQ(paramsBefore, params(pending));
-  EXPECT_EQ(0, countRows("NTDparams WHERE value = 'not stored'"));
 }
 
 TEST_P(DataProtectionTest, JobViewCarriesTheEventsRuleAndKeepsNoDetailRow) {
@@ -198,32 +167,6 @@ TEST_P(DataProtectionTest, VirtualServerBackupsAreHeldForPerVMProcessing) {
     EXPECT_EQ(c.state, detected(lastEventId()).processStat) << c.client << "/" << c.level << "/" << c.criteria;
     EXPECT_EQ(c.indexingLines, log().count(line) - before) << c.client << "/" << c.level << "/" << c.criteria;
   }
-}
-
-TEST_P(DataProtectionTest, FailuresStopTheEventAndKeepWhatWasWritten) {
-  // Parameters unwritable: row (unfinished) and detail stay.
-  exec("ALTER TABLE NTDparams RENAME TO NTDparams_away");
-  EvAlertEx a = backup(3);
-  const bool paramsOk = run(a);
-  const int first = lastEventId();
-  exec("ALTER TABLE NTDparams_away RENAME TO NTDparams");
-  EXPECT_FALSE(paramsOk);
-  EXPECT_EQ(0, detected(first).processStat);
-  EXPECT_EQ(1, detailRows("NTDdpDr", first));
-
-  // Detail table gone: the row stays unfinished, without parameters.
-  exec("DROP TABLE NTDdpDr");
-  EXPECT_FALSE(run(a));
-  EXPECT_NE(first, lastEventId());
-  EXPECT_EQ(0, detected(lastEventId()).processStat);
-  EXPECT_TRUE(params(lastEventId()).empty());
-  EXPECT_EQ(1, log().count("Could not insert row into table [NTDdpDr], ErrorString ["));
-
-  // The withdrawal itself failing.
-  exec("DROP TABLE NTDetectedAlerts");
-  EvAlertEx cleared = backup(5, R"(,"conditionCleared":true)");
-  EXPECT_FALSE(run(cleared));
-  EXPECT_EQ(1, log().count("Failed to clear condition for Alert Data Protection, JobId [184467], ErrorString ["));
 }
 
 EVD_INSTANTIATE_BACKENDS(DataProtectionTest);

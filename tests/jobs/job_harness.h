@@ -18,6 +18,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,7 +45,20 @@ class JobTest : public DbTest {
     return a;
   }
 
+  // Default keys of an event, as (key, JSON value) pairs.
+  using EventDefaults = std::vector<std::pair<std::string, std::string>>;
+  // An event of TYPE and CRITERIA with the keys of MORE (",\"key\":value..."),
+  // then every key of DEFAULTS that MORE does not name.
+  static EvAlertEx jobAlert(int type, int criteria, const std::string& more = "", const EventDefaults& defaults = {}) {
+    std::string json = "{\"alertType\":" + std::to_string(type) + ",\"alertCriteria\":" + std::to_string(criteria) + more;
+    for (const auto& [key, value] : defaults)
+      if (more.find("\"" + key + "\"") == std::string::npos) json += ",\"" + key + "\":" + value;
+    return event(json + "}");
+  }
+
  protected:
+  // Expected integer columns of a detail row.
+  using DetailColumns = std::vector<std::pair<const char*, long long>>;
   struct Detected {
     int eventId = 0;
     int alertType = 0;
@@ -96,6 +110,10 @@ class JobTest : public DbTest {
   long long detailInt(const std::string& table, const std::string& column, int eventId) {
     return queryInt("SELECT " + column + " FROM " + table + " WHERE eventId = " + std::to_string(eventId));
   }
+  void expectColumns(const std::string& table, const DetailColumns& columns, int eventId) {
+    for (const auto& [column, value] : columns)
+      EXPECT_EQ(value, detailInt(table, column, eventId)) << table << "." << column;
+  }
   long long detailRows(const std::string& table, int eventId) {
     return countRows(table + " WHERE eventId = " + std::to_string(eventId));
   }
@@ -108,6 +126,16 @@ class JobTest : public DbTest {
     while (DBrowRead(t.getNextRow(&counter))) out.emplace(t.getDataPtr()->type, t.getDataPtr()->value);
     t.closeCursor();
     return out;
+  }
+  // The parameter types of EVENTID, each once.
+  std::set<int> storedTypes(int eventId) {
+    std::set<int> out;
+    for (const auto& kv : params(eventId)) out.insert(kv.first);
+    return out;
+  }
+  void setState(int eventId, int state) {
+    exec("UPDATE NTDetectedAlerts SET processStat = " + std::to_string(state) +
+         " WHERE eventId = " + std::to_string(eventId));
   }
   // The one value of TYPE ("<none>" without one, "<many>" with several).
   std::string param(int eventId, int type) {

@@ -13,18 +13,9 @@ namespace {
 
 using evd::test::JobTest;
 
-// An event of ALERTTYPE and CRITERIA with the keys of MORE (job 184490
-// unless MORE names another).
+// An event of ALERTTYPE and CRITERIA with the keys of MORE (job 184490 unless MORE names another).
 EvAlertEx jobEvent(int alertType, int criteria, const std::string& more = "") {
-  std::string json = "{\"alertType\":" + std::to_string(alertType) + ",\"alertCriteria\":" + std::to_string(criteria);
-  if (more.find("\"jobId\"") == std::string::npos) json += ",\"jobId\":184490";
-  return JobTest::event(json + more + "}");
-}
-
-std::set<int> typesOf(const JobTest::Params& p) {
-  std::set<int> t;
-  for (const auto& kv : p) t.insert(kv.first);
-  return t;
+  return JobTest::jobAlert(alertType, criteria, more, {{"jobId", "184490"}});
 }
 
 const std::string kRestoreInfo = R"(<message type=\"30,1879\" class=\"513549765\">)";
@@ -53,12 +44,12 @@ TEST_P(RecoveryMaintenanceTest, FailedRestoreStoresRestoreColumnsParametersAndMe
   EXPECT_EQ(1, row.processStat);
   const int id = row.eventId;
   // The restore side only: backup level, VSS and RD flags keep their initial 0.
-  const std::vector<std::pair<const char*, long long>> columns = {
-      {"jobId_h", 5}, {"jobId_l", 7}, {"clientId", 12}, {"appTypeId", 33}, {"instanceId", 1},
-      {"backupSetId", 40}, {"subClientId", 118}, {"libraryId", 3}, {"mediaRequired", 1}, {"failedCount", 9},
-      {"protectedCount", 2391}, {"skippedCount", 4}, {"taskId", 55}, {"schedPolicyId", 9}, {"backupLevel", 0},
-      {"isVSS", 0}, {"isRDJob", 0}};
-  for (const auto& [column, value] : columns) EXPECT_EQ(value, detailInt("NTDdpDr", column, id)) << column;
+  expectColumns("NTDdpDr",
+                {{"jobId_h", 5}, {"jobId_l", 7}, {"clientId", 12}, {"appTypeId", 33}, {"instanceId", 1},
+                 {"backupSetId", 40}, {"subClientId", 118}, {"libraryId", 3}, {"mediaRequired", 1},
+                 {"failedCount", 9}, {"protectedCount", 2391}, {"skippedCount", 4}, {"taskId", 55},
+                 {"schedPolicyId", 9}, {"backupLevel", 0}, {"isVSS", 0}, {"isRDJob", 0}},
+                id);
   EXPECT_EQ("CNT-7|Vault A|V_000123",
             queryText("SELECT container || '|' || exportLoc || '|' || mediaLabel FROM NTDdpDr WHERE eventId = " +
                       std::to_string(id)));
@@ -99,7 +90,7 @@ TEST_P(RecoveryMaintenanceTest, RestoreStateAndDescriptionVariants) {
     EXPECT_EQ(c.state, detected(id).processStat) << c.criteria << json;
     std::set<int> want = always;
     want.insert(c.extra.begin(), c.extra.end());
-    EXPECT_EQ(want, typesOf(params(id))) << json;
+    EXPECT_EQ(want, storedTypes(id)) << json;
     if (c.extra.count(258)) {
       EXPECT_EQ("0", param(id, 258)) << json;
     }
@@ -132,70 +123,20 @@ TEST_P(RecoveryMaintenanceTest, AgingAndDisasterRecoveryBackupRows) {
       {1, R"(,"pruneJobCount":3)", 0, {{61, "3"}}},  // no barcode: no type 60 row
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.alertType) + c.more);
     EvAlertEx a = jobEvent(c.alertType, 3, job + c.more);
-    ASSERT_TRUE(run(a)) << c.alertType << c.more;
+    ASSERT_TRUE(run(a));
     const int id = lastEventId();
-    EXPECT_EQ(1, detected(id).processStat) << c.more;
-    const std::vector<std::pair<const char*, long long>> columns = {
-        {"jobId_l", 184501}, {"taskId", 55}, {"schedPolicyId", 9}, {"level", c.level}, {"clientId", 0},
-        {"appTypeId", 0}, {"subClientId", 0}};
-    for (const auto& [column, value] : columns)
-      EXPECT_EQ(value, detailInt("NTDdataAgingER", column, id)) << column << " " << c.alertType << c.more;
+    EXPECT_EQ(1, detected(id).processStat);
+    expectColumns("NTDdataAgingER",
+                  {{"jobId_l", 184501}, {"taskId", 55}, {"schedPolicyId", 9}, {"level", c.level}, {"clientId", 0},
+                   {"appTypeId", 0}, {"subClientId", 0}},
+                  id);
     Params want = {{1, "Failed"}, {24, "4"}, {53, "e"}};
     want.insert(c.extra.begin(), c.extra.end());
     const Params got = params(id);
-    EXPECT_EQ(want, Params(got.lower_bound(1), got.upper_bound(100))) << c.more;  // without the failure-reason texts
+    EXPECT_EQ(want, Params(got.lower_bound(1), got.upper_bound(100)));  // without the failure-reason texts
   }
-}
-
-TEST_P(RecoveryMaintenanceTest, ClearedDelayedJobWithdrawsFromItsOwnDetailTable) {
-  // Delayed alerts of the same job in both detail tables.
-  EvAlertEx drDelayed = jobEvent(5, 5), restoreDelayed = jobEvent(4, 5);
-  ASSERT_TRUE(run(drDelayed));
-  const int dr = lastEventId();
-  ASSERT_TRUE(run(restoreDelayed));
-  const int restore = lastEventId();
-
-  EvAlertEx drCleared = jobEvent(5, 5, R"(,"conditionCleared":true)");
-  ASSERT_TRUE(run(drCleared));
-  EXPECT_EQ(2, detectedCount());
-  EXPECT_EQ(4, detected(dr).processStat);
-  EXPECT_EQ(1, detected(restore).processStat);
-
-  EvAlertEx restoreCleared = jobEvent(4, 5, R"(,"conditionCleared":true)");
-  ASSERT_TRUE(run(restoreCleared));
-  EXPECT_EQ(2, detectedCount());
-  EXPECT_EQ(4, detected(restore).processStat);
-
-  // Data aging has no withdrawal: a cleared delayed event is a new occurrence.
-  EvAlertEx agingCleared = jobEvent(1, 5, R"(,"conditionCleared":true)");
-  ASSERT_TRUE(run(agingCleared));
-  EXPECT_EQ(3, detectedCount());
-  EXPECT_EQ(1, detected(lastEventId()).processStat);
-  EXPECT_EQ(2, countRows("NTDdataAgingER"));
-}
-
-TEST_P(RecoveryMaintenanceTest, FailuresStopTheEventAndKeepWhatWasWritten) {
-  // Parameters unwritable: the restore row stays unfinished, its detail written.
-  exec("ALTER TABLE NTDparams RENAME TO NTDparams_away");
-  EvAlertEx restore = jobEvent(4, 3);
-  const bool ok = run(restore);
-  exec("ALTER TABLE NTDparams_away RENAME TO NTDparams");
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(0, detected(lastEventId()).processStat);
-  EXPECT_EQ(1, detailRows("NTDdpDr", lastEventId()));
-
-  exec("DROP TABLE NTDdataAgingER");
-  for (int type : {1, 5}) {
-    EvAlertEx a = jobEvent(type, 3);
-    EXPECT_FALSE(run(a)) << type;
-    EXPECT_EQ(0, detected(lastEventId()).processStat) << type;
-    EXPECT_TRUE(params(lastEventId()).empty()) << type;
-  }
-  EXPECT_EQ(2, log().count("Could not insert row into table [NTDdataAgingER], ErrorString ["));
-  EvAlertEx cleared = jobEvent(5, 5, R"(,"conditionCleared":true)");
-  EXPECT_FALSE(run(cleared));
-  EXPECT_EQ(1, log().count("Failed to clear condition for Alert Data Protection, JobId [184490], ErrorString ["));
 }
 
 EVD_INSTANTIATE_BACKENDS(RecoveryMaintenanceTest);

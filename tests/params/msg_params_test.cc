@@ -45,27 +45,6 @@ std::string repeatChar(const char* ch, int n) {
 
 class MsgParamsTest : public evd::test::DbTest {
  protected:
-  void TearDown() override {
-    if (refusing_ && isPostgres()) {
-      exec("DROP TRIGGER IF EXISTS evd_refuse_msg ON NTDMsgParam; DROP FUNCTION IF EXISTS evd_refuse_msg_data()");
-    }
-    evd::test::DbTest::TearDown();
-  }
-
-  // Makes every insert of DATA into NTDMsgParam fail.
-  void refuseData(const std::string& data) {
-    refusing_ = true;
-    if (isPostgres()) {
-      exec("CREATE OR REPLACE FUNCTION evd_refuse_msg_data() RETURNS trigger AS $$ BEGIN IF NEW.data = '" + data +
-           "' THEN RAISE EXCEPTION 'data refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql");
-      exec("CREATE TRIGGER evd_refuse_msg BEFORE INSERT ON NTDMsgParam FOR EACH ROW EXECUTE FUNCTION "
-           "evd_refuse_msg_data()");
-    } else {
-      exec("CREATE TRIGGER evd_refuse_msg BEFORE INSERT ON NTDMsgParam WHEN NEW.data = '" + data +
-           "' BEGIN SELECT RAISE(ABORT, 'data refused'); END");
-    }
-  }
-
   std::vector<MsgRow> rowsOf(int eventId) {
     std::vector<MsgRow> rows;
     NTDMsgParam t(nullptr);
@@ -80,9 +59,6 @@ class MsgParamsTest : public evd::test::DbTest {
   }
 
   EvNDetectParams params{nullptr};
-
- private:
-  bool refusing_ = false;
 };
 
 constexpr int kFreeToken = 0x4A00010F;
@@ -127,7 +103,7 @@ TEST_P(MsgParamsTest, LongMessageTextsAreCutTo960BytesWithAMark) {
 }
 
 TEST_P(MsgParamsTest, AFailedInsertStopsTheListAndKeepsEarlierRows) {
-  refuseData("refused");
+  refuseInserts("NTDMsgParam", "data", "refused");
   std::vector<AlertEventMsg> msgs{msg(1, 11, "a"), msg(1, 11, "refused"), msg(1, 11, "c")};
   EXPECT_FALSE(params.AddMsgParams(5, msgs));
   EXPECT_EQ((std::vector<MsgRow>{{7, 1, 9, 1, 11, 0, "a"}}), rowsOf(5));
@@ -284,14 +260,9 @@ TEST_P(MsgParamsTest, SizesAreStoredAsTheUnitMessageOfTheirRange) {
     const char* number;
   };
   const Case cases[] = {
-      {-5, EvMsg::kSizeBytes, "-5"},
-      {1023, EvMsg::kSizeBytes, "1023"},
-      {1024, EvMsg::kSizeKB, "1.00"},
-      {1536, EvMsg::kSizeKB, "1.50"},
-      {1048575, EvMsg::kSizeKB, "1024.00"},
-      {1048576, EvMsg::kSizeMB, "1.00"},
-      {1073741824, EvMsg::kSizeGB, "1.00"},
-      {1099511627776LL, EvMsg::kSizeTB, "1.00"},
+      {-5, EvMsg::kSizeBytes, "-5"},        {1023, EvMsg::kSizeBytes, "1023"},
+      {1536, EvMsg::kSizeKB, "1.50"},       {1048575, EvMsg::kSizeKB, "1024.00"},
+      {1048576, EvMsg::kSizeMB, "1.00"},    {1073741824, EvMsg::kSizeGB, "1.00"},
       {1125899906842624LL, EvMsg::kSizeTB, "1024.00"},
   };
   int eventId = 40;
@@ -308,42 +279,26 @@ TEST_P(MsgParamsTest, SizesAreStoredAsTheUnitMessageOfTheirRange) {
   }
 }
 
-TEST(SizeText, MegabytesAreRangedInSinglePrecision) {
+TEST(SizeText, MegabytesAreRangedInSinglePrecisionAndPercentagesKeepTheTextForZero) {
   char out[64];
-  auto fmt = [&](long long mb, unsigned long precision) {
+  // One value per unit and each unit's edge; a sign is kept; the precision is the caller's.
+  const std::vector<std::tuple<long long, unsigned long, std::string>> cases = {
+      {0, 2, "0 MB"},           {-1023, 2, "-1023 MB"},     {1024, 2, "1.00 GB"},  {1536, 1, "1.5 GB"},
+      {1048575, 2, "1024.00 GB"}, {-1048576, 2, "-1.00 TB"}, {1073741824, 2, "1.00 PB"},
+      // 2^24 + 1 has no float of its own: single precision reads it as 2^24.
+      {16777217, 6, "16.000000 TB"}};
+  for (const auto& [mb, precision, text] : cases) {
     std::memset(out, 0, sizeof out);
     EXPECT_EQ(out, AutoRangeSizeInMegaByte(mb, out, precision));
-    return std::string(out);
-  };
-  EXPECT_EQ("1023 MB", fmt(1023, 2));
-  EXPECT_EQ("-1023 MB", fmt(-1023, 2));
-  EXPECT_EQ("0 MB", fmt(0, 2));
-  EXPECT_EQ("1.00 GB", fmt(1024, 2));
-  EXPECT_EQ("-2.00 GB", fmt(-2048, 2));
-  EXPECT_EQ("1.5 GB", fmt(1536, 1));
-  EXPECT_EQ("1024.00 GB", fmt(1048575, 2));
-  EXPECT_EQ("1.00 TB", fmt(1048576, 2));
-  EXPECT_EQ("-1.00 TB", fmt(-1048576, 2));
-  EXPECT_EQ("1.00 PB", fmt(1073741824, 2));
-  EXPECT_EQ("-1.00 PB", fmt(-1073741824, 2));
-  // 2^24 + 1 has no float of its own: single precision reads it as 2^24.
-  EXPECT_EQ("16.000000 TB", fmt(16777217, 6));
-}
-
-TEST(PercentText, NonZeroValuesReplaceTheTextAndZeroLeavesIt) {
-  std::string out = "old";
-  convertIntFreeSpaceIntoStringPercentage(15, out);
-  EXPECT_EQ("15%", out);
-  convertIntFreeSpaceIntoStringPercentage(-3, out);
-  EXPECT_EQ("-3%", out);
-  convertIntFreeSpaceIntoStringPercentage(0, out);
-  EXPECT_EQ("-3%", out);
-}
-
-TEST(StatusText, TheDisplayTextWinsOverTheNameWhenThereIsOne) {
+    EXPECT_EQ(text, out) << mb;
+  }
+  std::string percent = "old";
+  for (const auto& [value, text] : std::vector<std::pair<int, std::string>>{{15, "15%"}, {-3, "-3%"}, {0, "-3%"}}) {
+    convertIntFreeSpaceIntoStringPercentage(value, percent);
+    EXPECT_EQ(text, percent) << value;
+  }
+  // A code with a display text, and one the table does not list.
   EXPECT_EQ("Updated successfully", getStatusText(2));
-  EXPECT_EQ("Waiting to start", getStatusText(0));
-  EXPECT_EQ("Killed", getStatusText(6));
   EXPECT_EQ("99", getStatusText(99));
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Db/AllBindings.h"
@@ -33,26 +34,6 @@ struct StoredParam {
 
 class ParamStoreTest : public evd::test::DbTest {
  protected:
-  void TearDown() override {
-    if (refusing_ && isPostgres()) {
-      exec("DROP TRIGGER IF EXISTS evd_refuse ON NTDparams; DROP FUNCTION IF EXISTS evd_refuse_value()");
-    }
-    evd::test::DbTest::TearDown();
-  }
-
-  // Makes every insert of VALUE into NTDparams fail.
-  void refuseValue(const std::string& value) {
-    refusing_ = true;
-    if (isPostgres()) {
-      exec("CREATE OR REPLACE FUNCTION evd_refuse_value() RETURNS trigger AS $$ BEGIN IF NEW.value = '" + value +
-           "' THEN RAISE EXCEPTION 'value refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql");
-      exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON NTDparams FOR EACH ROW EXECUTE FUNCTION evd_refuse_value()");
-    } else {
-      exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON NTDparams WHEN NEW.value = '" + value +
-           "' BEGIN SELECT RAISE(ABORT, 'value refused'); END");
-    }
-  }
-
   // The rows of an event in insertion order.
   std::vector<StoredParam> rowsOf(int eventId) {
     std::vector<StoredParam> rows;
@@ -74,9 +55,6 @@ class ParamStoreTest : public evd::test::DbTest {
   long long paramRows(int eventId) { return countRows("NTDparams WHERE eventId = " + std::to_string(eventId)); }
 
   EvNDetectParams params{nullptr};
-
- private:
-  bool refusing_ = false;
 };
 
 // ---- rendering and cuts ----
@@ -203,7 +181,7 @@ TEST_P(ParamStoreTest, ListInsertStoresEveryElementInOrderWithOneTimestamp) {
 
 TEST_P(ParamStoreTest, ListInsertWithItsOwnTransactionTakesBackEveryRowOfAFailedCall) {
   ASSERT_TRUE(params.AddParam(10, ParamMediaList, "before"));
-  refuseValue("refused");
+  refuseInserts("NTDparams", "value", "refused");
   EXPECT_FALSE(params.AddParams(10, ParamMediaList, std::vector<std::string>{"one", "two", "refused", "four"}));
   EXPECT_EQ(nullptr, params.transaction());
   EXPECT_EQ(std::vector<std::string>{"before"}, valuesOf(10, ParamMediaList));
@@ -216,7 +194,7 @@ TEST_P(ParamStoreTest, ListInsertWithItsOwnTransactionTakesBackEveryRowOfAFailed
 }
 
 TEST_P(ParamStoreTest, ListInsertLeavesACallersTransactionToTheCaller) {
-  refuseValue("refused");
+  refuseInserts("NTDparams", "value", "refused");
   struct Case {
     int eventId;
     std::vector<std::string> values;
@@ -251,21 +229,16 @@ TEST_P(ParamStoreTest, GetOneParamReadsTheFirstValueAndConvertsNumbers) {
   ASSERT_TRUE(params.AddParam(20, ParamClientName, "abc"));
   ASSERT_TRUE(params.AddParam(20, ParamComment, ""));
 
-  int i = -1;
-  EXPECT_TRUE(params.GetOneParam(20, ParamJobId, i));
-  EXPECT_EQ(1234, i);
+  // Int reads: the first value, 0 for a text or an empty value, false and 0 without a row.
+  for (const auto& [type, found, value] : std::vector<std::tuple<NotiParamTypes, bool, int>>{
+           {ParamJobId, true, 1234}, {ParamClientName, true, 0}, {ParamComment, true, 0}, {ParamMountPath, false, 0}}) {
+    int i = -1;
+    EXPECT_EQ(found, params.GetOneParam(20, type, i)) << type;
+    EXPECT_EQ(value, i) << type;
+  }
   long long ll = -1;
   EXPECT_TRUE(params.GetOneParam(20, ParamPrevJobId, ll));
   EXPECT_EQ(5000000000LL, ll);
-  i = -1;
-  EXPECT_TRUE(params.GetOneParam(20, ParamClientName, i));
-  EXPECT_EQ(0, i);
-  i = -1;
-  EXPECT_TRUE(params.GetOneParam(20, ParamComment, i));
-  EXPECT_EQ(0, i);
-  i = -1;
-  EXPECT_FALSE(params.GetOneParam(20, ParamMountPath, i));
-  EXPECT_EQ(0, i);
   ll = -1;
   EXPECT_FALSE(params.GetOneParam(21, ParamPrevJobId, ll));
   EXPECT_EQ(0, ll);

@@ -112,7 +112,26 @@ void DbTest::SetUp() {
   ASSERT_EQ(0, Db::openThreadConnection(&err)) << err;
 }
 
-void DbTest::TearDown() { Db::closeThreadConnection(); }
+void DbTest::TearDown() {
+  if (isPostgres())
+    for (const std::string& table : refusing_)
+      exec("DROP TRIGGER IF EXISTS evd_refuse ON " + table + "; DROP FUNCTION IF EXISTS evd_refuse_" + table + "()");
+  refusing_.clear();
+  Db::closeThreadConnection();
+}
+
+void DbTest::refuseInserts(const std::string& table, const std::string& column, const std::string& value) {
+  refusing_.push_back(table);
+  const std::string fn = "evd_refuse_" + table;
+  if (isPostgres()) {
+    exec("CREATE OR REPLACE FUNCTION " + fn + "() RETURNS trigger AS $$ BEGIN IF NEW." + column + " = " +
+         sqlText(value) + " THEN RAISE EXCEPTION 'value refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql");
+    exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON " + table + " FOR EACH ROW EXECUTE FUNCTION " + fn + "()");
+  } else {
+    exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON " + table + " WHEN NEW." + column + " = " + sqlText(value) +
+         " BEGIN SELECT RAISE(ABORT, 'value refused'); END");
+  }
+}
 
 void DbTest::exec(const std::string& sql) {
   int rc = 0;

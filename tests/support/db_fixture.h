@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace evd::test {
 
@@ -29,9 +30,13 @@ class DbTest : public ::testing::TestWithParam<std::string> {
   long long countRows(const std::string& fromWhere) { return queryInt("SELECT COUNT(*) FROM " + fromWhere); }
   // An event parameter row written through its binding; the binding's result.
   int insertParam(int eventId, int type, const std::string& value);
+  // Makes every insert into TABLE whose COLUMN holds VALUE fail, for the rest
+  // of the test (TearDown drops the trigger PostgreSQL would keep).
+  void refuseInserts(const std::string& table, const std::string& column, const std::string& value);
 
  private:
   std::string uri_;
+  std::vector<std::string> refusing_;
 };
 
 // TEXT as an SQL string literal (quotes doubled), for seeding raw rows.
