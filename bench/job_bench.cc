@@ -51,7 +51,7 @@
 
 #include "Db/Database.h"
 #include "db/backend.h"
-#include "detector/EvAlertDebug.h"
+#include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
 #include "host/event_json.h"
