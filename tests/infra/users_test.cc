@@ -14,33 +14,31 @@ namespace {
 using evd::test::JobTest;
 using ParamSet = std::multiset<std::pair<int, std::string>>;
 
-// A message of docs/messages.md as the JSON text of a description.
-std::string described(const std::string& xml) {
-  std::string out = R"(,"description":")";
+// A description holding the message of docs/messages.md whose type is TYPE
+// and whose body is BODY (with ' for ").
+std::string message(const std::string& type, std::string body) {
+  for (char& c : body) c = c == '\'' ? '"' : c;
+  std::string xml = "<message type=\"" + type + "\">" + body + "</message>", out = R"(,"description":")";
   for (char c : xml) out += c == '"' ? std::string("\\\"") : std::string(1, c);
   return out + "\"";
 }
-std::string userInfo(int userId, const std::string& name) {
-  return described(R"(<message type="118,254"><object field="1"><int field="0">)" + std::to_string(userId) +
-                   R"(</int><text field="2">)" + name + "</text></object></message>");
+std::string named(int field, int id, const std::string& text) {  // user 1, group 2
+  std::string name;
+  for (char c : text) name += c == '\'' ? std::string("&apos;") : std::string(1, c);
+  return message("118,254", "<object field='" + std::to_string(field) + "'><int field='0'>" + std::to_string(id) +
+                                "</int><text field='" + (field == 1 ? "2" : "1") + "'>" + name + "</text></object>");
 }
-std::string groupInfo(int groupId, const std::string& name) {
-  return described(R"(<message type="118,254"><object field="2"><int field="0">)" + std::to_string(groupId) +
-                   R"(</int><text field="1">)" + name + "</text></object></message>");
+std::string roam(int subClient, long long limit, long long used) {
+  return message("118,229", "<object field='1'><int field='0'>" + std::to_string(subClient) +
+                                "</int></object><int field='2'>" + std::to_string(limit) + "</int><int field='3'>" +
+                                std::to_string(used) + "</int><int field='4'>4096</int>");
 }
-std::string roamQuota(int subClient, long long limit, long long used, long long size) {
-  return described(R"(<message type="118,229"><object field="1"><int field="0">)" + std::to_string(subClient) +
-                   R"(</int></object><int field="2">)" + std::to_string(limit) + R"(</int><int field="3">)" +
-                   std::to_string(used) + R"(</int><int field="4">)" + std::to_string(size) + "</int></message>");
-}
-constexpr const char* kNotAMessage = R"(,"description":"quota exceeded")";
+const std::string kNotAMessage = R"(,"description":"quota exceeded")";
 
-// TYPE/CRITERIA for user WHOM with MORE.
 EvAlertEx userEvent(int type, int criteria, const std::string& more, int whom = 9) {
   return JobTest::event(R"({"alertType":)" + std::to_string(type) + R"(,"alertCriteria":)" +
                         std::to_string(criteria) + R"(,"whomId":)" + std::to_string(whom) +
-                        R"(,"comment":"Quota of 'jdoe' exceeded","eventMsgList":[{"tokenId":1241516033,)"
-                        R"("msgId":1241516032,"type":11,"msgIndex":1,"data":"jdoe"}])" +
+                        R"(,"comment":"Quota of 'jdoe'","eventMsgList":[{"msgId":1,"msgIndex":1,"data":"jdoe"}])" +
                         more + "}");
 }
 
@@ -48,8 +46,7 @@ class UsersTest : public JobTest {
  protected:
   void SetUp() override {
     JobTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure())
-      for (int type : {70, 71}) seedRule(type, 8);
+    if (!IsSkipped() && !HasFatalFailure()) seedRule(70), seedRule(71);
   }
   ParamSet paramSet(int eventId) {
     const Params p = params(eventId);
@@ -58,90 +55,71 @@ class UsersTest : public JobTest {
   // userId, subClientId, quotaLimit, spaceConsumed, objectSize, jobId, evGuiAuditOperation.
   std::vector<long long> userRow(int eventId) {
     std::vector<long long> out;
-    for (const char* c :
-         {"userId", "subClientId", "quotaLimit", "spaceConsumed", "objectSize", "jobId", "evGuiAuditOperation"})
+    for (const char* c : {"userId", "subClientId", "quotaLimit", "spaceConsumed", "objectSize", "jobId",
+                          "evGuiAuditOperation"})
       out.push_back(detailInt("NTUserConfig", c, eventId));
     return out;
   }
-  std::string text(const std::string& table, const std::string& column, int eventId) {
-    return queryText("SELECT " + column + " FROM " + table + " WHERE eventId = " + std::to_string(eventId));
+  std::string column(const std::string& table, const std::string& name) {
+    return queryText("SELECT " + name + " FROM " + table + " WHERE eventId = " + std::to_string(lastEventId()));
   }
-  void setState(int eventId, int state) {
-    exec("UPDATE NTDetectedAlerts SET processStat = " + std::to_string(state) + " WHERE eventId = " +
-         std::to_string(eventId));
-  }
-  const ParamSet kRaised{{24, "9"}, {255, "Quota of 'jdoe' exceeded"}};
+  const ParamSet kRaised{{24, "9"}, {255, "Quota of 'jdoe'"}};
 };
 
-TEST_P(UsersTest, NewUserAndGroupOccurrencesStoreTheirMessage) {
-  const std::string fsQuota = described(
-      R"(<message type="30,2463"><int field="1">10737418240</int><int field="2">10200547328</int>)"
-      R"(<int field="3">524288</int><int field="4">88213</int></message>)");
+TEST_P(UsersTest, NewOccurrencesStoreTheirMessage) {
+  const std::string fsQuota = message("30,2463", "<int field='1'>10737418240</int><int field='2'>10200547328</int>"
+                                                 "<int field='3'>524288</int><int field='4'>88213</int>");
   const struct {
-    int criteria;
+    int type, criteria;
     std::string more;
-    std::vector<long long> row;
+    std::vector<long long> row;  // user row, or group id and audit operation
     std::string name;
-    bool suppressed = false;  // the user named as the suppression object
-  } users[] = {
-      {16, userInfo(501, "O'Brien") + R"(,"jobId":21474836487)", {501, 0, 0, 0, 0, 0, 7}, "O'Brien"},
-      {16, kNotAMessage, {0, 0, 0, 0, 0, 0, -1}, ""},
-      {98, fsQuota + R"(,"jobId":5)", {9, 0, 10737418240, 10200547328, 524288, 88213, 0}, ""},
-      {100, kNotAMessage, {9, 0, 0, 0, 0, 0, 0}, ""},
-      {80, roamQuota(77, 5368709120, 5000000000, 4096), {9, 77, 5368709120, 5000000000, 4096, 0, 0}, "", true},
-      {81, kNotAMessage, {9, 0, 0, 0, 0, 0, 0}, "", true},
+  } cases[] = {
+      {70, 16, named(1, 501, "O'Brien") + R"(,"jobId":21474836487)", {501, 0, 0, 0, 0, 0, 7}, "O'Brien"},
+      {70, 16, kNotAMessage, {0, 0, 0, 0, 0, 0, -1}, ""},
+      {70, 98, fsQuota + R"(,"jobId":5)", {9, 0, 10737418240, 10200547328, 524288, 88213, 0}, ""},
+      {70, 100, kNotAMessage, {9, 0, 0, 0, 0, 0, 0}, ""},
+      {70, 80, roam(77, 5368709120, 5000000000), {9, 77, 5368709120, 5000000000, 4096, 0, 0}, ""},
+      {70, 81, kNotAMessage, {9, 0, 0, 0, 0, 0, 0}, ""},
+      {71, 1, named(2, 12, "Backup 'Operators'") + R"(,"jobId":184701)", {12, 184701}, "Backup 'Operators'"},
+      {71, 1, named(1, 501, "jsmith"), {0, -1}, ""},
   };
-  for (const auto& c : users) {
-    EvAlertEx a = userEvent(70, c.criteria, c.more);
-    ASSERT_TRUE(run(a)) << c.criteria << c.more;
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.criteria) + c.more;
+    EvAlertEx a = userEvent(c.type, c.criteria, c.more);
+    ASSERT_TRUE(run(a)) << what;
     const int id = lastEventId();
-    EXPECT_EQ(1, detected(id).processStat) << c.criteria;
-    EXPECT_EQ(c.row, userRow(id)) << c.criteria << c.more;
-    EXPECT_EQ(c.name, text("NTUserConfig", "userName", id)) << c.criteria;
+    EXPECT_EQ(1, detected(id).processStat) << what;
+    if (c.type == 70) {
+      EXPECT_EQ(c.row, userRow(id)) << what;
+      EXPECT_EQ(c.name, column("NTUserConfig", "userName")) << what;
+    } else {
+      EXPECT_EQ(c.row, (std::vector<long long>{detailInt("NTUserGroupConfig", "userGroupId", id),
+                                               detailInt("NTUserGroupConfig", "evGuiAuditOperation", id)}));
+      EXPECT_EQ(c.name, column("NTUserGroupConfig", "userGroupName")) << what;
+    }
+    // Quota alerts of criteria 80 and 81 also name the user as the suppression object.
     ParamSet expected = kRaised;
-    if (c.suppressed) expected.insert({{26, "User"}, {27, "9"}});
-    EXPECT_EQ(expected, paramSet(id)) << c.criteria;
-    EXPECT_EQ(std::vector<std::string>{"jdoe"}, msgParams(id)) << c.criteria;
+    if (c.type == 70 && (c.criteria == 80 || c.criteria == 81)) expected.insert({{26, "User"}, {27, "9"}});
+    EXPECT_EQ(expected, paramSet(id)) << what;
+    EXPECT_EQ(std::vector<std::string>{"jdoe"}, msgParams(id)) << what;
   }
-
-  const struct {
-    std::string more;
-    long long groupId, audit;
-    std::string name;
-  } groups[] = {
-      {groupInfo(12, "Backup 'Operators'") + R"(,"jobId":184701)", 12, 184701, "Backup 'Operators'"},
-      {kNotAMessage, 0, -1, ""},
-      {userInfo(501, "jsmith"), 0, -1, ""},
-  };
-  for (const auto& g : groups) {
-    EvAlertEx a = userEvent(71, 1, g.more);
-    ASSERT_TRUE(run(a)) << g.more;
-    const int id = lastEventId();
-    EXPECT_EQ(1, detected(id).processStat);
-    EXPECT_EQ(g.groupId, detailInt("NTUserGroupConfig", "userGroupId", id)) << g.more;
-    EXPECT_EQ(g.audit, detailInt("NTUserGroupConfig", "evGuiAuditOperation", id)) << g.more;
-    EXPECT_EQ(g.name, text("NTUserGroupConfig", "userGroupName", id)) << g.more;
-    EXPECT_EQ(kRaised, paramSet(id));
-  }
-  EXPECT_EQ(3, countRows("NTUserGroupConfig"));
 }
 
 TEST_P(UsersTest, RepeatedQuotaAlertRefreshesItsRowAndAddsNoParameters) {
-  EvAlertEx first = userEvent(70, 80, roamQuota(77, 5368709120, 5000000000, 4096));
+  EvAlertEx first = userEvent(70, 80, roam(77, 5368709120, 5000000000));
   ASSERT_TRUE(run(first));
   const int id = lastEventId();
   const ParamSet raised = paramSet(id);
-  exec("UPDATE NTUserConfig SET jobId = 31 WHERE eventId = " + std::to_string(id));
-  setState(id, 2);
+  exec("UPDATE NTUserConfig SET jobId = 31");
+  exec("UPDATE NTDetectedAlerts SET processStat = 2");
 
-  // The quota columns rewritten; the stored job id kept; no parameter added;
-  // the state left as the repeat found it.
-  EvAlertEx again = userEvent(70, 80, roamQuota(78, 6442450944, 6000000000, 8192));
+  // Quota columns rewritten, the stored job id and the state kept, no parameter added.
+  EvAlertEx again = userEvent(70, 80, roam(78, 6442450944, 6000000000));
   ASSERT_TRUE(run(again));
   EXPECT_EQ(id, lastEventId());
-  EXPECT_EQ(1, detectedCount());
-  EXPECT_EQ(1, countRows("NTUserConfig"));
-  EXPECT_EQ((std::vector<long long>{9, 78, 6442450944, 6000000000, 8192, 31, 0}), userRow(id));
+  EXPECT_EQ(1, detectedCount() * countRows("NTUserConfig"));
+  EXPECT_EQ((std::vector<long long>{9, 78, 6442450944, 6000000000, 4096, 31, 0}), userRow(id));
   EXPECT_EQ(raised, paramSet(id));
   EXPECT_EQ(1u, msgParams(id).size());
   EXPECT_EQ(2, detected(id).processStat);
@@ -150,41 +128,32 @@ TEST_P(UsersTest, RepeatedQuotaAlertRefreshesItsRowAndAddsNoParameters) {
   exec("DELETE FROM NTUserConfig");
   ASSERT_TRUE(run(again));
   EXPECT_EQ(1, log().count("No entry in table user Config for EventId [" + std::to_string(id) + "].So inserting. "));
-  EXPECT_EQ((std::vector<long long>{9, 78, 6442450944, 6000000000, 8192, 0, 0}), userRow(id));
+  EXPECT_EQ((std::vector<long long>{9, 78, 6442450944, 6000000000, 4096, 0, 0}), userRow(id));
   EXPECT_EQ(2u, params(id).count(24));
 
-  // Another user is another occurrence; the clearing ends the first.
-  EvAlertEx other = userEvent(70, 80, roamQuota(77, 1, 1, 1), 10);
-  ASSERT_TRUE(run(other));
-  EXPECT_NE(id, lastEventId());
-  EvAlertEx cleared = userEvent(70, 80, R"(,"conditionCleared":true)");
-  ASSERT_TRUE(run(cleared));
+  // Another user is another occurrence; a clearing ends the first, and one
+  // with nothing pending writes nothing. Other criteria never match.
+  EvAlertEx other = userEvent(70, 80, roam(77, 1, 1), 10), cleared = userEvent(70, 80, R"(,"conditionCleared":true)"),
+            nothing = userEvent(70, 80, R"(,"conditionCleared":true)", 11);
+  for (EvAlertEx* a : {&other, &cleared, &nothing}) ASSERT_TRUE(run(*a));
   EXPECT_EQ(4, detected(id).processStat);
-  EXPECT_EQ(2, detectedCount());
-
-  // A clearing with nothing pending writes nothing; other criteria never match.
-  EvAlertEx nothing = userEvent(70, 80, R"(,"conditionCleared":true)", 11);
-  ASSERT_TRUE(run(nothing));
   EXPECT_EQ(2, detectedCount());
   for (int criteria : {16, 16, 98, 98}) {
     EvAlertEx a = userEvent(70, criteria, kNotAMessage);
     ASSERT_TRUE(run(a)) << criteria;
   }
-  EXPECT_EQ(6, detectedCount());
   EXPECT_EQ(6, countRows("NTUserConfig"));
 }
 
-TEST_P(UsersTest, NamesAreCutToTheirColumns) {
-  // 600 bytes each; the columns keep 510 and never split a character.
+TEST_P(UsersTest, NamesAreCutToTheirColumnsWithoutSplittingACharacter) {
   const std::string ascii(600, 'a');
   std::string accented;
-  for (int i = 0; i < 300; ++i) accented += "\xC3\xA9";
-  EvAlertEx user = userEvent(70, 16, userInfo(501, ascii));
+  for (int i = 0; i < 300; ++i) accented += "\xC3\xA9";  // 600 bytes
+  EvAlertEx user = userEvent(70, 16, named(1, 501, ascii)), group = userEvent(71, 1, named(2, 12, accented));
   ASSERT_TRUE(run(user));
-  EXPECT_EQ(ascii.substr(0, 510), text("NTUserConfig", "userName", lastEventId()));
-  EvAlertEx group = userEvent(71, 1, groupInfo(12, accented));
+  EXPECT_EQ(ascii.substr(0, 510), column("NTUserConfig", "userName"));
   ASSERT_TRUE(run(group));
-  EXPECT_EQ(accented.substr(0, 510), text("NTUserGroupConfig", "userGroupName", lastEventId()));
+  EXPECT_EQ(accented.substr(0, 510), column("NTUserGroupConfig", "userGroupName"));
 }
 
 EVD_INSTANTIATE_BACKENDS(UsersTest);
