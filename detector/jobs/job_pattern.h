@@ -136,6 +136,9 @@ class ParamRows {
   ParamRows& texts(NotiParamTypes type, const std::vector<std::string>& values) {
     return row([&](bool) { return m_store.AddParams(m_eventId, type, values); });
   }
+  ParamRows& ints(NotiParamTypes type, const std::vector<int>& values) {
+    return row([&](bool) { return m_store.AddParams(m_eventId, type, values); });
+  }
   ParamRows& msgParams(std::vector<AlertEventMsg>& msgs) {
     return row([&](bool) { return m_store.AddMsgParams(m_eventId, msgs); });
   }
