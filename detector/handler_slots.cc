@@ -16,15 +16,9 @@ bool notBuilt(const char* handler, const EvNDetector& d) {
 
 }  // namespace
 
-bool EvNDetector::StoreLibrary(EvAlertEx&) { return notBuilt("EvNDetector::StoreLibrary", *this); }
-bool EvNDetector::StoreMediaErase(EvAlertEx&) { return notBuilt("EvNDetector::StoreMediaErase", *this); }
 bool EvNDetector::StoreClientConfig(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreClientConfig", *this); }
 bool EvNDetector::StoreZentra(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreZentra", *this); }
 bool EvNDetector::StoreMediaAgentConfig(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreMediaAgentConfig", *this); }
-bool EvNDetector::StoreSchedules(EvAlertEx&) { return notBuilt("EvNDetector::StoreSchedules", *this); }
-bool EvNDetector::StoreStoragePolicy(EvAlertEx&) { return notBuilt("EvNDetector::StoreStoragePolicy", *this); }
-bool EvNDetector::StoreVaultTracker(EvAlertEx&) { return notBuilt("EvNDetector::StoreVaultTracker", *this); }
-bool EvNDetector::StoreEraseData(EvAlertEx&) { return notBuilt("EvNDetector::StoreEraseData", *this); }
 bool EvNDetector::LogMonitorAlert(EvAlertEx&) { return notBuilt("EvNDetector::LogMonitorAlert", *this); }
 bool EvNDetector::TolvaneEventLogAlert(EvAlertEx&) { return notBuilt("EvNDetector::TolvaneEventLogAlert", *this); }
 bool EvNDetector::StoreClientGroupConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreClientGroupConfig", *this); }

@@ -270,9 +270,10 @@ class JobCall {
   // SetDetectedAlert made; OCCURTIME is the row's occur time as text.
   void logNewOccurrence(const char* occurTime);
 
-  // A new detail row of TABLE with eventId set, then FILL(row).
+  // A new detail row of TABLE with eventId set, then FILL(row). WORDING
+  // picks the line of a failing insert.
   template <class Table, class Fill>
-  bool insertDetail(Fill&& fill) {
+  bool insertDetail(Fill&& fill, InsertFailed wording = InsertFailed::ErrorString) {
     try {
       Table table(nullptr);
       auto* row = table.getDataPtr();
@@ -280,9 +281,9 @@ class JobCall {
       fill(*row);
       const int rc = table.rowInsert(true);
       if (rc == 0) return true;
-      logInsertFailed(InsertFailed::ErrorString, table.getTableName(), table.getErrorStr(rc));
+      logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
     } catch (...) {
-      logInsertFailed(InsertFailed::ErrorString, Table::def().name, "unexpected failure");
+      logInsertFailed(wording, Table::def().name, "unexpected failure");
     }
     return false;
   }
