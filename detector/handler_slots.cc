@@ -18,9 +18,6 @@ bool notBuilt(const char* handler, const EvNDetector& d) {
 
 bool EvNDetector::StoreLibrary(EvAlertEx&) { return notBuilt("EvNDetector::StoreLibrary", *this); }
 bool EvNDetector::StoreMediaErase(EvAlertEx&) { return notBuilt("EvNDetector::StoreMediaErase", *this); }
-bool EvNDetector::StoreClientConfig(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreClientConfig", *this); }
-bool EvNDetector::StoreZentra(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreZentra", *this); }
-bool EvNDetector::StoreMediaAgentConfig(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreMediaAgentConfig", *this); }
 bool EvNDetector::StoreSchedules(EvAlertEx&) { return notBuilt("EvNDetector::StoreSchedules", *this); }
 bool EvNDetector::StoreStoragePolicy(EvAlertEx&) { return notBuilt("EvNDetector::StoreStoragePolicy", *this); }
 bool EvNDetector::StoreVaultTracker(EvAlertEx&) { return notBuilt("EvNDetector::StoreVaultTracker", *this); }
@@ -31,7 +28,6 @@ bool EvNDetector::StoreUpdatesAvailForDownload(EvAlertEx&) { return notBuilt("Ev
 bool EvNDetector::StoreReleaseUpgradeAndUpdateRequired(EvAlertEx&) { return notBuilt("EvNDetector::StoreReleaseUpgradeAndUpdateRequired", *this); }
 bool EvNDetector::LogMonitorAlert(EvAlertEx&) { return notBuilt("EvNDetector::LogMonitorAlert", *this); }
 bool EvNDetector::TolvaneEventLogAlert(EvAlertEx&) { return notBuilt("EvNDetector::TolvaneEventLogAlert", *this); }
-bool EvNDetector::StoreClientGroupConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreClientGroupConfig", *this); }
 bool EvNDetector::StoreCustomQueryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreCustomQueryData", *this); }
 bool EvNDetector::StoreUnInstallSoftware(EvAlertEx&) { return notBuilt("EvNDetector::StoreUnInstallSoftware", *this); }
 bool EvNDetector::StoreUpgradeClient(EvAlertEx&) { return notBuilt("EvNDetector::StoreUpgradeClient", *this); }
