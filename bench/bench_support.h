@@ -509,7 +509,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 extern "C" PGresult* PQprepare(PGconn* conn, const char* stmtName, const char* query, int nParams,
                                const Oid* paramTypes) {
-  static const auto real = evd::bench::realPq<PGresult* (*)(PGconn*, const char*, const char*, int, const Oid*)>("PQprepare");
+  static const auto real =
+      evd::bench::realPq<PGresult* (*)(PGconn*, const char*, const char*, int, const Oid*)>("PQprepare");
   evd::bench::preparedTexts()[stmtName ? stmtName : ""] = query ? query : "";
   return real(conn, stmtName, query, nParams, paramTypes);
 }
@@ -519,7 +520,8 @@ extern "C" PGresult* PQexecPrepared(PGconn* conn, const char* stmtName, int nPar
   static const auto real =
       evd::bench::realPq<PGresult* (*)(PGconn*, const char*, int, const char* const*, const int*, const int*, int)>(
           "PQexecPrepared");
-  if (evd::bench::g_capture) evd::bench::recordPq(evd::bench::preparedTexts()[stmtName ? stmtName : ""], nParams, paramValues, false);
+  if (evd::bench::g_capture)
+    evd::bench::recordPq(evd::bench::preparedTexts()[stmtName ? stmtName : ""], nParams, paramValues, false);
   return real(conn, stmtName, nParams, paramValues, paramLengths, paramFormats, resultFormat);
 }
 

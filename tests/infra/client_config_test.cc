@@ -18,9 +18,11 @@ const std::string kPercentInfo =
 
 // TYPE/CRITERIA with MORE; client 12 and MediaAgent 7 unless MORE names others.
 EvAlertEx configEvent(int type, int criteria, const std::string& more = "") {
-  std::string json = R"({"alertType":)" + std::to_string(type) + R"(,"alertCriteria":)" + std::to_string(criteria) + more;
+  std::string json =
+      R"({"alertType":)" + std::to_string(type) + R"(,"alertCriteria":)" + std::to_string(criteria) + more;
   for (const auto& [key, value] : {std::pair{"clientId", "12"}, {"mediaAgentId", "7"}})
-    if (more.find(std::string("\"") + key + "\"") == std::string::npos) json += std::string(",\"") + key + "\":" + value;
+    if (more.find(std::string("\"") + key + "\"") == std::string::npos)
+      json += std::string(",\"") + key + "\":" + value;
   return JobTest::event(json + "}");
 }
 
@@ -107,16 +109,6 @@ TEST_P(ClientConfigTest, NewOccurrencesStoreTheirDetailRowAndParameters) {
   EXPECT_EQ(1, log().count("Inserting subclient name param in alert : [default]"));
 }
 
-TEST_P(ClientConfigTest, InstallationValuesAsParameters) {
-  EvAlertEx a = configEvent(12, 18, R"(,"alertStatus":5,"mediaAgentId":-3,"jobId":21474836487,"whomId":2,)"
-                                    R"("perCentLicenseConsumed":95,"guiClientName":"console01")");
-  ASSERT_TRUE(run(a));
-  const int id = lastEventId();
-  for (const auto& [type, value] : std::vector<std::pair<int, std::string>>{
-           {23, "-3"}, {24, "2"}, {65, "console01"}, {119, "95"}, {252, "7"}})
-    EXPECT_EQ(value, param(id, type)) << type;
-}
-
 // A repeat of a pending client or installation occurrence rewrites its
 // detail row, keeps the stored comment and state, and rebuilds its
 // parameters; a detail row gone missing is made again under the same id.
@@ -165,7 +157,7 @@ TEST_P(ClientConfigTest, RepeatRewritesOrRemakesTheDetailRow) {
   }
 }
 
-TEST_P(ClientConfigTest, ClearedConditionWithoutOccurrenceWritesNothing) {
+TEST_P(ClientConfigTest, EventsThatRecordNothingOrNoRepeat) {
   for (int type : {10, 12, 60}) {
     EvAlertEx cleared = configEvent(type, type == 10 ? 77 : 18, R"(,"alertStatus":5,"conditionCleared":true)");
     ASSERT_TRUE(run(cleared)) << type;
@@ -173,9 +165,7 @@ TEST_P(ClientConfigTest, ClearedConditionWithoutOccurrenceWritesNothing) {
                      countRows("NTDparams") + countRows("NTDMsgParam"))
         << type;
   }
-}
-
-TEST_P(ClientConfigTest, InstallationAlertsOutsideCriteria18AreNeverRepeats) {
+  // Installation alerts outside criteria 18 are never held back as repeats.
   EvAlertEx a = configEvent(12, 3, R"(,"alertStatus":2001)");
   ASSERT_TRUE(run(a));
   ASSERT_TRUE(run(a));
