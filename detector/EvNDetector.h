@@ -192,6 +192,10 @@ int isVMBackupFeatureDisabled();
 bool isIndexingVSAV2EnabledOnClient(unsigned int clientId);
 int ClearDetectedAlertsForRule(int ruleId);
 bool isDataUpdateSupportedInRepeatedAlert(int alertType);
+// Adds the per-folder free-space figures of ALERT as message parameters of
+// EVENTID: percentages when the description's App::NtClientAlertAdditionalInfo
+// says so, megabytes otherwise. True when they were all written.
+bool populateNtClientAlertAdditionalInfo(int eventId, EvNDetectParams params, EvAlertEx alert);
 
 // State changes of one NTDetectedAlerts row; true on success.
 bool SetStatus_Detected(int eventId);

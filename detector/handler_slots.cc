@@ -16,11 +16,7 @@ bool notBuilt(const char* handler, const EvNDetector& d) {
 
 }  // namespace
 
-bool EvNDetector::StoreClientConfig(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreClientConfig", *this); }
-bool EvNDetector::StoreZentra(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreZentra", *this); }
-bool EvNDetector::StoreMediaAgentConfig(EvAlertEx&, int) { return notBuilt("EvNDetector::StoreMediaAgentConfig", *this); }
 bool EvNDetector::LogMonitorAlert(EvAlertEx&) { return notBuilt("EvNDetector::LogMonitorAlert", *this); }
 bool EvNDetector::TolvaneEventLogAlert(EvAlertEx&) { return notBuilt("EvNDetector::TolvaneEventLogAlert", *this); }
-bool EvNDetector::StoreClientGroupConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreClientGroupConfig", *this); }
 bool EvNDetector::StoreCustomQueryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreCustomQueryData", *this); }
 bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx&) { return notBuilt("EvNDetector::StoreAdminAlertDataForAlert", *this); }

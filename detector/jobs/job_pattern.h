@@ -319,7 +319,8 @@ struct DetailUpsertNames {
   const char* label;
   const char* readName;
   const char* updateName;
-  bool missingIsError = true;  // false: the "No entry" line is a level-8 debug line
+  bool missingIsError = true;      // false: the "No entry" line is a level-8 debug line
+  const char* missingName = nullptr;  // the "No entry" line's name when it is not readName
 };
 
 // The detail row of an occurrence, kept one per occurrence: a new
@@ -339,11 +340,11 @@ bool upsertDetail(JobCall& call, bool repeat, const DetailUpsertNames& names, Fi
     table.setWhere("eventId = %d", eventId);
     const int rc = table.getOneRow();
     if (rc == DB_NO_DATA) {
+      const char* missing = names.missingName ? names.missingName : names.readName;
       if (names.missingIsError)
-        call.log().Error(names.label, "No entry in table %s for EventId [%d].So inserting. ", names.readName, eventId);
+        call.log().Error(names.label, "No entry in table %s for EventId [%d].So inserting. ", missing, eventId);
       else
-        call.log().DebugLvl(names.label, 8, "No entry in table %s for EventId [%d].So inserting. ", names.readName,
-                            eventId);
+        call.log().DebugLvl(names.label, 8, "No entry in table %s for EventId [%d].So inserting. ", missing, eventId);
       insert = true;
     } else if (!DBrowRead(rc)) {
       call.log().Error(names.label, "Could not update row into table %s ErrorCode [%d] for EventId [%d]",
