@@ -188,6 +188,9 @@ class EvNDetector : protected EvNDetectorEventState {
   bool StoreUserGroupConfig(EvAlertEx& alert);
   bool StoreAdminJobData(EvAlertEx& alert);
   bool StoreAdminAlertDataForAlert(EvAlertEx& alert);
+  // Adds the anomalous server events of the last full hour to occurrence
+  // EVENTID; always true.
+  bool StoreAdminAlertForEvents(int eventId);
 
   // Told by Dispatch which handler is about to run and the criteria-cleared
   // flag it gets, -1 for a handler that takes none (tests and tools). Null,

@@ -30,7 +30,6 @@ bool EvNDetector::StoreEraseData(EvAlertEx&) { return notBuilt("EvNDetector::Sto
 bool EvNDetector::StoreUpdatesAvailForDownload(EvAlertEx&) { return notBuilt("EvNDetector::StoreUpdatesAvailForDownload", *this); }
 bool EvNDetector::StoreReleaseUpgradeAndUpdateRequired(EvAlertEx&) { return notBuilt("EvNDetector::StoreReleaseUpgradeAndUpdateRequired", *this); }
 bool EvNDetector::LogMonitorAlert(EvAlertEx&) { return notBuilt("EvNDetector::LogMonitorAlert", *this); }
-bool EvNDetector::TolvaneEventLogAlert(EvAlertEx&) { return notBuilt("EvNDetector::TolvaneEventLogAlert", *this); }
 bool EvNDetector::StoreClientGroupConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreClientGroupConfig", *this); }
 bool EvNDetector::StoreCustomQueryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreCustomQueryData", *this); }
 bool EvNDetector::StoreUnInstallSoftware(EvAlertEx&) { return notBuilt("EvNDetector::StoreUnInstallSoftware", *this); }
@@ -38,4 +37,3 @@ bool EvNDetector::StoreUpgradeClient(EvAlertEx&) { return notBuilt("EvNDetector:
 bool EvNDetector::StoreInstallSoftware(EvAlertEx&) { return notBuilt("EvNDetector::StoreInstallSoftware", *this); }
 bool EvNDetector::StoreUserConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreUserConfig", *this); }
 bool EvNDetector::StoreUserGroupConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreUserGroupConfig", *this); }
-bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx&) { return notBuilt("EvNDetector::StoreAdminAlertDataForAlert", *this); }
