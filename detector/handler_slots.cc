@@ -17,6 +17,4 @@ bool notBuilt(const char* handler, const EvNDetector& d) {
 }  // namespace
 
 bool EvNDetector::LogMonitorAlert(EvAlertEx&) { return notBuilt("EvNDetector::LogMonitorAlert", *this); }
-bool EvNDetector::TolvaneEventLogAlert(EvAlertEx&) { return notBuilt("EvNDetector::TolvaneEventLogAlert", *this); }
 bool EvNDetector::StoreCustomQueryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreCustomQueryData", *this); }
-bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx&) { return notBuilt("EvNDetector::StoreAdminAlertDataForAlert", *this); }
