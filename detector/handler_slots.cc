@@ -29,10 +29,8 @@ bool EvNDetector::StorePatchInstall(EvAlertEx&) { return notBuilt("EvNDetector::
 bool EvNDetector::StoreEraseData(EvAlertEx&) { return notBuilt("EvNDetector::StoreEraseData", *this); }
 bool EvNDetector::StoreUpdatesAvailForDownload(EvAlertEx&) { return notBuilt("EvNDetector::StoreUpdatesAvailForDownload", *this); }
 bool EvNDetector::StoreReleaseUpgradeAndUpdateRequired(EvAlertEx&) { return notBuilt("EvNDetector::StoreReleaseUpgradeAndUpdateRequired", *this); }
-bool EvNDetector::LogMonitorAlert(EvAlertEx&) { return notBuilt("EvNDetector::LogMonitorAlert", *this); }
 bool EvNDetector::TolvaneEventLogAlert(EvAlertEx&) { return notBuilt("EvNDetector::TolvaneEventLogAlert", *this); }
 bool EvNDetector::StoreClientGroupConfig(EvAlertEx&) { return notBuilt("EvNDetector::StoreClientGroupConfig", *this); }
-bool EvNDetector::StoreCustomQueryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreCustomQueryData", *this); }
 bool EvNDetector::StoreUnInstallSoftware(EvAlertEx&) { return notBuilt("EvNDetector::StoreUnInstallSoftware", *this); }
 bool EvNDetector::StoreUpgradeClient(EvAlertEx&) { return notBuilt("EvNDetector::StoreUpgradeClient", *this); }
 bool EvNDetector::StoreInstallSoftware(EvAlertEx&) { return notBuilt("EvNDetector::StoreInstallSoftware", *this); }
