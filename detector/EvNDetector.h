@@ -127,6 +127,31 @@ class EvNDetector : protected EvNDetectorEventState {
   bool getDownloadedUpdates(int eventId, unsigned long jobId, int onlyWithStatus, NotiParamTypes type);
   std::string getOSVersionGivenId(int osType);
 
+  // ---- console addresses and entity links ----
+  // The web console address used by the trend alerts; empty when none is
+  // registered. Cached in the detector once found.
+  std::string RetrieveWebconsoleUrl();
+  // 0 and the address cut right after its last "/webconsole", else non-zero.
+  static int getDefaultWebConsoleURL(std::string& url);
+  // 0 and the admin console address of a console hosted on another client
+  // (cached for the process while that client still carries the console
+  // package), else non-zero.
+  static int fetchNonCXAdminConsoleURL(std::string& url);
+  // 0 and the admin console address (no trailing slash), else non-zero.
+  static int getDefaultAdminConsoleURL(std::string& url);
+  // HTML anchors into the admin console. Display texts are escaped for
+  // HTML and route parts taken from names are percent-encoded, so a name
+  // never becomes markup; with no known console the anchor has an empty
+  // target (docs/links.md).
+  static std::string FrameHTMLLink(std::string url, std::string text);
+  static std::string GetClientLink(int clientId, std::string name, int appTypeId);
+  static std::string GetSubClientLink(int subclientId, std::string name, int appTypeId, int collectionRouteId);
+  static std::string GetJobLink(int jobId);
+  static std::string GetArchGroupLink(int storagePolicyId, std::string name);
+  static std::string GetArchGroupCopyLink(int storagePolicyId, int copyId, std::string storagePolicyName,
+                                          std::string copyName);
+  static std::string GetIDALink(int clientId, int appTypeId, std::string name);
+
   // ---- handlers, one per alert family ----
   bool StoreDataAgingData(EvAlertEx& alert);
   bool StoreAuxCopyData(EvAlertEx& alert);
