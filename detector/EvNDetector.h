@@ -12,15 +12,21 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "Db/DbTypes.h"
 #include "params/EvNDetectParams.h"
 #include "params/EvNTRuleParams.h"
 
 class EvAlertEx;
+class CNMessageBase;
 struct NTDetectedAlerts_t;
 struct EvSuppressionArgs;
+namespace App {
+class QueryResultsContainer;
+}  // namespace App
 
 // The state of the event being handled. A field added here is reset with
 // the others at the start of every event.
@@ -192,6 +198,16 @@ class EvNDetector : protected EvNDetectorEventState {
   // EVENTID; always true.
   bool StoreAdminAlertForEvents(int eventId);
 
+  // ---- saved-query results and log-monitoring trends ----
+  bool StoreCustomQueryDataForAlert(App::QueryResultsContainer& container, bool cleared, long runTime, bool setStatus);
+  void UpdateCustomQueryColumns(int eventId, const std::vector<std::unique_ptr<CNMessageBase>>* pairs);
+  // Pending occurrence (also one still in state 0) of ENTITYID under RULEID:
+  // its event id, 0 when none, -1 on a database error.
+  int getDetectedAlertForQueryResult(int queryId, int ruleId, const std::string& entityId);
+  // The saved query of a rule; 0 when it cannot be read.
+  int RetrieveQueryForNTRule(int ruleId);
+  bool StoreLMTrendAlertData(App::QueryResultsContainer& container, bool cleared, long runTime);
+
   // Told by Dispatch which handler is about to run and the criteria-cleared
   // flag it gets, -1 for a handler that takes none (tests and tools). Null,
   // the default, costs nothing.
@@ -224,6 +240,11 @@ bool isDataUpdateSupportedInRepeatedAlert(int alertType);
 // EVENTID: percentages when the description's App::NtClientAlertAdditionalInfo
 // says so, megabytes otherwise. True when they were all written.
 bool populateNtClientAlertAdditionalInfo(int eventId, EvNDetectParams params, EvAlertEx alert);
+// 3 for a trend rule, else 0; LASTVALUEFILTER tells whether the rule has a
+// last-value filter.
+int GetAlertTypeForLMAlerts(int ruleId, int& lastValueFilter);
+// The detected-alert status of a saved-query result status.
+int GetDAStatusForLMAlerts(int status);
 
 // State changes of one NTDetectedAlerts row; true on success.
 bool SetStatus_Detected(int eventId);

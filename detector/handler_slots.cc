@@ -16,5 +16,3 @@ bool notBuilt(const char* handler, const EvNDetector& d) {
 
 }  // namespace
 
-bool EvNDetector::LogMonitorAlert(EvAlertEx&) { return notBuilt("EvNDetector::LogMonitorAlert", *this); }
-bool EvNDetector::StoreCustomQueryData(EvAlertEx&) { return notBuilt("EvNDetector::StoreCustomQueryData", *this); }

@@ -222,11 +222,12 @@ std::vector<std::string> retrieveWebConsoleUrl() {
 }
 
 // The trend text of a trend alert wrapped in a link to the monitoring page.
-// Inputs: notification (rule) id, the trend's name/value list as XML
-// (App_LMTrendMetaDataList with metaDataList elements carrying name and val
-// attributes), the trend text, the web console address.
-//   - no console address, no name/value item, or no trend page address
-//     found for the rule: the trend text unchanged;
+// Inputs: notification (rule) id, the trend's name/value list as the message
+// library serialises it (an App::LMTrendMetaDataList: one <object> entry per
+// item, the name in <text field="1">, the value in <text field="2">), the
+// trend text, the web console address.
+//   - no console address, no named item, or no trend page address found for
+//     the rule: the trend text unchanged;
 //   - the rule's saved search: externalQueryId of the externalQueryInfo
 //     element of its NTNotificationQueryMapping.xmlInfo; the page address:
 //     trendBrowserURL of the LogMonitoring_SearchURLInfo element of that
@@ -238,18 +239,24 @@ std::vector<std::string> retrieveWebConsoleUrl() {
 //   - result: <a href="link">trend text</a>, both escaped for HTML, since the
 //     values come from monitored logs and must not break out of the link.
 std::vector<std::string> trendBrowserUrl() {
+  // Texts of the serialised form: the five entities and the carriage return,
+  // which the library writes as a character reference.
+  auto textDecode = [](const std::string& text) { return xmlDecode("REPLACE(" + text + ", '&#13;', '\r')"); };
   const std::string items =
-      // Every metaDataList element: its start and its text up to the '>'.
-      "ms AS (SELECT mp.n AS s FROM mp, inp WHERE SUBSTR(inp.meta, mp.n, 13) = '<metaDataList' "
-      "AND SUBSTR(inp.meta, mp.n + 13, 1) IN (' ', '/', '>')), "
-      "me AS (SELECT ms.s, SUBSTR(inp.meta, ms.s, COALESCE(" +
-      firstAt("mp", "inp.meta", ">", "ms.s") + ", LENGTH(inp.meta) + 1) - ms.s) AS e FROM ms, inp), "
-      "ma AS (SELECT me.s, me.e, " + firstAt("mp", "me.e", " name=\"", "1") + " + 7 AS nb, " +
-      firstAt("mp", "me.e", " val=\"", "1") + " + 6 AS vb FROM me), "
-      "mb AS (SELECT ma.s, ma.e, ma.nb, " + firstAt("mp", "ma.e", "\"", "ma.nb") + " AS ne, ma.vb, " +
-      firstAt("mp", "ma.e", "\"", "ma.vb") + " AS ve FROM ma WHERE ma.nb IS NOT NULL), "
-      "items AS (SELECT mb.s, " + xmlDecode("SUBSTR(mb.e, mb.nb, mb.ne - mb.nb)") + " AS name, "
-      "CASE WHEN mb.ve IS NULL THEN '' ELSE " + xmlDecode("SUBSTR(mb.e, mb.vb, mb.ve - mb.vb)") +
+      // Every entry: an <object> element that is not empty, its content up
+      // to its </object> (entries hold texts only, so none nests).
+      "ms AS (SELECT mp.n AS s FROM mp, inp WHERE SUBSTR(inp.meta, mp.n, 7) = '<object' "
+      "AND SUBSTR(inp.meta, mp.n + 7, 1) IN (' ', '>')), "
+      "mg AS (SELECT ms.s, " + firstAt("mp", "inp.meta", ">", "ms.s") + " AS gt FROM ms, inp), "
+      "me AS (SELECT mg.s, SUBSTR(inp.meta, mg.gt + 1, COALESCE(" + firstAt("mp", "inp.meta", "</object>", "mg.gt") +
+      ", LENGTH(inp.meta) + 1) - mg.gt - 1) AS e FROM mg, inp "
+      "WHERE mg.gt IS NOT NULL AND SUBSTR(inp.meta, mg.gt - 1, 1) <> '/'), "
+      "ma AS (SELECT me.s, me.e, " + firstAt("mp", "me.e", "<text field=\"1\">", "1") + " + 16 AS nb, " +
+      firstAt("mp", "me.e", "<text field=\"2\">", "1") + " + 16 AS vb FROM me), "
+      "mb AS (SELECT ma.s, ma.e, ma.nb, " + firstAt("mp", "ma.e", "</text>", "ma.nb") + " AS ne, ma.vb, " +
+      firstAt("mp", "ma.e", "</text>", "ma.vb") + " AS ve FROM ma WHERE ma.nb IS NOT NULL), "
+      "items AS (SELECT mb.s, " + textDecode("SUBSTR(mb.e, mb.nb, mb.ne - mb.nb)") + " AS name, "
+      "CASE WHEN mb.ve IS NULL THEN '' ELSE " + textDecode("SUBSTR(mb.e, mb.vb, mb.ve - mb.vb)") +
       " END AS val FROM mb WHERE mb.ne IS NOT NULL), "
       "kept AS (SELECT ROW_NUMBER() OVER (ORDER BY items.s) AS k, items.name, items.val FROM items "
       "WHERE items.name <> '' AND items.name <> 'generateLinkFromBrowserUrl'), ";

@@ -3,10 +3,13 @@
 // position, and the effects of the bodies that write.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Db/AllBindings.h"
+#include "host/messages/message_classes.h"
 #include "schema/schema.h"
 #include "support/db_fixture.h"
 
@@ -320,44 +323,58 @@ class TrendUrlTest : public ProceduresTest {
     EXPECT_EQ(0, rc) << q.getErrorStr(rc);
     return rc == 0 ? text(q.getDataPtr()->trendDataUrl) : "<error>";
   }
-  static std::string meta(const std::string& items) {
-    return "<App_LMTrendMetaDataList>" + items + "</App_LMTrendMetaDataList>";
+  // The name/value list as the message library serialises it.
+  static std::string meta(const std::vector<std::pair<std::string, std::string>>& items) {
+    App::LMTrendMetaDataList list;
+    for (const auto& [name, val] : items) {
+      auto item = std::make_unique<App::LMTrendMetaData>();
+      item->setstring(1, name);
+      item->setstring(2, val);
+      EXPECT_EQ(0, list.addlistobject(1, std::move(item)));
+    }
+    std::string out;
+    EXPECT_EQ(0, list.serialize(out));
+    return out;
   }
 };
 
-TEST_P(TrendUrlTest, LinkFillsTheNamedValuesIntoTheSearchsTrendPageOrLeavesTextPlain) {
-  const std::string console = "http://cs/webconsole";
-  const std::string client = meta("<metaDataList name=\"client\" val=\"srv1\"/>");
-  struct Case {
-    const char* what;
-    int rule;
-    std::string items, text, console, link;
-  };
-  const Case cases[] = {
-      {"every named value filled in", 70,
-       meta("<metaDataList name=\"client\" val=\"srv1\"/><metaDataList val=\"3\" name=\"level\"/>"
-            "<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"),
-       "CPU above 90", console,
-       "<a href=\"http://cs/webconsole/logMonitoring.do?view=trend&amp;client=srv1&amp;level=3\">CPU above 90</a>"},
-      {"application type 2 uses the system monitoring page", 71,
-       meta("<metaDataList name=\"host\" val=\"h1\"></metaDataList>"), "t", console,
-       "<a href=\"http://cs/webconsole/sysMonitoring.do?host=h1\">t</a>"},
-      {"the link flag alone still makes a link", 71,
-       meta("<metaDataList name=\"generateLinkFromBrowserUrl\" val=\"1\"/>"), "t", console,
-       "<a href=\"http://cs/webconsole/sysMonitoring.do?host=\">t</a>"},
-      {"values decoded from XML and escaped for HTML", 71,
-       meta("<metaDataList name=\"host\" val=\"a&amp;b&quot;&gt;&lt;x\"/>"), "O'Hara <b> & co", console,
-       "<a href=\"http://cs/webconsole/sysMonitoring.do?host=a&amp;b&quot;&gt;&lt;x\">O'Hara &lt;b&gt; &amp; co</a>"},
-      {"no console address", 70, client, "CPU", "", "CPU"},
-      {"no items", 70, meta(""), "CPU", console, "CPU"},
-      {"no item list", 70, "", "CPU", console, "CPU"},
-      {"a rule without a saved search", 99, client, "CPU", console, "CPU"},
-      {"a search id that is not a number", 72, client, "CPU", console, "CPU"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(c.link, link(c.rule, c.items, c.text, c.console));
-  }
+TEST_P(TrendUrlTest, LinkFillsEveryNamedValueIntoTheSearchsTrendPage) {
+  EXPECT_EQ("<a href=\"http://cs/webconsole/logMonitoring.do?view=trend&amp;client=srv1&amp;level=3\">"
+            "CPU above 90</a>",
+            link(70, meta({{"client", "srv1"}, {"level", "3"}, {"generateLinkFromBrowserUrl", "1"}}),
+                 "CPU above 90", "http://cs/webconsole"));
+  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=h1\">t</a>",
+            link(71, meta({{"host", "h1"}}), "t", "http://cs/webconsole"))
+      << "monitoring application type 2 uses the system monitoring page";
+  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=\">t</a>",
+            link(71, meta({{"generateLinkFromBrowserUrl", "1"}}), "t", "http://cs/webconsole"))
+      << "the link flag alone still makes a link";
+}
+
+TEST_P(TrendUrlTest, TextStaysPlainWithoutConsoleItemsOrTrendPage) {
+  const std::string items = meta({{"client", "srv1"}});
+  EXPECT_EQ("CPU", link(70, items, "CPU", ""));
+  EXPECT_EQ("CPU", link(70, meta({}), "CPU", "http://cs/webconsole"));
+  EXPECT_EQ("CPU", link(70, "", "CPU", "http://cs/webconsole"));
+  EXPECT_EQ("CPU", link(99, items, "CPU", "http://cs/webconsole")) << "a rule without a saved search";
+  EXPECT_EQ("CPU", link(72, items, "CPU", "http://cs/webconsole")) << "a search id that is not a number";
+}
+
+TEST_P(TrendUrlTest, ValuesAreDecodedFromXmlAndEscapedForHtml) {
+  EXPECT_EQ("<a href=\"http://cs/webconsole/sysMonitoring.do?host=a&amp;b&quot;&gt;&lt;x\">"
+            "O'Hara &lt;b&gt; &amp; co</a>",
+            link(71, meta({{"host", "a&b\"><x"}}), "O'Hara <b> & co", "http://cs/webconsole"));
+}
+
+TEST_P(TrendUrlTest, EmptyEntriesAndItemsWithoutValueChangeNothing) {
+  const std::string list =
+      "<message type=\"35,82\" class=\"512487241\"><list field=\"1\"><object/>"
+      "<object><text field=\"1\">host</text></object>"
+      "<object><text field=\"1\">view</text><text field=\"2\">a&#13;b</text></object></list></message>";
+  EXPECT_EQ("<a href=\"http://cs/sysMonitoring.do?host=\">t</a>", link(71, list, "t", "http://cs"));
+  EXPECT_EQ("<a href=\"http://cs/logMonitoring.do?view=a\rbtrend&amp;client=&amp;level=\">t</a>",
+            link(70, list, "t", "http://cs"))
+      << "a carriage return written as a character reference is read back";
 }
 
 // ---- catalogue, mount paths ------------------------------------------------------
