@@ -8,6 +8,7 @@
 #include "Db/AllBindings.h"
 #include "Db/Database.h"
 #include "detector/EvNDetector.h"
+#include "detector/alert_types.h"
 #include "host/EvAlertEx.h"
 #include "host/NxLog.h"
 #include "host/NxPlatform.h"
@@ -199,6 +200,11 @@ TEST_P(EntryTest, DispatchByAlertType) {
   for (const auto& [t, handler] : samples) {
     EvAlertEx alert = event(t, 1);
     EXPECT_EQ("EvNDetector::" + handler, dispatchedTo(alert)) << t;
+  }
+  // Every alert type init seeds reaches a handler, and only those do.
+  for (int t = 0; t <= 80; ++t) {
+    EvAlertEx alert = event(t, 1);
+    EXPECT_EQ(findAlertType(t) != nullptr, !dispatchedTo(alert).empty()) << "alert type " << t;
   }
   for (int t : {0, 11, 31, 40, 51, 56, 72, 74, 76, 80}) {
     EvAlertEx alert = event(t, 1);
