@@ -129,6 +129,20 @@ int seedAlertTypes(std::string* error) {
       return rc;
     }
   }
+  // A server always has its event-log counter; a new database starts it at
+  // 0, so that event-log alerts find a marker to count from.
+  KRCounter counter(&tran);
+  counter.setWhere("name = '%s'", "Event_Counter");
+  rc = counter.getOneRow();
+  if (rc == DB_NO_DATA) {
+    KRCounter fresh(&tran);
+    dbCopyText(fresh.getDataPtr()->name, sizeof fresh.getDataPtr()->name, "Event_Counter", 13);
+    rc = fresh.rowInsert(true);
+    if (rc != 0 && error) *error = fresh.getErrorStr(rc);
+  } else if (!DBrowRead(rc) && error) {
+    *error = counter.getErrorStr(rc);
+  }
+  if (!DBrowRead(rc)) return rc;
   rc = tran.commitTran();
   if (rc != 0 && error) *error = tran.getErrorStr(rc);
   return rc;
