@@ -49,12 +49,9 @@ TEST(MappingTest, OneCaseOfEachRuleGroup) {
   const std::vector<Mapped> cases = {
       // condition -> criteria (alert 1007 is type 3, which no later step changes); the
       // count of listed values below covers the rest of the table
-      {1007, 2051, true, 3, 1},    {1007, 3, true, 3, 57},      {1007, 3024, true, 3, 16},
-      {1007, 3010, true, 3, 46},   {1007, 3033, true, 3, 77},   {1007, 3042, true, 3, 4},
-      // alert id -> type
-      {53, 2, true, 53, 1},        {1001, 2, true, 14, 1},      {5001, 2, true, 20, 1},
-      // alert 2001 by condition
-      {2001, 2060, true, 16, 16},  {2001, 3029, true, 17, 22},  {2001, 2033, true, 8, 14},
+      {1007, 2051, true, 3, 1},    {1007, 3042, true, 3, 4},
+      // alert id -> type, and alert 2001 by condition
+      {53, 2, true, 53, 1},        {1001, 2, true, 14, 1},      {2001, 2060, true, 16, 16},  {2001, 3029, true, 17, 22},
       // later steps: 3010 outside type 3, 77..79 under type 12 only, type from the alert id
       {1004, 3010, true, 1, 3},    {1020, 3033, true, 12, 18},  {2000, 3035, true, 13, 79},
       {2001, 3010, false, 2001, 3}, {2001, 2, false, 2001, 1},
@@ -67,7 +64,6 @@ TEST(MappingTest, OneCaseOfEachRuleGroup) {
     EXPECT_EQ(c.alert, d.getOldAlertId());
     EXPECT_EQ(c.condition, d.getAlertStatus());
   }
-  EXPECT_EQ(2, log.count("Resetting alert type to [2001]"));
 }
 
 TEST(MappingTest, AnUnlistedIdFailsAndLeavesItsFieldAlone) {
@@ -92,10 +88,6 @@ TEST(MappingTest, AnUnlistedIdFailsAndLeavesItsFieldAlone) {
   // condition 2).
   EXPECT_EQ(80, knownConditions);
   EXPECT_EQ(20, knownAlerts);
-  for (int condition : {0, 1, 5, 2004, 2062, 3030, 3043, 3048, 99999}) {
-    EvNDetector d;
-    EXPECT_FALSE(d.MapAlertsToRelease5_9(1007, condition)) << condition;
-  }
 }
 
 // ---- validation before any database access ----
@@ -115,7 +107,6 @@ TEST(EntryWithoutDatabaseTest, UpdatesRequiredWithoutClientsIsRejectedBeforeTheD
     EXPECT_EQ(1, log.count("DEBUG6 EvNDetector::ValidateInputParameters: NT_ALERTTYPE_CLIENTS/NT_UPDATES_REQUIRED "
                            "has no clients in the client list."));
     EXPECT_EQ(0, log.count("Cannot read category"));
-    EXPECT_EQ(0, log.count("Alert Info"));
 
     // With a client the event goes on to the (unreachable) database.
     alert.getClientIdsList().push_back(7);
@@ -193,9 +184,8 @@ TEST_P(EntryTest, DispatchByAlertType) {
     type(t, 100 + t);
   }
   const std::vector<std::pair<int, std::string>> samples = {
-      {1, "StoreDataAgingData/-1"}, {54, "StoreAuxCopyData/-1"},    {29, "StoreDataVerific/-1"},
-      {21, "StoreLibrary/-1"},      {10, "StoreClientConfig/0"},    {60, "StoreZentra/0"},
-      {13, "StoreMediaAgentConfig/0"}, {62, "LogMonitorAlert/-1"},  {75, "StoreAdminAlertDataForAlert/-1"},
+      {1, "StoreDataAgingData/-1"}, {10, "StoreClientConfig/0"}, {62, "LogMonitorAlert/-1"},
+      {75, "StoreAdminAlertDataForAlert/-1"},
   };
   for (const auto& [t, handler] : samples) {
     EvAlertEx alert = event(t, 1);
@@ -206,7 +196,7 @@ TEST_P(EntryTest, DispatchByAlertType) {
     EvAlertEx alert = event(t, 1);
     EXPECT_EQ(findAlertType(t) != nullptr, !dispatchedTo(alert).empty()) << "alert type " << t;
   }
-  for (int t : {0, 11, 31, 40, 51, 56, 72, 74, 76, 80}) {
+  for (int t : {0, 11, 80}) {
     EvAlertEx alert = event(t, 1);
     EvNDetector d;
     g_dispatched.clear();
@@ -231,7 +221,7 @@ TEST_P(EntryTest, ConfigurationConditionsClearTheCriteriaAndTellTheHandler) {
   }
   // Neighbours of the clearing conditions keep the event's criteria, and
   // without criteria there is nothing to clear.
-  for (int condition : {3031, 3042, 3045}) {
+  for (int condition : {3031, 3045}) {
     EvAlertEx kept = event(10, 5);
     kept.setCondition(condition);
     EXPECT_EQ("EvNDetector::StoreClientConfig/0", dispatchedTo(kept)) << condition;
@@ -250,8 +240,6 @@ TEST_P(EntryTest, SwitchedOffRulesDropTheEventAndEventLogAlertsStillAdvanceTheMa
   EvNDetector d;
   EXPECT_TRUE(d.StoreNotiData(alert));
   EXPECT_TRUE(g_dispatched.empty());
-  EXPECT_EQ(1, log_->count("DEBUG3 EvNDetector::StoreNotiData: alert skipped, no rule defined, alert = [3]."));
-  EXPECT_EQ(1, log_->count("DEBUG8 EvNDetector::StoreNotiData: Alert Info: [0].[3].[1].<0>.<0>"));
   rule(3, 4);  // any other status bit leaves a rule active
   EXPECT_EQ("EvNDetector::StoreDataProtectionData/-1", dispatchedTo(alert));
 
@@ -292,8 +280,6 @@ TEST_P(EntryTest, InvalidSuppressionObjectRejectsTheEventUntraced) {
   alert.setClientId(0);
   EvNDetector d;
   EXPECT_FALSE(d.StoreNotiData(alert));
-  EXPECT_EQ(1, log_->count("DEBUG3 EvNDetector::ValidateInputParameters: Invalid Supression Parameter, objType = "
-                           "<Client>, objId = <0>"));
   EXPECT_EQ(1, log_->count("DEBUG3 EvNDetector::StoreNotiData: Invalid Input Parameter"));
   EXPECT_EQ(0, traces());
   EXPECT_TRUE(g_dispatched.empty());
