@@ -68,10 +68,7 @@ bool EvNDetector::StoreClientConfig(EvAlertEx& alert, int criteriaCleared) {
             call, repeat, kClientNames,
             [&](NTDclntAgentMAConfig_t& row) {
               row.subClientId = static_cast<int>(alert.getSubClientId());
-              row.clientId = static_cast<int>(alert.getClientId());
-              row.appTypeId = static_cast<int>(alert.getappTypeId());
-              row.instanceId = static_cast<int>(alert.getInstanceId());
-              row.backupSetId = static_cast<int>(alert.getBackupsetId());
+              fillAgentColumns(row, alert);
               row.mediaAgentId = static_cast<int>(alert.getMediaAgentId());
               row.freeSpace = static_cast<int>(alert.getFreeSpace());
               row.threshold = static_cast<int>(alert.getThreshold());

@@ -25,14 +25,7 @@ constexpr int kThresholdCondition = 2010;
 // The library objects an occurrence is about; client, subclient, job and
 // the rest do not take part.
 EvSuppressionArgs libraryObjects(const EvAlertEx& alert) {
-  EvSuppressionArgs a;
-  a.library = static_cast<int>(alert.getLibraryId());
-  a.sparePool = alert.getSparePoolId();
-  a.drive = alert.getDriveId();
-  a.media = static_cast<int>(alert.getMediaId());
-  a.mediaAgent = static_cast<int>(alert.getMediaAgentId());
-  a.mountPath = alert.getMountPathId();
-  return a;
+  return EvSuppressionArgs::fromEvent(alert).clientId(0).subClientId(0).jobId(0);
 }
 
 // Job id halves and the three times, without task and schedule policy.

@@ -88,10 +88,7 @@ bool EvNDetector::StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared) {
     if (!upsertDetail<NTDclntAgentMAConfig>(
             call, repeat, kNames,
             [&](NTDclntAgentMAConfig_t& row) {
-              row.clientId = static_cast<int>(alert.getClientId());
-              row.appTypeId = static_cast<int>(alert.getappTypeId());
-              row.instanceId = static_cast<int>(alert.getInstanceId());
-              row.backupSetId = static_cast<int>(alert.getBackupsetId());
+              fillAgentColumns(row, alert);
               row.mediaAgentId = static_cast<int>(alert.getMediaAgentId());
               row.freeSpace = static_cast<int>(alert.getFreeSpace());
               row.threshold = static_cast<int>(alert.getThreshold());

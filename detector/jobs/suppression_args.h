@@ -29,6 +29,7 @@ struct EvSuppressionArgs {
   static EvSuppressionArgs fromEvent(const EvAlertEx& alert);
 
   // Named setters for the ids a handler passes differently.
+  EvSuppressionArgs& clientId(int v) { client = v; return *this; }
   EvSuppressionArgs& subClientId(int v) { subClient = v; return *this; }
   EvSuppressionArgs& jobId(long long v) { job = v; return *this; }
   EvSuppressionArgs& storeId(int v) { store = v; return *this; }
