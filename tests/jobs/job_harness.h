@@ -1,17 +1,10 @@
-// What a job-handler test needs: a rule for the alert type, one event run
-// through StoreNotiData, and the rows it left read back.
+// What a job-handler test needs: a rule for the alert type, events run
+// through StoreNotiData, and the rows they left read back.
 //
-//   class AuxCopyTest : public evd::test::JobTest {};
-//   TEST_P(AuxCopyTest, ...) {
-//     seedRule(2);
-//     EvAlertEx a = event(R"({"alertType":2,"alertCriteria":3,"copyId":7})");
-//     ASSERT_TRUE(run(a));
-//     const auto row = detected(lastEventId());
-//     EXPECT_EQ(1, row.processStat);
-//     EXPECT_EQ(7, detailInt("NTDauxCopyDataVer", "copyId", row.eventId));
-//     EXPECT_EQ("fs01", param(row.eventId, ParamClientName));
-//   }
-//   EVD_INSTANTIATE_BACKENDS(AuxCopyTest);
+//   seedRule(2);
+//   const int id = record(jobAlert(2, 3, R"(,"copyId":7)"));
+//   EXPECT_EQ(7, detailInt("NTDauxCopyDataVer", "copyId", id));
+//   EXPECT_EQ((Params{{1, "f"}}), paramsOf(id, {1}));
 #pragma once
 
 #include <gtest/gtest.h>
@@ -60,18 +53,12 @@ class JobTest : public DbTest {
   // Expected integer columns of a detail row.
   using DetailColumns = std::vector<std::pair<const char*, long long>>;
   struct Detected {
-    int eventId = 0;
-    int alertType = 0;
-    int criteria = 0;
-    int category = 0;
-    int processStat = -1;
-    int ntNotificationId = 0;
+    int eventId = 0, alertType = 0, criteria = 0, category = 0, processStat = -1, ntNotificationId = 0;
     std::string entityId;
   };
   void SetUp() override {
     DbTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    log_ = std::make_unique<AlertLogCapture>();
+    if (!IsSkipped() && !HasFatalFailure()) log_ = std::make_unique<AlertLogCapture>();
   }
   void TearDown() override {
     log_.reset();
@@ -85,7 +72,6 @@ class JobTest : public DbTest {
          std::to_string(category) + ")");
   }
 
-
   // StoreNotiData on a fresh detector; the detector's event id is kept.
   bool run(EvAlertEx& alert) {
     EvNDetector d;
@@ -93,22 +79,29 @@ class JobTest : public DbTest {
     lastEventId_ = d.getEventId();
     return ok;
   }
+  bool run(EvAlertEx&& alert) { return run(alert); }
   int lastEventId() const { return lastEventId_; }
+  // Runs A, expecting it to succeed; the event id it left.
+  int record(EvAlertEx a) {
+    EXPECT_TRUE(run(a)) << "alert type " << a.getAlertType() << ", criteria " << a.getAlertCriteria();
+    return lastEventId_;
+  }
 
   long long detectedCount() { return countRows("NTDetectedAlerts"); }
   Detected detected(int eventId) {
-    Detected d;
     NTDetectedAlerts t(nullptr);
     t.setWhere("eventId = %d", eventId);
-    if (!DBrowRead(t.getOneRow())) return d;
+    if (!DBrowRead(t.getOneRow())) return {};
     const NTDetectedAlerts_t& r = *t.getDataPtr();
-    d = {r.eventId, r.alertType, r.criteria, r.category, r.processStat, r.ntNotificationId,
-         r.entityId ? r.entityId : ""};
-    return d;
+    return {r.eventId, r.alertType, r.criteria, r.category, r.processStat, r.ntNotificationId,
+            r.entityId ? r.entityId : ""};
   }
   // One integer column of the detail row of EVENTID (-1 without a row).
   long long detailInt(const std::string& table, const std::string& column, int eventId) {
     return queryInt("SELECT " + column + " FROM " + table + " WHERE eventId = " + std::to_string(eventId));
+  }
+  std::string detailText(const std::string& table, const std::string& column, int eventId) {
+    return queryText("SELECT " + column + " FROM " + table + " WHERE eventId = " + std::to_string(eventId));
   }
   void expectColumns(const std::string& table, const DetailColumns& columns, int eventId) {
     for (const auto& [column, value] : columns)
@@ -125,6 +118,13 @@ class JobTest : public DbTest {
     int counter = 0;
     while (DBrowRead(t.getNextRow(&counter))) out.emplace(t.getDataPtr()->type, t.getDataPtr()->value);
     t.closeCursor();
+    return out;
+  }
+  // The rows of EVENTID of the TYPES alone.
+  Params paramsOf(int eventId, const std::set<int>& types) {
+    Params out;
+    for (const auto& kv : params(eventId))
+      if (types.count(kv.first)) out.insert(kv);
     return out;
   }
   // The parameter types of EVENTID, each once.
