@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
+#include <stdexcept>
 
 #include "Db/AllBindings.h"
 #include "Db/Database.h"
@@ -65,12 +67,31 @@ std::string postgresUri() {
   return g_pg.uri;
 }
 
+namespace {
+
+// A directory of this process's own, made afresh: a name built from the pid
+// alone can meet files an earlier process with the same pid left behind, and
+// a test would then start from someone else's rows. Removed at exit.
+struct ScratchDir {
+  std::filesystem::path path;
+  ScratchDir() {
+    const char* t = std::getenv("TMPDIR");
+    std::string tmpl = (std::filesystem::path(t ? t : "/tmp") / "evd-test-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot make a scratch directory: " + tmpl);
+    path = tmpl;
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+}  // namespace
+
 std::string tempPath(const std::string& stem) {
   static std::atomic<int> n{0};
-  const char* t = std::getenv("TMPDIR");
-  std::filesystem::path dir = std::filesystem::path(t ? t : "/tmp") / ("evd-test-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  return (dir / (stem + "-" + std::to_string(n++))).string();
+  static const ScratchDir dir;
+  return (dir.path / (stem + "-" + std::to_string(n++))).string();
 }
 
 void DbTest::SetUp() {
