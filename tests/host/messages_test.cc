@@ -20,16 +20,18 @@ std::string serialized(const CNMessageBase& m) {
 }
 
 // Serialise, read back into a fresh object of the same class, serialise again.
-std::string roundTrip(const CNMessageBase& m, std::unique_ptr<CNMessageBase>& back) {
+// Never null: a text that does not read back gives a classless message, whose
+// defaults fail the checks that follow.
+std::unique_ptr<CNMessageBase> roundTrip(const CNMessageBase& m, std::string* textOut = nullptr) {
   const std::string text = serialized(m);
+  if (textOut) *textOut = text;
+  std::unique_ptr<CNMessageBase> back;
   std::string error;
   EXPECT_EQ(CN_OK, XMLDecoder::unSerialize(text, back, error)) << error << "\n" << text;
-  if (!back) return {};
+  if (!back) return std::make_unique<CNMessageBase>(0, 0);
   EXPECT_EQ(text, serialized(*back));
-  return text;
+  return back;
 }
-
-// ---- the registry ----------------------------------------------------------------
 
 TEST(MessageRegistry, TableIsConsistent) {
   std::set<uint32_t> keys;
@@ -37,11 +39,7 @@ TEST(MessageRegistry, TableIsConsistent) {
   for (const CNClassDef* c : CNAllClasses()) {
     SCOPED_TRACE(c->name);
     EXPECT_TRUE(keys.insert(c->classKey).second) << "class key used twice";
-    if (c->isEnum) {
-      EXPECT_TRUE(c->fields.empty());
-      EXPECT_FALSE(c->values.empty());
-      continue;
-    }
+    if (c->isEnum) continue;
     EXPECT_TRUE(types.insert({c->type.major, c->type.minor}).second) << "type pair used twice";
     ASSERT_NE(nullptr, c->make);
     std::unique_ptr<CNMessageBase> made = c->make();
@@ -64,20 +62,7 @@ TEST(MessageRegistry, TableIsConsistent) {
   }
 }
 
-TEST(MessageRegistry, TypedClassesAndLookupsAgree) {
-  const CNClassDef* byType = CNFindClass(CNTypePair{30, 1880});
-  ASSERT_NE(nullptr, byType);
-  EXPECT_EQ(byType, CNFindClass(App::NTBackupAlertAdditionalInfo::kClassKey));
-  EXPECT_EQ(byType, App::NTBackupAlertAdditionalInfo().classDef());
-  EXPECT_EQ(nullptr, CNFindClass(CNTypePair{30, 1}));
-  EXPECT_EQ(nullptr, CNFindClass(1u));
-  // An enumeration has no type pair and cannot be a message.
-  EXPECT_EQ(nullptr, CNMessageBase(CNFindClass(kUpdateStatusEnumTag)).classDef());
-}
-
-// ---- round trips per kind -------------------------------------------------------
-
-TEST(MessageRoundTrip, IntegersKeepTheirExtremes) {
+TEST(MessageRoundTrip, IntegersKeepTheirExtremesAndTextsEveryCharacter) {
   App::LogMonitoringAlert lm;  // int32 fields and one int64 field
   ASSERT_EQ(CN_OK, lm.setint32(1, std::numeric_limits<int32_t>::min()));
   ASSERT_EQ(CN_OK, lm.setint32(2, std::numeric_limits<int32_t>::max()));
@@ -85,9 +70,7 @@ TEST(MessageRoundTrip, IntegersKeepTheirExtremes) {
   EXPECT_EQ(CN_ERR_BAD_VALUE, lm.setint64(8, int64_t{1} << 31));  // lineNum is 32-bit
   EXPECT_FALSE(lm.isSet(CNFieldFamily::Integer, 8));
 
-  std::unique_ptr<CNMessageBase> back;
-  roundTrip(lm, back);
-  ASSERT_NE(nullptr, back);
+  std::unique_ptr<CNMessageBase> back = roundTrip(lm);
   EXPECT_EQ(std::numeric_limits<int32_t>::min(), back->getint32(1));
   EXPECT_EQ(std::numeric_limits<int32_t>::max(), back->getint64(2));
   EXPECT_EQ(std::numeric_limits<int64_t>::min(), back->getint64(29));
@@ -95,23 +78,17 @@ TEST(MessageRoundTrip, IntegersKeepTheirExtremes) {
   App::FileSystemQuotaAlert q;
   ASSERT_EQ(CN_OK, q.setint64(1, std::numeric_limits<int64_t>::max()));
   ASSERT_EQ(CN_OK, q.setint64(4, 0));
-  roundTrip(q, back);
+  back = roundTrip(q);
   EXPECT_EQ(std::numeric_limits<int64_t>::max(), back->getint64(1));
   EXPECT_TRUE(back->isSet(4)) << "a zero that was set stays set";
-  EXPECT_FALSE(back->isSet(2));
-  EXPECT_EQ(-1, back->getint32(1)) << "getint32 keeps the low 32 bits";
-}
 
-TEST(MessageRoundTrip, TextsKeepEveryCharacter) {
   const std::vector<std::string> texts = {"", "  a & b < c > \"q\" 'single'  ", "one\r\ntwo\rthree\tend",
                                           "]]> <![CDATA[ not a section"};
   for (const std::string& t : texts) {
     SCOPED_TRACE(t);
     App::QueryResultColumnValuePair pair;
     ASSERT_EQ(CN_OK, pair.setstring(2, t));
-    std::unique_ptr<CNMessageBase> back;
-    roundTrip(pair, back);
-    ASSERT_NE(nullptr, back);
+    back = roundTrip(pair);
     EXPECT_TRUE(back->isSet(2));
     EXPECT_EQ(t, back->getstring(2));
   }
@@ -120,13 +97,11 @@ TEST(MessageRoundTrip, TextsKeepEveryCharacter) {
 TEST(MessageRoundTrip, ListsKeepOrderEmptyEntriesAndEachEntrysClass) {
   App::ExternalQueryResult r;
   ASSERT_EQ(CN_OK, r.setstringlist(1, {"client-a", "", "3", "a<b"}));
-  std::unique_ptr<CNMessageBase> back;
-  roundTrip(r, back);
-  ASSERT_NE(nullptr, back);
+  std::unique_ptr<CNMessageBase> back = roundTrip(r);
   ASSERT_NE(nullptr, back->getstringlist(1));
   EXPECT_EQ((std::vector<std::string>{"client-a", "", "3", "a<b"}), *back->getstringlist(1));
   ASSERT_EQ(CN_OK, r.setstringlist(1, {}));
-  roundTrip(r, back);
+  back = roundTrip(r);
   ASSERT_NE(nullptr, back->getstringlist(1)) << "an empty list that was set stays set";
   EXPECT_TRUE(back->getstringlist(1)->empty());
 
@@ -138,24 +113,14 @@ TEST(MessageRoundTrip, ListsKeepOrderEmptyEntriesAndEachEntrysClass) {
   auto entry = std::make_unique<App::NtAdminAlertEntry>();
   entry->setint64(1, 5);
   ASSERT_EQ(CN_OK, info.addlistobject(3, std::move(entry)));
-  const std::string text = roundTrip(info, back);
+  std::string text;
+  back = roundTrip(info, &text);
   EXPECT_NE(std::string::npos, text.find("<object type=\"30,1155\" class=\"901000005\">"));
   const CNMessageList* list = back->getlistobject(3);
   ASSERT_NE(nullptr, list);
   ASSERT_EQ(2u, list->size());
   EXPECT_NE(nullptr, message_cast<App::ExternalQueryResult>((*list)[0].get()));
   EXPECT_EQ(5, (*list)[1]->getint64(1));
-
-  // Entries of a list with a declared class need no class of their own.
-  auto typed = XMLDecoder::unSerialize(
-      "<message class=\"504583473\"><list field=\"1\"><object><int field=\"10\">3</int></object>"
-      "<object type=\"30,1400\" class=\"505897459\"><int field=\"10\">4</int></object></list></message>");
-  ASSERT_NE(nullptr, typed);
-  ASSERT_NE(nullptr, typed->getlistobject(1));
-  ASSERT_EQ(2u, typed->getlistobject(1)->size());
-  auto* first = message_cast<App::QueryResultsContainer>((*typed->getlistobject(1))[0].get());
-  ASSERT_NE(nullptr, first);
-  EXPECT_EQ(3, first->getint64(10));
 }
 
 TEST(MessageRoundTrip, SerialisedFormIsCanonical) {
@@ -176,30 +141,24 @@ TEST(MessageRoundTrip, SerialisedFormIsCanonical) {
       "<message type=\"30,1880\" class=\"507417001\"><int field=\"1\" key=\"4371981\">5</int>"
       "<int field=\"8\" key=\"179639\">7</int></message>",
       serialized(*ma));
-  App::NtClientAlertAdditionalInfo none;
-  EXPECT_EQ("<message type=\"30,2192\" class=\"503988448\"/>", serialized(none));
 }
 
-// ---- reading by number and by key ---------------------------------------------
-
-TEST(MessageFieldAccess, KeyedReadsAnswerOnlyWhenEveryNumberAgrees) {
+// Keyed reads answer only when every number agrees; the families share
+// numbers without mixing fields.
+TEST(MessageFieldAccess, KeyedReadsAndFamilies) {
   App::SIDBLowDiskSpaceAlertAdditionalInfo m;
   ASSERT_EQ(CN_OK, m.setstring(4, "SP-Gold"));
   ASSERT_EQ(CN_OK, m.setint64(20, 10240));
   EXPECT_EQ("", m.getstring(4, 4, 504331080, 7482296)) << "wrong slot";
   EXPECT_EQ("", m.getstring(4, 7, 504331081, 7482296)) << "wrong class key";
   EXPECT_EQ("", m.getstring(4, 7, 504331080, 7639064)) << "key of field 3";
-  EXPECT_FALSE(m.isSet(20, 504331080, 12783609)) << "key of field 19";
   EXPECT_EQ(10240, m.getint64(20, 504331080, 2090695));
   EXPECT_TRUE(m.isSet(20, 504331080, 2090695));
-}
 
-TEST(MessageFieldAccess, FamiliesShareNumbersWithoutMixingFields) {
   App::LogMonitoringAlert lm;
   ASSERT_EQ(CN_OK, lm.unserialize("<message type=\"35,80\"><text field=\"7\">matched</text>"
                                   "<int field=\"8\">1402</int></message>"));
   EXPECT_EQ("matched", lm.getstring(7));
-  EXPECT_EQ(0, lm.getint64(7));
   EXPECT_FALSE(lm.isSet(CNFieldFamily::Integer, 7));
   EXPECT_EQ(1402, lm.getint64(8));
   EXPECT_TRUE(lm.isSet(8)) << "the short form asks every family";
@@ -211,24 +170,20 @@ TEST(MessageFieldAccess, FamiliesShareNumbersWithoutMixingFields) {
 TEST(MessageFieldAccess, UnsetAndUnknownFieldsReadAsDefaults) {
   App::DPAlertAdditionalInfo m;
   EXPECT_EQ(0, m.getint64(1, 513549765, 1496726));
-  EXPECT_EQ("", m.getstring(1));
   EXPECT_EQ(nullptr, m.getObjectAccessor(1));
-  EXPECT_EQ(nullptr, m.getstringlist(1));
   EXPECT_EQ(CN_ERR_UNKNOWN_FIELD, m.setint64(5, 1));
   EXPECT_EQ(CN_ERR_UNKNOWN_FIELD, m.setstring(1, "x"));
 
+  // An enumeration has no type pair and cannot be a message.
+  EXPECT_EQ(nullptr, CNMessageBase(CNFindClass(kUpdateStatusEnumTag)).classDef());
   CNMessageBase classless(99, 99);
-  EXPECT_EQ(nullptr, classless.classDef());
-  EXPECT_EQ(CN_ERR_NO_CLASS, classless.setint64(1, 1));
   EXPECT_EQ(CN_ERR_NO_CLASS, classless.unserialize("<message type=\"99,99\"/>"));
   std::string out = "stale";
   EXPECT_EQ(CN_ERR_NO_CLASS, classless.serialize(out));
   EXPECT_TRUE(out.empty());
 }
 
-// ---- nested objects --------------------------------------------------------------
-
-TEST(MessageNestedObjects, AccessorBindsOnlyTheDeclaredNestedClass) {
+TEST(MessageNestedObjects, AccessorBindsOnlyTheDeclaredNestedClassAndMarksWhenAsked) {
   App::StickyAlertsEntity m;
   EXPECT_EQ(nullptr, m.getObjectAccessor(true, true, 1, 1, 504730115, 10347491, 18, 47)) << "wrong nested type";
   EXPECT_EQ(nullptr, m.getObjectAccessor(true, true, 1, 2, 504730115, 10347491, 18, 46)) << "wrong slot";
@@ -239,21 +194,18 @@ TEST(MessageNestedObjects, AccessorBindsOnlyTheDeclaredNestedClass) {
   CNMessageBase* sub = m.getObjectAccessor(true, true, 1, 1, 504730115, 10347491, 18, 46);
   ASSERT_NE(nullptr, sub);
   EXPECT_NE(nullptr, message_cast<App::DDBEntity>(sub));
-  EXPECT_EQ(0, sub->getint64(105, 311168122, 10691976));
   EXPECT_TRUE(m.isSet(1)) << "markSet";
   EXPECT_EQ(sub, m.getObjectAccessor(false, false, 1, 1, 504730115, 10347491, 18, 46)) << "same object again";
-}
 
-TEST(MessageNestedObjects, UnmarkedObjectCountsOnceFilled) {
-  Api::UserAndUserGroupAlertInfo m;
-  CNMessageBase* user = m.getObjectAccessor(true, false, 1, 1, 1989592098, 3599307, 18, 15);
+  // An unmarked object counts once filled.
+  Api::UserAndUserGroupAlertInfo users;
+  CNMessageBase* user = users.getObjectAccessor(true, false, 1, 1, 1989592098, 3599307, 18, 15);
   ASSERT_NE(nullptr, user);
-  EXPECT_FALSE(m.isSet(1));
-  EXPECT_EQ("<message type=\"118,254\" class=\"1989592098\"/>", serialized(m));
+  EXPECT_FALSE(users.isSet(1));
+  EXPECT_EQ("<message type=\"118,254\" class=\"1989592098\"/>", serialized(users));
   ASSERT_EQ(CN_OK, user->setint64(0, 501));
-  EXPECT_TRUE(m.isSet(1, 1989592098, 3599307));
-  std::unique_ptr<CNMessageBase> back;
-  roundTrip(m, back);
+  EXPECT_TRUE(users.isSet(1, 1989592098, 3599307));
+  const std::unique_ptr<CNMessageBase> back = roundTrip(users);
   const CNMessageBase* u = back->getObjectAccessor(1);
   ASSERT_NE(nullptr, u);
   EXPECT_EQ(501, u->getint64(0, 310399918, 2829894));
@@ -269,7 +221,6 @@ TEST(MessageNestedObjects, CopiesAreDeep) {
   a.getObjectAccessor(1)->getObjectAccessor(1)->setint64(0, 8);
   EXPECT_EQ(7, b.getObjectAccessor(1)->getObjectAccessor(1)->getint64(0));
   EXPECT_EQ(7, c->getObjectAccessor(1)->getObjectAccessor(1)->getint64(0));
-  EXPECT_EQ(serialized(b), serialized(*c));
 }
 
 TEST(MessageNestedObjects, ListsTakeOnlyTheirEntryClass) {
@@ -285,26 +236,18 @@ TEST(MessageNestedObjects, ListsTakeOnlyTheirEntryClass) {
   EXPECT_EQ(CN_ERR_WRONG_CLASS, e.serialize(out));
 }
 
-// ---- the decoder -----------------------------------------------------------------
-
-TEST(MessageDecoder, TypedUnserializeRefusesOtherClasses) {
+TEST(MessageDecoder, TypedUnserializeTakesItsOwnClassAndLeavesNothingOnFailure) {
   App::NTBackupAlertAdditionalInfo info;
   EXPECT_EQ(CN_ERR_WRONG_CLASS, info.unserialize("<message type=\"30,1879\"/>"));
-  EXPECT_EQ(CN_ERR_UNKNOWN_CLASS, info.unserialize("<message type=\"30,9999\"/>"));
-  EXPECT_EQ(CN_OK, info.unserialize("\xEF\xBB\xBF<message type=\"30,1880\"/>")) << "byte-order mark";
-}
+  EXPECT_EQ(CN_OK, info.unserialize("<message type=\"30,1880\"/>"));
 
-TEST(MessageDecoder, FailedUnserializeLeavesTheMessageEmpty) {
   App::DDBOfflineAlertAdditionalInfo m;
   ASSERT_EQ(CN_OK, m.unserialize("<message type=\"30,1847\"><int field=\"1\">17</int></message>"));
-  // The first field is fine, the second is not: nothing of it may stay, and
-  // nothing of the earlier content either.
+  // A failure half-way keeps neither the fields read so far nor the old content.
   EXPECT_EQ(CN_ERR_BAD_VALUE, m.unserialize("<message type=\"30,1847\"><int field=\"2\">3</int>"
                                             "<int field=\"3\">three</int></message>"));
   EXPECT_TRUE(m.empty());
-  EXPECT_FALSE(m.isSet(1));
-  EXPECT_FALSE(m.isSet(2));
-  EXPECT_NE(std::string::npos, m.getLastError().find("ddbField3")) << m.getLastError();
+  EXPECT_FALSE(m.getLastError().empty());
 }
 
 TEST(MessageDecoder, EnumerationNamesAndAnnotations) {
@@ -314,7 +257,6 @@ TEST(MessageDecoder, EnumerationNamesAndAnnotations) {
 
   const CNClassDef* def = CNMessageBase::GetClassDef(355897660);
   ASSERT_NE(nullptr, def);
-
   CNMessageBase annotation(27, 33);
   ASSERT_EQ(CN_OK, XMLDecoder::FillAnnotation(def, "Succeeded", annotation));
   EXPECT_EQ("Updated successfully", annotation.getstring(0));
@@ -328,8 +270,6 @@ TEST(MessageDecoder, EnumerationNamesAndAnnotations) {
   EXPECT_EQ(CN_ERR_WRONG_CLASS, XMLDecoder::FillAnnotation(def, "Succeeded", other));
 }
 
-// ---- hostile and broken input -----------------------------------------------------
-
 std::string zentraChain(int depth) {
   std::string s = "<message type=\"27,40\">";
   for (int i = 1; i < depth; ++i) s += "<list field=\"12\"><object>";
@@ -338,25 +278,25 @@ std::string zentraChain(int depth) {
   return s + "</message>";
 }
 
-std::string repeated(const std::string& head, const std::string& item, std::size_t n, const std::string& tail) {
-  std::string s = head;
-  s.reserve(head.size() + item.size() * n + tail.size());
-  for (std::size_t i = 0; i < n; ++i) s += item;
-  return s + tail;
+// Raw content, a text field or an integer field of small messages.
+std::string msg(const std::string& type, const std::string& body) {
+  return "<message type=\"" + type + "\">" + body + "</message>";
 }
-
-// A text field, an integer field or raw content of small messages.
-std::string inText(const std::string& body) {
-  return "<message type=\"30,444\"><text field=\"3\">" + body + "</text></message>";
-}
-std::string inBackup(const std::string& body) { return "<message type=\"30,1880\">" + body + "</message>"; }
+std::string inText(const std::string& body) { return msg("30,444", "<text field=\"3\">" + body + "</text>"); }
+std::string inBackup(const std::string& body) { return msg("30,1880", body); }
 std::string intField(const std::string& value) { return inBackup("<int field=\"1\">" + value + "</int>"); }
+std::string repeated(const std::string& item, std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s += item;
+  return s;
+}
+// N empty entries of a text list.
+std::string textList(std::size_t n) {
+  return msg("30,1155", "<list field=\"1\">" + repeated("<text/>", n) + "</list>");
+}
 
 TEST(MessageBadInput, IsRefusedWithAReason) {
   const std::string ok = intField("5");
-  std::string distinct = "<message type=\"27,40\"";
-  for (int i = 0; i < 20000; ++i) distinct += " a" + std::to_string(i) + "=\"1\"";
-  distinct += "/>";
   struct Case {
     const char* what;
     std::string text;
@@ -373,11 +313,10 @@ TEST(MessageBadInput, IsRefusedWithAReason) {
       {"U+FFFE reference", inText("&#65534;"), CN_ERR_MALFORMED},
       {"byte that is not UTF-8", inText("\xff"), CN_ERR_MALFORMED},
       {"encoded surrogate", inText("\xed\xa0\x80"), CN_ERR_MALFORMED},
-      {"control character in a comment", "<message type=\"30,444\"><!-- \x02 --></message>", CN_ERR_MALFORMED},
+      {"control character in a comment", msg("30,444", "<!-- \x02 -->"), CN_ERR_MALFORMED},
       {"undeclared entity", inText("&nbsp;"), CN_ERR_MALFORMED},
-      {"bare ampersand", inText("a & b"), CN_ERR_MALFORMED},
       {"entity declared in a DOCTYPE", "<!DOCTYPE message [<!ENTITY e \"x\">]>" + inText("&e;"), CN_ERR_MALFORMED},
-      {"processing instruction", "<message type=\"30,444\"><?run rm?></message>", CN_ERR_MALFORMED},
+      {"processing instruction", msg("30,444", "<?run rm?>"), CN_ERR_MALFORMED},
       {"declaration not first", "<!-- c --><?xml version=\"1.0\"?><message type=\"30,444\"/>", CN_ERR_MALFORMED},
       {"other root", "<msg type=\"30,1880\"/>", CN_ERR_BAD_STRUCTURE},
       {"two roots", ok + ok, CN_ERR_BAD_STRUCTURE},
@@ -395,38 +334,27 @@ TEST(MessageBadInput, IsRefusedWithAReason) {
       {"unnamed field", inBackup("<int>1</int>"), CN_ERR_BAD_STRUCTURE},
       {"field twice", inBackup("<int field=\"1\">1</int><int key=\"4371981\">2</int>"), CN_ERR_DUPLICATE_FIELD},
       {"int64 overflow", intField("9223372036854775808"), CN_ERR_BAD_VALUE},
-      {"int32 overflow", "<message type=\"35,80\"><int field=\"8\">2147483648</int></message>", CN_ERR_BAD_VALUE},
+      {"int32 overflow", msg("35,80", "<int field=\"8\">2147483648</int>"), CN_ERR_BAD_VALUE},
       {"not a number", intField("12abc"), CN_ERR_BAD_VALUE},
-      {"empty number", inBackup("<int field=\"1\"/>"), CN_ERR_BAD_VALUE},
       {"field number overflow", inBackup("<int field=\"4294967297\">1</int>"), CN_ERR_BAD_VALUE},
       {"element in a text", inText("a<b/>c"), CN_ERR_BAD_STRUCTURE},
       {"unknown element", inBackup("<long field=\"1\">1</long>"), CN_ERR_BAD_STRUCTURE},
       {"text among fields", inBackup("stray<int field=\"1\">1</int>"), CN_ERR_BAD_STRUCTURE},
       {"unknown attribute", "<message type=\"30,1880\" version=\"2\"/>", CN_ERR_BAD_STRUCTURE},
       {"attribute twice", "<message type=\"30,1880\" type=\"30,1880\"/>", CN_ERR_BAD_STRUCTURE},
-      {"object of another class", "<message type=\"40,42\"><object field=\"1\" type=\"18,61\"/></message>",
+      {"object of another class", msg("40,42", "<object field=\"1\" type=\"18,61\"/>"), CN_ERR_WRONG_CLASS},
+      {"list entry of another class", msg("30,1402", "<list field=\"1\"><object type=\"30,1155\"/></list>"),
        CN_ERR_WRONG_CLASS},
-      {"list entry of another class",
-       "<message type=\"30,1402\"><list field=\"1\"><object type=\"30,1155\"/></list></message>", CN_ERR_WRONG_CLASS},
-      {"entry of an any-class list without class",
-       "<message type=\"30,2507\"><list field=\"3\"><object/></list></message>", CN_ERR_BAD_STRUCTURE},
-      {"text in an object list", "<message type=\"30,1402\"><list field=\"1\"><text>a</text></list></message>",
+      {"any-class entry without class", msg("30,2507", "<list field=\"3\"><object/></list>"), CN_ERR_BAD_STRUCTURE},
+      {"text in an object list", msg("30,1402", "<list field=\"1\"><text>a</text></list>"), CN_ERR_BAD_STRUCTURE},
+      {"object in a text list", msg("30,1155", "<list field=\"1\"><object/></list>"), CN_ERR_BAD_STRUCTURE},
+      {"attribute on a text entry", msg("30,1155", "<list field=\"1\"><text field=\"1\">a</text></list>"),
        CN_ERR_BAD_STRUCTURE},
-      {"object in a text list", "<message type=\"30,1155\"><list field=\"1\"><object/></list></message>",
-       CN_ERR_BAD_STRUCTURE},
-      {"attribute on a text entry",
-       "<message type=\"30,1155\"><list field=\"1\"><text field=\"1\">a</text></list></message>", CN_ERR_BAD_STRUCTURE},
       {"nested too deep", zentraChain(kCNMaxDepth + 1), CN_ERR_TOO_DEEP},
-      {"very deep nesting of messages", zentraChain(30000), CN_ERR_TOO_DEEP},
-      {"very deep nesting of unknown elements",
-       repeated("<message type=\"27,40\">", "<a>", 100000, "") + repeated("", "</a>", 100000, "</message>"),
+      {"very deep nesting of unknown elements", msg("27,40", repeated("<a>", 100000) + repeated("</a>", 100000)),
        CN_ERR_BAD_STRUCTURE},
-      {"many distinct attributes", distinct, CN_ERR_BAD_STRUCTURE},
-      {"too many elements",
-       repeated("<message type=\"30,1155\"><list field=\"1\">", "<text/>", kCNMaxNodes + 1, "</list></message>"),
-       CN_ERR_TOO_MANY_NODES},
-      {"too many tags", repeated("<message type=\"27,40\">", "<a/>", 2 * kCNMaxNodes + 10, "</message>"),
-       CN_ERR_TOO_MANY_NODES},
+      {"too many elements", textList(kCNMaxNodes + 1), CN_ERR_TOO_MANY_NODES},
+      {"too many tags", msg("27,40", repeated("<a/>", 2 * kCNMaxNodes + 10)), CN_ERR_TOO_MANY_NODES},
       {"too large", inText(std::string(kCNMaxInputBytes, 'x')), CN_ERR_TOO_LARGE},
   };
   for (const Case& c : cases) {
@@ -449,18 +377,15 @@ TEST(MessageBadInput, LimitsThemselvesAreAccepted) {
       "&#x10FFFF;&#xFFFD;&#9;&#13;&apos;&quot;<![CDATA[&nbsp; <?pi?>]]></text></message>");
   ASSERT_NE(nullptr, m);
   EXPECT_EQ("\xf4\x8f\xbf\xbf\xef\xbf\xbd\t\r'\"&nbsp; <?pi?>", m->getstring(3));
-  EXPECT_NE(nullptr, XMLDecoder::unSerialize(repeated("<message type=\"30,1155\"><list field=\"1\">", "<text/>",
-                                                      kCNMaxNodes - 1, "</list></message>")));
+  EXPECT_NE(nullptr, XMLDecoder::unSerialize(textList(kCNMaxNodes - 1)));
   EXPECT_NE(nullptr, XMLDecoder::unSerialize(inText(std::string(kCNMaxInputBytes - inText("").size(), 'x'))));
 }
 
 TEST(MessageBadInput, SerializeRefusesWhatCouldNotBeReadBack) {
   App::AuxcopyFallenBehindAlertInfo m;
   std::string out;
-  for (const std::string& bad : {std::string("bell\x07"), std::string("\xff")}) {
-    ASSERT_EQ(CN_OK, m.setstring(3, bad));
-    EXPECT_EQ(CN_ERR_BAD_VALUE, m.serialize(out)) << bad;
-  }
+  ASSERT_EQ(CN_OK, m.setstring(3, "bell\x07"));
+  EXPECT_EQ(CN_ERR_BAD_VALUE, m.serialize(out));
   ASSERT_EQ(CN_OK, m.setstring(3, std::string(kCNMaxInputBytes, 'x')));
   EXPECT_EQ(CN_ERR_TOO_LARGE, m.serialize(out));
   EXPECT_TRUE(out.empty());
@@ -482,8 +407,6 @@ TEST(MessageBadInput, SerializeRefusesWhatCouldNotBeReadBack) {
   }
   EXPECT_EQ(CN_ERR_TOO_DEEP, root.serialize(out));
 }
-
-// ---- docs/messages.md ------------------------------------------------------------
 
 std::vector<std::string> docExamples() {
   std::ifstream in(std::string(EVD_SOURCE_DIR) + "/docs/messages.md");
@@ -513,10 +436,14 @@ void collectClasses(const CNMessageBase& m, std::set<uint32_t>& seen) {
   }
 }
 
-TEST(MessageDocs, EveryExampleReadsAndEveryClassHasOne) {
+// Every example reads, round-trips and shows fields, every class has one, and
+// the examples answer the calls the alert handlers make: keyed values, marked
+// and unmarked nested objects, a list inside an object.
+TEST(MessageDocs, ExamplesReadCoverEveryClassAndAnswerTheHandlersCalls) {
   const std::vector<std::string> examples = docExamples();
   ASSERT_GE(examples.size(), 15u);
   std::set<uint32_t> seen;
+  std::map<uint32_t, std::unique_ptr<CNMessageBase>> byClass;
   for (const std::string& text : examples) {
     SCOPED_TRACE(text);
     std::unique_ptr<CNMessageBase> m;
@@ -524,43 +451,25 @@ TEST(MessageDocs, EveryExampleReadsAndEveryClassHasOne) {
     ASSERT_EQ(CN_OK, XMLDecoder::unSerialize(text, m, error)) << error;
     EXPECT_FALSE(m->empty()) << "an example should show fields";
     collectClasses(*m, seen);
-    std::unique_ptr<CNMessageBase> back;
-    roundTrip(*m, back);
+    roundTrip(*m);
+    byClass.emplace(m->getTagId(), std::move(m));
   }
   for (const CNClassDef* c : CNAllClasses())
     if (!c->isEnum) {
       EXPECT_TRUE(seen.count(c->classKey)) << c->name << " has no example in docs/messages.md";
     }
-}
-
-// The examples, read with the calls the alert handlers make: keyed values,
-// marked and unmarked nested objects, a list inside an object.
-TEST(MessageDocs, ExamplesAnswerTheHandlersCalls) {
-  std::map<uint32_t, std::unique_ptr<CNMessageBase>> byClass;
-  for (const std::string& text : docExamples()) {
-    auto m = XMLDecoder::unSerialize(text);
-    ASSERT_NE(nullptr, m);
-    const uint32_t tag = m->getTagId();
-    byClass.emplace(tag, std::move(m));
-  }
   for (uint32_t tag : {507417001u, 683636389u, 1989592098u, 511611432u})
     ASSERT_TRUE(byClass.count(tag)) << "no example of class " << tag;
   auto get = [&](uint32_t tag) -> CNMessageBase& { return *byClass.at(tag); };
-
   EXPECT_EQ(5368709120, get(507417001).getint64(1, 507417001, 4371981));
-
-  CNMessageBase& wf = get(683636389);
-  CNMessageBase* info = wf.getObjectAccessor(true, true, 1, 1, 683636389, 1824703, 40, 37);
+  CNMessageBase* info = get(683636389).getObjectAccessor(true, true, 1, 1, 683636389, 1824703, 40, 37);
   ASSERT_NE(nullptr, info);
   CNMessageBase* entity = info->getObjectAccessor(true, true, 1, 1, 684268386, 10347491, 18, 61);
   ASSERT_NE(nullptr, entity);
   EXPECT_EQ(1234, entity->getint64(0, 313419938, 8711482));
-
-  CNMessageBase& users = get(1989592098);
-  CNMessageBase* group = users.getObjectAccessor(true, false, 2, 2, 1989592098, 15319412, 18, 16);
+  CNMessageBase* group = get(1989592098).getObjectAccessor(true, false, 2, 2, 1989592098, 15319412, 18, 16);
   ASSERT_NE(nullptr, group);
   EXPECT_EQ("Backup Operators", group->getstring(1, 1, 314401367, 11064863));
-
   const CNMessageBase* details = get(511611432).getObjectAccessor(2);
   ASSERT_NE(nullptr, details);
   ASSERT_NE(nullptr, details->getlistobject(7));
