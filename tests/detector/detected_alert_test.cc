@@ -61,12 +61,10 @@ class DetectedAlertTest : public evd::test::DbTest {
     EXPECT_EQ(0, t.getOneRow()) << "eventId " << eventId;
     return *t.getDataPtr();
   }
-  long long count(const std::string& fromWhere) { return countRows(fromWhere); }
   long long params(int eventId, int type) {
-    return count("NTDparams WHERE eventId = " + std::to_string(eventId) + " AND type = " + std::to_string(type));
+    return countRows("NTDparams WHERE eventId = " + std::to_string(eventId) + " AND type = " + std::to_string(type));
   }
-  long long paramsOf(int eventId) { return count("NTDparams WHERE eventId = " + std::to_string(eventId)); }
-  long long msgParamsOf(int eventId) { return count("NTDMsgParam WHERE eventId = " + std::to_string(eventId)); }
+  long long msgParamsOf(int eventId) { return countRows("NTDMsgParam WHERE eventId = " + std::to_string(eventId)); }
   void addMsgParam(int eventId) {
     NTDMsgParam t(nullptr);
     t.getDataPtr()->eventId = eventId;
@@ -100,7 +98,6 @@ TEST_P(DetectedAlertTest, NewOccurrenceIsInsertedFromTheDetectorInTheWritingStat
   EXPECT_EQ(2001, r.status);
   EXPECT_EQ(eAlertStatusWriting, r.processStat);
   EXPECT_EQ(9, r.ntNotificationId);
-  ASSERT_NE(nullptr, r.entityId);
   EXPECT_STREQ("Client|107", r.entityId);
   EXPECT_GE(epochOf(r.occurTime), before);
   EXPECT_LE(epochOf(r.occurTime), after);
@@ -113,10 +110,8 @@ TEST_P(DetectedAlertTest, NewOccurrenceIsInsertedFromTheDetectorInTheWritingStat
   int second = 0;
   ASSERT_TRUE(d.SetDetectedAlert(second, false, 1700000000));
   EXPECT_NE(id, second);
-  EXPECT_EQ(second, d.getEventId());
   const NTDetectedAlerts_t s = row(second);
   EXPECT_EQ(1700000000, epochOf(s.occurTime));
-  EXPECT_GT(epochOf(s.processTime), 1700000000);
   EXPECT_EQ(0, s.ntNotificationId);
   EXPECT_TRUE(s.entityId == nullptr || *s.entityId == '\0');
 }
@@ -124,36 +119,36 @@ TEST_P(DetectedAlertTest, NewOccurrenceIsInsertedFromTheDetectorInTheWritingStat
 // A later fill replaces the entity copy rather than sharing the detector's.
 TEST_P(DetectedAlertTest, SetNotiRecCopiesTheEntityEachTime) {
   TestDetector d;
-  prime(d, 10, 18, 1013, 0, "");
+  prime(d, 10, 18, 1013, 0, "Library|3");
   NTDetectedAlerts_t r;
-  d.SetNotiRec(&r);
-  EXPECT_EQ(nullptr, r.entityId);
-  d.setEntityId("Library|3");
   d.SetNotiRec(&r);
   d.setEntityId("Library|4");
   d.SetNotiRec(&r);
-  ASSERT_NE(nullptr, r.entityId);
   EXPECT_STREQ("Library|4", r.entityId);
 }
 
-TEST_P(DetectedAlertTest, ClearedConditionWithoutAPendingRowWritesNothing) {
+// A cleared condition without a row writes nothing; a repeat or a state
+// change of a row that is not there fails and leaves the caller's ids alone.
+TEST_P(DetectedAlertTest, NothingToUpdateWritesNothing) {
   TestDetector d;
   prime(d, 3);
   d.setEventId(0);
   int id = 0;
   EXPECT_TRUE(d.SetDetectedAlert(id, true, 1700000000));
   EXPECT_EQ(0, id);
+  id = 4242;
+  EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
+  EXPECT_EQ(4242, id);
   EXPECT_EQ(0, d.getEventId());
-  EXPECT_EQ(0, count("NTDetectedAlerts"));
-  EXPECT_EQ(0, count("NTDparams"));
+  EXPECT_FALSE(SetStatus_Detected(4242));
+  EXPECT_FALSE(SetStatus(4242, eAlertStatusPendingMatch, 5));
+  EXPECT_EQ(0, countRows("NTDetectedAlerts"));
+  EXPECT_EQ(0, countRows("NTDparams"));
 }
 
 // ---- repeats of a pending occurrence -------------------------------------
 
 TEST_P(DetectedAlertTest, RepeatOfATypeWithDataUpdateRebuildsItsParametersAndKeepsItsState) {
-  for (int t : {2, 10, 12, 13}) EXPECT_TRUE(isDataUpdateSupportedInRepeatedAlert(t)) << t;
-  for (int t : {0, 1, 3, 11, 14}) EXPECT_FALSE(isDataUpdateSupportedInRepeatedAlert(t)) << t;
-
   const int id = pendingAlert(10);
   const int other = pendingAlert(10);
   EvNDetectParams p(nullptr);
@@ -176,9 +171,7 @@ TEST_P(DetectedAlertTest, RepeatOfATypeWithDataUpdateRebuildsItsParametersAndKee
   EXPECT_EQ(id, d.getEventId());
   const NTDetectedAlerts_t r = row(id);
   EXPECT_EQ(eAlertStatusPending, r.processStat);
-  EXPECT_EQ(10, r.alertType);
   EXPECT_EQ(43, r.criteria);
-  EXPECT_EQ(7, r.status);
   EXPECT_EQ(5, r.ntNotificationId);
   EXPECT_EQ(2001, r.occurTime.year) << "occurTime of the first occurrence stays";
   EXPECT_GE(epochOf(r.processTime), before);
@@ -212,10 +205,7 @@ TEST_P(DetectedAlertTest, ClearedRepeatMovesTheRowToClearedAndRecordsTheTime) {
     const long long after = time(nullptr);
 
     EXPECT_EQ(0, existing);
-    EXPECT_EQ(id, d.getEventId());
-    const NTDetectedAlerts_t r = row(id);
-    EXPECT_EQ(eAlertStatusCleared, r.processStat);
-    EXPECT_EQ(2001, r.occurTime.year);
+    EXPECT_EQ(eAlertStatusCleared, row(id).processStat);
     ASSERT_EQ(1, params(id, ParamDetectTime));
     long long detected = 0;
     ASSERT_TRUE(p.GetOneParam(id, ParamDetectTime, detected));
@@ -223,19 +213,8 @@ TEST_P(DetectedAlertTest, ClearedRepeatMovesTheRowToClearedAndRecordsTheTime) {
     EXPECT_LE(detected, after);
     EXPECT_EQ(c.keptParams, params(id, ParamDescription));
     EXPECT_EQ(c.keptParams, msgParamsOf(id));
-    EXPECT_EQ(1 + c.keptParams, paramsOf(id));
+    EXPECT_EQ(1 + c.keptParams, countRows("NTDparams WHERE eventId = " + std::to_string(id)));
   }
-}
-
-TEST_P(DetectedAlertTest, RepeatOfAMissingOccurrenceFailsAndKeepsTheId) {
-  TestDetector d;
-  prime(d, 10);
-  d.setEventId(0);
-  int existing = 4242;
-  EXPECT_FALSE(d.SetDetectedAlert(existing, false, 0));
-  EXPECT_EQ(4242, existing);
-  EXPECT_EQ(0, d.getEventId());
-  EXPECT_EQ(0, count("NTDetectedAlerts"));
 }
 
 TEST_P(DetectedAlertTest, ARepeatOfAnOccurrenceNoLongerPendingIsANewOccurrence) {
@@ -278,7 +257,7 @@ TEST_P(DetectedAlertTest, ARepeatOfAnOccurrenceNoLongerPendingIsANewOccurrence) 
   }
 }
 
-TEST_P(DetectedAlertTest, InsertFailuresAreReportedWithTheTableAndAnIdBeyond32BitsIsRefusedNotWrapped) {
+TEST_P(DetectedAlertTest, InsertFailsWhenTheTableIsGoneAndAnIdBeyond32BitsIsRefusedNotWrapped) {
   if (isPostgres())
     exec("SELECT setval(pg_get_serial_sequence('ntdetectedalerts', 'eventid'), 2147483647)");
   else
@@ -290,67 +269,44 @@ TEST_P(DetectedAlertTest, InsertFailuresAreReportedWithTheTableAndAnIdBeyond32Bi
   EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
   EXPECT_EQ(0, id);
   EXPECT_EQ(17, d.getEventId());
-  EXPECT_TRUE(log_.contains("ERROR EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts]"));
-  EXPECT_EQ(0, count("NTDetectedAlerts WHERE processStat <> 0 AND eventId <> 2147483647"));
+  EXPECT_EQ(0, countRows("NTDetectedAlerts WHERE processStat <> 0 AND eventId <> 2147483647"));
   if (isPostgres()) exec("SELECT setval(pg_get_serial_sequence('ntdetectedalerts', 'eventid'), 1, false)");
 
   exec("DROP TABLE NTDetectedAlerts");
   EXPECT_FALSE(d.SetDetectedAlert(id, false, 0));
   EXPECT_EQ(0, id);
-  EXPECT_EQ(2, log_.count("ERROR EvNDetector::SetDetectedAlert: Could not insert row into table [NTDetectedAlerts], "
-                          "ErrorString ["));
 }
 
 // ---- state changes ---------------------------------------------------------
 
-TEST_P(DetectedAlertTest, SetStatusDetectedMakesTheOccurrencePendingAndReStampsIt) {
-  TestDetector d;
-  prime(d, 3);
-  int id = 0;
-  ASSERT_TRUE(d.SetDetectedAlert(id, false, 1000000000));
-  ASSERT_EQ(1000000000, epochOf(row(id).occurTime));
-  const long long before = time(nullptr);
-  ASSERT_TRUE(SetStatus_Detected(id));
-  const long long after = time(nullptr);
-  const NTDetectedAlerts_t r = row(id);
-  EXPECT_EQ(eAlertStatusPending, r.processStat);
-  EXPECT_GE(epochOf(r.occurTime), before) << "the time of the state change, not the event's";
-  EXPECT_LE(epochOf(r.occurTime), after);
-  EXPECT_EQ(7, r.status);
-}
-
-TEST_P(DetectedAlertTest, SetStatusSetsTheStateAndOptionallyTheStatusOfOneRow) {
-  const int id = pendingAlert(3);
+// Each state change writes only the state columns of the named row and
+// stamps occurTime with the time of the change.
+TEST_P(DetectedAlertTest, StateChangesWriteOnlyTheStateOfTheNamedRow) {
+  const int id = pendingAlert(3, eAlertStatusWriting);
   const int other = pendingAlert(3);
   ageRow(id);
-  ASSERT_TRUE(SetStatus(id, eAlertStatusHeld));
+  const long long before = time(nullptr);
+  ASSERT_TRUE(SetStatus_Detected(id));
   NTDetectedAlerts_t r = row(id);
-  EXPECT_EQ(eAlertStatusHeld, r.processStat);
-  EXPECT_EQ(7, r.status);
-  EXPECT_NE(2001, r.occurTime.year);
+  EXPECT_EQ(eAlertStatusPending, r.processStat);
+  EXPECT_GE(epochOf(r.occurTime), before) << "the time of the state change, not the event's";
   EXPECT_EQ(2001, r.processTime.year) << "processTime belongs to inserts and repeats";
-
+  ASSERT_TRUE(SetStatus(id, eAlertStatusHeld));
+  EXPECT_EQ(eAlertStatusHeld, row(id).processStat);
   ASSERT_TRUE(SetStatus(id, eAlertStatusPendingMatch, 3029));
   r = row(id);
   EXPECT_EQ(eAlertStatusPendingMatch, r.processStat);
   EXPECT_EQ(3029, r.status);
 
-  // Only the state columns are written: a column changed by someone else
-  // since the row was made stays.
+  // A column changed by someone else since the row was made stays.
   exec("UPDATE NTDetectedAlerts SET entityId = 'Changed|1', criteria = 99 WHERE eventId = " + std::to_string(id));
   ASSERT_TRUE(SetStatus(id, eAlertStatusCleared));
   r = row(id);
   EXPECT_EQ(eAlertStatusCleared, r.processStat);
   EXPECT_STREQ("Changed|1", r.entityId);
   EXPECT_EQ(99, r.criteria);
+  EXPECT_EQ(3029, r.status);
   EXPECT_EQ(eAlertStatusPending, row(other).processStat) << "only the named row changes";
-  EXPECT_EQ(7, row(other).status);
-}
-
-TEST_P(DetectedAlertTest, StateChangeOfAMissingRowFails) {
-  EXPECT_FALSE(SetStatus_Detected(31337));
-  EXPECT_FALSE(SetStatus(31337, eAlertStatusPendingMatch, 5));
-  EXPECT_EQ(0, count("NTDetectedAlerts"));
 }
 
 // ---- clearing a rule's rows ----------------------------------------------
@@ -364,21 +320,18 @@ TEST_P(DetectedAlertTest, ClearingARuleDeletesOnlyItsRowsAndLeavesTheirParameter
   ASSERT_TRUE(p.AddParam(a, ParamDescription, "detail"));
 
   EXPECT_EQ(0, ClearDetectedAlertsForRule(5));
-  EXPECT_EQ(0, count("NTDetectedAlerts WHERE eventId IN (" + std::to_string(a) + ", " + std::to_string(b) + ")"));
+  EXPECT_EQ(0, countRows("NTDetectedAlerts WHERE eventId IN (" + std::to_string(a) + ", " + std::to_string(b) + ")"));
   EXPECT_EQ(1, params(a, ParamDescription));
   // Nothing left of that rule, and no rule id at all: rows recorded without a
   // rule are not swept away.
   for (int rule : {5, 0}) EXPECT_EQ(100, ClearDetectedAlertsForRule(rule)) << rule;
-  EXPECT_EQ(2, count("NTDetectedAlerts WHERE eventId IN (" + std::to_string(keep) + ", " +
-                     std::to_string(noRule) + ")"));
-  EXPECT_FALSE(log_.contains(" ERROR "));
+  EXPECT_EQ(2, countRows("NTDetectedAlerts WHERE eventId IN (" + std::to_string(keep) + ", " +
+                         std::to_string(noRule) + ")"));
 
   exec("DROP TABLE NTDetectedAlerts");
   const int rc = ClearDetectedAlertsForRule(5);
   EXPECT_NE(0, rc);
   EXPECT_NE(100, rc);
-  EXPECT_TRUE(log_.contains("ERROR ClearDetectedAlertsForRule: ErrorCode [" + std::to_string(rc) +
-                            "] in clearing detected alerts for notif rule [5]"));
 }
 
 EVD_INSTANTIATE_BACKENDS(DetectedAlertTest);
