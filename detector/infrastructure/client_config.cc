@@ -35,12 +35,6 @@ bool continueAfterMatch(JobCall::Matched outcome, bool& result) {
   return true;
 }
 
-void logNew(JobCall& call, const EvNDetector& d) {
-  call.log().DebugLvl(call.label(), 8,
-                      "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
-                      d.getAlertType(), d.getCriteria(), d.getCategory(), d.getAlertStatus());
-}
-
 }  // namespace
 
 bool populateNtClientAlertAdditionalInfo(int eventId, EvNDetectParams params, EvAlertEx alert) {
@@ -62,7 +56,7 @@ bool EvNDetector::StoreClientConfig(EvAlertEx& alert, int criteriaCleared) {
         call.matchOrRecord(EvSuppressionArgs::fromEvent(alert).subClientId(0).jobId(0));
     if (bool result = false; !continueAfterMatch(outcome, result)) return result;
     const bool repeat = outcome == JobCall::Matched::Repeat;
-    if (!repeat) logNew(call, *this);
+    if (!repeat) call.logNewAlert();
 
     if (!upsertDetail<NTDclntAgentMAConfig>(
             call, repeat, kClientNames,
@@ -84,10 +78,7 @@ bool EvNDetector::StoreClientConfig(EvAlertEx& alert, int criteriaCleared) {
       return false;
 
     ParamRows p = call.params();
-    p.text(ParamFailureReason, alert.getFailureReason())
-        .asLong(ParamWhomId, alert.getWhomId())
-        .msgParams(alert.getEventMsgList())
-        .failureReasons(alert.getFailureReasons())
+    p.jobBasics(alert)
         .text(ParamClientName, alert.getClientName())
         .text(ParamObjStoreCacheDir, alert.getObjStoreCacheDir())
         .asLong(ParamClientDaysToLicenseExpiry, alert.getNoOfDaysLicenseToExpire())
@@ -131,7 +122,7 @@ bool EvNDetector::StoreZentra(EvAlertEx& alert, int criteriaCleared) {
     const JobCall::Matched outcome = call.matchOrRecord(lookup);
     if (bool result = false; !continueAfterMatch(outcome, result)) return result;
     const bool repeat = outcome == JobCall::Matched::Repeat;
-    if (!repeat) logNew(call, *this);
+    if (!repeat) call.logNewAlert();
 
     if (!upsertDetail<NTDzentraConfig>(
             call, repeat, kZentraNames,

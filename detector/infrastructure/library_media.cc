@@ -198,10 +198,7 @@ bool EvNDetector::StoreMediaErase(EvAlertEx& alert) {
           dbCopyText(row.exportLoc, alert.getExportLocName().c_str());
         },
         [&](ParamRows& p) {
-          p.text(ParamFailureReason, alert.getFailureReason())
-              .asLong(ParamWhomId, alert.getWhomId())
-              .msgParams(alert.getEventMsgList())
-              .failureReasons(alert.getFailureReasons())
+          p.jobBasics(alert)
               .mediaList(alert.getSucceededMedialist(), ParamSucceededMediaList, NotiParamTypes{})
               .mediaList(alert.getFailedMedialist(), ParamFailedMediaList, NotiParamTypes{})
               .text(ParamJobErrorString, alert.getJobErrString());
@@ -227,10 +224,7 @@ bool EvNDetector::StoreEraseData(EvAlertEx& alert) {
           row.subClientId = static_cast<int>(alert.getSubClientId());
         },
         [&](ParamRows& p) {
-          p.text(ParamFailureReason, alert.getFailureReason())
-              .asLong(ParamWhomId, alert.getWhomId())
-              .msgParams(alert.getEventMsgList())
-              .failureReasons(alert.getFailureReasons())
+          p.jobBasics(alert)
               .text(ParamJobErrorString, alert.getJobErrString());
         });
   } catch (...) {

@@ -78,10 +78,7 @@ bool EvNDetector::StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared) {
     if (outcome == JobCall::Matched::Failed) return false;
     if (outcome == JobCall::Matched::ClearedNothing) return true;
     const bool repeat = outcome == JobCall::Matched::Repeat;
-    if (!repeat)
-      call.log().DebugLvl(call.label(), 8,
-                          "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
-                          m_alertType, m_criteria, m_category, m_alertStatus);
+    if (!repeat) call.logNewAlert();
 
     // The audit operation and the comment are not the event's: a repeat
     // writes back what the row holds.
@@ -103,10 +100,7 @@ bool EvNDetector::StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared) {
       return false;
 
     ParamRows p = call.params();
-    p.text(ParamFailureReason, alert.getFailureReason())
-        .asLong(ParamWhomId, alert.getWhomId())
-        .msgParams(alert.getEventMsgList())
-        .failureReasons(alert.getFailureReasons())
+    p.jobBasics(alert)
         .text(ParamComment, alert.getComment());
     if (!p.ok() || !populateNtClientAlertAdditionalInfo(m_eventId, call.store(), alert)) return false;
     if (criteriaCleared > 0 && !p.asInt(ParamCriteriaCleared, criteriaCleared).ok()) return false;

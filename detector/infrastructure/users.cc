@@ -91,10 +91,7 @@ bool EvNDetector::StoreUserConfig(EvAlertEx& alert) {
     if (outcome == JobCall::Matched::Failed) return false;
     if (outcome == JobCall::Matched::ClearedNothing) return true;
     const bool repeat = outcome == JobCall::Matched::Repeat;
-    if (!repeat)
-      call.log().DebugLvl(call.label(), 8,
-                          "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
-                          m_alertType, criteria, m_category, m_alertStatus);
+    if (!repeat) call.logNewAlert();
 
     bool inserted = false;
     if (!upsertDetail<NTUserConfig>(

@@ -103,10 +103,14 @@ bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFail
   }
 }
 
-void JobCall::logNewOccurrence(const char* occurTime) {
+void JobCall::logNewAlert() {
   m_log.DebugLvl(m_label, 8, "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
                  m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
                  m_detector.getAlertStatus());
+}
+
+void JobCall::logNewOccurrence(const char* occurTime) {
+  logNewAlert();
   m_log.DebugLvl(m_label, 8, "occurTime : %s", occurTime);
 }
 

@@ -269,6 +269,8 @@ class JobCall {
   // The two "New alert event occurred" trace lines, for a handler whose row
   // SetDetectedAlert made; OCCURTIME is the row's occur time as text.
   void logNewOccurrence(const char* occurTime);
+  // The first of those lines alone, for handlers that write no occur time.
+  void logNewAlert();
 
   // A new detail row of TABLE with eventId set, then FILL(row). WORDING
   // picks the line of a failing insert.
