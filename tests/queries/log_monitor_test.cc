@@ -1,5 +1,6 @@
-// Log-monitoring matches (alert types 57 and 62) on both backends, end to
-// end: every match is an occurrence of its own.
+// Log-monitoring matches (alert types 57 and 62) and trend entries on both
+// backends, end to end: every match is an occurrence of its own, and a trend
+// entry's metadata becomes a link to the monitoring page.
 #include "queries/query_harness.h"
 
 namespace {
@@ -55,6 +56,32 @@ TEST_P(LogMonitorTest, RuleStatusTellsTrendRulesAndLastValueFilters) {
     int read = -1;
     EXPECT_EQ(kind, GetAlertTypeForLMAlerts(rule, read)) << status;
     EXPECT_EQ(filter, read) << status;
+  }
+}
+
+TEST_P(LogMonitorTest, TrendEntriesBecomeColumnValuesLinkedToTheMonitoringPage) {
+  seedRule(20, 65, kTrendRule);
+  exec("INSERT INTO NTNotificationQueryMapping (NtNotificationId, QueryId, xmlInfo) VALUES (20, 40, "
+       "'<NXGui_QueryAdditionalInfo><externalQueryInfo externalQueryId=\"15\"/></NXGui_QueryAdditionalInfo>')");
+  exec("INSERT INTO LMUserSearch (id, searchInfo, monitoringAppType) VALUES "
+       "(15, '<LogMonitoring_SearchURLInfo trendBrowserURL=\"?view=trend&amp;client=&amp;level=\"/>', 1)");
+  const Result r{.rule = 20,
+                 .trends = {{"Failures rose", "see", {{"client", "fs 1&2"}}}, {"Latency doubled", "on ma2", {}}}};
+  for (bool console : {false, true}) {
+    SCOPED_TRACE(console ? "with a web console" : "without a web console");
+    exec("DELETE FROM NTDetectedAlerts");
+    if (console)
+      exec("INSERT INTO SimWebServer (clientId) VALUES (31); "
+           "INSERT INTO SimWebConsoleAssoc (webServerClientId, webConsoleClientId, isDisabled) VALUES (31, 41, 0); "
+           "INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) "
+           "VALUES (41, 'WebURL', 'http://cs/webconsole', 0)");
+    ASSERT_TRUE(runResults({r}));
+    ASSERT_EQ(1u, ofRule(20).size());
+    EXPECT_EQ(console ? "Failures rose <a href=\"http://cs/webconsole/logMonitoring.do?view=trend&amp;"
+                        "client=fs 1&amp;2&amp;level=\">see</a>"
+                      : "Failures rose see",
+              column(lastEventId(), 0));
+    EXPECT_EQ("Latency doubled on ma2", column(lastEventId(), 1)) << "an entry without metadata keeps its text";
   }
 }
 

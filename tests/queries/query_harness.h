@@ -15,12 +15,21 @@ namespace evd::test {
 constexpr int kTrendRule = 0x10000, kLastValueFilter = 0x2000;
 using Texts = std::vector<std::pair<std::string, std::string>>;
 
+// A trend entry: its message, the text that becomes the link, and the
+// (name, value) metadata the monitoring page is opened with.
+struct Trend {
+  std::string message, extra = {};
+  Texts meta = {};
+  Trend(const char* m) : message(m) {}  // implicit: a bare message is a trend without a link
+  Trend(std::string m, std::string e, Texts md) : message(std::move(m)), extra(std::move(e)), meta(std::move(md)) {}
+};
+
 // One result container; fields left at 0 or empty are not written.
 struct Result {
   int rule = 0, query = 0, cleared = 0;
   Texts columns = {};  // (column, value)
   std::string key = {}, client = {};
-  std::vector<std::string> trends = {};  // trend messages
+  std::vector<Trend> trends = {};
 };
 
 template <class T>
@@ -55,9 +64,16 @@ class QueryTest : public JobTest {
         pair->setstring(3, column);
         entity->addlistobject(1, std::move(pair));
       }
-      for (const std::string& message : r.trends) {
+      for (const Trend& t : r.trends) {
         auto entry = std::make_unique<LMTrendAlertEntry>();
-        entry->setstring(1, message);
+        entry->setstring(1, t.message);
+        if (!t.extra.empty()) entry->setstring(3, t.extra);
+        for (const auto& [name, value] : t.meta) {
+          auto item = std::make_unique<LMTrendMetaData>();
+          item->setstring(1, name);
+          item->setstring(2, value);
+          child<LMTrendMetaDataList>(*entry, 2, LMTrendAlertEntry::kClassKey)->addlistobject(1, std::move(item));
+        }
         c->addlistobject(9, std::move(entry));
       }
       c->setint64(10, r.rule);
