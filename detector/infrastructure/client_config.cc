@@ -51,7 +51,7 @@ bool populateNtClientAlertAdditionalInfo(int eventId, EvNDetectParams params, Ev
 
 bool EvNDetector::StoreClientConfig(EvAlertEx& alert, int criteriaCleared) {
   JobCall call(*this, alert, "EvNDetector::StoreClientConfig");
-  try {
+  return call.guarded([&]() -> bool {
     const JobCall::Matched outcome =
         call.matchOrRecord(EvSuppressionArgs::fromEvent(alert).subClientId(0).jobId(0));
     if (bool result = false; !continueAfterMatch(outcome, result)) return result;
@@ -106,16 +106,12 @@ bool EvNDetector::StoreClientConfig(EvAlertEx& alert, int criteriaCleared) {
     call.logRecorded(Recorded::Brackets);
     // A repeat keeps the state SetDetectedAlert left it in.
     return repeat ? true : call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Client configuration alert for client [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getClientId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreZentra(EvAlertEx& alert, int criteriaCleared) {
   JobCall call(*this, alert, "EvNDetector::StoreZentra");
-  try {
+  return call.guarded([&]() -> bool {
     // The installation as a whole: no client, subclient or job in the look-up.
     EvSuppressionArgs lookup = EvSuppressionArgs::fromEvent(alert).subClientId(0).jobId(0);
     lookup.client = 0;
@@ -165,15 +161,12 @@ bool EvNDetector::StoreZentra(EvAlertEx& alert, int criteriaCleared) {
     call.log().DebugLvl(call.label(), 8, "Alert Event[eventId [%d]] inserted in to the database successfully.",
                         m_eventId);
     return repeat ? true : call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Installation alert of type [%d] not recorded: unexpected failure", m_alertType);
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreClientGroupConfig(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreClientGroupConfig");
-  try {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDclntAgentMAConfig>(
         call,
         [&](NTDclntAgentMAConfig_t& row) {
@@ -187,9 +180,5 @@ bool EvNDetector::StoreClientGroupConfig(EvAlertEx& alert) {
               .text(ParamClientGroupName, alert.getClientGroupName())
               .text(ParamComment, alert.getComment());
         });
-  } catch (...) {
-    call.log().Error(call.label(), "Client group alert for group [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getClientGroupId()));
-    return false;
-  }
+  });
 }

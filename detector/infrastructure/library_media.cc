@@ -64,7 +64,7 @@ int rewriteParam(int eventId, NotiParamTypes type, const std::string& text, NTDp
 
 bool EvNDetector::StoreLibrary(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreLibrary");
-  try {
+  return call.guarded([&]() -> bool {
     const bool cleared = alert.IsConditionCleared();
     const JobCall::Matched outcome = call.matchOrRecord(libraryObjects(alert));
     if (outcome == JobCall::Matched::Failed) return false;
@@ -180,16 +180,12 @@ bool EvNDetector::StoreLibrary(EvAlertEx& alert) {
     if (!p.ok()) return false;
     if (!call.enableSuppression(libraryObjects(alert))) return false;
     return call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event of library [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getLibraryId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreMediaErase(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreMediaErase");
-  try {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDlibraryMang>(
         call,
         [&](NTDlibraryMang_t& row) {
@@ -203,16 +199,12 @@ bool EvNDetector::StoreMediaErase(EvAlertEx& alert) {
               .mediaList(alert.getFailedMedialist(), ParamFailedMediaList, NotiParamTypes{})
               .text(ParamJobErrorString, alert.getJobErrString());
         });
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreEraseData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreEraseData");
-  try {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDdataAgingER>(
         call,
         [&](NTDdataAgingER_t& row) {
@@ -227,16 +219,12 @@ bool EvNDetector::StoreEraseData(EvAlertEx& alert) {
           p.jobBasics(alert)
               .text(ParamJobErrorString, alert.getJobErrString());
         });
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreVaultTracker(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreVaultTracker");
-  try {
+  return call.guarded([&]() -> bool {
     // A movement without its policy cannot be told apart from any other.
     if (alert.getVtPolicyId() == 0) {
       call.log().Error(call.label(), "FATAL ALERT ERROR: Invalid alert parameter, vault tracker policy id = 0");
@@ -257,9 +245,5 @@ bool EvNDetector::StoreVaultTracker(EvAlertEx& alert) {
               .asLong(ParamWhomId, alert.getWhomId())
               .mediaList(alert.getMediaIdsList(), ParamMediaList, ParamMediaLocation);
         });
-  } catch (...) {
-    call.log().Error(call.label(), "Media movement of policy [%d] not recorded: unexpected failure",
-                     alert.getVtPolicyId());
-    return false;
-  }
+  });
 }

@@ -72,7 +72,7 @@ EvSuppressionArgs mediaAgentObject(const EvAlertEx& alert) {
 
 bool EvNDetector::StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared) {
   JobCall call(*this, alert, "EvNDetector::StoreMediaAgentConfig");
-  try {
+  return call.guarded([&]() -> bool {
     const bool storeAlert = IsValueIn(m_criteria, {kStoreEntityCriteria, kStoreOfflineCriteria});
     const JobCall::Matched outcome = call.matchOrRecord(storeAlert ? storeObject(alert) : mediaAgentObject(alert));
     if (outcome == JobCall::Matched::Failed) return false;
@@ -140,9 +140,5 @@ bool EvNDetector::StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared) {
 
     call.log().DebugLvl(call.label(), 8, "Alert insertered in to the database successfully. eventId [%d]", m_eventId);
     return repeat ? true : call.markDetected();
-  } catch (...) {
-    call.log().Error(kShortLabel, "MediaAgent alert for MediaAgent [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getMediaAgentId()));
-    return false;
-  }
+  });
 }

@@ -5,7 +5,7 @@
 
 bool EvNDetector::StoreStoragePolicy(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreStoragePolicy");
-  try {
+  return call.guarded([&]() -> bool {
     if (!call.insertDetectedAlert()) return false;
     if (!call.insertDetail<NTDspConfig>(
             [&](NTDspConfig_t& row) {
@@ -19,16 +19,12 @@ bool EvNDetector::StoreStoragePolicy(EvAlertEx& alert) {
     if (!p.ok()) return false;
     call.logRecorded();
     return call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for storage policy [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getStorPolicyId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreSchedules(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreSchedules");
-  try {
+  return call.guarded([&]() -> bool {
     // Schedule alerts have never written the "New alert event" trace lines,
     // so the row is made here rather than by insertDetectedAlert.
     {
@@ -63,9 +59,5 @@ bool EvNDetector::StoreSchedules(EvAlertEx& alert) {
     if (!p.ok()) return false;
     call.logRecorded();
     return call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for schedule task [%d] not recorded: unexpected failure",
-                     alert.getTaskId());
-    return false;
-  }
+  });
 }

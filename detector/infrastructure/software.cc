@@ -32,17 +32,11 @@ std::vector<int> jobClientIds(const EvAlertEx& alert) {
   return ids;
 }
 
-bool unexpectedFailure(JobCall& call, const EvAlertEx& alert) {
-  call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                   static_cast<long long>(alert.getJobId()));
-  return false;
-}
-
 // A job that installs, removes or upgrades software on clients. The patch
 // install has no failure-reason text of its own.
 bool recordDistributionJob(EvNDetector& detector, EvAlertEx& alert, const char* label, bool withFailureReason) {
   JobCall call(detector, alert, label);
-  try {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDftpDistToClnt>(
         call, [&](NTDftpDistToClnt_t& row) { fillDistributionColumns(row, alert); },
         [&](ParamRows& p) {
@@ -51,9 +45,7 @@ bool recordDistributionJob(EvNDetector& detector, EvAlertEx& alert, const char* 
           // Read only once the earlier rows are in; an empty list is stored too.
           if (p.ok()) p.ints(ParamClientIdList, jobClientIds(alert));
         });
-  } catch (...) {
-    return unexpectedFailure(call, alert);
-  }
+  });
 }
 
 // The direct form for the alerts that keep no detail row.
@@ -71,7 +63,7 @@ bool recordWithoutDetail(JobCall& call, Params&& params) {
 
 bool EvNDetector::StoreDownloadUpdates(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreDownloadUpdates");
-  try {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDftpDistToClnt>(
         call,
         [&](NTDftpDistToClnt_t& row) {
@@ -90,9 +82,7 @@ bool EvNDetector::StoreDownloadUpdates(EvAlertEx& alert) {
           getDownloadedUpdates(p.eventId(), job, 1, ParamUpdatesList);
         },
         Recorded::Colon);
-  } catch (...) {
-    return unexpectedFailure(call, alert);
-  }
+  });
 }
 
 bool EvNDetector::StorePatchInstall(EvAlertEx& alert) {
@@ -113,19 +103,17 @@ bool EvNDetector::StoreInstallSoftware(EvAlertEx& alert) {
 
 bool EvNDetector::StoreUpdatesAvailForDownload(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreUpdatesAvailForDownload");
-  try {
+  return call.guarded([&]() -> bool {
     return recordWithoutDetail(call, [&](ParamRows& p) {
       // The notification goes out even when the list could not be stored.
       p.asLong(ParamWhomId, alert.getWhomId()).ignored().texts(ParamUpdatesList, alert.getUpdatesList());
     });
-  } catch (...) {
-    return unexpectedFailure(call, alert);
-  }
+  });
 }
 
 bool EvNDetector::StoreReleaseUpgradeAndUpdateRequired(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreReleaseUpgradeAndUpdateRequired");
-  try {
+  return call.guarded([&]() -> bool {
     return recordWithoutDetail(call, [&](ParamRows& p) {
       p.text(ParamZentraRelease, alert.getZentraRelease())
           .asLong(ParamWhomId, alert.getWhomId())
@@ -133,7 +121,5 @@ bool EvNDetector::StoreReleaseUpgradeAndUpdateRequired(EvAlertEx& alert) {
           .ints(ParamClientIdList, alert.getClientIdsList())
           .texts(ParamUpdatesList, alert.getUpdatesList());
     });
-  } catch (...) {
-    return unexpectedFailure(call, alert);
-  }
+  });
 }

@@ -84,7 +84,7 @@ ParamRows& userParams(ParamRows& p, EvAlertEx& alert) {
 
 bool EvNDetector::StoreUserConfig(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreUserConfig");
-  try {
+  return call.guarded([&]() -> bool {
     const int criteria = m_criteria;
     const bool matched = isMatchedQuota(criteria);
     const JobCall::Matched outcome = call.matchOrRecord(matched ? GetExistingEventIdEx(userObject(alert)) : 0);
@@ -117,16 +117,12 @@ bool EvNDetector::StoreUserConfig(EvAlertEx& alert) {
     call.log().DebugLvl(call.label(), 8, "Alert Event[eventId [%d]] insertered in/updated to the database successfully.",
                         m_eventId);
     return repeat ? true : call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for user [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getWhomId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreUserGroupConfig(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreUserGroupConfig");
-  try {
+  return call.guarded([&]() -> bool {
     if (!call.insertDetectedAlert()) return false;
     const bool detail = call.insertDetail<NTUserGroupConfig>([&](NTUserGroupConfig_t& row) {
       using Msg = Api::UserAndUserGroupAlertInfo;
@@ -145,9 +141,5 @@ bool EvNDetector::StoreUserGroupConfig(EvAlertEx& alert) {
     call.log().DebugLvl(call.label(), 8, "Alert Event[eventId [%d]] insertered into the database successfully.",
                         m_eventId);
     return call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for user [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getWhomId()));
-    return false;
-  }
+  });
 }

@@ -22,20 +22,16 @@ void fillClientApp(NTDclntAgentMAConfig_t& row, const EvAlertEx& alert) {
 
 bool EvNDetector::StoreAdminJobData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreAdminJobData");
-  try {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDAdminJobInfo>(
         call, [&](NTDAdminJobInfo_t& row) { fillJobColumns(row, alert); },
         [&](ParamRows& p) { p.jobBasics(alert).text(ParamJobErrorString, alert.getJobErrString()); });
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreFLRJobs(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreFLRJobs");
-  try {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr", ClearFailed::FLR);
     return recordJobOccurrence<NTDdpDr>(
         call,
@@ -56,16 +52,12 @@ bool EvNDetector::StoreFLRJobs(EvAlertEx& alert) {
               .text(ParamFlrSvuName, alert.getSVUName())
               .text(ParamJobErrorString, alert.getJobErrString());
         });
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreFileReplication(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreFileReplication");
-  try {
+  return call.guarded([&]() -> bool {
     // The replicated objects name the occurrence; the job does not.
     const EvSuppressionArgs objects = EvSuppressionArgs::fromEvent(alert).jobId(0);
     int handedBack = GetExistingEventIdEx(objects);
@@ -98,11 +90,7 @@ bool EvNDetector::StoreFileReplication(EvAlertEx& alert) {
     if (!call.enableSuppression(objects)) return false;
     if (!p.msgParams(alert.getEventMsgList()).ok()) return false;
     return call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Replication alert for client [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getClientId()));
-    return false;
-  }
+  });
 }
 
 namespace {
@@ -129,24 +117,16 @@ bool recordApplicationAlert(EvNDetector& detector, JobCall& call, EvAlertEx& ale
 
 bool EvNDetector::StoreJournalMailbox(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreJournalMailbox");
-  try {
+  return call.guarded([&]() -> bool {
     m_alertStatus = static_cast<int>(alert.getCondition());
     return recordApplicationAlert(*this, call, alert, true, Recorded::Brackets);
-  } catch (...) {
-    call.log().Error(call.label(), "Journal mailbox alert for client [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getClientId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreAppSharePoint(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreAppSharePoint");
-  try {
+  return call.guarded([&]() -> bool {
     m_alertStatus = static_cast<int>(alert.getCondition());
     return recordApplicationAlert(*this, call, alert, false, Recorded::Colon);
-  } catch (...) {
-    call.log().Error(call.label(), "SharePoint alert for client [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getClientId()));
-    return false;
-  }
+  });
 }

@@ -42,7 +42,7 @@ std::string occurTimeOf(int eventId) {
 
 bool EvNDetector::StoreAuxCopyData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreAuxCopyData");
-  try {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
 
     const bool fallenBehind = m_criteria == kAuxCopyFallenBehind;
@@ -113,16 +113,12 @@ bool EvNDetector::StoreAuxCopyData(EvAlertEx& alert) {
     // whose detail row had to be re-made stays cleared.
     if (insertDetail && !(repeated && cleared)) return call.markDetected();
     return true;
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreDataVerific");
-  try {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
 
     const bool behind = m_criteria == kVerificationBehind;
@@ -160,23 +156,15 @@ bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
 
     call.logRecorded(Recorded::Brackets);
     return call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreBackupCopyData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreBackupCopyData");
-  try {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
     return recordJobOccurrence<NTDauxCopyDataVer>(
         call, [&](NTDauxCopyDataVer_t& row) { fillCopyColumns(row, alert); },
         [&](ParamRows& p) { p.jobBasics(alert).text(ParamJobErrorString, alert.getJobErrString()); });
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }

@@ -43,7 +43,7 @@ void fillBackupColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
 
 bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreDataProtectionData");
-  try {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr");
 
     const bool jobView = m_criteria == kJobViewCriteria;
@@ -147,9 +147,5 @@ bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
     }
     if ((levelFlag && indexingV2) || (jobFlag && featureOff == 0)) return call.setState(kHeldForVMProcessing);
     return call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }

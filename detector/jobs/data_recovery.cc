@@ -46,7 +46,7 @@ void fillRestoreColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
 
 bool EvNDetector::StoreDataRecoveryData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreDataRecoveryData");
-  try {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr");
 
     if (!call.insertDetectedAlert()) return false;
@@ -75,9 +75,5 @@ bool EvNDetector::StoreDataRecoveryData(EvAlertEx& alert) {
     const bool failedJob = m_criteria == 3 || m_criteria == 1 || m_criteria == 57;
     if (alert.getappTypeId() == kVirtualServerAppType && failedJob) return call.setState(kHeldForVMProcessing);
     return call.markDetected();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }

@@ -102,23 +102,11 @@ void fillJobIdAndTimes(Row& row, const EvAlertEx& alert) {
   EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getScheduledTime()), row.schedTime, false);
 }
 
-// Runs BODY; an exception ends the event with false and a line of its own.
-template <class Body>
-bool guarded(JobCall& call, const EvAlertEx& alert, Body&& body) {
-  try {
-    return body();
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
-}
-
 }  // namespace
 
 bool EvNDetector::StoreInfoManagementData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreInfoManagementData");
-  return guarded(call, alert, [&] {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDdataAgingER", ClearFailed::DataProtectionEq);
     return recordJobOccurrence<NTDdataAgingER>(
         call, [&](NTDdataAgingER_t& row) { fillJobColumns(row, alert); },
@@ -150,7 +138,7 @@ bool EvNDetector::StoreInfoManagementData(EvAlertEx& alert) {
 
 bool EvNDetector::StoreDataClassification(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreDataClassification");
-  return guarded(call, alert, [&] {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDclntAgentMAConfig>(
         call,
         [&](NTDclntAgentMAConfig_t& row) {
@@ -167,7 +155,7 @@ bool EvNDetector::StoreDataClassification(EvAlertEx& alert) {
 
 bool EvNDetector::StoreDataAnalytics(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreDataAnalytics");
-  return guarded(call, alert, [&] {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDdpDr");
 
     const int storagePolicyId = static_cast<int>(alert.getStorPolicyId());
@@ -228,7 +216,7 @@ bool EvNDetector::StoreDataAnalytics(EvAlertEx& alert) {
 
 bool EvNDetector::StoreReportData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreReportData");
-  return guarded(call, alert, [&] {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDdataAgingER>(
         call, [&](NTDdataAgingER_t& row) { fillJobColumns(row, alert); },
         [&](ParamRows& p) {
@@ -244,7 +232,7 @@ bool EvNDetector::StoreReportData(EvAlertEx& alert) {
 
 bool EvNDetector::StoreWorkFlowData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreWorkFlowData");
-  return guarded(call, alert, [&] {
+  return call.guarded([&]() -> bool {
     // Both rows are written only once the name and the message have read.
     WorkflowDetails details;
     const auto ready = [&] {
@@ -280,7 +268,7 @@ bool EvNDetector::StoreWorkFlowData(EvAlertEx& alert) {
 
 bool EvNDetector::StoreVirtualizeMEData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreVirtualizeMEData");
-  return guarded(call, alert, [&] {
+  return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDauxCopyDataVer>(
         call,
         [&](NTDauxCopyDataVer_t& row) {

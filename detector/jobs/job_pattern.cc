@@ -103,6 +103,11 @@ bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFail
   }
 }
 
+void JobCall::logUnexpected() {
+  m_log.Error(m_label, "Alert event of type [%d] criteria [%d] for job [%lld] not recorded: unexpected failure",
+              m_detector.getAlertType(), m_detector.getCriteria(), static_cast<long long>(m_alert.getJobId()));
+}
+
 void JobCall::logNewAlert() {
   m_log.DebugLvl(m_label, 8, "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
                  m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),

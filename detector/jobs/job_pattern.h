@@ -222,6 +222,18 @@ class JobCall {
       : m_detector(detector), m_alert(alert), m_label(label) {}
 
   EvAlertDebug& log() { return m_log; }
+
+  // Runs BODY, the handler's steps: no exception leaves a handler, so one
+  // ends the event with false and a line naming the alert.
+  template <class Body>
+  bool guarded(Body&& body) {
+    try {
+      return body();
+    } catch (...) {
+      logUnexpected();
+      return false;
+    }
+  }
   const char* label() const { return m_label; }
   int eventId() const { return m_detector.getEventId(); }
 
@@ -303,6 +315,7 @@ class JobCall {
 
  private:
   void logInsertFailed(InsertFailed wording, const char* table, const char* error);
+  void logUnexpected();
 
   EvAlertDebug m_log;
   EvNDetector& m_detector;

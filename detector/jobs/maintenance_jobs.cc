@@ -22,7 +22,7 @@ void commonParams(ParamRows& p, EvAlertEx& alert) {
 
 bool EvNDetector::StoreErBackupData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreErBackupData");
-  try {
+  return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
     return recordJobOccurrence<NTDdataAgingER>(
         call,
@@ -31,16 +31,12 @@ bool EvNDetector::StoreErBackupData(EvAlertEx& alert) {
           row.level = static_cast<int>(alert.getBackupLevel());
         },
         [&](ParamRows& p) { commonParams(p, alert); });
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreDataAgingData(EvAlertEx& alert) {
   JobCall call(*this, alert, "EvNDetector::StoreDataAgingData");
-  try {
+  return call.guarded([&]() -> bool {
     // level and the client columns keep the row's initial values.
     return recordJobOccurrence<NTDdataAgingER>(
         call, [&](NTDdataAgingER_t& row) { fillJobColumns(row, alert); },
@@ -49,9 +45,5 @@ bool EvNDetector::StoreDataAgingData(EvAlertEx& alert) {
           p.texts(ParamBarcodeList, alert.getBarCodeList())  // an empty list stores no row
               .asInt(ParamPruneJobCount, alert.getPruneJobCount());
         });
-  } catch (...) {
-    call.log().Error(call.label(), "Alert event for job [%lld] not recorded: unexpected failure",
-                     static_cast<long long>(alert.getJobId()));
-    return false;
-  }
+  });
 }
