@@ -28,18 +28,8 @@ EvSuppressionArgs libraryObjects(const EvAlertEx& alert) {
   return EvSuppressionArgs::fromEvent(alert).clientId(0).subClientId(0).jobId(0);
 }
 
-// Job id halves and the three times, without task and schedule policy.
-template <class Row>
-void fillJobTimes(Row& row, const EvAlertEx& alert) {
-  row.jobId_h = static_cast<int>(EvNDetector::JobIdHigh(alert.getJobId()));
-  row.jobId_l = static_cast<int>(EvNDetector::JobIdLow(alert.getJobId()));
-  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getStartTime()), row.startTime, false);
-  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getEndTime()), row.endTime, false);
-  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getScheduledTime()), row.schedTime, false);
-}
-
 void fillManagementColumns(NTDlibraryMang_t& row, const EvAlertEx& alert) {
-  fillJobTimes(row, alert);
+  fillJobIdAndTimes(row, alert);
   row.libraryId = static_cast<int>(alert.getLibraryId());
   row.otherLibId = static_cast<int>(alert.getOtherLibId());
   row.copyId = static_cast<int>(alert.getCopyId());

@@ -91,17 +91,6 @@ bool readWorkflowMessage(JobCall& call, const std::string& description, Workflow
   return true;
 }
 
-// Job id halves and the start, end and scheduled times, without task and
-// schedule policy.
-template <class Row>
-void fillJobIdAndTimes(Row& row, const EvAlertEx& alert) {
-  row.jobId_h = static_cast<int>(EvNDetector::JobIdHigh(alert.getJobId()));
-  row.jobId_l = static_cast<int>(EvNDetector::JobIdLow(alert.getJobId()));
-  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getStartTime()), row.startTime, false);
-  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getEndTime()), row.endTime, false);
-  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getScheduledTime()), row.schedTime, false);
-}
-
 }  // namespace
 
 bool EvNDetector::StoreInfoManagementData(EvAlertEx& alert) {

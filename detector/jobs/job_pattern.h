@@ -386,15 +386,21 @@ bool upsertDetail(JobCall& call, bool repeat, const DetailUpsertNames& names, Fi
   return false;
 }
 
-// The job columns that most detail tables share: job id halves, start, end
-// and scheduled times (local time), task and schedule policy ids.
+// Job id halves and the start, end and scheduled times (local time).
 template <class Row>
-void fillJobColumns(Row& row, const EvAlertEx& alert) {
+void fillJobIdAndTimes(Row& row, const EvAlertEx& alert) {
   row.jobId_h = static_cast<int>(EvNDetector::JobIdHigh(alert.getJobId()));
   row.jobId_l = static_cast<int>(EvNDetector::JobIdLow(alert.getJobId()));
   EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getStartTime()), row.startTime, false);
   EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getEndTime()), row.endTime, false);
   EvNDetector::UlongTimeToDbDatetime(static_cast<long>(alert.getScheduledTime()), row.schedTime, false);
+}
+
+// The job columns that most detail tables share: the above, then task and
+// schedule policy ids.
+template <class Row>
+void fillJobColumns(Row& row, const EvAlertEx& alert) {
+  fillJobIdAndTimes(row, alert);
   row.taskId = alert.getTaskId();
   row.schedPolicyId = alert.getSchedPolicyId();
 }
