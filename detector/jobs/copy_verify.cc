@@ -124,16 +124,14 @@ bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
     const bool behind = m_criteria == kVerificationBehind;
     if (behind) {
       // One pending occurrence per storage policy and copy.
-      NTDauxCopyDataVer existing(nullptr);
-      existing.setWhere(
-          "storagePolicyId = %d and copyId = %d and eventId in (select eventId from NTDetectedAlerts where "
-          "alertType=%d and criteria=%d)",
-          static_cast<int>(alert.getStorPolicyId()), static_cast<int>(alert.getCopyId()), m_alertType, m_criteria);
-      const int rc = existing.getOneRow();
+      int earlier = 0;
+      std::string table, error;
+      const int rc = call.copyOccurrence(static_cast<int>(alert.getStorPolicyId()),
+                                         static_cast<int>(alert.getCopyId()), &earlier, &table, &error);
       if (DBrowRead(rc)) return true;
       if (rc != DB_NO_DATA) {
         call.log().error("../copy_verify(%d): -Error-: Error reading the table [%s] ErrorString [%s]", __LINE__,
-                         existing.getTableName(), existing.getErrorStr(rc));
+                         table.c_str(), error.c_str());
         return false;
       }
     }

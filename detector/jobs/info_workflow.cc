@@ -152,21 +152,17 @@ bool EvNDetector::StoreDataAnalytics(EvAlertEx& alert) {
     const bool fallenBehind = m_criteria == kFallenBehindCriteria;
     if (fallenBehind) {
       // One fallen-behind alert per storage policy copy is enough.
-      NTDauxCopyDataVer earlier(nullptr);
-      earlier.setWhere(
-          "storagePolicyId = %d and copyId = %d and eventId in (select eventId from NTDetectedAlerts where "
-          "alertType=%d and criteria=%d)",
-          storagePolicyId, copyId, m_alertType, m_criteria);
-      const int rc = earlier.getOneRow();
+      int earlier = 0;
+      std::string table, error;
+      const int rc = call.copyOccurrence(storagePolicyId, copyId, &earlier, &table, &error);
       if (DBrowRead(rc)) {
         call.log().DebugLvl(call.label(), 8,
                             "EventId [%d] already present for storage policy [%d] copy [%d]; event not recorded.",
-                            earlier.getDataPtr()->eventId, storagePolicyId, copyId);
+                            earlier, storagePolicyId, copyId);
         return true;
       }
       if (rc != DB_NO_DATA) {
-        call.log().Error(call.label(), "Error reading the table[%s] ErrorString [%s]", earlier.getTableName(),
-                         earlier.getErrorStr(rc));
+        call.log().Error(call.label(), "Error reading the table[%s] ErrorString [%s]", table.c_str(), error.c_str());
         return false;
       }
     }

@@ -103,6 +103,22 @@ bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFail
   }
 }
 
+int JobCall::copyOccurrence(int storagePolicy, int copy, int* eventId, std::string* table, std::string* error) {
+  NTDauxCopyDataVer existing(nullptr);
+  existing.setWhere(
+      "storagePolicyId = %d and copyId = %d and eventId in (select eventId from NTDetectedAlerts where "
+      "alertType=%d and criteria=%d)",
+      storagePolicy, copy, m_detector.getAlertType(), m_detector.getCriteria());
+  const int rc = existing.getOneRow();
+  if (DBrowRead(rc)) {
+    *eventId = existing.getDataPtr()->eventId;
+  } else if (rc != DB_NO_DATA) {
+    *table = existing.getTableName();
+    *error = existing.getErrorStr(rc);
+  }
+  return rc;
+}
+
 void JobCall::logUnexpected() {
   m_log.Error(m_label, "Alert event of type [%d] criteria [%d] for job [%lld] not recorded: unexpected failure",
               m_detector.getAlertType(), m_detector.getCriteria(), static_cast<long long>(m_alert.getJobId()));

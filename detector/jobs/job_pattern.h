@@ -272,6 +272,12 @@ class JobCall {
   Matched matchOrRecord(const EvSuppressionArgs& lookup);
   Matched matchOrRecord(int pendingEventId);
 
+  // Whether storage policy STORAGEPOLICY, copy COPY already has an
+  // occurrence of this alert type and criteria (its NTDauxCopyDataVer row).
+  // Returns the read's result: DBrowRead means yes (*EVENTID is its id),
+  // DB_NO_DATA no; anything else is an error, told in *TABLE and *ERROR.
+  int copyOccurrence(int storagePolicy, int copy, int* eventId, std::string* table, std::string* error);
+
   // A new NTDetectedAlerts row in state 0; the detector's event id becomes its id.
   bool insertDetectedAlert(InsertFailed wording = InsertFailed::ErrorString);
   // The same, with READY run once the row is built and traced and before it
