@@ -54,13 +54,15 @@ bool JobCall::withdrawDelayedJob(const char* detailTable, ClearFailed wording) {
 JobCall::Pending JobCall::matchPending(const EvSuppressionArgs& args) {
   const int pending = m_detector.GetExistingEventIdEx(args);
   if (pending <= 0) return Pending::None;
-  int handedBack = pending;
-  if (!m_detector.SetDetectedAlert(handedBack, m_alert.IsConditionCleared(), 0)) return Pending::Failed;
-  if (handedBack != 0) {
-    m_rowRecorded = true;
-    return Pending::Recorded;
+  switch (matchOrRecord(pending)) {
+    case Matched::New:
+      m_rowRecorded = true;
+      return Pending::Recorded;
+    case Matched::Repeat: return Pending::Refreshed;
+    case Matched::ClearedNothing: return Pending::Nothing;
+    case Matched::Failed: break;
   }
-  return m_detector.getEventId() == pending ? Pending::Refreshed : Pending::Nothing;
+  return Pending::Failed;
 }
 
 JobCall::Matched JobCall::matchOrRecord(const EvSuppressionArgs& lookup) {
