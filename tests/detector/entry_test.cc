@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,12 +16,10 @@
 
 namespace {
 
-struct Dispatched {
-  std::string handler;
-  int criteriaCleared;
-};
-std::vector<Dispatched> g_dispatched;
-void recordDispatch(const char* handler, int criteriaCleared) { g_dispatched.push_back({handler, criteriaCleared}); }
+std::vector<std::string> g_dispatched;  // handler/criteria-cleared flag
+void recordDispatch(const char* handler, int cleared) {
+  g_dispatched.push_back(handler + ("/" + std::to_string(cleared)));
+}
 
 class LogScope : public evd::test::AlertLogCapture {
  public:
@@ -42,43 +38,30 @@ EvAlertEx event(int alertType, int criteria, int client = 107, int alertRule = 0
   a.setAlertRule(alertRule);
   return a;
 }
-// A, also naming an alert id and condition of the old numbering.
 EvAlertEx withOld(EvAlertEx a, int alert, int condition) {
   a.setAlert(alert);
   a.setCondition(condition);
   return a;
 }
 
-struct Mapped {
-  int alert, condition;
-  bool ok;
-  int type, criteria;
-};
-
-TEST(MappingTest, OneCaseOfEachRuleGroup) {
+TEST(MappingTest, OneCaseOfEachRuleGroupAndUnlistedIdsFail) {
   LogScope log;
-  const std::vector<Mapped> cases = {
-      // condition -> criteria (alert 1007 is type 3, which no later step changes); the
-      // count of listed values below covers the rest of the table
-      {1007, 2051, true, 3, 1},    {1007, 3042, true, 3, 4},
-      // alert id -> type, and alert 2001 by condition
-      {53, 2, true, 53, 1},        {1001, 2, true, 14, 1},      {2001, 2060, true, 16, 16},  {2001, 3029, true, 17, 22},
-      // later steps: 3010 outside type 3, 77..79 under type 12 only, type from the alert id
-      {1004, 3010, true, 1, 3},    {1020, 3033, true, 12, 18},  {2000, 3035, true, 13, 79},
-      {2001, 3010, false, 2001, 3}, {2001, 2, false, 2001, 1},
+  // Condition to criteria, alert id to type, alert 2001 by condition, 3010 outside type 3, 77..79 under type 12.
+  const struct {
+    int alert, condition;
+    bool ok;
+    int type, criteria;
+  } cases[] = {
+      {1007, 2051, true, 3, 1},   {1001, 2, true, 14, 1},     {2001, 2060, true, 16, 16},
+      {1004, 3010, true, 1, 3},   {2000, 3035, true, 13, 79}, {2001, 3010, false, 2001, 3},
   };
-  for (const Mapped& c : cases) {
+  for (const auto& c : cases) {
     EvNDetector d;
     EXPECT_EQ(c.ok, d.MapAlertsToRelease5_9(c.alert, c.condition)) << c.alert << "/" << c.condition;
     EXPECT_EQ(c.type, d.getAlertType()) << c.alert << "/" << c.condition;
     EXPECT_EQ(c.criteria, d.getCriteria()) << c.alert << "/" << c.condition;
-    EXPECT_EQ(c.alert, d.getOldAlertId());
-    EXPECT_EQ(c.condition, d.getAlertStatus());
   }
-}
-
-TEST(MappingTest, AnUnlistedIdFailsAndLeavesItsFieldAlone) {
-  LogScope log;
+  // An unlisted id fails and leaves its field alone; the tables name 80 conditions and 20 alert ids.
   int knownConditions = 0, knownAlerts = 0;
   for (int id = 0; id <= 5100; ++id) {
     EvNDetector byCondition;
@@ -86,17 +69,12 @@ TEST(MappingTest, AnUnlistedIdFailsAndLeavesItsFieldAlone) {
     const bool conditionKnown = byCondition.MapAlertsToRelease5_9(1007, id);
     EXPECT_EQ(conditionKnown, byCondition.getCriteria() != 555) << "condition " << id;
     knownConditions += conditionKnown;
-
     EvNDetector byAlert;
     byAlert.SetNotiCategoryAndType(0, 444);
     const bool alertKnown = byAlert.MapAlertsToRelease5_9(id, 2);
-    if (id != 2001) {
-      EXPECT_EQ(alertKnown, byAlert.getAlertType() != 444) << "alert " << id;
-    }
+    EXPECT_TRUE(id == 2001 || alertKnown == (byAlert.getAlertType() != 444)) << "alert " << id;
     knownAlerts += alertKnown;
   }
-  // The tables name 80 conditions and 20 alert ids (2001 not mapping
-  // condition 2).
   EXPECT_EQ(80, knownConditions);
   EXPECT_EQ(20, knownAlerts);
 }
@@ -112,11 +90,9 @@ TEST(EntryWithoutDatabaseTest, UpdatesRequiredWithoutClientsIsRejectedBeforeTheD
     EvNDetector d;
     EXPECT_FALSE(d.StoreNotiData(alert));
     EXPECT_EQ(EvNDetector::Outcome::Invalid, d.lastOutcome());
-    // With a client the event goes on to the (unreachable) database.
-    alert.getClientIdsList().push_back(7);
+    alert.getClientIdsList().push_back(7);  // with a client it goes on to the unreachable database
     EXPECT_FALSE(d.StoreNotiData(alert));
     EXPECT_EQ(EvNDetector::Outcome::NoCategory, d.lastOutcome());
-    EXPECT_TRUE(g_dispatched.empty());
   }
   Db::closeThreadConnection();
   Db::configure(previous);
@@ -127,12 +103,7 @@ class EntryTest : public evd::test::DbTest {
   void SetUp() override {
     DbTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    log_ = std::make_unique<LogScope>();
     setting("Server", "TraceAlerts", "1");
-  }
-  void TearDown() override {
-    log_.reset();
-    DbTest::TearDown();
   }
   void setting(const std::string& section, const std::string& name, const std::string& value) {
     ASSERT_EQ(0, Settings::set(section, name, value));
@@ -141,26 +112,24 @@ class EntryTest : public evd::test::DbTest {
     exec("INSERT INTO NTnotificationRule (alertTypeId, status) VALUES (" + std::to_string(alertType) + ", " +
          std::to_string(status) + ")");
   }
-  void type(int alertType, int category) {
+  void seed(int alertType, int category) {
+    rule(alertType);
     exec("INSERT INTO NTAlertType (id, categoryID) VALUES (" + std::to_string(alertType) + ", " +
          std::to_string(category) + ")");
   }
   long long traces() { return countRows("NTDAlertTraceLog"); }
-  // The handler (and flag) a fresh detector hands ALERT to; "" for none.
   std::string dispatchedTo(EvAlertEx alert, EvNDetector::Outcome* outcome = nullptr) {
     g_dispatched.clear();
     EvNDetector d;
     d.StoreNotiData(alert);
     if (outcome) *outcome = d.lastOutcome();
-    return g_dispatched.empty() ? "" : g_dispatched[0].handler + "/" + std::to_string(g_dispatched[0].criteriaCleared);
+    return g_dispatched.empty() ? "" : g_dispatched[0];
   }
-
-  std::unique_ptr<LogScope> log_;
+  LogScope log_;
 };
 
 TEST_P(EntryTest, BlockedAlertsAreNeitherTracedNorDispatchedAndAskedOncePerDetector) {
-  rule(3);
-  type(3, 1);
+  seed(3, 1);
   setting("Server", "BlockAlerts", "1");
   EvAlertEx alert = event(3, 1);
   EvNDetector d;
@@ -176,99 +145,54 @@ TEST_P(EntryTest, BlockedAlertsAreNeitherTracedNorDispatchedAndAskedOncePerDetec
 
 TEST_P(EntryTest, DispatchByAlertType) {
   for (int t = 0; t <= 80; ++t) {
-    rule(t);
-    type(t, 100 + t);
+    seed(t, 100 + t);
   }
-  for (const auto& [t, handler] : std::vector<std::pair<int, std::string>>{
-           {1, "StoreDataAgingData/-1"}, {10, "StoreClientConfig/0"}, {62, "LogMonitorAlert/-1"}}) {
-    EXPECT_EQ("EvNDetector::" + handler, dispatchedTo(event(t, 1))) << t;
-  }
+  EXPECT_EQ("EvNDetector::LogMonitorAlert/-1", dispatchedTo(event(62, 1)));
   // Every alert type init seeds reaches a handler, and only those do.
   for (int t = 0; t <= 80; ++t) {
     EvNDetector::Outcome outcome = EvNDetector::Outcome::None;
     const bool handled = !dispatchedTo(event(t, 1), &outcome).empty();
     EXPECT_EQ(findAlertType(t) != nullptr, handled) << "alert type " << t;
-    if (!handled) {
-      EXPECT_EQ(EvNDetector::Outcome::NoHandler, outcome) << "alert type " << t;
-    }
+    EXPECT_EQ(handled, outcome != EvNDetector::Outcome::NoHandler) << "alert type " << t;
   }
-}
-
-TEST_P(EntryTest, ConfigurationConditionsClearTheCriteriaAndTellTheHandler) {
-  for (int t : {10, 12, 13}) {
-    rule(t);
-    type(t, 3);
-  }
-  for (const auto& [oldAlert, handler] : std::vector<std::pair<int, std::string>>{
-           {3020, "StoreClientConfig"}, {1020, "StoreZentra"}, {2000, "StoreMediaAgentConfig"}}) {
-    EXPECT_EQ("EvNDetector::" + handler + "/1", dispatchedTo(withOld(event(99, 5), oldAlert, 3034)));
-  }
-  // A neighbour of the clearing conditions keeps the event's criteria, and
-  // without criteria there is nothing to clear.
+  // Condition 3034 clears the criteria and tells the handler; a neighbour condition keeps them,
+  // and without criteria there is nothing to clear.
+  EXPECT_EQ("EvNDetector::StoreClientConfig/1", dispatchedTo(withOld(event(99, 5), 3020, 3034)));
   EXPECT_EQ("EvNDetector::StoreClientConfig/0", dispatchedTo(withOld(event(10, 5), 0, 3045)));
   EXPECT_EQ("EvNDetector::StoreClientConfig/0", dispatchedTo(withOld(event(0, 0), 3020, 3034)));
 }
 
-TEST_P(EntryTest, SwitchedOffRulesDropTheEventAndEventLogAlertsStillAdvanceTheMarker) {
+// Switched-off rules drop the event, though an event-log alert still advances the marker; an invalid object
+// rejects the event untraced; a failed rule look-up counts as a rule, a failed category look-up ends the event.
+TEST_P(EntryTest, DroppedEventsAndFailedLookUps) {
   rule(3, 1);
   rule(3, 2);
-  type(3, 1);
+  exec("INSERT INTO NTAlertType (id, categoryID) VALUES (3, 1)");
   EvNDetector::Outcome outcome = EvNDetector::Outcome::None;
   EXPECT_EQ("", dispatchedTo(event(3, 1), &outcome));
   EXPECT_EQ(EvNDetector::Outcome::NoRule, outcome);
   rule(3, 4);  // any other status bit leaves a rule active
   EXPECT_EQ("EvNDetector::StoreDataProtectionData/-1", dispatchedTo(event(3, 1)));
-
+  const long long traced = traces();
+  EXPECT_EQ("", dispatchedTo(event(3, 43, 0), &outcome));  // a client alert without a client
+  EXPECT_EQ(EvNDetector::Outcome::Invalid, outcome);
+  EXPECT_EQ(traced, traces());
+  rule(4);
+  EXPECT_EQ("", dispatchedTo(event(4, 1), &outcome));
+  EXPECT_EQ(EvNDetector::Outcome::NoCategory, outcome);
+  EXPECT_EQ(traced + 1, traces());
   rule(58, 2);
   exec("INSERT INTO KRCounter (name, next_h, next_l) VALUES ('Other_Counter', 0, 1), ('Event_Counter', 1, 4242)");
   dispatchedTo(event(58, 1));
   int marker = -1;
   ASSERT_EQ(0, NXGlobalParam::getNTAlertLastEventId(marker, nullptr));
   EXPECT_EQ(4242, marker);
-  exec("DELETE FROM KRCounter");
-  dispatchedTo(event(58, 1));
-  ASSERT_EQ(0, NXGlobalParam::getNTAlertLastEventId(marker, nullptr));
-  EXPECT_EQ(4242, marker);
-}
-
-// An invalid suppression object rejects the event untraced; a failed rule
-// look-up counts as a rule, a failed category look-up ends the event.
-TEST_P(EntryTest, InvalidEventsAndFailedLookUps) {
-  rule(3);
-  type(3, 1);
-  EvAlertEx noClient = event(3, 43);  // client alerts without a client
-  noClient.setClientId(0);
-  EvNDetector::Outcome outcome = EvNDetector::Outcome::None;
-  EXPECT_EQ("", dispatchedTo(noClient, &outcome));
-  EXPECT_EQ(EvNDetector::Outcome::Invalid, outcome);
-  EXPECT_EQ(0, traces());
-  rule(4);
-  EXPECT_EQ("", dispatchedTo(event(4, 1), &outcome));
-  EXPECT_EQ(EvNDetector::Outcome::NoCategory, outcome);
-  EXPECT_EQ(1, traces());
   exec("DROP TABLE NTnotificationRule");
   EXPECT_EQ("EvNDetector::StoreDataProtectionData/-1", dispatchedTo(event(3, 1)));
 }
 
-TEST_P(EntryTest, ClientPropertyForIndexingV2) {
-  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
-       "(5, 'IndexingV2_VSA', '1', 0), (6, 'IndexingV2_VSA', '0', 0), (7, 'IndexingV2_VSA', '1', 3), "
-       "(8, 'IndexingV2', '1', 0), (9, 'IndexingV2_VSA', '10', 0)");
-  for (unsigned client = 5; client <= 10; ++client)
-    EXPECT_EQ(client == 5, isIndexingVSAV2EnabledOnClient(client)) << client;
-  exec("DROP TABLE APP_ClientProp");
-  EXPECT_FALSE(isIndexingVSAV2EnabledOnClient(5));
-}
-
-TEST_P(EntryTest, VMBackupSettingIsReadOncePerProcess) {
-  const int first = isVMBackupFeatureDisabled();
-  setting("EventManager", "nDisableVMAlertFeature", first ? "0" : "1");
-  EXPECT_EQ(first, isVMBackupFeatureDisabled());
-}
-
-// For alert types whose handler is not built yet, a stand-in that records
-// the way handlers do: match a pending occurrence on the event's client,
-// else insert, mark and complete a new one.
+// A stand-in handler that records the way handlers do: match a pending occurrence
+// on the event's client, else insert, mark and complete a new one.
 EvNDetector* g_detector = nullptr;
 EvAlertEx* g_event = nullptr;
 void standInHandler(const char*, int) {
@@ -284,21 +208,20 @@ void standInHandler(const char*, int) {
   SetStatus_Detected(id);
 }
 
-// Runs EVENTS through one detector or a fresh one each; per event the result
-// and the detector's view of it.
+// Runs EVENTS through one detector or a fresh one each; per event the result and the detector's view.
 std::vector<std::string> run(const std::vector<EvAlertEx>& events, bool oneDetector) {
   std::vector<std::string> out;
   EvNDetector shared;
   EvNDetector::dispatchObserver = &standInHandler;
   for (EvAlertEx e : events) {
-    const std::unique_ptr<EvNDetector> fresh = oneDetector ? nullptr : std::make_unique<EvNDetector>();
-    EvNDetector* d = fresh ? fresh.get() : &shared;
-    g_detector = d;
+    EvNDetector fresh;
+    EvNDetector& d = oneDetector ? shared : fresh;
+    g_detector = &d;
     g_event = &e;
-    const bool result = d->StoreNotiData(e);
-    out.push_back("event " + std::to_string(result) + " " + std::to_string(d->getCategory()) + "." +
-                  std::to_string(d->getAlertType()) + "." + std::to_string(d->getCriteria()) + "." +
-                  std::to_string(d->getOldAlertId()) + "." + std::to_string(d->getAlertStatus()));
+    const bool result = d.StoreNotiData(e);
+    out.push_back(std::to_string(result) + " " + std::to_string(d.getCategory()) + "." +
+                  std::to_string(d.getAlertType()) + "." + std::to_string(d.getCriteria()) + "." +
+                  std::to_string(d.getOldAlertId()) + "." + std::to_string(d.getAlertStatus()));
   }
   EvNDetector::dispatchObserver = nullptr;
   return out;
@@ -306,20 +229,18 @@ std::vector<std::string> run(const std::vector<EvAlertEx>& events, bool oneDetec
 
 TEST_P(EntryTest, AReusedDetectorRecordsEveryEventAsAFreshOneWould) {
   for (int t : {3, 10, 76, 2001}) {
-    rule(t);
-    type(t, t + 1000);
+    seed(t, t + 1000);
   }
   const EvAlertEx old = withOld(event(0, 0, 0), 2001, 3010);
   const std::vector<EvAlertEx> events = {event(76, 1, 5), old, event(3, 73, 5, 9), event(3, 1, 6), event(10, 43, 7),
                                          event(10, 43, 7), event(3, 1, 8), old};
-  // Rows of a run, event ids by order of creation.
-  auto rows = [&](long long firstId) {
+  // The rows a run made, event ids counted from its first row: a sequence may have moved past MAX.
+  auto rows = [&] {
     std::vector<std::string> out;
     NTDetectedAlerts t(nullptr);
-    t.setWhere("eventId >= %lld", firstId);
     t.setOrderBy("eventId");
     int counter = 0;
-    long long base = -1;  // ids are numbered from the run's first row: a sequence may have moved past MAX
+    long long base = -1;
     while (DBrowRead(t.getNextRow(&counter))) {
       const NTDetectedAlerts_t* r = t.getDataPtr();
       if (base < 0) base = r->eventId;
@@ -329,30 +250,19 @@ TEST_P(EntryTest, AReusedDetectorRecordsEveryEventAsAFreshOneWould) {
                     " entity [" + (r->entityId ? r->entityId : "") + "] params " +
                     queryText("SELECT COUNT(*) FROM NTDparams WHERE eventId = " + std::to_string(r->eventId)));
     }
+    exec("DELETE FROM NTDetectedAlerts");  // the next run must not find these rows
+    exec("DELETE FROM NTDparams");
     return out;
   };
-  auto nextId = [&] { return queryInt("SELECT COALESCE(MAX(eventId), 0) + 1 FROM NTDetectedAlerts"); };
-
-  const long long firstShared = nextId();
-  std::vector<std::string> shared = run(events, true);
-  const std::vector<std::string> sharedRows = rows(firstShared);
-  // The second run must not find the first run's pending rows.
-  exec("UPDATE NTDetectedAlerts SET processStat = 0");
-  const long long firstFresh = nextId();
-  std::vector<std::string> fresh = run(events, false);
-  const std::vector<std::string> freshRows = rows(firstFresh);
-
-  EXPECT_EQ(fresh, shared);
+  const std::vector<std::string> shared = run(events, true);
+  const std::vector<std::string> sharedRows = rows();
+  EXPECT_EQ(run(events, false), shared);
+  const std::vector<std::string> freshRows = rows();
   EXPECT_EQ(freshRows, sharedRows);
-  // The runs did record: a rule-stamped row, a client row matched once, and
-  // rows of neither after them.
-  ASSERT_EQ(4u, freshRows.size()) << ::testing::PrintToString(freshRows);
-  auto rowsWith = [&](const std::string& part) {
-    return std::count_if(freshRows.begin(), freshRows.end(),
-                         [&](const std::string& r) { return r.find(part) != std::string::npos; });
-  };
-  EXPECT_EQ(1, rowsWith("rule 9 entity [JobViewForNTRule|9]"));
-  EXPECT_EQ(1, rowsWith("entity [Client|7]"));
+  const std::string all = ::testing::PrintToString(freshRows);
+  ASSERT_EQ(4u, freshRows.size()) << all;  // a rule-stamped row, a client row matched once, rows of neither
+  EXPECT_NE(std::string::npos, all.find("rule 9 entity [JobViewForNTRule|9]")) << all;
+  EXPECT_NE(std::string::npos, all.find("entity [Client|7]")) << all;
 }
 
 EVD_INSTANTIATE_BACKENDS(EntryTest);

@@ -6,12 +6,10 @@
 
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
-#include "host/NxLog.h"
 #include "support/alert_log.h"
 
 namespace {
 
-// A detector whose per-event state the test sets directly.
 class Probe : public EvNDetector {
  public:
   void state(int alertType, int criteria, int alertStatus) {
@@ -29,21 +27,6 @@ struct Ids {
   int store = 19, ruleOrUser = 20, storagePolicy = 21, copy = 22;
 };
 
-struct Object {
-  std::string type;
-  long long id;
-};
-
-Object objectOf(int alertType, int criteria, int alertStatus, const Ids& i = Ids()) {
-  Probe p;
-  p.state(alertType, criteria, alertStatus);
-  long long id = -99;
-  std::string type = p.GetSupressionObjTypeId(i.library, i.sparePool, i.drive, i.media, i.mediaAgent, i.mountPath,
-                                              i.client, i.subClient, id, i.job, i.store, i.ruleOrUser,
-                                              i.storagePolicy, i.copy);
-  return {type, id};
-}
-
 struct Case {
   int alertType, criteria, alertStatus;
   const char* type;
@@ -52,44 +35,32 @@ struct Case {
 
 void expectCases(const std::vector<Case>& cases, const Ids& ids = Ids()) {
   for (const Case& c : cases) {
-    const Object o = objectOf(c.alertType, c.criteria, c.alertStatus, ids);
-    EXPECT_EQ(c.type, o.type) << "type " << c.alertType << " criteria " << c.criteria << " status " << c.alertStatus;
-    EXPECT_EQ(c.id, o.id) << "type " << c.alertType << " criteria " << c.criteria << " status " << c.alertStatus;
+    Probe p;
+    p.state(c.alertType, c.criteria, c.alertStatus);
+    long long id = -99;
+    const std::string type = p.GetSupressionObjTypeId(ids.library, ids.sparePool, ids.drive, ids.media, ids.mediaAgent,
+                                                      ids.mountPath, ids.client, ids.subClient, id, ids.job, ids.store,
+                                                      ids.ruleOrUser, ids.storagePolicy, ids.copy);
+    EXPECT_EQ(c.type + std::string("/") + std::to_string(c.id), type + "/" + std::to_string(id))
+        << "type " << c.alertType << " criteria " << c.criteria << " status " << c.alertStatus;
   }
 }
 
+// Criteria first, then the type, then criteria 18 and 77..79, then the old condition.
 TEST(SuppressionObjectTest, OneCaseOfEachRule) {
   expectCases({
-      // Criteria decide first, whatever the type and status say.
-      {25, 20, 2001, "Library", 11},
-      {25, 43, 2001, "Client", 107},
-      {3, 45, 2001, "SubClient", 108},
-      {3, 48, 2001, "SubClient", 108},
-      {3, 56, 2001, "Copy", 22},
+      {25, 20, 2001, "Library", 11},     {25, 43, 2001, "Client", 107},   {3, 45, 2001, "SubClient", 108},
+      {3, 56, 2001, "Copy", 22},         {3, 73, 0, "JobViewForNTRule", 20}, {25, 94, 2001, "Job", 4294967561LL},
       {3, 107, 0, "ClientNSubClient", 459561500780LL},
-      {3, 84, 0, "SIDBSubStore", 19},
-      {3, 73, 0, "JobViewForNTRule", 20},
-      {3, 81, 0, "User", 20},
-      {25, 94, 2001, "Job", 4294967561LL},
-      // Then the type, then criteria 18 and 77..79, keyed by client or by
-      // MediaAgent for type 13.
-      {25, 1, 0, "Client", 107},
-      {12, 18, -5, "Criteria", 18},
-      {12, 18, 3034, "Status", 3034},
-      {13, 18, 1013, "", 0},
-      {13, 18, 2001, "Status|15", 2001},
-      {10, 78, -1, "Criteria|107", 78},
-      // Then the old condition; its neighbours name nothing.
-      {7, 1, 2001, "MediaAgent", 15},
-      {7, 1, 2011, "Library", 11},
-      {7, 1, 2020, "Drive", 13},
-      {7, 1, 2007, "SparePool", 12},
-      {7, 1, 2013, "Media", 14},
-      {7, 1, 3029, "SparePool", 12},
-      {7, 1, 2012, "Media", 14},
-      {7, 1, 3027, "MountPath", 16},
+      {25, 1, 0, "Client", 107},         {12, 18, -5, "Criteria", 18},    {12, 18, 3034, "Status", 3034},
+      {13, 18, 1013, "", 0},             {13, 18, 2001, "Status|15", 2001}, {10, 78, -1, "Criteria|107", 78},
+      {7, 1, 2001, "MediaAgent", 15},    {7, 1, 2020, "Drive", 13},       {7, 1, 3027, "MountPath", 16},
       {7, 1, 2004, "", 0},
   });
+  EXPECT_TRUE(EvNDetector::IsValueIn(3, {1, 2, 3}));
+  // A 64-bit value is compared whole, never cut to the int it ends in.
+  EXPECT_FALSE(EvNDetector::IsValueIn(4294967297LL, {1}));
+  EXPECT_FALSE(EvNDetector::IsOldConditionIn(4294970330LL, {3034}));
 }
 
 TEST(SuppressionObjectTest, FallbacksWhenAnIdIsMissing) {
@@ -104,20 +75,8 @@ TEST(SuppressionObjectTest, FallbacksWhenAnIdIsMissing) {
   ids.drive = 0;
   expectCases({{7, 1, 2012, "Library", 11}}, ids);
   ids.library = 0;
-  // Library id 0: an object without an id, which validation rejects.
   expectCases({{7, 1, 2012, "", 0}, {7, 1, 2010, "Library", 0}}, ids);
 }
-
-TEST(SuppressionObjectTest, ValueLists) {
-  EXPECT_TRUE(EvNDetector::IsValueIn(3, {1, 2, 3}));
-  EXPECT_FALSE(EvNDetector::IsValueIn(4, {1, 2, 3}));
-  // A 64-bit value is compared whole, never cut to the int it ends in.
-  EXPECT_FALSE(EvNDetector::IsValueIn(4294967297LL, {1}));
-  EXPECT_TRUE(EvNDetector::IsOldConditionIn(3034, {3032, 3033, 3034}));
-  EXPECT_FALSE(EvNDetector::IsOldConditionIn(4294970330LL, {3034}));
-}
-
-// ---- validation: the object an event names ----
 
 class ValidationTest : public ::testing::Test {
  protected:
@@ -129,7 +88,6 @@ class ValidationTest : public ::testing::Test {
     copy.setAlertCriteria(criteria);
     return p.ValidateInputParameters(copy) ? p.getValidatedEntity() : "rejected";
   }
-
   evd::test::AlertLogCapture log_;
 };
 
@@ -160,47 +118,33 @@ TEST_F(ValidationTest, EachEventFieldReachesItsArgument) {
     EXPECT_EQ(entity, entityOf(type, criteria, status, a)) << type << "/" << criteria << "/" << status;
   a.setCopyId(0);
   EXPECT_EQ("StoragePolicy|21", entityOf(3, 56, 0, a));
-}
-
-TEST_F(ValidationTest, ObjectWithoutIdIsRejected) {
+  // An object without an id is rejected; an event naming no object is not.
   EXPECT_EQ("rejected", entityOf(7, 1, 2010, EvAlertEx()));
-  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::ValidateInputParameters: Invalid Supression Parameter, objType = "
-                          "<Library>, objId = <0>"));
-  EXPECT_EQ(1, log_.count("DEBUG3 EvNDetector::ValidateInputParameters: Alert Info: [0].[7].[1].<0>.<2010>"));
   EXPECT_EQ("", entityOf(10, 18, 1013, EvAlertEx()));
 }
 
 TEST_F(ValidationTest, IdsWiderThan32BitsAreRefusedNotCut) {
   struct Wide {
-    const char* field;
     void (EvAlertEx::*set)(int64_t);
     int alertType, criteria, status;
   };
   const std::vector<Wide> cases = {
-      {"clientId", &EvAlertEx::setClientId, 3, 43, 0},
-      {"subClientId", &EvAlertEx::setSubClientId, 3, 45, 0},
-      {"libraryId", &EvAlertEx::setLibraryId, 7, 20, 0},
-      {"mediaId", &EvAlertEx::setMediaId, 7, 1, 2008},
-      {"mediaAgentId", &EvAlertEx::setMediaAgentId, 7, 1, 2001},
-      {"otherLibId", &EvAlertEx::setOtherLibId, 3, 70, 0},
-      {"storPolicyId", &EvAlertEx::setStorPolicyId, 3, 56, 0},
-      {"copyId", &EvAlertEx::setCopyId, 3, 56, 0},
-      {"whomId", &EvAlertEx::setWhomId, 70, 80, 0},
+      {&EvAlertEx::setClientId, 3, 43, 0},   {&EvAlertEx::setMediaId, 7, 1, 2008},
+      {&EvAlertEx::setWhomId, 70, 80, 0},    {&EvAlertEx::setOtherLibId, 3, 70, 0},
+      {&EvAlertEx::setStorPolicyId, 3, 56, 0},
   };
   for (const Wide& w : cases) {
     EvAlertEx a;
     (a.*w.set)(4294967403LL);  // 2^32 + 107
-    EXPECT_EQ("rejected", entityOf(w.alertType, w.criteria, w.status, a)) << w.field;
-    EXPECT_EQ(1, log_.count(std::string("Invalid Input Parameter [") + w.field + "] = <4294967403>")) << w.field;
+    EXPECT_EQ("rejected", entityOf(w.alertType, w.criteria, w.status, a)) << w.criteria;
     (a.*w.set)(2147483647LL);  // the widest that fits is taken as it is
-    EXPECT_NE("rejected", entityOf(w.alertType, w.criteria, w.status, a)) << w.field;
+    EXPECT_NE("rejected", entityOf(w.alertType, w.criteria, w.status, a)) << w.criteria;
   }
   // Old numbering is 32-bit too.
   EvAlertEx old;
   old.setAlert(4294969297LL);  // 2^32 + 2001
   old.setCondition(3010);
   EXPECT_EQ("rejected", entityOf(2001, 0, 3010, old));
-  EXPECT_EQ(1, log_.count("Invalid Input Parameter [alert] = <4294969297>"));
 }
 
 }  // namespace
