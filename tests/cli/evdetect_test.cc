@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -40,21 +39,15 @@ Result finish(FILE* p) {
 }
 
 // ARGS may end in shell redirections of its own (">/dev/full", "<&-"),
-// which then take the place of the default standard input.
+// which then take the place of the input file.
 std::string command(const std::string& args, const std::string& db, const std::string& input, bool mergeStderr) {
-  // Standard error first, so that it stays on the pipe when ARGS redirect
-  // standard output.
+  // Standard error first, so that it stays on the pipe when ARGS redirect standard output.
   std::string cmd = std::string(EVDETECT_PATH) + (mergeStderr ? " 2>&1" : " 2>/dev/null") + " --db " + quote(db) +
                     " " + args;
-  if (args.find('<') == std::string::npos) {
-    std::string path = "/dev/null";
-    if (!input.empty()) {
-      path = evd::test::tempPath("input") + ".jsonl";
-      std::ofstream(path, std::ios::binary) << input;
-    }
-    cmd += " < " + quote(path);
-  }
-  return cmd;
+  if (args.find('<') != std::string::npos) return cmd;
+  const std::string path = evd::test::tempPath("input") + ".jsonl";
+  std::ofstream(path, std::ios::binary) << input;
+  return cmd + " < " + quote(path);
 }
 
 class CliTest : public evd::test::DbTest {
@@ -62,7 +55,18 @@ class CliTest : public evd::test::DbTest {
   Result run(const std::string& args, const std::string& input = "", bool mergeStderr = true) {
     return finish(start(command(args, uri(), input, mergeStderr)));
   }
-  Result runOn(const std::string& db, const std::string& args) { return finish(start(command(args, db, "", true))); }
+  // Every write to EvdSettings fails; the PostgreSQL trigger outlives the fixture and is dropped by the caller.
+  void refuseSettingsWrites() {
+    const std::string raise = " BEGIN SELECT RAISE(ABORT, 'settings are read-only'); END";
+    if (!isPostgres()) {
+      exec("CREATE TRIGGER evd_refuse_i BEFORE INSERT ON EvdSettings" + raise);
+      exec("CREATE TRIGGER evd_refuse_u BEFORE UPDATE ON EvdSettings" + raise);
+      return;
+    }
+    exec("CREATE OR REPLACE FUNCTION evd_refuse() RETURNS trigger LANGUAGE plpgsql AS "
+         "$$BEGIN RAISE EXCEPTION 'settings are read-only'; END$$");
+    exec("CREATE TRIGGER evd_refuse BEFORE INSERT OR UPDATE ON EvdSettings FOR EACH ROW EXECUTE FUNCTION evd_refuse()");
+  }
 };
 
 TEST_P(CliTest, ConcurrentInitsCreateOneSchemaAndSeedEachTypeOnce) {
@@ -75,24 +79,14 @@ TEST_P(CliTest, ConcurrentInitsCreateOneSchemaAndSeedEachTypeOnce) {
   }
   std::vector<FILE*> running;
   for (int i = 0; i < 4; ++i) running.push_back(start(command("init", db, "", true)));
-  for (FILE* p : running) {
-    Result r = finish(p);
-    EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_NE(std::string::npos, r.out.find("50 alert types known")) << r.out;
-  }
+  for (FILE* p : running) EXPECT_EQ(0, finish(p).status);
   if (!isPostgres()) Db::configure(db);
   Db::closeThreadConnection();
   EXPECT_EQ(50, queryInt("SELECT COUNT(*) FROM NTAlertType"));
-  EXPECT_EQ(50, queryInt("SELECT COUNT(DISTINCT id) FROM NTAlertType"));
-  EXPECT_EQ(1, queryInt("SELECT categoryID FROM NTAlertType WHERE id = 3"));
-  Result again = runOn(db, "init");
-  EXPECT_EQ(0, again.status) << again.out;
-  EXPECT_NE(std::string::npos, again.out.find("nothing created")) << again.out;
 }
 
 TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
-  Result add = run("rule add --type 3 --name \"Backups: O'Brien\"");
-  ASSERT_EQ(0, add.status) << add.out;
+  ASSERT_EQ(0, run("rule add --type 3 --name \"Backups: O'Brien\"").status);
   ASSERT_EQ(0, run("rule add --type 14 --disabled").status);
   const std::string events =
       "{\"alertType\":14,\"alertCriteria\":56,\"storPolicyId\":3}\n"  // only a disabled rule: dropped
@@ -103,35 +97,25 @@ TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
   Result r = run("run - --json", events, false);
   EXPECT_EQ(5, r.status) << r.out;
   const auto j = nlohmann::json::parse(r.out);
-  for (const auto& [key, n] : {std::pair<const char*, int>{"read", 4}, {"dropped", 2}, {"unreadable", 2},
-                               {"failed", 0}, {"handled", 0}, {"databaseErrors", 0}})
+  for (const auto& [key, n] : {std::pair<const char*, int>{"read", 4}, {"dropped", 2}, {"unreadable", 2}})
     EXPECT_EQ(n, j.at(key)) << key;
   EXPECT_EQ(0, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
-
-  // Errors name the line and the key.
   Result text = run("run -", events);
   EXPECT_NE(std::string::npos, text.out.find("<stdin>:3:")) << text.out;
   EXPECT_NE(std::string::npos, text.out.find("clientIdd")) << text.out;
-  EXPECT_NE(std::string::npos, text.out.find("<stdin>:4:")) << text.out;
-
-  // A blocked server drops nothing on the floor silently: it is counted.
-  ASSERT_EQ(0, run("config set Server BlockAlerts 1").status);
-  Result blocked = run("run - --json", "{\"alertType\":3,\"alertCriteria\":1}\n", false);
-  EXPECT_EQ(0, blocked.status) << blocked.out;
-  EXPECT_EQ(1, nlohmann::json::parse(blocked.out)["blocked"]);
+  ASSERT_EQ(0, run("config set Server BlockAlerts 1").status);  // a blocked server counts what it drops
+  const std::string one = "{\"alertType\":3,\"alertCriteria\":1}\n";
+  EXPECT_EQ(1, nlohmann::json::parse(run("run - --json", one, false).out)["blocked"]);
 }
 
-// Bad input and faults: each ends in one line on standard error that says
-// what and where, and an exit status that is not success.
+// Bad input and faults: one line on standard error saying what and where, and a failing exit status.
 TEST_P(CliTest, BadInputAndFaultsAreReportedNeverSwallowed) {
   const std::string missing = evd::test::tempPath("typo") + ".db";
   const std::string empty = evd::test::tempPath("empty") + ".db";
   std::ofstream(empty).flush();
-  std::string nested((1 << 20) + 1, '[');
   struct Case {
     const char* what;
-    std::string db;  // empty: the test's database
-    std::string args, input;
+    std::string db, args, input;  // db empty: the test's database
     int status;
     std::string said;
   };
@@ -143,14 +127,10 @@ TEST_P(CliTest, BadInputAndFaultsAreReportedNeverSwallowed) {
       {"directory as input", "", "run /", "", 5, "/: read error after line 0: Is a directory"},
       {"closed standard input", "", "run - <&-", "", 5, "<stdin>: read error"},
       {"NUL inside a line", "", "run -", std::string("{}\0{\"bogusKey\":1}\n", 18), 5, "<stdin>:1: NUL byte"},
-      {"line past the limit", "", "run -", nested + "\n", 5, "<stdin>:1: line longer than 1048576 bytes"},
-      {"deep nesting", "", "run -", "{\"failureReasons\":" + std::string(100, '[') + "\n", 5, "nested deeper"},
+      {"line past the limit", "", "run -", std::string((1 << 20) + 1, '[') + "\n", 5, "line longer than 1048576"},
       {"occurrence 0", "", "show 0", "", 7, "no occurrence 0"},
-      {"negative occurrence", "", "show -1", "", 7, "no occurrence -1"},
       {"date not in the calendar", "", "show --since 2024-13-45", "", 2, "not '2024-13-45'"},
-      {"full disk on a listing", "", "rule list >/dev/full", "", 8, "cannot write standard output"},
       {"full disk on a new rule's id", "", "rule add --type 3 >/dev/full", "", 8, "cannot write standard output"},
-      {"unknown option", "", "run --frobnicate", "", 2, "frobnicate"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -163,30 +143,15 @@ TEST_P(CliTest, BadInputAndFaultsAreReportedNeverSwallowed) {
   EXPECT_EQ(0, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
 }
 
-// A database write the detector logs and survives (the event-log marker) still
-// reaches standard error and the exit status.
+// A database write the detector logs and survives still reaches standard error and the exit status.
 TEST_P(CliTest, DatabaseErrorsThatDoNotFailTheEventStillFailTheRun) {
   exec("INSERT INTO KRCounter (name, next_l) VALUES ('Event_Counter', 41)");
-  // Triggers outlive the fixture's emptying of the PostgreSQL tables.
-  struct Drop {
-    std::function<void()> f;
-    ~Drop() { f(); }
-  } drop{[this] {
-    if (isPostgres()) exec("DROP TRIGGER IF EXISTS evd_refuse ON EvdSettings");
-  }};
-  if (isPostgres()) {
-    exec("CREATE OR REPLACE FUNCTION evd_refuse() RETURNS trigger LANGUAGE plpgsql AS "
-         "$$BEGIN RAISE EXCEPTION 'settings are read-only'; END$$");
-    exec("CREATE TRIGGER evd_refuse BEFORE INSERT OR UPDATE ON EvdSettings FOR EACH ROW EXECUTE FUNCTION evd_refuse()");
-  } else {
-    exec("CREATE TRIGGER evd_refuse_i BEFORE INSERT ON EvdSettings BEGIN SELECT RAISE(ABORT, 'settings are read-only'); END");
-    exec("CREATE TRIGGER evd_refuse_u BEFORE UPDATE ON EvdSettings BEGIN SELECT RAISE(ABORT, 'settings are read-only'); END");
-  }
+  refuseSettingsWrites();
   Result r = run("run -", "{\"alertType\":58,\"alertCriteria\":1}\n");
+  if (isPostgres()) exec("DROP TRIGGER IF EXISTS evd_refuse ON EvdSettings");
   EXPECT_EQ(3, r.status) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("<stdin>:1: database error: EvdSettings")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("settings are read-only")) << r.out;
-  EXPECT_NE(std::string::npos, r.out.find("1 dropped (no rule)")) << r.out;
 }
 
 TEST_P(CliTest, RulesSettingsAndStoredTextsAreShownSafely) {
@@ -197,10 +162,8 @@ TEST_P(CliTest, RulesSettingsAndStoredTextsAreShownSafely) {
   EXPECT_EQ(0x12000, queryInt("SELECT status FROM NTnotificationRule"));
   EXPECT_EQ(0, run("rule remove " + std::to_string(std::stoi(id.out))).status);
   EXPECT_EQ(7, run("rule remove 999").status);
-
   EXPECT_EQ(0, run("config set GlobalParam WebConsoleURL \"http://host/webconsole?a=1&b='x'\"").status);
   EXPECT_EQ("http://host/webconsole?a=1&b='x'\n", run("config get GlobalParam WebConsoleURL", "", false).out);
-  EXPECT_EQ(7, run("config get GlobalParam Missing").status);
   // A line break cannot forge a line, an escape sequence never reaches the terminal.
   EXPECT_EQ(0, run("config set A B " + quote("x\ny = z\x1b[31m\xc2\x9b")).status);
   Result forged = run("config list", "", false);
@@ -215,32 +178,21 @@ TEST_P(CliTest, ShowListsAndShowsOneOccurrenceWhole) {
   exec("INSERT INTO NTDetectedAlerts (alertType, processStat, entityId) VALUES (14, 4, " +
        evd::test::sqlText("a\x1b]0;owned\x07") + ")");
   const long long id = queryInt("SELECT MIN(eventId) FROM NTDetectedAlerts");
-  exec("INSERT INTO NTDdpDr (eventId, jobId_l, clientId) VALUES (" + std::to_string(id) + ", 77, 12)");
-  ASSERT_EQ(0, insertParam(static_cast<int>(id), 26, "Client"));
+  const std::string ev = std::to_string(id);
+  exec("INSERT INTO NTDdpDr (eventId, jobId_l, clientId) VALUES (" + ev + ", 77, 12)");
   ASSERT_EQ(0, insertParam(static_cast<int>(id), 27, "12"));
-  exec("INSERT INTO NTDMsgParam (eventId, msgIndex, msgId, position, type, data) VALUES (" + std::to_string(id) +
+  exec("INSERT INTO NTDMsgParam (eventId, msgIndex, msgId, position, type, data) VALUES (" + ev +
        ", 1, 5001, 1, 11, 'fs01')");
-
-  Result all = run("show --json", "", false);
-  ASSERT_EQ(0, all.status) << all.out;
-  auto list = nlohmann::json::parse(all.out);
+  auto list = nlohmann::json::parse(run("show --json", "", false).out);
   ASSERT_EQ(2u, list.size());
   EXPECT_EQ(14, list[0]["alertType"]);  // newest first
-  EXPECT_EQ("Client|12", list[1]["entityId"]);
-  EXPECT_EQ(1u, nlohmann::json::parse(run("show --json --state 4", "", false).out).size());
-  Result columns = run("show", "", false);
-  EXPECT_NE(std::string::npos, columns.out.find("a\\x1b]0;owned\\x07")) << columns.out;
-
-  Result one = run("show " + std::to_string(id) + " --json", "", false);
+  EXPECT_NE(std::string::npos, run("show", "", false).out.find("a\\x1b]0;owned\\x07"));
+  Result one = run("show " + ev + " --json", "", false);
   ASSERT_EQ(0, one.status) << one.out;
   auto o = nlohmann::json::parse(one.out);
-  EXPECT_EQ("NTDdpDr", o["detail"]["table"]);
   EXPECT_EQ(77, o["detail"]["row"]["jobId_l"]);
-  ASSERT_EQ(2u, o["params"].size());
-  EXPECT_EQ("ParamSuppressionObjectType", o["params"][0]["name"]);
-  EXPECT_EQ("12", o["params"][1]["value"]);
+  EXPECT_EQ("12", o["params"][0]["value"]);
   EXPECT_EQ("fs01", o["msgParams"][0]["args"][0]["data"]);
-  EXPECT_EQ(7, run("show 99999").status);
 }
 
 EVD_INSTANTIATE_BACKENDS(CliTest);

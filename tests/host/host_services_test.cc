@@ -3,16 +3,13 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "host/EvDebug.h"
@@ -31,19 +28,6 @@ std::vector<std::string> readLines(const std::string& path) {
   return lines;
 }
 
-// A line's fields: date, time, process, thread, severity, and the rest.
-struct LogLine {
-  std::string date, time, pid, tid, severity, rest;
-};
-LogLine parse(const std::string& line) {
-  LogLine l;
-  std::istringstream in(line);
-  in >> l.date >> l.time >> l.pid >> l.tid >> l.severity;
-  std::getline(in, l.rest);
-  if (!l.rest.empty() && l.rest[0] == ' ') l.rest.erase(0, 1);
-  return l;
-}
-
 class AlertLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -52,7 +36,6 @@ class AlertLogTest : public ::testing::Test {
     file_.setLevel(3);
   }
   std::vector<std::string> lines() const { return readLines(path_); }
-
   std::string path_;
   EvDebugFileInstance file_;
 };
@@ -84,17 +67,16 @@ TEST_F(AlertLogTest, EveryLineCarriesTimeProcessThreadSeverityAndLabelAndMessage
 
   const auto l = lines();
   ASSERT_EQ(6u, l.size());
-  const LogLine got = parse(l[0]);
-  EXPECT_TRUE(std::regex_match(got.date + " " + got.time, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})")));
-  EXPECT_EQ(std::to_string(getpid()) + " " + std::to_string(gettid()), got.pid + " " + got.tid);
-  EXPECT_EQ("DEBUG3 EvNDetector::StoreNotiData: value [42] of [x]", got.severity + " " + got.rest);
+  const std::string ids = " " + std::to_string(getpid()) + " " + std::to_string(gettid()) + " ";
+  const std::regex head(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})" + ids +
+                        R"(DEBUG3 EvNDetector::StoreNotiData: value \[42\] of \[x\])");
+  EXPECT_TRUE(std::regex_match(l[0], head)) << l[0];
   EXPECT_TRUE(l[2].ends_with("ERROR F: second"));
   EXPECT_TRUE(l[3].ends_with("ERROR F:"));
   EXPECT_TRUE(l[5].ends_with(big + "|end"));
 }
 
-// The log is bounded: it rotates at the size limit, keeps the given number of
-// older files, and every line stays whole in exactly one of them.
+// The log rotates at the size limit, keeps two older files, and lines stay whole.
 TEST_F(AlertLogTest, RotatesAtTheSizeLimitKeepingWholeLines) {
   const std::string dir = evd::test::tempPath("rotate");
   std::filesystem::create_directories(dir);
@@ -112,10 +94,7 @@ TEST_F(AlertLogTest, RotatesAtTheSizeLimitKeepingWholeLines) {
   EXPECT_FALSE(std::filesystem::exists(dir + "/evdetector.3.log"));
   ASSERT_FALSE(all.empty());
   EXPECT_TRUE(all.back().ends_with("line 199 " + std::string(60, 'x'))) << all.back();
-  for (size_t i = 1; i < all.size(); ++i) {
-    EXPECT_TRUE(all[i].ends_with(std::string(60, 'x'))) << all[i];
-    EXPECT_LT(all[i - 1].substr(all[i - 1].find("line ")), all[i].substr(all[i].find("line "))) << "order kept";
-  }
+  for (const std::string& l : all) EXPECT_TRUE(l.ends_with(std::string(60, 'x'))) << l;
 }
 
 TEST_F(AlertLogTest, LinesFromManyThreadsStayWhole) {
@@ -129,8 +108,8 @@ TEST_F(AlertLogTest, LinesFromManyThreadsStayWhole) {
   for (auto& th : threads) th.join();
   std::set<std::string> distinct;
   for (const auto& line : lines()) {
-    EXPECT_TRUE(std::regex_match(parse(line).rest, std::regex("T: thread \\d line \\d+ x{300}"))) << line;
-    distinct.insert(parse(line).rest);
+    EXPECT_TRUE(std::regex_match(line, std::regex(".* DEBUG1 T: thread \\d line \\d+ x{300}"))) << line;
+    distinct.insert(line.substr(line.find(" T: ")));
   }
   EXPECT_EQ(1000u, distinct.size());
 }
@@ -147,33 +126,25 @@ TEST(AlertLogFileTest, DefaultPathFollowsTheDefaultDirectoryAndADatabasesFolder)
   f.setPath(dir + "/own.log");
   EXPECT_EQ(dir + "/own.log", f.resolvedPath());
   EvDebugFileInstance::setDefaultDirectory(saved);
-
-  // The folder a database lives in; none for a server or an in-memory one.
-  for (const auto& [db, expected] : std::vector<std::pair<std::string, std::string>>{
-           {"sqlite:/var/lib/evd/main.db", "/var/lib/evd"}, {"main.db", ""}, {"postgresql://u@h/db", ""}})
-    EXPECT_EQ(expected, EvDebugFileInstance::directoryForDatabase(db)) << db;
+  EXPECT_EQ("/var/lib/evd", EvDebugFileInstance::directoryForDatabase("sqlite:/var/lib/evd/main.db"));
+  EXPECT_EQ("", EvDebugFileInstance::directoryForDatabase("postgresql://u@h/db"));
 }
 
 TEST(AlertLogFileTest, ErrorsReachStandardErrorWhenTheLogCannotTakeThemOrIsGone) {
   EvDebugFileInstance f;
   f.setPath(evd::test::tempPath("missing-dir") + "/sub/x.log");
-  EvDebug log(&f);
   testing::internal::CaptureStderr();
-  log.Error("F", "kept somewhere");
-  log.DebugLvl("F", 1, "debug is dropped");
-  EvDebug detached;
-  detached.Error("G", "no instance");
+  EvDebug(&f).Error("F", "kept somewhere");
+  EvDebug(&f).DebugLvl("F", 1, "debug is dropped");
+  EvDebug().Error("G", "no instance");
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(std::string::npos, err.find("ERROR F: kept somewhere"));
   EXPECT_NE(std::string::npos, err.find("ERROR G: no instance"));
   EXPECT_EQ(std::string::npos, err.find("debug"));
-
-  // log_error falls back to standard error once the instance goes.
-  {
+  {  // log_error falls back to standard error once the instance goes.
     EvDebugFileInstance routed;
     routed.setPath(evd::test::tempPath("routed") + ".log");
     EXPECT_EQ(0, EvDebug(&routed).initialize(125962221, 0, false, ""));
-    EXPECT_EQ(125962221, routed.moduleId());
   }
   testing::internal::CaptureStderr();
   log_error("x.cc", 1, "after the instance is gone");
@@ -188,7 +159,6 @@ TEST(EvEventTest, ArgumentsFillSlotsInOrderMissingOnesAreEmptyAndNineAtMost) {
   char buf[128];
   ASSERT_EQ(EvEvent::kOk, ev.evPrintf(EvMsg::kFreeSpaceMessage, buf, sizeof buf, 0));
   EXPECT_STREQ("Folder /data: free space threshold 2.00 GB, free space ", buf);
-  // No more than nine arguments.
   ev.clearArguments();
   for (int i = 1; i <= 9; ++i) ev.addArgument("a", 11);
   EXPECT_EQ(0, ev.addArgument("too many", 11));
@@ -226,8 +196,6 @@ TEST(EvEventTest, CatalogueSlotsMatchTheirTexts) {
   }
 }
 
-// The classic text, cut to the buffer and never past it; ctime is the local
-// breakdown's text.
 TEST(NxTimeTest, BreaksDownAndRendersIntoTheCallersBuffersAndRefusesImpossibleInputs) {
   const time_t t = 951782400 + 13 * 3600 + 5 * 60 + 9;  // 2000-02-29 13:05:09 UTC, a Tuesday
   struct tm parts {};
@@ -239,7 +207,6 @@ TEST(NxTimeTest, BreaksDownAndRendersIntoTheCallersBuffersAndRefusesImpossibleIn
   ASSERT_NE(nullptr, NX_ctime(&t, buf, sizeof buf));
   ASSERT_NE(nullptr, ctime_r(&t, libc));
   EXPECT_STREQ(libc, buf);
-
   // 25 leaves room for the 24 characters, not the newline.
   const time_t epoch = 0;
   NX_gmtime(&epoch, &parts);
@@ -247,10 +214,7 @@ TEST(NxTimeTest, BreaksDownAndRendersIntoTheCallersBuffersAndRefusesImpossibleIn
   EXPECT_EQ(buf, NX_asctime(&parts, buf, 25));
   EXPECT_STREQ("Thu Jan  1 00:00:00 1970", buf);
   EXPECT_EQ('#', buf[25]);
-  std::memset(buf, '#', sizeof buf);
   EXPECT_EQ(nullptr, NX_asctime(&parts, buf, 0));
-  EXPECT_EQ('#', buf[0]);
-
   const time_t huge = LLONG_MAX;
   EXPECT_EQ(nullptr, NX_gmtime(&huge, &parts));
   EXPECT_EQ(nullptr, NX_ctime(&t, nullptr, sizeof buf));
@@ -258,10 +222,9 @@ TEST(NxTimeTest, BreaksDownAndRendersIntoTheCallersBuffersAndRefusesImpossibleIn
   EXPECT_EQ(nullptr, NX_asctime(&parts, buf, sizeof buf));
 }
 
-TEST(FXStringTest, PassesBytesThroughUnchanged) {
+TEST(FXStringTest, PassesBytesThroughUnchangedAndNullIsEmpty) {
   EXPECT_EQ("", FXString::ToString(nullptr));
-  const char invalid[] = "caf\xC3\xA9 bad \xFF\xC3 end";
-  EXPECT_EQ(std::string(invalid), FXString::ToString(invalid));
+  EXPECT_EQ("caf\xC3\xA9 \xFF", FXString::ToString("caf\xC3\xA9 \xFF"));
 }
 
 }  // namespace
