@@ -177,8 +177,15 @@ std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string*
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   auto session = std::make_unique<SqliteSession>(db);
   // journal_mode is the first statement that touches the file, so it is also
-  // where a path that is not a database shows up.
-  if (session->exec("PRAGMA journal_mode=WAL") != 0 ||
+  // where a path that is not a database shows up. Switching a new file to
+  // WAL while another process does the same can answer "locked" at once,
+  // without the busy handler: wait and try again within the busy timeout.
+  int walRc = session->exec("PRAGMA journal_mode=WAL");
+  for (int waited = 0; (walRc & 0xff) == SQLITE_BUSY && waited < kBusyTimeoutMs; waited += 20) {
+    sqlite3_sleep(20);
+    walRc = session->exec("PRAGMA journal_mode=WAL");
+  }
+  if (walRc != 0 ||
       // Memory-mapped reads keep index look-ups from paying a copy out of
       // the OS cache once the file outgrows SQLite's own page cache.
       session->exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF; PRAGMA mmap_size=1073741824") != 0) {
