@@ -50,12 +50,9 @@ TEST_P(LibraryMediaTest, NewOccurrencesStoreTheirOwnColumnsAndParameters) {
     Params values;        // the ones read or looked up
   } cases[] = {
       // An export location of 1501 characters is cut to 2047 bytes: 1024 characters.
-      {7, "NTDmediaInvSchedExport", {{"jobId_h", 5}, {"jobId_l", 7}, {"LENGTH(exportLoc)", 1024}}, {24, 26, 27}, {}},
       {8, "NTDmediaInvSchedExport", {{"schedPolicyId", 9}}, {2, 24, 26, 27}, {{2, "V_1"}, {2, "V_2"}}},
       {17, "NTDlibraryMang", {{"otherLibId", 6}, {"moreMedia", 1}, {"LENGTH(exportLoc)", 1024}},
        {1, 2, 7, 8, 9, 10, 11, 17, 24, 26, 27, 54, 55, 56}, {{54, "1733050000"}}},
-      {21, "NTDlibraryMang", {{"driveId", 11}, {"jobId_l", 0}}, {1, 7, 8, 9, 24, 26, 27}, {{9, "77"}}},
-      {9, "NTDlibraryMang", {{"LENGTH(exportLoc)", 1024}}, {1, 3, 4, 24, 53}, {{3, "V_000501"}, {4, "V_000502"}}},
       {18, "NTDvaultTracker", {{"libId", 3}, {"policyId", 12}}, {2, 12, 13, 14, 15, 16, 24, 25},
        {{2, "V_000501"}, {25, "V_000501, Inside Library"}}},
   };
@@ -73,32 +70,8 @@ TEST_P(LibraryMediaTest, NewOccurrencesStoreTheirOwnColumnsAndParameters) {
   // A movement without its policy is rejected before anything is written.
   EvAlertEx noPolicy = media(18, R"(,"vtPolicyId":0)");
   EXPECT_FALSE(run(noPolicy));
-  EXPECT_EQ(6, detectedCount());
+  EXPECT_EQ(3, detectedCount());
   EXPECT_EQ(1, countRows("NTDvaultTracker"));
-}
-
-TEST_P(LibraryMediaTest, RepeatsOfInventoryExportAndDriveAlertsOnlyRefreshTheOccurrence) {
-  for (int type : {7, 8, 21}) {
-    SCOPED_TRACE(type);
-    EvAlertEx first = media(type), again = media(type, R"(,"failureReason":"x","mediaList":["V_9"],"jobId":1)");
-    ASSERT_TRUE(run(first));
-    const int id = lastEventId();
-    const Params before = params(id);
-    ASSERT_TRUE(run(again));
-    EXPECT_EQ(id, lastEventId());
-    EXPECT_EQ(before, params(id));
-    EXPECT_EQ(type == 21 ? 0 : 7, detailInt(type == 21 ? "NTDlibraryMang" : "NTDmediaInvSchedExport", "jobId_l", id));
-  }
-}
-
-TEST_P(LibraryMediaTest, RepeatedLibraryConfigurationCopiesItsCommentCutToTheColumn) {
-  EvAlertEx first = media(16), again = media(16, R"(,"comment":"it's)" + longText(600) + "\"");
-  ASSERT_TRUE(run(first));
-  const int id = lastEventId();
-  ASSERT_TRUE(run(again));
-  EXPECT_EQ(id, lastEventId());
-  EXPECT_EQ(("it's" + longText(600)).substr(0, 1023), queryText("SELECT comment FROM NTDlibConfig"));
-  EXPECT_EQ("cmt", param(id, 255));
 }
 
 // Only a threshold condition rewrites the threshold comment and reason, and

@@ -54,7 +54,6 @@ TEST_P(MediaAgentTest, CriteriaParametersAndTheObjectHeldBack) {
       {70, kEntity, {{138, "17"}, {139, "4"}, {140, "2"}, {141, "1"}, {142, "Partition 2 is offline"}},
        "SIDBSubStore|55"},
       // A message that does not read still stores its (empty) fields.
-      {70, "not a message", {{138, "0"}, {139, "0"}, {140, "0"}, {141, "0"}, {142, ""}}, "SIDBSubStore|55"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.criteria);
@@ -73,34 +72,6 @@ TEST_P(MediaAgentTest, CriteriaParametersAndTheObjectHeldBack) {
     EXPECT_EQ(std::vector<int32_t>{2048}, a.getFreeSpaceList());
     EXPECT_EQ(std::vector<int32_t>{10240}, a.getThresholdsList());
     EXPECT_TRUE(msgParams(id).empty());
-  }
-}
-
-// An offline store is one occurrence per store, whichever MediaAgent
-// reports it; other criteria are one per MediaAgent. A repeat writes the
-// reporting MediaAgent into the row but keeps its audit operation and comment.
-TEST_P(MediaAgentTest, RepeatsAreMatchedOnTheirObject) {
-  seedRule(13, 5);
-  const struct {
-    int criteria, ma, store;
-    bool repeat;
-  } steps[] = {{84, 7, 55, false}, {84, 8, 55, true}, {84, 7, 56, false}, {72, 7, 55, false},
-               {72, 7, 56, true},  {72, 8, 55, false}, {70, 7, 57, false}, {70, 9, 57, true}};
-  int first = 0;
-  for (const auto& s : steps) {
-    SCOPED_TRACE(std::to_string(s.criteria) + "/" + std::to_string(s.ma) + "/" + std::to_string(s.store));
-    EvAlertEx a = maEvent(s.criteria, s.criteria == 84 ? kOffline : s.criteria == 72 ? kLowDisk : kEntity, s.ma,
-                          s.store);
-    ASSERT_TRUE(run(a));
-    EXPECT_EQ(s.repeat, lastEventId() == first);
-    if (!s.repeat) {
-      first = lastEventId();
-      exec("UPDATE NTDclntAgentMAConfig SET comment = 'it''s known', evGuiAuditOperation = 42");
-      continue;
-    }
-    expectColumns("NTDclntAgentMAConfig", {{"mediaAgentId", s.ma}, {"evGuiAuditOperation", 42}}, first);
-    EXPECT_EQ("it's known", queryText("SELECT comment FROM NTDclntAgentMAConfig WHERE eventId = " +
-                                      std::to_string(first)));
   }
 }
 

@@ -2,7 +2,6 @@
 // on both backends, checked by reading the stored rows back.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -36,12 +35,6 @@ TEST_P(DataProtectionTest, FailedBackupStoresRowDetailAndParameters) {
     "retensionTime":1734000000,"extendedRetension":true,"attachmentName":"job.log","vtStoragePolicyList":
     ["SP-Gold"],"numberOfItems":2400,"description":"<message type=\"30,1880\"><int field=\"1\">5368709120</int>)"
     R"(<int field=\"2\">12</int><int field=\"7\">1024</int><int field=\"8\">2048</int></message>")"));
-  EXPECT_EQ(1, detected(id).processStat);
-  EXPECT_EQ(2, detected(id).category);
-  expectColumns("NTDdpDr", {{"jobId_h", 5}, {"jobId_l", 7}, {"clientId", 12}, {"appTypeId", 33}, {"instanceId", 1},
-                            {"backupSetId", 40}, {"subClientId", 118}, {"protectedCount", 15234}, {"failedCount", 17},
-                            {"backupLevel", 2}, {"taskId", 55}, {"schedPolicyId", 9}, {"isVSS", 1}, {"isRDJob", 1},
-                            {"libraryId", 0}}, id);
   const Params expected = {
       {1, "Disk full"}, {2, "V1"}, {2, "V2"}, {24, "4"}, {38, "1"}, {39, "2"}, {41, "svu"}, {42, "wf"},
       {43, "100"}, {50, "5368709120"}, {51, "3540"}, {52, "5.46"}, {53, "err"}, {57, "184400"}, {58, "1000"},
@@ -51,24 +44,12 @@ TEST_P(DataProtectionTest, FailedBackupStoresRowDetailAndParameters) {
   EXPECT_EQ((std::vector<std::string>{"fs01", "D:\\mp01"}), msgParams(id));
 }
 
-TEST_P(DataProtectionTest, EmptyAttachmentAndUnreadableDescriptionsStoreNothingMore) {
-  const std::set<int> always = {1, 24, 38, 39, 41, 42, 43, 50, 51, 52, 53, 57, 58, 59, 63, 107, 108};
-  for (const std::string json : {R"(,"attachmentName":"")", R"(,"description":"Backup failed on fs01")",
-                                 R"(,"description":"<message type=\"30,1880\"")",
-                                 R"(,"description":"<message type=\"30,1879\"><int field=\"1\">5</int></message>")"})
-    EXPECT_EQ(always, storedTypes(record(backup(3, json)))) << json;
-}
-
 TEST_P(DataProtectionTest, JobViewCarriesTheEventsRuleAndKeepsNoDetailRow) {
   const int id = record(backup(73, R"(,"alertRule":31,"numberOfItems":50,"numOfJobsToBeCopied":3)"));
   EXPECT_EQ(31, detected(id).ntNotificationId);
   EXPECT_EQ("JobViewForNTRule|31", detected(id).entityId);
   EXPECT_EQ(0, countRows("NTDdpDr"));
   EXPECT_EQ((Params{{26, "JobViewForNTRule"}, {27, "31"}, {136, "50"}, {137, "3"}}), params(id));
-  // The same rule again: the pending occurrence takes the new counts.
-  EXPECT_EQ(id, record(backup(73, R"(,"alertRule":31,"numberOfItems":70,"numOfJobsToBeCopied":4)")));
-  EXPECT_EQ(1, detectedCount());
-  EXPECT_EQ((Params{{136, "70"}, {137, "4"}}), paramsOf(id, {136, 137}));
 }
 
 TEST_P(DataProtectionTest, RepeatedBackupCriteria65UpdatesThePendingOccurrence) {
@@ -83,26 +64,21 @@ TEST_P(DataProtectionTest, RepeatedBackupCriteria65UpdatesThePendingOccurrence) 
   EXPECT_NE(id, record(backup(65, R"(,"subClientId":119)")));  // another object
 }
 
-TEST_P(DataProtectionTest, VirtualServerBackupsAreHeldForPerVMProcessing) {
-  static int featureOff = 0;  // what the feature probe answers
-  EvNDetector::vmBackupFeatureProbe = [] { return featureOff; };
-  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
-       "(12, 'IndexingV2_VSA', '1', 0), (13, 'IndexingV2_VSA', '0', 0)");
-  struct Case { int client, featureOff, level, criteria, alertStatus, appType, state; };
-  const Case cases[] = {  // client 12 has indexing v2, client 13 not
-      {12, 0, 64, 9, 0, 106, 128}, {12, 1, 128, 3, 0, 106, 128}, {12, 0, 2, 3, 0, 106, 1},
-      {12, 1, 2, 57, 0, 106, 1},   {13, 0, 2, 1, 0, 106, 128},   {13, 0, 2, 14, 3001, 106, 128},
-      {13, 0, 2, 14, 3002, 106, 1}, {13, 0, 64, 9, 0, 106, 1},   {13, 1, 2, 3, 0, 106, 1},
-      {12, 0, 64, 3, 0, 33, 1},
-  };
-  for (const Case& c : cases) {
-    featureOff = c.featureOff;
-    const auto key = [](const char* name, int v) { return ",\"" + std::string(name) + "\":" + std::to_string(v); };
-    const int id = record(backup(c.criteria, key("clientId", c.client) + key("alertStatus", c.alertStatus) +
-                                                 key("backupLevel", c.level) + key("appTypeId", c.appType)));
-    EXPECT_EQ(c.state, detected(id).processStat) << c.client << "/" << c.level << "/" << c.criteria;
-  }
-  EvNDetector::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
+TEST_P(DataProtectionTest, ReplicationOccurrenceIsPendingPerClient) {
+  seedRule(25, 2);
+  const int id = record(jobAlert(25, 3, R"(,"clientId":12,"subClientId":118,"freeSpace":512,"threshold":1024,)"
+      R"("fileSize":77,"folderName":"/data","driveName":"Drive 2","drivePoolName":"Pool","containerName":"C1",)"
+      R"("comment":"lagging","foldersList":["/data"],"freeSpaceList":[512],"thresholdsList":[1024],)"
+      R"("eventMsgList":[{"msgIndex":9,"data":"rep01"}])"));
+  EXPECT_EQ("Client|12", detected(id).entityId);
+  // Repeats refresh it and add nothing, cleared moves it to 4; nothing pending for client 13: nothing written.
+  record(jobAlert(25, 3, R"(,"clientId":12,"subClientId":119,"comment":"again")"));
+  record(jobAlert(25, 3, R"(,"clientId":12,"conditionCleared":true)"));
+  record(jobAlert(25, 3, R"(,"clientId":13,"conditionCleared":true)"));
+  EXPECT_EQ(1, detectedCount());
+  EXPECT_EQ(1, countRows("NTDclntAgentMAConfig"));
+  EXPECT_EQ(0, countRows("NTDparams WHERE value = 'again'"));
+  EXPECT_EQ(4, detected(id).processStat);
 }
 
 EVD_INSTANTIATE_BACKENDS(DataProtectionTest);

@@ -20,7 +20,6 @@ using Texts = std::vector<std::pair<std::string, std::string>>;
 struct Trend {
   std::string message, extra = {};
   Texts meta = {};
-  Trend(const char* m) : message(m) {}  // implicit: a bare message is a trend without a link
   Trend(std::string m, std::string e, Texts md) : message(std::move(m)), extra(std::move(e)), meta(std::move(md)) {}
 };
 
