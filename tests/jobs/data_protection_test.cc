@@ -81,6 +81,46 @@ TEST_P(DataProtectionTest, ReplicationOccurrenceIsPendingPerClient) {
   EXPECT_EQ(4, detected(id).processStat);
 }
 
+TEST_P(DataProtectionTest, VirtualServerBackupsAreHeldForPerVMProcessing) {
+  static int featureOff = 0;  // what the feature probe answers
+  EvNDetector::vmBackupFeatureProbe = [] { return featureOff; };
+  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
+       "(12, 'IndexingV2_VSA', '1', 0), (13, 'IndexingV2_VSA', '0', 0)");
+  struct Case { int client, featureOff, level, criteria, alertStatus, appType, state; };
+  const Case cases[] = {  // client 12 has indexing v2, client 13 not
+      {12, 0, 64, 9, 0, 106, 128}, {12, 1, 128, 3, 0, 106, 128}, {12, 0, 2, 3, 0, 106, 1},
+      {12, 1, 2, 57, 0, 106, 1},   {13, 0, 2, 1, 0, 106, 128},   {13, 0, 2, 14, 3001, 106, 128},
+      {13, 0, 2, 14, 3002, 106, 1}, {13, 0, 64, 9, 0, 106, 1},   {13, 1, 2, 3, 0, 106, 1},
+      {12, 0, 64, 3, 0, 33, 1},
+  };
+  for (const Case& c : cases) {
+    featureOff = c.featureOff;
+    const auto key = [](const char* name, int v) { return ",\"" + std::string(name) + "\":" + std::to_string(v); };
+    const int id = record(backup(c.criteria, key("clientId", c.client) + key("alertStatus", c.alertStatus) +
+                                                 key("backupLevel", c.level) + key("appTypeId", c.appType)));
+    EXPECT_EQ(c.state, detected(id).processStat) << c.client << "/" << c.level << "/" << c.criteria;
+  }
+  EvNDetector::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
+}
+
+TEST_P(DataProtectionTest, MailboxAndSharePointAreFiledAsTheEventNamesThem) {
+  seedRule(23, 2);
+  seedRule(30, 2);
+  struct Case { int type, condition; std::string mailbox; long long msgCount; std::string stored; };
+  const std::string longName(600, 'm');
+  for (const Case& c : {Case{23, 7, longName, 42, longName.substr(0, 512)}, Case{30, 8, "not stored", 0, ""}}) {
+    const int id = record(jobAlert(c.type, 11, R"(,"clientId":12,"comment":"Journal full","messageCount":42,)"
+                                              R"("condition":)" + std::to_string(c.condition) +
+                                                  R"(,"mailBoxName":")" + c.mailbox + "\""));
+    EXPECT_EQ(6, detected(id).category) << c.type;  // the rule's alert type says category 2
+    EXPECT_EQ(11, detected(id).criteria) << c.type;
+    EXPECT_EQ(c.condition, detailInt("NTDetectedAlerts", "status", id)) << c.type;
+    EXPECT_EQ(c.msgCount, detailInt("NTDclntAgentMAConfig", "exJorMsgCount", id)) << c.type;
+    EXPECT_EQ(c.stored, detailText("NTDclntAgentMAConfig", "jorMBName", id)) << c.type;
+    EXPECT_EQ((Params{{255, "Journal full"}}), params(id)) << c.type;
+  }
+}
+
 EVD_INSTANTIATE_BACKENDS(DataProtectionTest);
 
 }  // namespace
