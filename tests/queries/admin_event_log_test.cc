@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/EvAlertDebug.h"
+#include "host/NxSettings.h"
 #include "host/NxPlatform.h"
 #include "host/messages/message_classes.h"
 #include "jobs/job_harness.h"
@@ -79,6 +81,33 @@ TEST_P(AdminAlertTest, CriteriaChooseTheParameters) {
     EXPECT_EQ(c.expected, stored(row.eventId, {145}));
   }
 }
+
+long long g_now = 0;
+long long fixedNow() { return g_now; }
+
+// The anomalous events of the last full hour, their clients linked with the name escaped.
+TEST_P(AdminAlertTest, AnomalousEventsOfTheLastFullHour) {
+  seedRule(75, 2);
+  std::string error;
+  ASSERT_EQ(0, Settings::set("GlobalParam", "WebConsoleURL", "https://cs/webconsole", &error)) << error;
+  exec("INSERT INTO APP_Client (id, name) VALUES (13, '<b>evil</b>')");
+  const long long hour = 1733392800;
+  for (const auto& [secs, anomaly, description] : {std::tuple{hour - 3600, 2, "first second"}, {hour - 1, 0, "usual"},
+                                                   {hour, 1, "current hour"}, {hour - 3601, 1, "hour before"}})
+    exec("INSERT INTO APP_CentrixEvents (clientId, eventTime, eventTimeSecs, severity, description, anomaly, "
+         "occurance) VALUES (13, '2024-12-05 09:30:00', " + std::to_string(secs) + ", 2, '" + description + "', " +
+         std::to_string(anomaly) + ", 4)");
+  g_now = hour + 17 * 60;
+  const EvAlertDebug::Clock saved = EvAlertDebug::setClock(fixedNow);
+  EvAlertEx a = event(R"({"alertType":75,"alertCriteria":93})");
+  const bool ok = run(a);
+  EvAlertDebug::setClock(saved);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ((Texts{"11=first second", "267=<a href=\"https://cs/adminconsole/#/clientDetails/13\">"
+                   "&lt;b&gt;evil&lt;/b&gt;</a>|2024-12-05 09:30:00|first second|4|Occurred less often than usual"}),
+            stored(lastEventId(), {267}));
+}
+
 
 TEST_P(AdminAlertTest, EventLogRangeSinceTheMarkerAndTheMarkerMovesOnlyOnceStored) {
   seedRule(58, 2);

@@ -87,6 +87,19 @@ TEST_P(LogMonitorTest, ConsoleAddresses) {
   EXPECT_EQ("<none>", admin()) << "the cache ends with the package";
 }
 
+TEST_P(LogMonitorTest, DetectorWebConsoleCursorRunsOnce) {
+  EvNDetector d;
+  EXPECT_EQ("", d.RetrieveWebconsoleUrl());  // none registered: not cached
+  exec("INSERT INTO SimWebServer (clientId, isDisabled) VALUES (5, 0)");
+  exec("INSERT INTO SimWebConsoleAssoc (webServerClientId, webConsoleClientId, isDisabled) VALUES (5, 6, 0)");
+  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) "
+       "VALUES (6, 'WebURL', 'http://web6/webconsole', 0)");
+  EXPECT_EQ("http://web6/webconsole", d.RetrieveWebconsoleUrl());
+  exec("UPDATE APP_ClientProp SET attrVal = 'http://other/webconsole' WHERE componentNameId = 6");
+  EXPECT_EQ("http://web6/webconsole", d.RetrieveWebconsoleUrl());
+  EXPECT_EQ("http://other/webconsole", EvNDetector().RetrieveWebconsoleUrl());
+}
+
 TEST_P(LogMonitorTest, BuilderRoutesAndNames) {
   set("GlobalParam", "WebConsoleURL", "https://cs/webconsole/home");
   const std::string evil = "<script>\"x\"</script>&'", shown = "&lt;script&gt;&quot;x&quot;&lt;/script&gt;&amp;&#39;";
