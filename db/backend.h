@@ -57,6 +57,26 @@ class SessionBackend {
   virtual bool connectionLost() const = 0;
   // True while the connection is inside a transaction block.
   virtual bool inTransaction() const = 0;
+
+  // Pipelining, for a backend where every statement costs a round trip.
+  // While it is on, exec() and statements whose answer the caller does not
+  // wait for (a single-row INSERT ... VALUES without RETURNING) are queued
+  // and sent together with the next statement whose answer is needed (a
+  // query, an UPDATE, a COMMIT), in one round trip. No statement runs under
+  // a savepoint of its own: the first failure makes every later statement
+  // fail until the caller rolls back to a level begun before the failure, and
+  // pipelineFailed() stays true until pipelining is switched off. Returns
+  // false when the backend does not pipeline (nothing changes). Switching it
+  // off sends what is still queued first.
+  virtual bool setPipelined(bool on) {
+    (void)on;
+    return false;
+  }
+  // Sends what is queued and waits for every answer. 0 when every statement
+  // since pipelining began succeeded; else the code of the first failure,
+  // its text in lastError().
+  virtual int syncPipeline() { return 0; }
+  virtual bool pipelineFailed() const { return false; }
 };
 
 // Opens a backend for a URI: "sqlite:PATH", a plain PATH, or "postgresql://...".

@@ -205,4 +205,35 @@ int openThreadConnection(std::string* error) {
 
 void closeThreadConnection() { evd::db::t_slot.session.reset(); }
 
+namespace {
+evd::db::SessionBackend* threadBackend() {
+  int rc = 0;
+  std::string err;
+  evd::db::Session* s = evd::db::Session::current(&rc, &err);
+  return s ? &s->backend() : nullptr;
+}
+}  // namespace
+
+bool beginPipeline() {
+  evd::db::SessionBackend* b = threadBackend();
+  return b != nullptr && b->setPipelined(true);
+}
+
+int syncPipeline(std::string* error) {
+  evd::db::SessionBackend* b = threadBackend();
+  if (b == nullptr) return 0;
+  const int rc = b->syncPipeline();
+  if (rc != 0 && error != nullptr) *error = b->lastError();
+  return rc;
+}
+
+bool pipelineFailed() {
+  evd::db::SessionBackend* b = threadBackend();
+  return b != nullptr && b->pipelineFailed();
+}
+
+void endPipeline() {
+  if (evd::db::SessionBackend* b = threadBackend()) b->setPipelined(false);
+}
+
 }  // namespace Db

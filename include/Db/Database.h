@@ -33,6 +33,23 @@ struct ErrorTally {
 };
 ErrorTally errorTally();
 
+// Pipelining of this thread's statements, for the work of one event inside
+// a transaction the caller opened (PostgreSQL; on SQLite, where a statement
+// costs no round trip, beginPipeline() returns false and nothing changes).
+// While it is on, statements whose answers are not awaited travel together
+// with the next one that is, and a failure is not isolated: after it every
+// statement fails until the caller rolls back the transaction level it
+// opened before beginPipeline(), switches pipelining off and, to get the
+// result it would have had, does the work again.
+bool beginPipeline();
+// Sends what is queued and waits: 0 when everything since beginPipeline()
+// succeeded, else the first failure's code with its text in *error.
+int syncPipeline(std::string* error);
+// True when a statement since beginPipeline() failed.
+bool pipelineFailed();
+// Sends what is still queued and ends pipelining.
+void endPipeline();
+
 // Drops every table of the schema (test and tool use only).
 int dropSchema(const std::string& uri, std::string* error);
 

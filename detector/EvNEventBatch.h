@@ -1,0 +1,99 @@
+// One commit per event, or per group of events, for a host that feeds a
+// detector a stream of events.
+//
+// Called on its own, EvNDetector::StoreNotiData lets every statement commit
+// by itself: an event is a few dozen commits, and a process killed half way
+// leaves half an occurrence. EvNEventBatch wraps each call in a transaction
+// instead and commits it at the end whatever the handler answered, so that
+// every row the handler wrote before a failure is stored just as with
+// per-statement commits, and a kill stores nothing of the event.
+//
+//   EvNDetector detector;
+//   EvNEventBatch batch(detector, {EvNCommitMode::PerEvent, 1},
+//                       [](const EvNEventResult& r) { /* count r */ });
+//   for (each event) batch.store(event, lineNumber);
+//   batch.flush();
+//
+// With a group of N, N events share one transaction, each under a savepoint
+// of its own (a failed event is rolled back alone and touches no other), and
+// no event is settled before its group committed. A failed group commit
+// settles every event of the group as not committed.
+//
+// On PostgreSQL the batch pipelines an event's statements (Db::beginPipeline);
+// when anything in the pipeline fails, the event is rolled back and run once
+// more without pipelining, so that its stored rows are exactly those of the
+// unpipelined run.
+//
+// The detector must outlive the batch, and the batch is used on the thread
+// that made it (it uses the thread's database connection). The destructor
+// commits the open group; call flush() to learn how that went.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "detector/EvNDetector.h"
+
+class EvAlertEx;
+class DBtran;
+
+enum class EvNCommitMode {
+  PerStatement,  // every statement commits on its own (StoreNotiData alone)
+  PerEvent,      // one transaction per event, or per group of events
+};
+
+struct EvNBatchOptions {
+  EvNCommitMode mode = EvNCommitMode::PerEvent;
+  // Events committed together (PerEvent only); 0 is taken as 1.
+  size_t group = 1;
+  // Pipeline statements where the backend supports it (PostgreSQL).
+  bool pipeline = true;
+};
+
+// How one event ended, reported once its transaction is settled.
+struct EvNEventResult {
+  long long tag = 0;  // the caller's own number for the event (a line number)
+  bool ok = false;    // what StoreNotiData answered
+  EvNDetector::Outcome outcome = EvNDetector::Outcome::None;
+  // False when the event's rows could not be committed: nothing of it is
+  // stored, whatever OK says.
+  bool committed = true;
+  // Database operations of the event that ended in an error, the last one's
+  // text, and what went wrong committing.
+  unsigned long long databaseErrors = 0;
+  std::string lastDatabaseError;
+};
+
+class EvNEventBatch {
+ public:
+  using Settled = std::function<void(const EvNEventResult&)>;
+
+  EvNEventBatch(EvNDetector& detector, EvNBatchOptions options, Settled settled);
+  ~EvNEventBatch();
+  EvNEventBatch(const EvNEventBatch&) = delete;
+  EvNEventBatch& operator=(const EvNEventBatch&) = delete;
+
+  // Runs ALERT through the detector. Its result reaches the Settled callback
+  // when its transaction has committed: at once with PerStatement or a group
+  // of 1, else when the group is full or flush() is called.
+  void store(EvAlertEx& alert, long long tag = 0);
+  // Commits the open group and settles its events. 0, or the error code of
+  // the commit (every event of the group then settled as not committed).
+  int flush();
+  // Events run but not yet settled.
+  size_t pending() const { return pending_.size(); }
+
+ private:
+  void runEvent(EvAlertEx& alert, EvNEventResult& result);
+  bool runIsolated(EvAlertEx& alert, EvNEventResult& result, bool pipelined);
+  void settleAll(bool committed, const std::string& why);
+
+  EvNDetector& detector_;
+  EvNBatchOptions options_;
+  Settled settled_;
+  std::unique_ptr<DBtran> group_;  // the open group transaction (groups of more than 1)
+  std::vector<EvNEventResult> pending_;
+};
