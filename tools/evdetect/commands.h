@@ -30,6 +30,7 @@ void addRun(CLI::App& app, std::vector<Command>& out);
 void addRule(CLI::App& app, std::vector<Command>& out);
 void addConfig(CLI::App& app, std::vector<Command>& out);
 void addShow(CLI::App& app, std::vector<Command>& out);
+void addHistory(CLI::App& app, std::vector<Command>& out);
 
 // Prints "evdetect: MESSAGE" on standard error, its control characters escaped.
 void error(const std::string& message);

@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
   evdetect::addRule(app, commands);
   evdetect::addConfig(app, commands);
   evdetect::addShow(app, commands);
+  evdetect::addHistory(app, commands);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
