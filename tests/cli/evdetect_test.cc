@@ -195,6 +195,70 @@ TEST_P(CliTest, ShowListsAndShowsOneOccurrenceWhole) {
   EXPECT_EQ("fs01", o["msgParams"][0]["args"][0]["data"]);
 }
 
+// A generated history lands beside a real occurrence without touching it, keeps its pending share, and real
+// events afterwards still repeat onto pending occurrences (real or generated) and get fresh event ids.
+TEST_P(CliTest, HistoryAddsOccurrencesThatRealEventsRecordAndMatchAfter) {
+  ASSERT_EQ(0, run("init").status);
+  ASSERT_EQ(0, run("rule add --type 3").status);
+  ASSERT_EQ(0, run("rule add --type 10").status);
+  const std::string lowSpace = "{\"alertType\":10,\"alertCriteria\":77,\"mediaAgentId\":7,\"freeSpace\":512,"
+                               "\"threshold\":1024,\"failureReason\":\"Low free space\",\"clientId\":";
+  ASSERT_EQ(0, run("run -", lowSpace + "12}\n").status);
+  const long long real = queryInt("SELECT eventId FROM NTDetectedAlerts");
+  const std::string realRow = queryText("SELECT entityId || ' ' || processStat || ' ' || alertType FROM NTDetectedAlerts");
+
+  for (const char* bad : {"--types 3,99", "--pending-share 1.5", ""})
+    EXPECT_EQ(2, run(std::string("history --occurrences 10 ") + bad + (*bad ? "" : " --chunk 0")).status) << bad;
+  Result h = run("history --occurrences 2000 --pending-share 0.25 --types 3,10 --chunk 700");
+  ASSERT_EQ(0, h.status) << h.out;
+  EXPECT_NE(std::string::npos, h.out.find(": 2000 occurrences (")) << h.out;
+  const std::string generated = "NTDetectedAlerts WHERE eventId <> " + std::to_string(real);
+  EXPECT_EQ(2000, countRows(generated));
+  EXPECT_EQ(0, countRows(generated + " AND alertType NOT IN (3, 10)"));
+  // A quarter pending, to one per kind (four kinds of types 3 and 10).
+  EXPECT_NEAR(500, countRows(generated + " AND (processStat & 67) <> 0"), 4);
+  EXPECT_EQ(0, countRows("(SELECT entityId FROM " + generated + " AND entityId <> '' AND (processStat & 67) <> 0 "
+                         "GROUP BY entityId, alertType, criteria HAVING COUNT(*) > 1) twice"));
+  EXPECT_EQ(2000, queryInt("SELECT (SELECT COUNT(*) FROM NTDdpDr) + (SELECT COUNT(*) FROM NTDclntAgentMAConfig)") - 1);
+  EXPECT_EQ(0, countRows(generated + " AND (SELECT COUNT(*) FROM NTDparams p WHERE p.eventId = "
+                                     "NTDetectedAlerts.eventId) < 2"));
+  EXPECT_EQ(realRow, queryText("SELECT entityId || ' ' || processStat || ' ' || alertType FROM NTDetectedAlerts "
+                               "WHERE eventId = " + std::to_string(real)));
+
+  const long long last = queryInt("SELECT MAX(eventId) FROM NTDetectedAlerts");
+  const std::string pendingClient = queryText(
+      "SELECT MIN(entityId) FROM " + generated + " AND criteria = 77 AND (processStat & 67) <> 0");
+  const std::string settledClient = queryText(
+      "SELECT MIN(entityId) FROM " + generated + " AND criteria = 77 AND (processStat & 67) = 0");
+  const auto clientOf = [](const std::string& entity) { return entity.substr(9, entity.rfind('|') - 9); };
+  struct Case {
+    const char* what;
+    std::string event;
+    std::string repeated;  // the entity id of the pending occurrence it refreshes; "" for a new occurrence
+  };
+  const std::vector<Case> cases = {
+      {"repeat of the real occurrence", lowSpace + "12}", "Criteria|12|77"},
+      {"repeat of a generated pending occurrence", lowSpace + clientOf(pendingClient) + "}", pendingClient},
+      {"same object as a settled generated one", lowSpace + clientOf(settledClient) + "}", ""},
+      {"backup failure", "{\"alertType\":3,\"alertCriteria\":1,\"clientId\":12,\"jobId\":77}", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const long long before = countRows("NTDetectedAlerts");
+    ASSERT_EQ(0, run("run -", c.event + "\n").status);
+    if (c.repeated.empty()) {
+      EXPECT_EQ(before + 1, countRows("NTDetectedAlerts"));
+      EXPECT_GT(queryInt("SELECT MAX(eventId) FROM NTDetectedAlerts"), last);
+    } else {
+      EXPECT_EQ(before, countRows("NTDetectedAlerts"));
+      // The repeat wrote its own parameters in place of what the occurrence had.
+      EXPECT_EQ("Low free space", queryText("SELECT MIN(value) FROM NTDparams WHERE type = 1 AND eventId = (SELECT "
+                                            "eventId FROM NTDetectedAlerts WHERE entityId = " +
+                                            evd::test::sqlText(c.repeated) + " AND (processStat & 67) <> 0)"));
+    }
+  }
+}
+
 EVD_INSTANTIATE_BACKENDS(CliTest);
 
 }  // namespace
