@@ -114,6 +114,9 @@ const std::vector<IndexDef>& indexes() {
       {"APP_ClientProp_attr", "APP_ClientProp", "componentNameId, attrName"},
       {"SimInstalledPackages_client", "SimInstalledPackages", "ClientId, simPackageID"},
       {"JMFailureReasonMsgParam_msg", "JMFailureReasonMsgParam", "eventid, msgId"},
+      // A failed job's reasons are looked up by message id for every
+      // failure event; the job manager's table grows with every failed job.
+      {"JMFailureReasonMsgParam_reason", "JMFailureReasonMsgParam", "msgId"},
       {"JMMaltrexUpdateStatus_job", "JMMaltrexUpdateStatus", "jobId"},
       {"JMMaltrexDownloadStatus_job", "JMMaltrexDownloadStatus", "jobId"},
       {"MMContainer_id", "MMContainer", "ContainerId"},

@@ -66,6 +66,7 @@ class IndexTest : public evd::test::DbTest {
 
 TEST_P(IndexTest, PerEventLookUpsUseIndexes) {
   check<NTDetectedAlerts>("occurrences of a rule", [](auto& t) { t.setWhere("ntNotificationId = %d", 12); });
+  check<JMFailureReasonMsgParam>("arguments of a failure reason", [](auto& t) { t.setWhere("msgId = %d", 72); });
 #define EVD_BY_EVENT(N)                                                                          \
   if (N::def().columnIndex("eventId") >= 0)                                                      \
     check<N>(#N " by event", [](auto& t) { t.setWhere("eventId = %d", 12); });
