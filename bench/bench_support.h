@@ -10,7 +10,8 @@
 //     on the connection the database layer opens; each traced statement is
 //     recorded as its text (sqlite3_sql) and its bound values, read back from
 //     sqlite3_expanded_sql against the placeholders of the text;
-//   - PostgreSQL: PQprepare, PQexecPrepared, PQexec and PQexecParams are
+//   - PostgreSQL: PQprepare, PQexecPrepared, PQexec and PQexecParams (and
+//     the PQsend* forms the layer uses inside a transaction) are
 //     interposed by this program (the real ones are found with dlsym
 //     RTLD_NEXT), recording each prepared statement's text and the values of
 //     each execution.
@@ -18,7 +19,10 @@
 // gets from "INSERT INTO NTDetectedAlerts ... RETURNING" replaces the
 // captured event id in the statements after it. Transaction control
 // statements of the handler path (BEGIN, COMMIT, ...) are counted and listed
-// but not replayed: the floor commits every statement on its own.
+// but not replayed: the floor commits every statement on its own. A second
+// floor, for hosts that commit once per event (or per group of events), wraps
+// each event's statements (or a group's) in one BEGIN ... COMMIT of its own
+// (Replayer::begin / commit).
 //
 // A benchmark program states its streams and rules as a Suite and calls
 // runSuite from main. It prints, per backend and stream, the statements one
@@ -92,6 +96,15 @@ inline bool createsOccurrence(const std::string& sql) {
 }
 
 inline Sequence* g_capture = nullptr;  // set while a scratch event is traced
+// Set inside an interposed PQexec* call: libpq may make it through its own
+// PQsend* entry points, which must not record the statement a second time.
+inline thread_local int g_inPqExec = 0;
+struct PqExecScope {
+  PqExecScope() { ++g_inPqExec; }
+  ~PqExecScope() { --g_inPqExec; }
+  PqExecScope(const PqExecScope&) = delete;
+  PqExecScope& operator=(const PqExecScope&) = delete;
+};
 
 // ---- SQLite capture ----
 
@@ -246,7 +259,24 @@ class Replayer {
   virtual ~Replayer() = default;
   // Runs SEQ once; false on a failed statement.
   virtual bool run(const Sequence& seq, int capturedId) = 0;
+  // A transaction around the sequences run until commit().
+  virtual bool begin() = 0;
+  virtual bool commit() = 0;
+  // Prints the plan of each distinct statement of SEQ, run with its
+  // captured values; a line that reads a whole table is marked "<< scan".
+  // Returns the number of marked lines.
+  virtual int explain(const Sequence& seq) = 0;
 };
+
+// A plan line that reads every row of a table or index (SQLite "SCAN t",
+// also through an index; PostgreSQL "Seq Scan", or a whole "Index Only
+// Scan" is not told apart and not marked): what makes an event's cost grow
+// with the stored history. A scan of a small table is harmless; the reader
+// judges by the table.
+inline bool readsWholeTable(const std::string& line) {
+  return (line.find("SCAN ") != std::string::npos && line.find("SCAN CONSTANT") == std::string::npos) ||
+         line.find("Seq Scan") != std::string::npos;
+}
 
 inline Value remapped(const Value& v, int capturedId, long long newId) {
   if (newId == 0 || capturedId == 0) return v;
@@ -273,6 +303,28 @@ class SqliteReplayer final : public Replayer {
     return true;
   }
   sqlite3* db() { return db_; }
+  bool begin() override { return sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK; }
+  bool commit() override { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK; }
+  int explain(const Sequence& seq) override {
+    std::map<std::string, const Statement*> distinct;
+    for (const Statement& s : seq)
+      if (!isTransactionControl(s.sql)) distinct.emplace(s.sql, &s);
+    int marked = 0;
+    for (const auto& [sql, s] : distinct) {
+      sqlite3_stmt* st = nullptr;
+      if (sqlite3_prepare_v2(db_, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &st, nullptr) != SQLITE_OK) continue;
+      bind(st, *s, 0, 0);
+      std::printf("  %.160s\n", sql.c_str());
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        const std::string line = reinterpret_cast<const char*>(sqlite3_column_text(st, 3));
+        const bool scan = readsWholeTable(line);
+        marked += scan;
+        std::printf("      %s%s\n", line.c_str(), scan ? "   << scan" : "");
+      }
+      sqlite3_finalize(st);
+    }
+    return marked;
+  }
   bool prepareAll(const std::vector<Sequence>& seqs) {
     for (const Sequence& seq : seqs)
       for (const Statement& s : seq) {
@@ -291,21 +343,7 @@ class SqliteReplayer final : public Replayer {
     for (const Statement& s : seq) {
       if (isTransactionControl(s.sql)) continue;
       sqlite3_stmt* st = stmts_[s.sql];
-      int anonymous = 0;
-      for (size_t k = 0; k < s.values.size(); ++k) {
-        const std::string& ph = s.placeholders[k];
-        int idx = ph == "?" ? ++anonymous
-                  : ph[0] == '?' ? std::atoi(ph.c_str() + 1)
-                                 : sqlite3_bind_parameter_index(st, ph.c_str());
-        if (idx > anonymous) anonymous = idx;
-        const Value v = remapped(s.values[k], capturedId, newId);
-        switch (v.kind) {
-          case Value::Null: sqlite3_bind_null(st, idx); break;
-          case Value::Int: sqlite3_bind_int64(st, idx, v.i); break;
-          case Value::Real: sqlite3_bind_double(st, idx, v.d); break;
-          case Value::Text: sqlite3_bind_text(st, idx, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
-        }
-      }
+      bind(st, s, capturedId, newId);
       int rc;
       bool first = true;
       while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
@@ -316,12 +354,34 @@ class SqliteReplayer final : public Replayer {
         first = false;
       }
       sqlite3_reset(st);
-      if (rc != SQLITE_DONE) return false;
+      if (rc != SQLITE_DONE) {
+        std::fprintf(stderr, "%s: raw statement failed: %s  in: %.120s\n", g_program, sqlite3_errmsg(db_),
+                     s.sql.c_str());
+        return false;
+      }
     }
     return true;
   }
 
  private:
+  static void bind(sqlite3_stmt* st, const Statement& s, int capturedId, long long newId) {
+    int anonymous = 0;
+    for (size_t k = 0; k < s.values.size(); ++k) {
+      const std::string& ph = s.placeholders[k];
+      int idx = ph == "?" ? ++anonymous
+                : ph[0] == '?' ? std::atoi(ph.c_str() + 1)
+                               : sqlite3_bind_parameter_index(st, ph.c_str());
+      if (idx > anonymous) anonymous = idx;
+      const Value v = remapped(s.values[k], capturedId, newId);
+      switch (v.kind) {
+        case Value::Null: sqlite3_bind_null(st, idx); break;
+        case Value::Int: sqlite3_bind_int64(st, idx, v.i); break;
+        case Value::Real: sqlite3_bind_double(st, idx, v.d); break;
+        case Value::Text: sqlite3_bind_text(st, idx, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
+      }
+    }
+  }
+
   sqlite3* db_ = nullptr;
   std::map<std::string, sqlite3_stmt*> stmts_;
 };
@@ -341,6 +401,42 @@ class PgReplayer final : public Replayer {
     if (!ok) std::fprintf(stderr, "%s: %s", g_program, PQerrorMessage(conn_));
     PQclear(r);
     return ok;
+  }
+  bool begin() override { return exec("BEGIN"); }
+  bool commit() override { return exec("COMMIT"); }
+  int explain(const Sequence& seq) override {
+    int marked = 0;
+    std::map<std::string, bool> seen;
+    for (const Statement& s : seq) {
+      if (s.viaExec || isTransactionControl(s.sql) || seen[s.sql] || !names_.count(s.sql)) continue;
+      seen[s.sql] = true;
+      std::string args;
+      for (const Value& v : s.values) {
+        if (!args.empty()) args += ", ";
+        if (v.kind == Value::Null) {
+          args += "NULL";
+          continue;
+        }
+        args += '\'';
+        for (char c : v.s) args += c == '\'' ? std::string("''") : std::string(1, c);
+        args += '\'';
+      }
+      const std::string sql = "EXPLAIN EXECUTE " + names_[s.sql] + (args.empty() ? "" : "(" + args + ")");
+      PGresult* r = PQexec(conn_, sql.c_str());
+      std::printf("  %.160s\n", s.sql.c_str());
+      if (PQresultStatus(r) == PGRES_TUPLES_OK) {
+        for (int row = 0; row < PQntuples(r); ++row) {
+          const std::string line = PQgetvalue(r, row, 0);
+          const bool scan = readsWholeTable(line);
+          marked += scan;
+          std::printf("      %s%s\n", line.c_str(), scan ? "   << scan" : "");
+        }
+      } else {
+        std::printf("      (no plan: %s)\n", PQerrorMessage(conn_));
+      }
+      PQclear(r);
+    }
+    return marked;
   }
   bool prepareAll(const std::vector<Sequence>& seqs) {
     for (const Sequence& seq : seqs)
@@ -387,7 +483,11 @@ class PgReplayer final : public Replayer {
         if (PQntuples(r) > 0 && createsOccurrence(s.sql)) newId = std::atoll(PQgetvalue(r, 0, 0));
       }
       PQclear(r);
-      if (!ok) return false;
+      if (!ok) {
+        std::fprintf(stderr, "%s: raw statement failed: %s  in: %.120s\n", g_program, PQerrorMessage(conn_),
+                     s.sql.c_str());
+        return false;
+      }
     }
     return true;
   }
@@ -522,6 +622,7 @@ extern "C" PGresult* PQexecPrepared(PGconn* conn, const char* stmtName, int nPar
           "PQexecPrepared");
   if (evd::bench::g_capture)
     evd::bench::recordPq(evd::bench::preparedTexts()[stmtName ? stmtName : ""], nParams, paramValues, false);
+  evd::bench::PqExecScope inside;
   return real(conn, stmtName, nParams, paramValues, paramLengths, paramFormats, resultFormat);
 }
 
@@ -531,12 +632,44 @@ extern "C" PGresult* PQexecParams(PGconn* conn, const char* command, int nParams
   static const auto real = evd::bench::realPq<PGresult* (*)(PGconn*, const char*, int, const Oid*, const char* const*,
                                                 const int*, const int*, int)>("PQexecParams");
   if (evd::bench::g_capture) evd::bench::recordPq(command ? command : "", nParams, paramValues, false);
+  evd::bench::PqExecScope inside;
+  return real(conn, command, nParams, paramTypes, paramValues, paramLengths, paramFormats, resultFormat);
+}
+
+// Inside a transaction the layer sends each statement under a savepoint in
+// one pipeline (PQsend*): those are recorded the same way.
+extern "C" int PQsendPrepare(PGconn* conn, const char* stmtName, const char* query, int nParams,
+                             const Oid* paramTypes) {
+  static const auto real =
+      evd::bench::realPq<int (*)(PGconn*, const char*, const char*, int, const Oid*)>("PQsendPrepare");
+  evd::bench::preparedTexts()[stmtName ? stmtName : ""] = query ? query : "";
+  return real(conn, stmtName, query, nParams, paramTypes);
+}
+
+extern "C" int PQsendQueryPrepared(PGconn* conn, const char* stmtName, int nParams, const char* const* paramValues,
+                                   const int* paramLengths, const int* paramFormats, int resultFormat) {
+  static const auto real =
+      evd::bench::realPq<int (*)(PGconn*, const char*, int, const char* const*, const int*, const int*, int)>(
+          "PQsendQueryPrepared");
+  if (evd::bench::g_capture && evd::bench::g_inPqExec == 0)
+    evd::bench::recordPq(evd::bench::preparedTexts()[stmtName ? stmtName : ""], nParams, paramValues, false);
+  return real(conn, stmtName, nParams, paramValues, paramLengths, paramFormats, resultFormat);
+}
+
+extern "C" int PQsendQueryParams(PGconn* conn, const char* command, int nParams, const Oid* paramTypes,
+                                 const char* const* paramValues, const int* paramLengths, const int* paramFormats,
+                                 int resultFormat) {
+  static const auto real = evd::bench::realPq<int (*)(PGconn*, const char*, int, const Oid*, const char* const*,
+                                                      const int*, const int*, int)>("PQsendQueryParams");
+  if (evd::bench::g_capture && evd::bench::g_inPqExec == 0)
+    evd::bench::recordPq(command ? command : "", nParams, paramValues, false);
   return real(conn, command, nParams, paramTypes, paramValues, paramLengths, paramFormats, resultFormat);
 }
 
 extern "C" PGresult* PQexec(PGconn* conn, const char* query) {
   static const auto real = evd::bench::realPq<PGresult* (*)(PGconn*, const char*)>("PQexec");
   if (evd::bench::g_capture) evd::bench::recordPq(query ? query : "", 0, nullptr, true);
+  evd::bench::PqExecScope inside;
   return real(conn, query);
 }
 
