@@ -20,6 +20,7 @@ constexpr size_t kMaxCachedStatements = 512;
 std::mutex g_configMutex;
 std::string g_uri = "evdetector.db";
 std::atomic<unsigned> g_generation{1};
+std::atomic<StatementHook> g_statementHook{nullptr};
 
 struct ThreadSlot {
   std::shared_ptr<Session> session;
@@ -34,6 +35,8 @@ bool isPostgresUri(const std::string& uri) {
 }  // namespace
 
 unsigned configurationGeneration() { return g_generation.load(); }
+
+void setStatementHook(StatementHook hook) { g_statementHook.store(hook); }
 
 std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing) {
   if (isPostgresUri(uri)) return openPostgres(uri, error);
@@ -92,6 +95,7 @@ Session::~Session() {
 }
 
 std::unique_ptr<StatementLease> Session::acquire(const std::string& sql, int* rc) {
+  if (StatementHook hook = g_statementHook.load(std::memory_order_relaxed)) hook(sql);
   auto it = cache_.find(sql);
   if (it != cache_.end() && !it->second.inUse) {
     it->second.inUse = true;

@@ -83,6 +83,12 @@ class Session : public std::enable_shared_from_this<Session> {
   std::vector<DBtran*> levels_;  // open transaction levels, outermost first
 };
 
+// Called with the text of every statement a table object is about to send,
+// on the sending thread (fault-injection tests stop a process there). Null,
+// the default, costs one load per statement.
+using StatementHook = void (*)(const std::string& sql);
+void setStatementHook(StatementHook hook);
+
 // Generation of the process-wide configuration: bumps on every configure().
 unsigned configurationGeneration();
 

@@ -88,7 +88,11 @@ class EvNEventBatch {
 
  private:
   void runEvent(EvAlertEx& alert, EvNEventResult& result);
-  bool runIsolated(EvAlertEx& alert, EvNEventResult& result, bool pipelined);
+  // Runs ALERT in a transaction level of its own and ends it. False when
+  // its pipeline failed: the level was rolled back and the event must run
+  // again without pipelining.
+  bool runIsolated(EvAlertEx& alert, EvNEventResult& result);
+  void endPipeline();
   void settleAll(bool committed, const std::string& why);
 
   EvNDetector& detector_;
@@ -96,4 +100,5 @@ class EvNEventBatch {
   Settled settled_;
   std::unique_ptr<DBtran> group_;  // the open group transaction (groups of more than 1)
   std::vector<EvNEventResult> pending_;
+  bool pipelined_ = false;
 };

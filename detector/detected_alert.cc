@@ -13,7 +13,7 @@ namespace {
 
 DB_DATETIME now() {
   DB_DATETIME dt;
-  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(time(nullptr)), dt, false);
+  EvNDetector::UlongTimeToDbDatetime(static_cast<long>(EvAlertDebug::now()), dt, false);
   return dt;
 }
 
@@ -65,7 +65,7 @@ RepeatResult updateRepeat(EvNDetector& detector, int eventId, bool conditionClea
 
   // Only the columns a repeat changes, and only while the row is still
   // pending: the notifier may have moved it on since the look-up.
-  const long nowSecs = static_cast<long>(time(nullptr));
+  const long nowSecs = static_cast<long>(EvAlertDebug::now());
   DB_DATETIME processed;
   EvNDetector::UlongTimeToDbDatetime(nowSecs, processed, false);
   NTDetectedAlerts update(nullptr);

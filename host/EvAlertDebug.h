@@ -31,8 +31,9 @@ class EvAlertDebug : public EvDebug {
   // When the configured level was last read (seconds since 1970).
   static long long lastRegCheck;
 
-  // Replaces the time source (null restores the system clock); returns the
-  // previous one.
+  // The host's clock, read for the alert log and for every time the
+  // detector stores (detection, parameter and rule times). Replaces the
+  // time source (null restores the system clock); returns the previous one.
   static Clock setClock(Clock clock);
   static long long now();
 };

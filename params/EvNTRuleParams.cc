@@ -177,7 +177,7 @@ bool EvNTRuleParams::AddOrUpdateParam(ApplProperty& property) {
     r->attrType = property.getType();
     EvNDetectParams::AllocateAndAssign(r->attrName, name);
     EvNDetectParams::AllocateAndAssign(r->attrVal, value);
-    r->created = static_cast<long long>(std::time(nullptr));
+    r->created = EvAlertDebug::now();
     r->modified = 0;
 
     if (rc == DB_NO_DATA) {

@@ -55,7 +55,7 @@ bool literalText(const char* literal, std::string& out) {
   return true;
 }
 
-long long nowSeconds() { return static_cast<long long>(time(nullptr)); }
+long long nowSeconds() { return EvAlertDebug::now(); }
 
 // The stored text of a number: longs as unsigned, as the notifier has always
 // read them (-1 becomes 18446744073709551615).

@@ -75,7 +75,7 @@ enum class Occurrence { New, Repeat, Nothing, Failed };
 Occurrence recordResult(EvNDetector& detector, int existing, bool cleared, int occurTime, EvAlertDebug& log,
                         const char* label) {
   if (existing > 0) {
-    const long nowSecs = static_cast<long>(time(nullptr));
+    const long nowSecs = static_cast<long>(EvAlertDebug::now());
     DB_DATETIME processed;
     EvNDetector::UlongTimeToDbDatetime(nowSecs, processed, false);
     NTDetectedAlerts update(nullptr);
@@ -110,7 +110,7 @@ bool EvNDetector::StoreCustomQueryData(EvAlertEx& alert) {
   EvAlertDebug log;
   const char* label = "StoreCustomQueryData";
   try {
-    const long runTime = static_cast<long>(time(nullptr));
+    const long runTime = static_cast<long>(EvAlertDebug::now());
     const std::string& xml = alert.getDescription();
     std::unique_ptr<CNMessageBase> result;
     if (!xml.empty()) XMLDecoder::unSerialize(xml, result);

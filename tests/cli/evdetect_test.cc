@@ -1,6 +1,7 @@
 // evdetect as a user runs it: real processes against both backends.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -152,6 +153,44 @@ TEST_P(CliTest, DatabaseErrorsThatDoNotFailTheEventStillFailTheRun) {
   EXPECT_EQ(3, r.status) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("<stdin>:1: database error: EvdSettings")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("settings are read-only")) << r.out;
+}
+
+// Groups: every event is counted only once its group committed; a group that
+// cannot commit fails all its events and no other; a quiet pipe does not
+// hold a group back.
+TEST_P(CliTest, GroupsCommitTogetherAndFailTogether) {
+  ASSERT_EQ(0, run("init").status);  // the alert types' categories
+  ASSERT_EQ(0, run("rule add --type 3").status);
+  ASSERT_EQ(0, run("rule add --type 7").status);
+  std::string events;
+  for (int i = 0; i < 7; ++i)
+    events += (i == 4 ? std::string("{\"alertType\":7,\"alertCriteria\":20") : "{\"alertType\":3,\"alertCriteria\":1") +
+              ",\"libraryId\":3,\"jobId\":" + std::to_string(100 + i) + "}\n";
+  if (isPostgres()) {
+    // Refused at COMMIT: the second group of three (events 4 to 6) goes.
+    exec("CREATE OR REPLACE FUNCTION evd_refuse_late() RETURNS trigger LANGUAGE plpgsql AS "
+         "$$BEGIN IF NEW.alertType = 7 THEN RAISE EXCEPTION 'refused at commit'; END IF; RETURN NEW; END$$");
+    exec("CREATE CONSTRAINT TRIGGER evd_refuse_late AFTER INSERT ON NTDetectedAlerts DEFERRABLE INITIALLY DEFERRED "
+         "FOR EACH ROW EXECUTE FUNCTION evd_refuse_late()");
+  }
+  Result r = run("run - --group 3 --json", events, false);
+  if (isPostgres()) exec("DROP TRIGGER evd_refuse_late ON NTDetectedAlerts");
+  const auto j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(isPostgres() ? 4 : 0, r.status) << r.out;
+  EXPECT_EQ(isPostgres() ? 4 : 7, j.at("handled")) << r.out;
+  EXPECT_EQ(isPostgres() ? 3 : 0, j.at("failed")) << r.out;
+  EXPECT_EQ(isPostgres() ? 4 : 7, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
+
+  FILE* pipe = popen((std::string(EVDETECT_PATH) + " --db " + quote(uri()) + " run - --group 1000 >/dev/null").c_str(), "w");
+  ASSERT_TRUE(pipe);
+  std::fputs("{\"alertType\":3,\"alertCriteria\":1,\"jobId\":200}\n", pipe);
+  std::fflush(pipe);
+  const long long before = queryInt("SELECT COUNT(*) FROM NTDetectedAlerts");
+  long long stored = 0;
+  for (int i = 0; i < 300 && (stored = queryInt("SELECT COUNT(*) FROM NTDetectedAlerts") - before) == 0; ++i)
+    usleep(50 * 1000);
+  EXPECT_EQ(1, stored) << "an event waiting for more input was not committed";
+  EXPECT_EQ(0, pclose(pipe));
 }
 
 TEST_P(CliTest, RulesSettingsAndStoredTextsAreShownSafely) {

@@ -68,6 +68,37 @@ std::string postgresUri() {
 }
 
 namespace {
+// Schemas freshDatabase made, dropped at exit.
+struct FreshSchemas {
+  std::vector<std::string> names;
+  ~FreshSchemas() {
+    std::string err;
+    auto b = names.empty() ? nullptr : evd::db::openBackend(std::getenv("EVD_TEST_PG_URI"), &err);
+    for (const std::string& n : names)
+      if (b) b->exec("DROP SCHEMA IF EXISTS " + n + " CASCADE");
+  }
+};
+}  // namespace
+
+std::string freshDatabase(const std::string& backend) {
+  std::string uri, report, err;
+  if (backend == "sqlite") {
+    uri = "sqlite:" + tempPath("fresh") + ".db";
+  } else {
+    static FreshSchemas made;
+    const char* base = std::getenv("EVD_TEST_PG_URI");
+    if (base == nullptr || *base == '\0') return "";
+    auto b = evd::db::openBackend(base, &err);
+    const std::string name = schemaName() + "_f" + std::to_string(made.names.size());
+    if (!b || b->exec("DROP SCHEMA IF EXISTS " + name + " CASCADE; CREATE SCHEMA " + name) != 0) return "";
+    made.names.push_back(name);
+    uri = std::string(base) + (std::string(base).find('?') == std::string::npos ? "?" : "&") +
+          "options=-csearch_path%3D" + name;
+  }
+  return Db::initSchema(uri, &report, &err) == 0 ? uri : "";
+}
+
+namespace {
 
 // A directory of this process's own, made afresh: a name built from the pid
 // alone can meet files an earlier process with the same pid left behind, and

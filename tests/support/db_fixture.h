@@ -48,6 +48,11 @@ std::string tempPath(const std::string& stem);
 // The PostgreSQL URI of this process's private schema, or "" without a server.
 std::string postgresUri();
 
+// A new database of BACKEND ("sqlite" or "postgres") with the schema and its
+// seed rows, apart from the test's own (a scratch file, or a schema removed
+// at exit): its URI, or "" when it cannot be made.
+std::string freshDatabase(const std::string& backend);
+
 }  // namespace evd::test
 
 #define EVD_INSTANTIATE_BACKENDS(Suite)                                                     \

@@ -1,5 +1,6 @@
 // evdetect run: feeds events (JSON Lines) to one detector, in order.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -7,12 +8,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Db/Database.h"
 #include "detector/EvNDetector.h"
+#include "detector/EvNEventBatch.h"
 #include "host/EvAlertEx.h"
 #include "host/event_json.h"
 #include "tools/evdetect/commands.h"
@@ -56,7 +59,8 @@ class Progress {
 class LineReader {
  public:
   enum class Status { Line, TooLong, End, Error };
-  explicit LineReader(int fd) : fd_(fd), buf_(64 * 1024) {}
+  // IDLE is called before a read that would wait for more input.
+  LineReader(int fd, std::function<void()> idle) : fd_(fd), buf_(64 * 1024), idle_(std::move(idle)) {}
 
   Status next(std::string& line) {
     line.clear();
@@ -64,6 +68,10 @@ class LineReader {
     while (true) {
       if (pos_ == end_) {
         if (eof_) break;
+        if (idle_) {
+          pollfd p{fd_, POLLIN, 0};
+          if (::poll(&p, 1, 0) == 0) idle_();
+        }
         const ssize_t n = ::read(fd_, buf_.data(), buf_.size());
         if (n < 0) {
           if (errno == EINTR) continue;
@@ -104,9 +112,18 @@ class LineReader {
   size_t pos_ = 0, end_ = 0;
   bool eof_ = false;
   int errno_ = 0;
+  std::function<void()> idle_;
 };
 
-int runEvents(const std::string& db, const std::string& file, bool json) {
+struct RunOptions {
+  std::string file = "-";
+  bool json = false;
+  std::string commit = "per-event";
+  size_t group = 1;
+};
+
+int runEvents(const std::string& db, const RunOptions& o) {
+  const std::string& file = o.file;
   int fd = STDIN_FILENO;
   if (file != "-") {
     fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -127,7 +144,34 @@ int runEvents(const std::string& db, const std::string& file, bool json) {
   Summary s;
   Progress progress;
   EvNDetector detector;
-  LineReader reader(fd);
+  EvNBatchOptions options;
+  options.mode = o.commit == "per-statement" ? EvNCommitMode::PerStatement : EvNCommitMode::PerEvent;
+  options.group = o.group;
+  // Counted only once the event's transaction has committed: an event of a
+  // group that could not commit is a failed one, whatever its handler said.
+  EvNEventBatch batch(detector, options, [&](const EvNEventResult& r) {
+    switch (r.outcome) {
+      case EvNDetector::Outcome::Blocked: ++s.blocked; break;
+      case EvNDetector::Outcome::NoRule: ++s.dropped; break;
+      default:
+        if (r.ok && r.committed) ++s.handled;
+        else ++s.failed;
+    }
+    // The detector logs a database error and goes on where the event can
+    // still be recorded (a marker or trace write); the run must not end as
+    // if nothing was lost.
+    if (r.databaseErrors > 0) {
+      if (r.ok && r.committed) ++s.databaseErrors;
+      std::fprintf(stderr, "evdetect: %s:%lld: database error: %s\n", where.c_str(), r.tag,
+                   shown(r.lastDatabaseError).c_str());
+    }
+    progress.update(s);
+  });
+  // Events waiting in an open group are committed before the run waits for
+  // more input, so a slow pipe never holds them back.
+  LineReader reader(fd, [&batch] {
+    if (batch.pending() > 0) batch.flush();
+  });
   std::string line;
   long lineNo = 0;
   for (LineReader::Status st; (st = reader.next(line)) != LineReader::Status::End;) {
@@ -156,29 +200,12 @@ int runEvents(const std::string& db, const std::string& file, bool json) {
       std::fprintf(stderr, "evdetect: %s:%ld: %s\n", where.c_str(), lineNo, shown(err.message).c_str());
       continue;
     }
-    const unsigned long long errorsBefore = Db::errorTally().count;
-    const bool ok = detector.StoreNotiData(event);
-    const EvNDetector::Outcome outcome = detector.lastOutcome();
-    switch (outcome) {
-      case EvNDetector::Outcome::Blocked: ++s.blocked; break;
-      case EvNDetector::Outcome::NoRule: ++s.dropped; break;
-      default:
-        if (ok) ++s.handled;
-        else ++s.failed;
-    }
-    // The detector logs a database error and goes on where the event can
-    // still be recorded (a marker or trace write); the run must not end as
-    // if nothing was lost.
-    const Db::ErrorTally tally = Db::errorTally();
-    if (tally.count > errorsBefore) {
-      if (ok) ++s.databaseErrors;
-      std::fprintf(stderr, "evdetect: %s:%ld: database error: %s\n", where.c_str(), lineNo, shown(tally.last).c_str());
-    }
-    progress.update(s);
+    batch.store(event, lineNo);
   }
+  batch.flush();
   progress.done();
 
-  if (json) {
+  if (o.json) {
     std::printf("{\"read\": %ld, \"handled\": %ld, \"dropped\": %ld, \"blocked\": %ld, \"unreadable\": %ld, "
                 "\"failed\": %ld, \"databaseErrors\": %ld, \"readError\": %s}\n",
                 s.read, s.handled, s.dropped, s.blocked, s.unreadable, s.failed, s.databaseErrors,
@@ -201,15 +228,24 @@ int runEvents(const std::string& db, const std::string& file, bool json) {
 
 void addRun(CLI::App& app, std::vector<Command>& out) {
   CLI::App* sub = app.add_subcommand("run", "run alert events (JSON Lines, one event per line) through the detector");
-  auto file = std::make_shared<std::string>("-");
-  auto json = std::make_shared<bool>(false);
-  sub->add_option("file", *file, "event file, or - for standard input")->capture_default_str();
-  sub->add_flag("--json", *json, "print the summary as one JSON object");
+  auto o = std::make_shared<RunOptions>();
+  sub->add_option("file", o->file, "event file, or - for standard input")->capture_default_str();
+  sub->add_flag("--json", o->json, "print the summary as one JSON object");
+  sub->add_option("--commit", o->commit,
+                  "per-event: one transaction per event (a killed run leaves no half-written occurrence); "
+                  "per-statement: every statement commits on its own")
+      ->check(CLI::IsMember({"per-event", "per-statement"}))
+      ->capture_default_str();
+  sub->add_option("--group", o->group,
+                  "commit this many events together, each under a savepoint of its own (per-event only); "
+                  "events are counted once their group committed")
+      ->check(CLI::Range(size_t{1}, size_t{100000}))
+      ->capture_default_str();
   sub->footer(
       "Lines longer than 1 MiB are refused. Exit status: 0 all events read and none failed; 4 an event failed; "
       "5 a line could not be read or the input could not be read to its end; 6 both; 3 the database cannot be "
       "used or a database operation failed.");
-  out.push_back({sub, [file, json](const std::string& db) { return runEvents(db, *file, *json); }});
+  out.push_back({sub, [o](const std::string& db) { return runEvents(db, *o); }});
 }
 
 }  // namespace evdetect

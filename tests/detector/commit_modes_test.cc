@@ -1,0 +1,271 @@
+// Committing per event or per group must store exactly what per-statement
+// commits store, failures included, and a process killed in the middle of
+// an event must leave nothing of that event.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "Db/AllBindings.h"
+#include "Db/Database.h"
+#include "db/session.h"
+#include "detector/EvNEventBatch.h"
+#include "detector/alert_types.h"
+#include "host/EvAlertDebug.h"
+#include "host/EvAlertEx.h"
+#include "host/event_json.h"
+#include "support/db_fixture.h"
+
+namespace evd::test {
+namespace {
+
+long long fixedClock() { return 1765000000; }
+
+// Every example event, in the order scripts/examples.sh runs them.
+std::vector<std::string> exampleStream() {
+  const std::filesystem::path dir = std::filesystem::path(EVD_SOURCE_DIR) / "examples";
+  std::vector<std::filesystem::path> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().extension() == ".jsonl" && e.path().filename() != "events.jsonl") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  files.insert(files.begin(), dir / "events.jsonl");
+  std::vector<std::string> lines;
+  for (const auto& f : files) {
+    std::ifstream in(f);
+    for (std::string line; std::getline(in, line);)
+      if (line.find('{') != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Every row of every table, as text, sorted within its table.
+using Dump = std::map<std::string, std::vector<std::string>>;
+
+std::vector<std::string> column0(evd::db::Session& s, const std::string& sql) {
+  int rc = 0;
+  std::vector<std::string> out;
+  auto st = s.backend().prepare(sql, &rc);
+  EXPECT_TRUE(st) << s.backend().lastError();
+  if (!st || st->execute({}) != 0) return out;
+  while (st->fetch() == 0) out.emplace_back(st->getText(0, nullptr));
+  return out;
+}
+
+Dump dumpAll() {
+  int rc = 0;
+  std::string err;
+  evd::db::Session* s = evd::db::Session::current(&rc, &err);
+  EXPECT_TRUE(s) << err;
+  if (s == nullptr) return {};
+  const bool sqlite = s->dialect() == evd::db::Dialect::SQLite;
+  Dump dump;
+  for (const std::string& table :
+       column0(*s, sqlite ? "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'"
+                          : "SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname = current_schema()")) {
+    auto st = s->backend().prepare("SELECT * FROM " + table, &rc);
+    EXPECT_TRUE(st && st->execute({}) == 0) << table << ": " << s->backend().lastError();
+    std::string key = table;  // PostgreSQL folds the names to lower case
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::vector<std::string>& rows = dump[key];
+    while (st && st->fetch() == 0) {
+      std::string row;
+      for (int c = 0; c < st->columnCount(); ++c) row += (st->isNull(c) ? "\\N" : st->getText(c, nullptr)) + std::string("|");
+      rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+  }
+  return dump;
+}
+
+// The rows only one of A and B holds, a few of each.
+std::string difference(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  std::string out;
+  for (const auto& [from, to, sign] : {std::tuple{&a, &b, "-"}, std::tuple{&b, &a, "+"}}) {
+    int shown = 0;
+    for (const std::string& row : *from)
+      if (!std::binary_search(to->begin(), to->end(), row) && shown++ < 3) out += std::string("\n ") + sign + row;
+  }
+  return out;
+}
+
+// What the host is told of each event.
+struct Told {
+  long long tag;
+  bool ok, committed;
+  EvNDetector::Outcome outcome;
+  bool operator==(const Told&) const = default;
+};
+
+std::atomic<int> g_killAt{0};
+std::atomic<int> g_statements{0};
+void countOrKill(const std::string&) {
+  ++g_statements;
+  if (g_killAt.load() > 0 && g_statements.load() == g_killAt.load()) kill(getpid(), SIGKILL);
+}
+
+class CommitModesTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    previousClock_ = EvAlertDebug::setClock(fixedClock);
+  }
+  void TearDown() override {
+    evd::db::setStatementHook(nullptr);
+    EvAlertDebug::setClock(previousClock_);
+    Db::configure(uri());
+    DbTest::TearDown();
+  }
+
+  // A new database with the rules of the example stream (the saved-query
+  // rules 1 to 3 first, as the examples expect), now this thread's.
+  std::string preparedDatabase(const std::vector<std::string>& stream) {
+    const std::string db = freshDatabase(GetParam());
+    EXPECT_FALSE(db.empty());
+    Db::configure(db);
+    std::string err;
+    EXPECT_EQ(0, seedAlertTypes(&err)) << err;
+    addRule(65, 0);
+    addRule(65, 0x10000 | 0x2000);
+    addRule(57, 0);
+    std::vector<int> types;
+    for (const std::string& line : stream) {
+      const int type = std::atoi(line.c_str() + line.find("\"alertType\":") + 12);
+      if (type != 65 && type != 57 && std::find(types.begin(), types.end(), type) == types.end()) {
+        types.push_back(type);
+        addRule(type, 0);
+      }
+    }
+    // A parameter write that fails in the middle of many events: the rows
+    // before and after it must be stored all the same.
+    refuseInserts("NTDparams", "value", "fs01");
+    return db;
+  }
+  static void addRule(int type, int status) {
+    NTAlertType t(nullptr);
+    t.setWhere("id = %d", type);
+    ASSERT_EQ(0, t.getOneRow()) << "alert type " << type;
+    NTnotificationRule r(nullptr);
+    r.getDataPtr()->alertTypeId = type;
+    r.getDataPtr()->categoryId = t.getDataPtr()->categoryID;
+    r.getDataPtr()->status = status;
+    ASSERT_EQ(0, r.rowInsert(true));
+  }
+
+  static std::vector<Told> run(const std::vector<std::string>& stream, const EvNBatchOptions& options) {
+    std::vector<Told> told;
+    EvNDetector detector;
+    EvNEventBatch batch(detector, options, [&](const EvNEventResult& r) {
+      told.push_back({r.tag, r.ok, r.committed, r.outcome});
+    });
+    for (size_t i = 0; i < stream.size(); ++i) {
+      EvAlertEx a;
+      EventReadError err;
+      EXPECT_TRUE(parseEventLine(stream[i], a, err)) << err.message;
+      batch.store(a, static_cast<long long>(i));
+    }
+    EXPECT_EQ(0, batch.flush());
+    return told;
+  }
+
+  // Runs EVENT in a child process on DB, killed at its KILLAT-th statement.
+  static void runKilled(const std::string& db, const std::string& event, EvNCommitMode mode, int killAt) {
+    // No connection may cross the fork: the child opens its own.
+    Db::closeThreadConnection();
+    const pid_t pid = fork();
+    ASSERT_NE(-1, pid);
+    if (pid == 0) {
+      std::thread([&] {
+        Db::configure(db);
+        g_statements = 0;
+        g_killAt = killAt;
+        evd::db::setStatementHook(countOrKill);
+        run({event}, {mode, 1, true});
+      }).join();
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "killed at statement " << killAt;
+  }
+
+  EvAlertDebug::Clock previousClock_ = nullptr;
+};
+
+TEST_P(CommitModesTest, EveryModeStoresTheRowsOfPerStatementCommits) {
+  const std::vector<std::string> stream = exampleStream();
+  ASSERT_GT(stream.size(), 100u);
+  preparedDatabase(stream);
+  const std::vector<Told> toldAlone = run(stream, {EvNCommitMode::PerStatement, 1, false});
+  const Dump alone = dumpAll();
+  ASSERT_GT(alone.at("ntdetectedalerts").size(), 80u);
+  ASSERT_TRUE(std::any_of(toldAlone.begin(), toldAlone.end(), [](const Told& t) { return !t.ok; }));
+
+  const struct {
+    const char* name;
+    EvNBatchOptions options;
+  } modes[] = {
+      {"per event", {EvNCommitMode::PerEvent, 1, false}},
+      {"per event, pipelined", {EvNCommitMode::PerEvent, 1, true}},
+      {"groups of 7, pipelined", {EvNCommitMode::PerEvent, 7, true}},
+      {"one group", {EvNCommitMode::PerEvent, 1000, false}},
+  };
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.name);
+    preparedDatabase(stream);
+    EXPECT_EQ(toldAlone, run(stream, mode.options));
+    const Dump dump = dumpAll();
+    for (const auto& [table, rows] : alone) {
+      const auto it = dump.find(table);
+      ASSERT_NE(dump.end(), it) << table;
+      EXPECT_TRUE(rows == it->second) << table << ":" << difference(rows, it->second);
+    }
+  }
+}
+
+TEST_P(CommitModesTest, AKilledEventLeavesNothingOfItself) {
+  const std::vector<std::string> stream = exampleStream();
+  const std::string db = preparedDatabase(stream);
+  const std::vector<std::string> before(stream.begin(), stream.begin() + 3);
+  const auto failure = std::find_if(stream.begin(), stream.end(), [](const std::string& l) {
+    return l.find("\"alertType\":3,") != std::string::npos;
+  });
+  ASSERT_NE(stream.end(), failure);
+  run(before, {EvNCommitMode::PerEvent, 1, true});
+  const Dump start = dumpAll();
+
+  // How many statements the event sends, counted on a scratch database.
+  preparedDatabase(stream);
+  g_statements = 0;
+  g_killAt = 0;
+  evd::db::setStatementHook(countOrKill);
+  run(before, {EvNCommitMode::PerEvent, 1, true});
+  g_statements = 0;
+  run({*failure}, {EvNCommitMode::PerEvent, 1, true});
+  evd::db::setStatementHook(nullptr);
+  const int statements = g_statements;
+  ASSERT_GT(statements, 10);
+
+  for (const int killAt : {1, statements / 3, statements - 1, statements}) {
+    runKilled(db, *failure, EvNCommitMode::PerEvent, killAt);
+    Db::configure(db);
+    EXPECT_EQ(start, dumpAll()) << "killed at statement " << killAt << " of " << statements;
+  }
+  // Committed statement by statement, the same kill leaves half an event.
+  runKilled(db, *failure, EvNCommitMode::PerStatement, statements / 2);
+  Db::configure(db);
+  EXPECT_NE(start.at("ntdparams"), dumpAll().at("ntdparams"));
+}
+
+EVD_INSTANTIATE_BACKENDS(CommitModesTest);
+
+}  // namespace
+}  // namespace evd::test
