@@ -187,8 +187,12 @@ std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string*
   }
   if (walRc != 0 ||
       // Memory-mapped reads keep index look-ups from paying a copy out of
-      // the OS cache once the file outgrows SQLite's own page cache.
-      session->exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF; PRAGMA mmap_size=1073741824") != 0) {
+      // the OS cache once the file outgrows SQLite's own page cache. Every
+      // savepoint inside a transaction (each event of a group, each
+      // handler's own transaction within it) keeps a statement journal:
+      // in memory, not as a temporary file written page by page.
+      session->exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF; PRAGMA mmap_size=1073741824; "
+                    "PRAGMA temp_store=MEMORY") != 0) {
     *error = "cannot open SQLite database '" + path + "': " + session->lastError();
     return nullptr;
   }
