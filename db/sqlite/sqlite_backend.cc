@@ -227,7 +227,7 @@ std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string*
       // Memory-mapped reads keep index look-ups from paying a copy out of
       // the OS cache once the file outgrows SQLite's own page cache.
       session->exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF; PRAGMA mmap_size=1073741824; "
-                    "PRAGMA temp_store=MEMORY; PRAGMA cache_size=-16384") != 0) {
+                    "PRAGMA temp_store=MEMORY; PRAGMA cache_size=-16384; PRAGMA wal_autocheckpoint=8192") != 0) {
     *error = "cannot open SQLite database '" + path + "': " + session->lastError();
     return nullptr;
   }

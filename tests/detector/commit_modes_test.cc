@@ -146,7 +146,8 @@ class CommitModesTest : public DbTest {
     }
     // A parameter write that fails in the middle of many events: the rows
     // before and after it must be stored all the same.
-    refuseInserts("NTDparams", "value", "fs01");
+    // And one in the middle of a list, which goes whole or not at all.
+    refuseInserts("NTDparams", "value", std::vector<std::string>{"fs01", "V_000124"});
     return db;
   }
   static void addRule(int type, int status) {
@@ -201,13 +202,19 @@ class CommitModesTest : public DbTest {
 };
 
 TEST_P(CommitModesTest, EveryModeStoresTheRowsOfPerStatementCommits) {
-  const std::vector<std::string> stream = exampleStream();
+  std::vector<std::string> stream = exampleStream();
+  stream.push_back(R"({"alertType":3,"alertCriteria":1,"clientId":12,"subClientId":118,"jobId":190001,)"
+                   R"("failureReason":"media","mediaList":["V_000123","V_000124","V_000125"]})");
   ASSERT_GT(stream.size(), 100u);
   preparedDatabase(stream);
   const std::vector<Told> toldAlone = run(stream, {EvNCommitMode::PerStatement, 1, false});
   const Dump alone = dumpAll();
   ASSERT_GT(alone.at("ntdetectedalerts").size(), 80u);
   ASSERT_TRUE(std::any_of(toldAlone.begin(), toldAlone.end(), [](const Told& t) { return !t.ok; }));
+  // The refused list took its first value with it, not the event's rows before it.
+  EXPECT_EQ(1, countRows("NTDparams WHERE value = 'media'"));
+  EXPECT_EQ(0, countRows("NTDparams WHERE value = 'V_000123' AND eventId IN "
+                         "(SELECT eventId FROM NTDparams WHERE value = 'media')"));
 
   const struct {
     const char* name;
