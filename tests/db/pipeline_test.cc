@@ -182,6 +182,42 @@ TEST_P(PipelineTest, ACommitAfterAFailureIsAnErrorAndStoresNothing) {
   }
 }
 
+TEST_P(PipelineTest, OnlyASingleRowInsertWithoutAnswerIsQueued) {
+  if (!isPostgres()) GTEST_SKIP() << "only a pipelining backend queues";
+  prepareFailures();
+  // Every statement collides with the stored key: a queued one reports success
+  // until the next sync, one that is waited for reports the collision at once.
+  const struct {
+    const char* sql;
+    bool queued;
+  } cases[] = {
+      {"INSERT INTO NTAlertType (id, categoryID) VALUES ($1, 0)", true},
+      {"insert into NTAlertType values ($1, (0))", true},
+      {"INSERT INTO NTAlertType (id, categoryID) VALUES ($1, 0) RETURNING id", false},
+      {"INSERT INTO NTAlertType (id, categoryID) VALUES ($1 + 1, 0), ($1, 0)", false},
+      {"INSERT INTO NTAlertType (id, categoryID) VALUES ($1, 0) ON CONFLICT (id) DO UPDATE SET categoryID = 1 / 0", false},
+      {"INSERT INTO NTAlertType (id, categoryID) SELECT $1, 0", false},
+      {"WITH k AS (SELECT $1::int AS id) INSERT INTO NTAlertType (id, categoryID) SELECT id, 0 FROM k", false},
+  };
+  int rc = 0;
+  std::string err;
+  evd::db::Session* s = evd::db::Session::current(&rc, &err);
+  ASSERT_TRUE(s) << err;
+  evd::db::SessionBackend& b = s->backend();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    ASSERT_TRUE(b.setPipelined(true));
+    ASSERT_EQ(0, b.exec("BEGIN"));
+    auto st = b.prepare(c.sql, &rc);
+    ASSERT_TRUE(st) << b.lastError();
+    EXPECT_EQ(c.queued, st->execute({evd::db::Param::integer(5)}) == 0) << b.lastError();
+    EXPECT_NE(0, b.syncPipeline());
+    ASSERT_EQ(0, b.exec("ROLLBACK"));
+    st.reset();
+    b.setPipelined(false);
+  }
+}
+
 TEST_P(PipelineTest, ALostConnectionFailsThePipelineWithoutHanging) {
   if (!isPostgres()) GTEST_SKIP() << "an embedded database has no connection to lose";
   std::string err;
