@@ -109,6 +109,15 @@ class SqliteStatement final : public StatementBackend {
   int64_t changes_ = 0;
 };
 
+// One statement of the few that begin, end and nest transactions; their
+// texts repeat (one savepoint name per nesting level), so caching them stays small.
+bool isTransactionControl(const std::string& sql) {
+  if (sql.find(';') != std::string::npos) return false;
+  for (const char* word : {"BEGIN", "COMMIT", "ROLLBACK", "SAVEPOINT ", "RELEASE "})
+    if (sql.rfind(word, 0) == 0) return true;
+  return false;
+}
+
 class SqliteSession final : public SessionBackend {
  public:
   explicit SqliteSession(sqlite3* db) : db_(db) {}
@@ -120,8 +129,8 @@ class SqliteSession final : public SessionBackend {
   Dialect dialect() const override { return Dialect::SQLite; }
 
   int exec(const std::string& sql) override {
-    // SAVEPOINT and RELEASE come several times an event: compiled once.
-    if (sql.find(';') == std::string::npos) return execCached(sql);
+    // Transaction control comes several times an event: compiled once.
+    if (isTransactionControl(sql)) return execCached(sql);
     char* msg = nullptr;
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg);
     if (rc == SQLITE_OK) return 0;
@@ -183,8 +192,7 @@ class SqliteSession final : public SessionBackend {
 
   sqlite3* db_;
   std::string lastError_;
-  // Bounded by the distinct single statements the layer sends (BEGIN,
-  // COMMIT, one SAVEPOINT and RELEASE per nesting level, PRAGMAs).
+  // Transaction control statements, by text.
   std::unordered_map<std::string, sqlite3_stmt*> execCache_;
 };
 
