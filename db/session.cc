@@ -175,8 +175,11 @@ int Session::rollback(DBtran* tran) {
   if (level == 0) {
     rc = backend_->connectionLost() ? 0 : backend_->exec("ROLLBACK");
   } else {
+    // Two requests, not one text: a pipelining backend sends one statement
+    // per request, and the release waits in its queue at no cost.
     const std::string name = savepointName(level + 1);
-    rc = backend_->exec("ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name);
+    rc = backend_->exec("ROLLBACK TO SAVEPOINT " + name);
+    if (rc == 0) rc = backend_->exec("RELEASE SAVEPOINT " + name);
   }
   // The levels inside this one went with it.
   for (size_t i = levels_.size(); i-- > level + 1;) levels_[i]->detach(false);

@@ -9,7 +9,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -421,9 +421,13 @@ struct Reader {
 };
 
 const Field* findField(std::string_view key) {
-  for (const Field& f : kFields)
-    if (key == f.key) return &f;
-  return nullptr;
+  static const std::unordered_map<std::string_view, const Field*> byKey = [] {
+    std::unordered_map<std::string_view, const Field*> m;
+    for (const Field& f : kFields) m.emplace(f.key, &f);
+    return m;
+  }();
+  const auto it = byKey.find(key);
+  return it == byKey.end() ? nullptr : it->second;
 }
 
 bool hasAlias(std::string_view key) {
@@ -438,25 +442,59 @@ bool hasAlias(std::string_view key) {
 // the nesting costs memory.
 struct TooDeep {};
 
-class DuplicateKeyWatch {
+// Builds the document like the library's own DOM builder, and on the way
+// stops nesting past kMaxEventNesting and notes the first duplicate key.
+class EventSax {
  public:
-  bool operator()(int depth, nlohmann::detail::parse_event_t event, Json& parsed) {
-    using E = nlohmann::detail::parse_event_t;
-    if ((event == E::object_start || event == E::array_start) && depth >= kMaxEventNesting) throw TooDeep{};
-    if (event == E::object_start) {
-      open_.emplace_back();
-    } else if (event == E::object_end) {
-      if (!open_.empty()) open_.pop_back();
-    } else if (event == E::key && !open_.empty() && duplicate_.empty() && parsed.is_string()) {
-      const std::string& k = parsed.get_ref<const std::string&>();
-      if (!open_.back().insert(k).second) duplicate_ = k;
+  explicit EventSax(Json& doc) : dom_(doc) {}
+  bool null() { return dom_.null(); }
+  bool boolean(bool v) { return dom_.boolean(v); }
+  bool number_integer(Json::number_integer_t v) { return dom_.number_integer(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return dom_.number_unsigned(v); }
+  bool number_float(Json::number_float_t v, const Json::string_t& s) { return dom_.number_float(v, s); }
+  bool string(Json::string_t& v) { return dom_.string(v); }
+  bool binary(Json::binary_t& v) { return dom_.binary(v); }
+  bool start_object(std::size_t n) {
+    deeper();
+    keys_.emplace_back();
+    return dom_.start_object(n);
+  }
+  bool end_object() {
+    --depth_;
+    keys_.pop_back();
+    return dom_.end_object();
+  }
+  bool start_array(std::size_t n) {
+    deeper();
+    return dom_.start_array(n);
+  }
+  bool end_array() {
+    --depth_;
+    return dom_.end_array();
+  }
+  bool key(Json::string_t& k) {
+    // Objects of an event hold a few dozen keys: a scan beats hashing them.
+    if (duplicate_.empty() && !keys_.empty()) {
+      std::vector<std::string>& seen = keys_.back();
+      if (std::find(seen.begin(), seen.end(), k) != seen.end()) duplicate_ = k;
+      else seen.push_back(k);
     }
-    return true;
+    return dom_.key(k);
+  }
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
+    return dom_.parse_error(position, token, e);
   }
   const std::string& duplicate() const { return duplicate_; }
 
  private:
-  std::vector<std::unordered_set<std::string>> open_;
+  void deeper() {
+    if (depth_ >= kMaxEventNesting) throw TooDeep{};
+    ++depth_;
+  }
+  nlohmann::detail::json_sax_dom_parser<Json> dom_;
+  std::vector<std::vector<std::string>> keys_;
+  int depth_ = 0;
   std::string duplicate_;
 };
 
@@ -468,10 +506,10 @@ bool parseLine(std::string_view line, EvAlertEx& out, Reader& r) {
   // whatever came before it.
   if (const size_t nul = line.find('\0'); nul != std::string_view::npos)
     return r.fail("", "NUL byte at column " + std::to_string(nul + 1));
-  DuplicateKeyWatch watch;
   Json doc;
+  EventSax watch(doc);
   try {
-    doc = Json::parse(line.begin(), line.end(), std::ref(watch));
+    Json::sax_parse(line.begin(), line.end(), &watch);
   } catch (const TooDeep&) {
     return r.fail("", "arrays and objects nested deeper than " + std::to_string(kMaxEventNesting) + " levels");
   } catch (const Json::exception& e) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
 
 namespace evd::db {
 namespace {
@@ -28,6 +29,9 @@ class SqliteStatement final : public StatementBackend {
 
   int execute(const std::vector<Param>& params) override {
     reset();
+    // A statement without result columns runs to its end inside this call,
+    // while PARAMS is alive: its texts need no private copy.
+    const auto textLifetime = sqlite3_column_count(st_) == 0 ? SQLITE_STATIC : SQLITE_TRANSIENT;
     const int n = sqlite3_bind_parameter_count(st_);
     for (int i = 0; i < n && i < static_cast<int>(params.size()); ++i) {
       const Param& p = params[i];
@@ -37,7 +41,7 @@ class SqliteStatement final : public StatementBackend {
         case Param::Int: rc = sqlite3_bind_int64(st_, i + 1, p.i); break;
         case Param::Real: rc = sqlite3_bind_double(st_, i + 1, p.d); break;
         case Param::Text:
-          rc = sqlite3_bind_text(st_, i + 1, p.s.data(), static_cast<int>(p.s.size()), SQLITE_TRANSIENT);
+          rc = sqlite3_bind_text(st_, i + 1, p.s.data(), static_cast<int>(p.s.size()), textLifetime);
           break;
         case Param::DateTime: {
           std::string t = dateText(p.dt);
@@ -50,6 +54,8 @@ class SqliteStatement final : public StatementBackend {
     // Step once: statements without rows complete here, queries keep their
     // first row for the first fetch().
     int rc = sqlite3_step(st_);
+    // Borrowed texts must not stay bound past this call.
+    if (textLifetime == SQLITE_STATIC) sqlite3_clear_bindings(st_);
     if (rc == SQLITE_ROW) { pending_ = true; return 0; }
     if (rc == SQLITE_DONE) { done_ = true; changes_ = sqlite3_changes64(db_); return 0; }
     return fail();
@@ -103,14 +109,28 @@ class SqliteStatement final : public StatementBackend {
   int64_t changes_ = 0;
 };
 
+// One statement of the few that begin, end and nest transactions; their
+// texts repeat (one savepoint name per nesting level), so caching them stays small.
+bool isTransactionControl(const std::string& sql) {
+  if (sql.find(';') != std::string::npos) return false;
+  for (const char* word : {"BEGIN", "COMMIT", "ROLLBACK", "SAVEPOINT ", "RELEASE "})
+    if (sql.rfind(word, 0) == 0) return true;
+  return false;
+}
+
 class SqliteSession final : public SessionBackend {
  public:
   explicit SqliteSession(sqlite3* db) : db_(db) {}
-  ~SqliteSession() override { sqlite3_close_v2(db_); }
+  ~SqliteSession() override {
+    for (auto& [sql, st] : execCache_) sqlite3_finalize(st);
+    sqlite3_close_v2(db_);
+  }
 
   Dialect dialect() const override { return Dialect::SQLite; }
 
   int exec(const std::string& sql) override {
+    // Transaction control comes several times an event: compiled once.
+    if (isTransactionControl(sql)) return execCached(sql);
     char* msg = nullptr;
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg);
     if (rc == SQLITE_OK) return 0;
@@ -150,13 +170,39 @@ class SqliteSession final : public SessionBackend {
   }
 
  private:
+  int execCached(const std::string& sql) {
+    sqlite3_stmt*& st = execCache_[sql];
+    if (st == nullptr &&
+        sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
+            SQLITE_OK) {
+      lastError_ = sqlite3_errmsg(db_);
+      const int code = sqlite3_extended_errcode(db_);
+      execCache_.erase(sql);
+      return code;
+    }
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    sqlite3_reset(st);
+    if (rc == SQLITE_DONE) return 0;
+    lastError_ = sqlite3_errmsg(db_);
+    const int code = sqlite3_extended_errcode(db_);
+    return code == 0 ? SQLITE_ERROR : code;
+  }
+
   sqlite3* db_;
   std::string lastError_;
+  // Transaction control statements, by text.
+  std::unordered_map<std::string, sqlite3_stmt*> execCache_;
 };
 
 }  // namespace
 
 std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error, bool createMissing) {
+  // Memory statistics take a global lock on every allocation; nothing reads
+  // them. Only possible before the library starts, so the first open does it.
+  static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+  (void)configured;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
                            SQLITE_OPEN_READWRITE | (createMissing ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX,
@@ -192,7 +238,7 @@ std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string*
       // handler's own transaction within it) keeps a statement journal:
       // in memory, not as a temporary file written page by page.
       session->exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF; PRAGMA mmap_size=1073741824; "
-                    "PRAGMA temp_store=MEMORY") != 0) {
+                    "PRAGMA temp_store=MEMORY; PRAGMA cache_size=-16384; PRAGMA wal_autocheckpoint=8192") != 0) {
     *error = "cannot open SQLite database '" + path + "': " + session->lastError();
     return nullptr;
   }

@@ -130,6 +130,7 @@ TEST_P(CliTest, BadInputAndFaultsAreReportedNeverSwallowed) {
       {"NUL inside a line", "", "run -", std::string("{}\0{\"bogusKey\":1}\n", 18), 5, "<stdin>:1: NUL byte"},
       {"line past the limit", "", "run -", std::string((1 << 20) + 1, '[') + "\n", 5, "line longer than 1048576"},
       {"occurrence 0", "", "show 0", "", 7, "no occurrence 0"},
+      {"groups of single statements", "", "run - --commit per-statement --group 5", "{}\n", 2, "--group needs"},
       {"date not in the calendar", "", "show --since 2024-13-45", "", 2, "not '2024-13-45'"},
       {"full disk on a new rule's id", "", "rule add --type 3 >/dev/full", "", 8, "cannot write standard output"},
   };

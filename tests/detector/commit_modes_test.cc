@@ -127,7 +127,7 @@ class CommitModesTest : public DbTest {
 
   // A new database with the rules of the example stream (the saved-query
   // rules 1 to 3 first, as the examples expect), now this thread's.
-  std::string preparedDatabase(const std::vector<std::string>& stream) {
+  std::string preparedDatabase(const std::vector<std::string>& stream, bool refuse = true) {
     const std::string db = freshDatabase(GetParam());
     EXPECT_FALSE(db.empty());
     Db::configure(db);
@@ -146,7 +146,8 @@ class CommitModesTest : public DbTest {
     }
     // A parameter write that fails in the middle of many events: the rows
     // before and after it must be stored all the same.
-    refuseInserts("NTDparams", "value", "fs01");
+    // And one in the middle of a list, which goes whole or not at all.
+    if (refuse) refuseInserts("NTDparams", "value", std::vector<std::string>{"fs01", "V_000124"});
     return db;
   }
   static void addRule(int type, int status) {
@@ -201,14 +202,10 @@ class CommitModesTest : public DbTest {
 };
 
 TEST_P(CommitModesTest, EveryModeStoresTheRowsOfPerStatementCommits) {
-  const std::vector<std::string> stream = exampleStream();
+  std::vector<std::string> stream = exampleStream();
+  stream.push_back(R"({"alertType":3,"alertCriteria":1,"clientId":12,"subClientId":118,"jobId":190001,)"
+                   R"("failureReason":"media","mediaList":["V_000123","V_000124","V_000125"]})");
   ASSERT_GT(stream.size(), 100u);
-  preparedDatabase(stream);
-  const std::vector<Told> toldAlone = run(stream, {EvNCommitMode::PerStatement, 1, false});
-  const Dump alone = dumpAll();
-  ASSERT_GT(alone.at("ntdetectedalerts").size(), 80u);
-  ASSERT_TRUE(std::any_of(toldAlone.begin(), toldAlone.end(), [](const Told& t) { return !t.ok; }));
-
   const struct {
     const char* name;
     EvNBatchOptions options;
@@ -218,15 +215,34 @@ TEST_P(CommitModesTest, EveryModeStoresTheRowsOfPerStatementCommits) {
       {"groups of 7, pipelined", {EvNCommitMode::PerEvent, 7, true}},
       {"one group", {EvNCommitMode::PerEvent, 1000, false}},
   };
-  for (const auto& mode : modes) {
-    SCOPED_TRACE(mode.name);
-    preparedDatabase(stream);
-    EXPECT_EQ(toldAlone, run(stream, mode.options));
-    const Dump dump = dumpAll();
-    for (const auto& [table, rows] : alone) {
-      const auto it = dump.find(table);
-      ASSERT_NE(dump.end(), it) << table;
-      EXPECT_TRUE(rows == it->second) << table << ":" << difference(rows, it->second);
+  for (const bool refuse : {true, false}) {
+    SCOPED_TRACE(refuse ? "with refused writes" : "without refused writes");
+    preparedDatabase(stream, refuse);
+    const std::vector<Told> toldAlone = run(stream, {EvNCommitMode::PerStatement, 1, false});
+    const Dump alone = dumpAll();
+    ASSERT_GT(alone.at("ntdetectedalerts").size(), 80u);
+    if (refuse) {
+      ASSERT_TRUE(std::any_of(toldAlone.begin(), toldAlone.end(), [](const Told& t) { return !t.ok; }));
+      // The refused list took its first value with it, not the event's rows before it.
+      EXPECT_EQ(1, countRows("NTDparams WHERE value = 'media'"));
+      EXPECT_EQ(0, countRows("NTDparams WHERE value = 'V_000123' AND eventId IN "
+                             "(SELECT eventId FROM NTDparams WHERE value = 'media')"));
+    }
+    for (const auto& mode : modes) {
+      SCOPED_TRACE(mode.name);
+      preparedDatabase(stream, refuse);
+      EXPECT_EQ(toldAlone, run(stream, mode.options));
+      const Dump dump = dumpAll();
+      // An event whose pipeline failed runs again; the serial ids its first
+      // run drew from PostgreSQL's sequences are not given back, so only its
+      // rows, not their ids, are the same.
+      const bool sameIds = !(refuse && mode.options.pipeline && isPostgres());
+      for (const auto& [table, rows] : alone) {
+        const auto it = dump.find(table);
+        ASSERT_NE(dump.end(), it) << table;
+        if (sameIds) EXPECT_TRUE(rows == it->second) << table << ":" << difference(rows, it->second);
+        else EXPECT_EQ(rows.size(), it->second.size()) << table;
+      }
     }
   }
 }

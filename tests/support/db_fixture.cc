@@ -173,15 +173,21 @@ void DbTest::TearDown() {
 }
 
 void DbTest::refuseInserts(const std::string& table, const std::string& column, const std::string& value) {
+  refuseInserts(table, column, std::vector<std::string>{value});
+}
+
+void DbTest::refuseInserts(const std::string& table, const std::string& column, const std::vector<std::string>& values) {
   refusing_.push_back(table);
   const std::string fn = "evd_refuse_" + table;
+  std::string in;
+  for (const std::string& v : values) in += (in.empty() ? "" : ", ") + sqlText(v);
   if (isPostgres()) {
-    exec("CREATE OR REPLACE FUNCTION " + fn + "() RETURNS trigger AS $$ BEGIN IF NEW." + column + " = " +
-         sqlText(value) + " THEN RAISE EXCEPTION 'value refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql");
+    exec("CREATE OR REPLACE FUNCTION " + fn + "() RETURNS trigger AS $$ BEGIN IF NEW." + column + " IN (" + in +
+         ") THEN RAISE EXCEPTION 'value refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql");
     exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON " + table + " FOR EACH ROW EXECUTE FUNCTION " + fn + "()");
   } else {
-    exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON " + table + " WHEN NEW." + column + " = " + sqlText(value) +
-         " BEGIN SELECT RAISE(ABORT, 'value refused'); END");
+    exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON " + table + " WHEN NEW." + column + " IN (" + in +
+         ") BEGIN SELECT RAISE(ABORT, 'value refused'); END");
   }
 }
 

@@ -33,6 +33,7 @@ class DbTest : public ::testing::TestWithParam<std::string> {
   // Makes every insert into TABLE whose COLUMN holds VALUE fail, for the rest
   // of the test (TearDown drops the trigger PostgreSQL would keep).
   void refuseInserts(const std::string& table, const std::string& column, const std::string& value);
+  void refuseInserts(const std::string& table, const std::string& column, const std::vector<std::string>& values);
 
  private:
   std::string uri_;

@@ -124,6 +124,10 @@ struct RunOptions {
 
 int runEvents(const std::string& db, const RunOptions& o) {
   const std::string& file = o.file;
+  if (o.commit == "per-statement" && o.group > 1) {
+    error("--group needs --commit per-event: statements that commit one by one cannot be grouped");
+    return kExitUsage;
+  }
   int fd = STDIN_FILENO;
   if (file != "-") {
     fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
