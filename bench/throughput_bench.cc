@@ -495,10 +495,10 @@ void printTable(const Results& res) {
     const double heap = growth(r.warm.heap, r.end.heap);
     std::printf("\nmemory %-9s %lld events (%s): VmRSS %lld -> %lld KiB, growth %.1f%% (target <= 10%%) %s;\n"
                 "       private (RssAnon) %lld -> %lld KiB, growth %.1f%% %s; heap in use %lld -> %lld KiB, growth "
-                "%.1f%% %s; file pages (RssFile) %lld -> %lld KiB\n",
+                "%.1f%% (no target: SQLite's page cache fills up to 16 MiB); file pages (RssFile) %lld -> %lld KiB\n",
                 r.backend.c_str(), r.events, r.mode.c_str(), r.warm.vm, r.end.vm, g, g <= 10 ? "met" : "MISSED",
                 r.warm.anon, r.end.anon, anon, anon <= 10 ? "met" : "MISSED", r.warm.heap, r.end.heap, heap,
-                heap <= 10 ? "met" : "MISSED", r.warm.file, r.end.file);
+                r.warm.file, r.end.file);
   }
 }
 
