@@ -84,6 +84,11 @@ const std::vector<IndexDef>& indexes() {
       // The pending-occurrence match of every matched handler and of the
       // custom-query search: the entity id is the most selective column.
       {"NTDetectedAlerts_match", "NTDetectedAlerts", "entityId, alertType, criteria, category, status"},
+      // The same for pending rows only: an object that raised the same alert
+      // a thousand times has a thousand rows under one key, of which the
+      // match wants the few still pending.
+      {"NTDetectedAlerts_pending", "NTDetectedAlerts", "entityId, alertType, criteria, category, status", false,
+       "(processStat & 67) <> 0"},
       {"NTDetectedAlerts_rule", "NTDetectedAlerts", "ntNotificationId"},
       {"NTDetectedAlerts_type", "NTDetectedAlerts", "alertType, eventId"},
       {"NTDparams_event", "NTDparams", "eventId, type"},
@@ -144,7 +149,7 @@ std::vector<std::string> ddl(Dialect d) {
   for (const std::string& e : extraTables()) out.push_back(substitute(e, d));
   for (const IndexDef& i : indexes())
     out.push_back(std::string(i.unique ? "CREATE UNIQUE INDEX IF NOT EXISTS " : "CREATE INDEX IF NOT EXISTS ") +
-                  i.name + " ON " + i.table + " (" + i.columns + ")");
+                  i.name + " ON " + i.table + " (" + i.columns + ")" + (i.where ? std::string(" WHERE ") + i.where : ""));
   out.push_back(std::string("CREATE TABLE IF NOT EXISTS ") + kVersionTable + " (version INTEGER NOT NULL)");
   return out;
 }

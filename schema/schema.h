@@ -21,6 +21,8 @@ struct IndexDef {
   const char* table;
   const char* columns;
   bool unique = false;  // the columns are a key: a second row with the same values is refused
+  // A partial index: only rows for which this condition holds (null: every row).
+  const char* where = nullptr;
 };
 const std::vector<IndexDef>& indexes();
 
