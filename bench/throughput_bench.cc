@@ -407,7 +407,10 @@ class Backend {
     if (streams_.size() < 3 || !setUp()) return;
     HandlerRun& run = *runs_[2];
     const ModeInfo& mode = batchAvailable() ? kModes[3] : kModes[0];
-    const long long warm = std::min<long long>(events / 10 + 1, 20000);
+    // A tenth of the run: enough for SQLite's page cache (16 MiB) to fill as
+    // the file grows, which a new file reaches only after tens of thousands
+    // of events; growth before that is the cache, not the detector.
+    const long long warm = events / 10 + 1;
     const auto go = [&](long long n) {
       const long long step = mode.mode == Mode::Group ? 100 : 20;
       for (long long done = 0; done < n; done += step)
