@@ -53,6 +53,7 @@
 
 #include "Db/Database.h"
 #include "db/backend.h"
+#include "db/sql_format.h"
 #include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
@@ -81,15 +82,7 @@ struct Statement {
 };
 using Sequence = std::vector<Statement>;
 
-inline bool isTransactionControl(const std::string& sql) {
-  size_t p = sql.find_first_not_of(" \t\n");
-  if (p == std::string::npos) return false;
-  std::string word;
-  while (p < sql.size() && std::isalpha(static_cast<unsigned char>(sql[p])))
-    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[p++])));
-  return word == "BEGIN" || word == "COMMIT" || word == "END" || word == "ROLLBACK" || word == "SAVEPOINT" ||
-         word == "RELEASE";
-}
+using evd::db::isTransactionControl;
 
 inline bool createsOccurrence(const std::string& sql) {
   return sql.rfind("INSERT INTO NTDetectedAlerts", 0) == 0 && sql.find("RETURNING") != std::string::npos;

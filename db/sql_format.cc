@@ -271,4 +271,14 @@ std::string finalizeSql(const std::string& sql, Dialect dialect) {
   return out;
 }
 
+bool isTransactionControl(const std::string& sql) {
+  size_t p = sql.find_first_not_of(" \t\n");
+  if (p == std::string::npos) return false;
+  std::string word;
+  while (p < sql.size() && std::isalpha(static_cast<unsigned char>(sql[p])))
+    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[p++])));
+  return word == "BEGIN" || word == "COMMIT" || word == "END" || word == "ROLLBACK" || word == "SAVEPOINT" ||
+         word == "RELEASE";
+}
+
 }  // namespace evd::db

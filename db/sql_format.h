@@ -35,4 +35,8 @@ int valuesToParams(const std::string& sql, const std::vector<Param>& params, std
 // becomes "?n" for SQLite. Quoted text is left alone.
 std::string finalizeSql(const std::string& sql, Dialect dialect);
 
+// True when SQL's first word begins, ends or nests a transaction (BEGIN,
+// COMMIT, END, ROLLBACK, SAVEPOINT, RELEASE), in any case.
+bool isTransactionControl(const std::string& sql);
+
 }  // namespace evd::db

@@ -599,6 +599,7 @@ class PgSession final : public SessionBackend {
   }
 
   void queueDeallocations() {
+    if (toDeallocate_.empty()) return;  // the usual case, on every queued statement
     std::vector<std::string> names;
     names.swap(toDeallocate_);
     for (const std::string& n : names) {

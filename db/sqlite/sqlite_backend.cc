@@ -7,6 +7,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "db/sql_format.h"
+
 namespace evd::db {
 namespace {
 
@@ -109,15 +111,6 @@ class SqliteStatement final : public StatementBackend {
   int64_t changes_ = 0;
 };
 
-// One statement of the few that begin, end and nest transactions; their
-// texts repeat (one savepoint name per nesting level), so caching them stays small.
-bool isTransactionControl(const std::string& sql) {
-  if (sql.find(';') != std::string::npos) return false;
-  for (const char* word : {"BEGIN", "COMMIT", "ROLLBACK", "SAVEPOINT ", "RELEASE "})
-    if (sql.rfind(word, 0) == 0) return true;
-  return false;
-}
-
 class SqliteSession final : public SessionBackend {
  public:
   explicit SqliteSession(sqlite3* db) : db_(db) {}
@@ -129,8 +122,9 @@ class SqliteSession final : public SessionBackend {
   Dialect dialect() const override { return Dialect::SQLite; }
 
   int exec(const std::string& sql) override {
-    // Transaction control comes several times an event: compiled once.
-    if (isTransactionControl(sql)) return execCached(sql);
+    // Transaction control comes several times an event: compiled once. Its
+    // texts repeat (one savepoint name per nesting level), so the cache stays small.
+    if (isTransactionControl(sql) && sql.find(';') == std::string::npos) return execCached(sql);
     char* msg = nullptr;
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg);
     if (rc == SQLITE_OK) return 0;

@@ -17,7 +17,17 @@ namespace {
 
 using evd::test::DbTest;
 
-class PipelineTest : public DbTest {};
+class PipelineTest : public DbTest {
+ protected:
+  // What the failures below need: the key the duplicate collides with, and
+  // the trigger that refuses a value.
+  void prepareFailures();
+  // An empty parameter table and pipelining on, where the backend has it.
+  bool freshCase() {
+    exec("DELETE FROM NTDparams");
+    return Db::beginPipeline();
+  }
+};
 
 int add(int eventId, const std::string& value, DBtran* tran, int type = 0) {
   NTDparams t(tran);
@@ -66,11 +76,11 @@ const Failure kFailures[] = {
      }},
 };
 
-// The key the duplicate-key case collides with.
-void prepareFailures() {
+void PipelineTest::prepareFailures() {
   NTAlertType t(nullptr);
   t.getDataPtr()->id = 5;
   ASSERT_EQ(0, t.rowInsert(true));
+  refuseInserts("NTDparams", "value", "refused by trigger");
 }
 
 TEST_P(PipelineTest, PipelinedWritesAndReadsMatchTheUnpipelinedOnes) {
@@ -122,11 +132,9 @@ TEST_P(PipelineTest, PipelinedWritesAndReadsMatchTheUnpipelinedOnes) {
 
 TEST_P(PipelineTest, RollingBackToASavepointBegunBeforeAFailureKeepsWhatCameBefore) {
   prepareFailures();
-  refuseInserts("NTDparams", "value", "refused by trigger");
   for (const Failure& f : kFailures) {
     SCOPED_TRACE(f.name);
-    exec("DELETE FROM NTDparams");
-    const bool on = Db::beginPipeline();
+    const bool on = freshCase();
     DBtran outer;
     ASSERT_EQ(0, outer.startTran());
     ASSERT_EQ(0, add(1, "before", &outer));
@@ -161,11 +169,9 @@ TEST_P(PipelineTest, RollingBackToASavepointBegunBeforeAFailureKeepsWhatCameBefo
 
 TEST_P(PipelineTest, ACommitAfterAFailureIsAnErrorAndStoresNothing) {
   prepareFailures();
-  refuseInserts("NTDparams", "value", "refused by trigger");
   for (const Failure& f : kFailures) {
     SCOPED_TRACE(f.name);
-    exec("DELETE FROM NTDparams");
-    const bool on = Db::beginPipeline();
+    const bool on = freshCase();
     DBtran tran;
     ASSERT_EQ(0, tran.startTran());
     ASSERT_EQ(0, add(1, "a", &tran));

@@ -19,6 +19,11 @@ namespace {
 
 std::string schemaName() { return "evd_t" + std::to_string(getpid()); }
 
+// BASE with SCHEMA as the search path of every connection made from it.
+std::string schemaUri(const std::string& base, const std::string& schema) {
+  return base + (base.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema;
+}
+
 // Tables of our schema, emptied between PostgreSQL tests.
 std::string truncateAll(evd::db::SessionBackend& b) {
   std::string names;
@@ -54,8 +59,7 @@ std::string postgresUri() {
     if (!b) return "";
     b->exec("DROP SCHEMA IF EXISTS " + schemaName() + " CASCADE");
     if (b->exec("CREATE SCHEMA " + schemaName()) != 0) return "";
-    g_pg.uri = std::string(base) + (std::string(base).find('?') == std::string::npos ? "?" : "&") +
-               "options=-csearch_path%3D" + schemaName();
+    g_pg.uri = schemaUri(base, schemaName());
     std::string report;
     if (Db::initSchema(g_pg.uri, &report, &err) != 0) return "";
     g_pg.ready = true;
@@ -92,8 +96,7 @@ std::string freshDatabase(const std::string& backend) {
     const std::string name = schemaName() + "_f" + std::to_string(made.names.size());
     if (!b || b->exec("DROP SCHEMA IF EXISTS " + name + " CASCADE; CREATE SCHEMA " + name) != 0) return "";
     made.names.push_back(name);
-    uri = std::string(base) + (std::string(base).find('?') == std::string::npos ? "?" : "&") +
-          "options=-csearch_path%3D" + name;
+    uri = schemaUri(base, name);
   }
   return Db::initSchema(uri, &report, &err) == 0 ? uri : "";
 }
