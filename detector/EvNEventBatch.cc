@@ -1,6 +1,5 @@
 #include "detector/EvNEventBatch.h"
 
-#include <exception>
 #include <utility>
 
 #include "Db/DBtable.h"
@@ -65,7 +64,7 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
   // A group of one is the event's own transaction; a larger group opens
   // its transaction with its first event and gives each event a savepoint.
   if (options_.group > 1 && !group_) {
-    pipelined_ = options_.pipeline && Db::beginPipeline();
+    beginPipeline();
     group_ = std::make_unique<DBtran>();
     if (const int rc = group_->startTran(); rc != 0) {
       const std::string why = group_->getErrorStr(rc);
@@ -75,7 +74,7 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
       return;
     }
   }
-  if (options_.group == 1) pipelined_ = options_.pipeline && Db::beginPipeline();
+  if (options_.group == 1) beginPipeline();
   // The handler may change the alert; a run to be done again starts from
   // the alert as it came.
   EvAlertEx original;
@@ -89,7 +88,7 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
     r = EvNEventResult();
     r.tag = tag;
     runIsolated(original, r);
-    if (group_) pipelined_ = options_.pipeline && Db::beginPipeline();
+    if (group_) beginPipeline();
   }
   if (options_.group == 1) endPipeline();
 }
@@ -102,11 +101,7 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
     notCommitted(r, tran.getErrorStr(rc));
     return true;
   }
-  try {
-    r.ok = detector_.StoreNotiData(alert);
-  } catch (const std::exception&) {
-    r.ok = false;  // StoreNotiData lets nothing escape; this is belt and braces
-  }
+  r.ok = detector_.StoreNotiData(alert);
   r.outcome = detector_.lastOutcome();
   // In a group the event's savepoint is released only after its pipelined
   // statements have answered, so that a failure can still be rolled back
@@ -128,6 +123,8 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
   errors.into(r);
   return true;
 }
+
+void EvNEventBatch::beginPipeline() { pipelined_ = options_.pipeline && Db::beginPipeline(); }
 
 void EvNEventBatch::endPipeline() {
   if (pipelined_) Db::endPipeline();

@@ -92,6 +92,7 @@ class EvNEventBatch {
   // its pipeline failed: the level was rolled back and the event must run
   // again without pipelining.
   bool runIsolated(EvAlertEx& alert, EvNEventResult& result);
+  void beginPipeline();
   void endPipeline();
   void settleAll(bool committed, const std::string& why);
 
