@@ -109,7 +109,7 @@ class EvNDetector : protected EvNDetectorEventState {
   bool EnableSupression(int eventId, int library, int sparePool, int drive, int media, int mediaAgent,
                         int mountPath, int client, int subClient, long long jobId, int store, int ruleOrUser,
                         int storagePolicy, int copy);
-  // The same three with the argument list as one value (detector/jobs/suppression_args.h).
+  // The same three with the argument list as one value (detector/suppression_args.h).
   std::string GetSupressionObjTypeId(const EvSuppressionArgs& args, long long& objId);
   int GetExistingEventIdEx(const EvSuppressionArgs& args);
   bool EnableSupression(int eventId, const EvSuppressionArgs& args);

@@ -7,7 +7,7 @@
 // under the same event id. Client-group alerts are always new occurrences.
 #include <cstdio>
 
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -23,12 +23,12 @@ int auditOperation(const EvAlertEx& alert) {
 }
 
 // What the matched form left to do: false ends the handler with RESULT.
-bool continueAfterMatch(JobCall::Matched outcome, bool& result) {
-  if (outcome == JobCall::Matched::Failed) {
+bool continueAfterMatch(HandlerCall::Matched outcome, bool& result) {
+  if (outcome == HandlerCall::Matched::Failed) {
     result = false;
     return false;
   }
-  if (outcome == JobCall::Matched::ClearedNothing) {
+  if (outcome == HandlerCall::Matched::ClearedNothing) {
     result = true;
     return false;
   }
@@ -50,12 +50,12 @@ bool populateNtClientAlertAdditionalInfo(int eventId, EvNDetectParams params, Ev
 }
 
 bool EvNDetector::StoreClientConfig(EvAlertEx& alert, int criteriaCleared) {
-  JobCall call(*this, alert, "EvNDetector::StoreClientConfig");
+  HandlerCall call(*this, alert, "EvNDetector::StoreClientConfig");
   return call.guarded([&]() -> bool {
-    const JobCall::Matched outcome =
+    const HandlerCall::Matched outcome =
         call.matchOrRecord(EvSuppressionArgs::fromEvent(alert).subClientId(0).jobId(0));
     if (bool result = false; !continueAfterMatch(outcome, result)) return result;
-    const bool repeat = outcome == JobCall::Matched::Repeat;
+    const bool repeat = outcome == HandlerCall::Matched::Repeat;
     if (!repeat) call.logNewAlert();
 
     if (!upsertDetail<NTDclntAgentMAConfig>(
@@ -103,21 +103,21 @@ bool EvNDetector::StoreClientConfig(EvAlertEx& alert, int criteriaCleared) {
     if (!call.enableSuppression(EvSuppressionArgs::fromEvent(alert).jobId(0))) return false;
     if (criteriaCleared > 0 && !p.asInt(ParamCriteriaCleared, criteriaCleared).ok()) return false;
 
-    call.logRecorded(Recorded::Brackets);
+    call.logRecorded(RecordedWording::Brackets);
     // A repeat keeps the state SetDetectedAlert left it in.
     return repeat ? true : call.markDetected();
   });
 }
 
 bool EvNDetector::StoreZentra(EvAlertEx& alert, int criteriaCleared) {
-  JobCall call(*this, alert, "EvNDetector::StoreZentra");
+  HandlerCall call(*this, alert, "EvNDetector::StoreZentra");
   return call.guarded([&]() -> bool {
     // The installation as a whole: no client, subclient or job in the look-up.
     EvSuppressionArgs lookup = EvSuppressionArgs::fromEvent(alert).subClientId(0).jobId(0);
     lookup.client = 0;
-    const JobCall::Matched outcome = call.matchOrRecord(lookup);
+    const HandlerCall::Matched outcome = call.matchOrRecord(lookup);
     if (bool result = false; !continueAfterMatch(outcome, result)) return result;
-    const bool repeat = outcome == JobCall::Matched::Repeat;
+    const bool repeat = outcome == HandlerCall::Matched::Repeat;
     if (!repeat) call.logNewAlert();
 
     if (!upsertDetail<NTDzentraConfig>(
@@ -165,7 +165,7 @@ bool EvNDetector::StoreZentra(EvAlertEx& alert, int criteriaCleared) {
 }
 
 bool EvNDetector::StoreClientGroupConfig(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreClientGroupConfig");
+  HandlerCall call(*this, alert, "EvNDetector::StoreClientGroupConfig");
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDclntAgentMAConfig>(
         call,

@@ -7,7 +7,7 @@
 // pending: a repeat refreshes the detected-alert row and, for types 16 and
 // 17, carries the values the notification shows over into the occurrence.
 // The other three record every event as a new occurrence.
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -53,14 +53,14 @@ int rewriteParam(int eventId, NotiParamTypes type, const std::string& text, NTDp
 }  // namespace
 
 bool EvNDetector::StoreLibrary(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreLibrary");
+  HandlerCall call(*this, alert, "EvNDetector::StoreLibrary");
   return call.guarded([&]() -> bool {
     const bool cleared = alert.IsConditionCleared();
-    const JobCall::Matched outcome = call.matchOrRecord(libraryObjects(alert));
-    if (outcome == JobCall::Matched::Failed) return false;
-    if (outcome == JobCall::Matched::ClearedNothing) return true;
+    const HandlerCall::Matched outcome = call.matchOrRecord(libraryObjects(alert));
+    if (outcome == HandlerCall::Matched::Failed) return false;
+    if (outcome == HandlerCall::Matched::ClearedNothing) return true;
 
-    if (outcome == JobCall::Matched::Repeat) {
+    if (outcome == HandlerCall::Matched::Repeat) {
       if (cleared)
         call.log().DebugLvl(call.label(), 7, "Condition Cleared for the alert event[eventId [%d]].", m_eventId);
 
@@ -174,7 +174,7 @@ bool EvNDetector::StoreLibrary(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreMediaErase(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreMediaErase");
+  HandlerCall call(*this, alert, "EvNDetector::StoreMediaErase");
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDlibraryMang>(
         call,
@@ -193,7 +193,7 @@ bool EvNDetector::StoreMediaErase(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreEraseData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreEraseData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreEraseData");
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDdataAgingER>(
         call,
@@ -213,7 +213,7 @@ bool EvNDetector::StoreEraseData(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreVaultTracker(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreVaultTracker");
+  HandlerCall call(*this, alert, "EvNDetector::StoreVaultTracker");
   return call.guarded([&]() -> bool {
     // A movement without its policy cannot be told apart from any other.
     if (alert.getVtPolicyId() == 0) {

@@ -6,7 +6,7 @@
 // object is the MediaAgent, except for the two criteria about one
 // deduplication store (70, an entity alert, and 84, the store offline),
 // whose occurrences are held back per store.
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -71,13 +71,13 @@ EvSuppressionArgs mediaAgentObject(const EvAlertEx& alert) {
 }  // namespace
 
 bool EvNDetector::StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared) {
-  JobCall call(*this, alert, "EvNDetector::StoreMediaAgentConfig");
+  HandlerCall call(*this, alert, "EvNDetector::StoreMediaAgentConfig");
   return call.guarded([&]() -> bool {
     const bool storeAlert = IsValueIn(m_criteria, {kStoreEntityCriteria, kStoreOfflineCriteria});
-    const JobCall::Matched outcome = call.matchOrRecord(storeAlert ? storeObject(alert) : mediaAgentObject(alert));
-    if (outcome == JobCall::Matched::Failed) return false;
-    if (outcome == JobCall::Matched::ClearedNothing) return true;
-    const bool repeat = outcome == JobCall::Matched::Repeat;
+    const HandlerCall::Matched outcome = call.matchOrRecord(storeAlert ? storeObject(alert) : mediaAgentObject(alert));
+    if (outcome == HandlerCall::Matched::Failed) return false;
+    if (outcome == HandlerCall::Matched::ClearedNothing) return true;
+    const bool repeat = outcome == HandlerCall::Matched::Repeat;
     if (!repeat) call.logNewAlert();
 
     // The audit operation and the comment are not the event's: a repeat

@@ -1,10 +1,10 @@
 // Configuration alerts about storage policies and their copies (alert type
 // 15) and about schedules (14). Every event is a new occurrence; the comment
 // travels only as a parameter, never in the detail row's comment column.
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 bool EvNDetector::StoreStoragePolicy(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreStoragePolicy");
+  HandlerCall call(*this, alert, "EvNDetector::StoreStoragePolicy");
   return call.guarded([&]() -> bool {
     if (!call.insertDetectedAlert()) return false;
     if (!call.insertDetail<NTDspConfig>(
@@ -12,7 +12,7 @@ bool EvNDetector::StoreStoragePolicy(EvAlertEx& alert) {
               row.storagePolicyId = static_cast<int>(alert.getStorPolicyId());
               row.copyId = static_cast<int>(alert.getCopyId());
             },
-            InsertFailed::Error))
+            InsertWording::Error))
       return false;
     ParamRows p = call.params();
     p.asLong(ParamWhomId, alert.getWhomId()).text(ParamComment, alert.getComment());
@@ -23,7 +23,7 @@ bool EvNDetector::StoreStoragePolicy(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreSchedules(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreSchedules");
+  HandlerCall call(*this, alert, "EvNDetector::StoreSchedules");
   return call.guarded([&]() -> bool {
     // Schedule alerts have never written the "New alert event" trace lines,
     // so the row is made here rather than by insertDetectedAlert.

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ std::vector<int> jobClientIds(const EvAlertEx& alert) {
 // A job that installs, removes or upgrades software on clients. The patch
 // install has no failure-reason text of its own.
 bool recordDistributionJob(EvNDetector& detector, EvAlertEx& alert, const char* label, bool withFailureReason) {
-  JobCall call(detector, alert, label);
+  HandlerCall call(detector, alert, label);
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDftpDistToClnt>(
         call, [&](NTDftpDistToClnt_t& row) { fillDistributionColumns(row, alert); },
@@ -50,7 +50,7 @@ bool recordDistributionJob(EvNDetector& detector, EvAlertEx& alert, const char* 
 
 // The direct form for the alerts that keep no detail row.
 template <class Params>
-bool recordWithoutDetail(JobCall& call, Params&& params) {
+bool recordWithoutDetail(HandlerCall& call, Params&& params) {
   if (!call.insertDetectedAlert()) return false;
   ParamRows rows = call.params();
   params(rows);
@@ -62,7 +62,7 @@ bool recordWithoutDetail(JobCall& call, Params&& params) {
 }  // namespace
 
 bool EvNDetector::StoreDownloadUpdates(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreDownloadUpdates");
+  HandlerCall call(*this, alert, "EvNDetector::StoreDownloadUpdates");
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDftpDistToClnt>(
         call,
@@ -81,7 +81,7 @@ bool EvNDetector::StoreDownloadUpdates(EvAlertEx& alert) {
           getDownloadedUpdates(p.eventId(), job, 0, ParamDownloadedUpdates);
           getDownloadedUpdates(p.eventId(), job, 1, ParamUpdatesList);
         },
-        Recorded::Colon);
+        RecordedWording::Colon);
   });
 }
 
@@ -102,7 +102,7 @@ bool EvNDetector::StoreInstallSoftware(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreUpdatesAvailForDownload(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreUpdatesAvailForDownload");
+  HandlerCall call(*this, alert, "EvNDetector::StoreUpdatesAvailForDownload");
   return call.guarded([&]() -> bool {
     return recordWithoutDetail(call, [&](ParamRows& p) {
       // The notification goes out even when the list could not be stored.
@@ -112,7 +112,7 @@ bool EvNDetector::StoreUpdatesAvailForDownload(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreReleaseUpgradeAndUpdateRequired(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreReleaseUpgradeAndUpdateRequired");
+  HandlerCall call(*this, alert, "EvNDetector::StoreReleaseUpgradeAndUpdateRequired");
   return call.guarded([&]() -> bool {
     return recordWithoutDetail(call, [&](ParamRows& p) {
       p.text(ParamZentraRelease, alert.getZentraRelease())

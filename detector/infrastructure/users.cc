@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -83,14 +83,14 @@ ParamRows& userParams(ParamRows& p, EvAlertEx& alert) {
 }  // namespace
 
 bool EvNDetector::StoreUserConfig(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreUserConfig");
+  HandlerCall call(*this, alert, "EvNDetector::StoreUserConfig");
   return call.guarded([&]() -> bool {
     const int criteria = m_criteria;
     const bool matched = isMatchedQuota(criteria);
-    const JobCall::Matched outcome = call.matchOrRecord(matched ? GetExistingEventIdEx(userObject(alert)) : 0);
-    if (outcome == JobCall::Matched::Failed) return false;
-    if (outcome == JobCall::Matched::ClearedNothing) return true;
-    const bool repeat = outcome == JobCall::Matched::Repeat;
+    const HandlerCall::Matched outcome = call.matchOrRecord(matched ? GetExistingEventIdEx(userObject(alert)) : 0);
+    if (outcome == HandlerCall::Matched::Failed) return false;
+    if (outcome == HandlerCall::Matched::ClearedNothing) return true;
+    const bool repeat = outcome == HandlerCall::Matched::Repeat;
     if (!repeat) call.logNewAlert();
 
     bool inserted = false;
@@ -121,7 +121,7 @@ bool EvNDetector::StoreUserConfig(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreUserGroupConfig(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreUserGroupConfig");
+  HandlerCall call(*this, alert, "EvNDetector::StoreUserGroupConfig");
   return call.guarded([&]() -> bool {
     if (!call.insertDetectedAlert()) return false;
     const bool detail = call.insertDetail<NTUserGroupConfig>([&](NTUserGroupConfig_t& row) {

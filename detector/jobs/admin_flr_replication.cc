@@ -5,7 +5,7 @@
 // only refresh it. The journal-mailbox and SharePoint alerts are always filed
 // under category 6 with the alert type, criteria and status the event names,
 // whatever the rule's alert type says.
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ void fillClientApp(NTDclntAgentMAConfig_t& row, const EvAlertEx& alert) {
 }  // namespace
 
 bool EvNDetector::StoreAdminJobData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreAdminJobData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreAdminJobData");
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDAdminJobInfo>(
         call, [&](NTDAdminJobInfo_t& row) { fillJobColumns(row, alert); },
@@ -30,9 +30,9 @@ bool EvNDetector::StoreAdminJobData(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreFLRJobs(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreFLRJobs");
+  HandlerCall call(*this, alert, "EvNDetector::StoreFLRJobs");
   return call.guarded([&]() -> bool {
-    if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr", ClearFailed::FLR);
+    if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr", WithdrawWording::FLR);
     return recordJobOccurrence<NTDdpDr>(
         call,
         [&](NTDdpDr_t& row) {
@@ -56,7 +56,7 @@ bool EvNDetector::StoreFLRJobs(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreFileReplication(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreFileReplication");
+  HandlerCall call(*this, alert, "EvNDetector::StoreFileReplication");
   return call.guarded([&]() -> bool {
     // The replicated objects name the occurrence; the job does not.
     const EvSuppressionArgs objects = EvSuppressionArgs::fromEvent(alert).jobId(0);
@@ -97,8 +97,8 @@ namespace {
 
 // The journal-mailbox and SharePoint alerts: filed as the event names them,
 // one occurrence per event, the comment as their one parameter.
-bool recordApplicationAlert(EvNDetector& detector, JobCall& call, EvAlertEx& alert, bool mailbox,
-                            Recorded wording) {
+bool recordApplicationAlert(EvNDetector& detector, HandlerCall& call, EvAlertEx& alert, bool mailbox,
+                            RecordedWording wording) {
   detector.SetNotiCategoryAndType(kApplicationCategory, alert.getAlertType());
   detector.SetNotiCriteria(alert.getAlertCriteria());
   return recordJobOccurrence<NTDclntAgentMAConfig>(
@@ -116,17 +116,17 @@ bool recordApplicationAlert(EvNDetector& detector, JobCall& call, EvAlertEx& ale
 }  // namespace
 
 bool EvNDetector::StoreJournalMailbox(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreJournalMailbox");
+  HandlerCall call(*this, alert, "EvNDetector::StoreJournalMailbox");
   return call.guarded([&]() -> bool {
     m_alertStatus = static_cast<int>(alert.getCondition());
-    return recordApplicationAlert(*this, call, alert, true, Recorded::Brackets);
+    return recordApplicationAlert(*this, call, alert, true, RecordedWording::Brackets);
   });
 }
 
 bool EvNDetector::StoreAppSharePoint(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreAppSharePoint");
+  HandlerCall call(*this, alert, "EvNDetector::StoreAppSharePoint");
   return call.guarded([&]() -> bool {
     m_alertStatus = static_cast<int>(alert.getCondition());
-    return recordApplicationAlert(*this, call, alert, false, Recorded::Colon);
+    return recordApplicationAlert(*this, call, alert, false, RecordedWording::Colon);
   });
 }

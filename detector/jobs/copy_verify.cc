@@ -6,7 +6,7 @@
 // occurrence per storage policy or copy while it is pending: a repeat
 // rewrites the occurrence's detail row instead of adding one. A verification
 // that is behind (criteria 64) is raised once per storage policy and copy.
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ std::string occurTimeOf(int eventId) {
 }  // namespace
 
 bool EvNDetector::StoreAuxCopyData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreAuxCopyData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreAuxCopyData");
   return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
 
@@ -61,10 +61,10 @@ bool EvNDetector::StoreAuxCopyData(EvAlertEx& alert) {
                                           .storagePolicyId(storagePolicy)
                                           .copyId(copy);
 
-    const JobCall::Matched outcome = call.matchOrRecord(fallenBehind ? GetExistingEventIdEx(lookup) : 0);
-    if (outcome == JobCall::Matched::Failed) return false;
-    if (outcome == JobCall::Matched::ClearedNothing) return true;
-    const bool repeated = outcome == JobCall::Matched::Repeat;
+    const HandlerCall::Matched outcome = call.matchOrRecord(fallenBehind ? GetExistingEventIdEx(lookup) : 0);
+    if (outcome == HandlerCall::Matched::Failed) return false;
+    if (outcome == HandlerCall::Matched::ClearedNothing) return true;
+    const bool repeated = outcome == HandlerCall::Matched::Repeat;
     if (!repeated && call.log().enabled(8)) call.logNewOccurrence(occurTimeOf(m_eventId).c_str());
 
     bool insertDetail = false;
@@ -117,7 +117,7 @@ bool EvNDetector::StoreAuxCopyData(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreDataVerific");
+  HandlerCall call(*this, alert, "EvNDetector::StoreDataVerific");
   return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
 
@@ -136,7 +136,7 @@ bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
       }
     }
 
-    if (!call.insertDetectedAlert(InsertFailed::Error)) return false;
+    if (!call.insertDetectedAlert(InsertWording::Error)) return false;
     if (!call.insertDetail<NTDauxCopyDataVer>([&](NTDauxCopyDataVer_t& row) { fillCopyColumns(row, alert); }))
       return false;
 
@@ -152,13 +152,13 @@ bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
     }
     if (!p.ok()) return false;
 
-    call.logRecorded(Recorded::Brackets);
+    call.logRecorded(RecordedWording::Brackets);
     return call.markDetected();
   });
 }
 
 bool EvNDetector::StoreBackupCopyData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreBackupCopyData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreBackupCopyData");
   return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
     return recordJobOccurrence<NTDauxCopyDataVer>(

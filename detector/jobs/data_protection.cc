@@ -4,7 +4,7 @@
 // of raising a new one; criteria 73 (a job view of a rule) keeps no detail
 // row; a cleared criteria 5 withdraws the job's delayed-job alerts. Backups
 // of the virtual-server agent may be held (state 128) for per-VM processing.
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 EvNDetector::VMFeatureProbe EvNDetector::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
 
@@ -42,7 +42,7 @@ void fillBackupColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
 }  // namespace
 
 bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreDataProtectionData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreDataProtectionData");
   return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr");
 
@@ -52,11 +52,11 @@ bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
     if (jobView || m_criteria == kRepeatedBackupCriteria) {
       // The occurrence belongs to the rule the event names.
       if (jobView) m_notificationId = alert.getAlertRule();
-      const JobCall::Pending pending = call.matchPending(byRule);
-      if (pending == JobCall::Pending::Failed) return false;
+      const HandlerCall::Pending pending = call.matchPending(byRule);
+      if (pending == HandlerCall::Pending::Failed) return false;
       // Anything but a refresh is a new occurrence, as if nothing had been
       // pending: a cleared criteria-65 event included.
-      if (pending == JobCall::Pending::Refreshed) {
+      if (pending == HandlerCall::Pending::Refreshed) {
         if (jobView) {
           call.params()
               .upsert().ignored().as64(ParamRepeatItemCount, alert.getNumberOfItems())

@@ -6,7 +6,7 @@
 // App::DPAlertAdditionalInfo message whose fields 1 and 2 are stored
 // whenever the message reads. Failed restores of the virtual-server agent
 // are held (state 128) for per-VM processing.
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ void fillRestoreColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
 }  // namespace
 
 bool EvNDetector::StoreDataRecoveryData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreDataRecoveryData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreDataRecoveryData");
   return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob("NTDdpDr");
 

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <utility>
 
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ struct WorkflowDetails {
 // Reads the description of a workflow event into OUT. False (logged) when
 // the description does not read or names a workflow without its id; an
 // empty description leaves OUT as it is.
-bool readWorkflowMessage(JobCall& call, const std::string& description, WorkflowDetails& out) {
+bool readWorkflowMessage(HandlerCall& call, const std::string& description, WorkflowDetails& out) {
   if (description.empty()) return true;
   DescriptionMessage<Workflow::AlertContainer> container;
   if (!container.read(description)) {
@@ -94,9 +94,9 @@ bool readWorkflowMessage(JobCall& call, const std::string& description, Workflow
 }  // namespace
 
 bool EvNDetector::StoreInfoManagementData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreInfoManagementData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreInfoManagementData");
   return call.guarded([&]() -> bool {
-    if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDdataAgingER", ClearFailed::DataProtectionEq);
+    if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDdataAgingER", WithdrawWording::DataProtectionEq);
     return recordJobOccurrence<NTDdataAgingER>(
         call, [&](NTDdataAgingER_t& row) { fillJobColumns(row, alert); },
         [&](ParamRows& p) {
@@ -126,7 +126,7 @@ bool EvNDetector::StoreInfoManagementData(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreDataClassification(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreDataClassification");
+  HandlerCall call(*this, alert, "EvNDetector::StoreDataClassification");
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDclntAgentMAConfig>(
         call,
@@ -143,7 +143,7 @@ bool EvNDetector::StoreDataClassification(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreDataAnalytics(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreDataAnalytics");
+  HandlerCall call(*this, alert, "EvNDetector::StoreDataAnalytics");
   return call.guarded([&]() -> bool {
     if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDdpDr");
 
@@ -194,13 +194,13 @@ bool EvNDetector::StoreDataAnalytics(EvAlertEx& alert) {
     for (const std::string& media : alert.getCopiedMediaList()) p.text(ParamCopiedMediaList, media);
     if (!p.ok()) return false;
 
-    call.logRecorded(Recorded::Colon);
+    call.logRecorded(RecordedWording::Colon);
     return call.markDetected();
   });
 }
 
 bool EvNDetector::StoreReportData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreReportData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreReportData");
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDdataAgingER>(
         call, [&](NTDdataAgingER_t& row) { fillJobColumns(row, alert); },
@@ -216,7 +216,7 @@ bool EvNDetector::StoreReportData(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreWorkFlowData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreWorkFlowData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreWorkFlowData");
   return call.guarded([&]() -> bool {
     // Both rows are written only once the name and the message have read.
     WorkflowDetails details;
@@ -252,7 +252,7 @@ bool EvNDetector::StoreWorkFlowData(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreVirtualizeMEData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreVirtualizeMEData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreVirtualizeMEData");
   return call.guarded([&]() -> bool {
     return recordJobOccurrence<NTDauxCopyDataVer>(
         call,

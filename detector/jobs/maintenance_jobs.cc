@@ -5,7 +5,7 @@
 //                 a cleared criteria-5 event is a new occurrence like any other
 //   alert type 5  StoreErBackupData   disaster-recovery backups of the server's
 //                 database; a cleared criteria 5 withdraws the job's delayed alerts
-#include "detector/jobs/job_pattern.h"
+#include "detector/handler_pattern.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ void commonParams(ParamRows& p, EvAlertEx& alert) {
 }  // namespace
 
 bool EvNDetector::StoreErBackupData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreErBackupData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreErBackupData");
   return call.guarded([&]() -> bool {
     if (call.delayedJobCleared(kDelayedJobCriteria)) return call.withdrawDelayedJob(kDetailTable);
     return recordJobOccurrence<NTDdataAgingER>(
@@ -35,7 +35,7 @@ bool EvNDetector::StoreErBackupData(EvAlertEx& alert) {
 }
 
 bool EvNDetector::StoreDataAgingData(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreDataAgingData");
+  HandlerCall call(*this, alert, "EvNDetector::StoreDataAgingData");
   return call.guarded([&]() -> bool {
     // level and the client columns keep the row's initial values.
     return recordJobOccurrence<NTDdataAgingER>(

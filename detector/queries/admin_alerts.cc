@@ -8,8 +8,8 @@
 
 #include "Db/AllBindings.h"
 #include "detector/EvNDetector.h"
-#include "detector/jobs/job_pattern.h"
-#include "detector/jobs/suppression_args.h"
+#include "detector/handler_pattern.h"
+#include "detector/suppression_args.h"
 #include "host/EvAlertDebug.h"
 #include "host/EvAlertEx.h"
 #include "host/EvEvent.h"
@@ -71,7 +71,7 @@ void addRepeatDetails(ParamRows& p, const App::NtAdminAlertAdditionalInfo* info,
 }  // namespace
 
 bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx& alert) {
-  JobCall call(*this, alert, "EvNDetector::StoreAdminAlertDataForAlert");
+  HandlerCall call(*this, alert, "EvNDetector::StoreAdminAlertDataForAlert");
   try {
     EvSuppressionArgs lookup;
     lookup.client = static_cast<int>(alert.getClientId());

@@ -1,4 +1,4 @@
-// The steps every job alert handler is made of, so that a handler states
+// The steps every alert handler is made of, so that a handler states
 // only what is its own: its detail table and columns, its parameters in
 // order, and whether it withdraws delayed-job alerts, matches repeats or
 // enables suppression.
@@ -6,7 +6,7 @@
 // How to write a handler
 // ----------------------
 //   bool EvNDetector::StoreBackupCopyData(EvAlertEx& alert) {
-//     JobCall call(*this, alert, "EvNDetector::StoreBackupCopyData");  // log scope + parameter store
+//     HandlerCall call(*this, alert, "EvNDetector::StoreBackupCopyData");  // log scope + parameter store
 //     if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDauxCopyDataVer");
 //     return recordJobOccurrence<NTDauxCopyDataVer>(
 //         call,
@@ -26,7 +26,7 @@
 //
 // recordJobOccurrence runs: new NTDetectedAlerts row, detail row, the
 // parameters, the "insertered" debug line, SetStatus_Detected. A handler
-// whose order differs calls the steps of JobCall itself, in its own order:
+// whose order differs calls the steps of HandlerCall itself, in its own order:
 //   delayedJobCleared / withdrawDelayedJob   the cleared criteria-5 withdrawal
 //   matchPending(args)                       repeat check + SetDetectedAlert
 //   matchOrRecord(args)                      the configuration handlers' matched form:
@@ -63,7 +63,7 @@
 #include "Db/AllBindings.h"
 #include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
-#include "detector/jobs/suppression_args.h"
+#include "detector/suppression_args.h"
 #include "host/EvAlertEx.h"
 #include "host/messages/message_classes.h"
 #include "params/EvNDetectParams.h"
@@ -72,12 +72,12 @@
 //   DataProtection  "Failed to clear condition for Alert Data Protection, JobId [%lld], ErrorString [%s]"
 //   DataProtectionEq  the same with "JobId = [%lld]"
 //   FLR             "Failed to clear condition for Alert FLR Jobs, JobId [%lld], Error [%s]"
-enum class ClearFailed { DataProtection, DataProtectionEq, FLR };
+enum class WithdrawWording { DataProtection, DataProtectionEq, FLR };
 // The wordings of a failing insert: "..., ErrorString [%s]" or "..., Error [%s]".
-enum class InsertFailed { ErrorString, Error };
+enum class InsertWording { ErrorString, Error };
 
 // The two wordings of the "recorded" debug line.
-enum class Recorded { Brackets, Colon };
+enum class RecordedWording { Brackets, Colon };
 
 // How a value is handed to the parameter store.
 enum class ParamKind { Int, Long, Int64, Text };
@@ -216,9 +216,9 @@ class ParamRows {
 };
 
 // One job handler call: its log scope, its parameter store and the steps.
-class JobCall {
+class HandlerCall {
  public:
-  JobCall(EvNDetector& detector, EvAlertEx& alert, const char* label)
+  HandlerCall(EvNDetector& detector, EvAlertEx& alert, const char* label)
       : m_detector(detector), m_alert(alert), m_label(label) {}
 
   EvAlertDebug& log() { return m_log; }
@@ -243,7 +243,7 @@ class JobCall {
   }
   // Withdraws the job's pending delayed-job alerts found in DETAILTABLE.
   // WORDING picks the line of a failing call.
-  bool withdrawDelayedJob(const char* detailTable, ClearFailed wording = ClearFailed::DataProtection);
+  bool withdrawDelayedJob(const char* detailTable, WithdrawWording wording = WithdrawWording::DataProtection);
 
   // What became of the event after the look-up of a pending occurrence.
   enum class Pending {
@@ -279,11 +279,11 @@ class JobCall {
   int copyOccurrence(int storagePolicy, int copy, int* eventId, std::string* table, std::string* error);
 
   // A new NTDetectedAlerts row in state 0; the detector's event id becomes its id.
-  bool insertDetectedAlert(InsertFailed wording = InsertFailed::ErrorString);
+  bool insertDetectedAlert(InsertWording wording = InsertWording::ErrorString);
   // The same, with READY run once the row is built and traced and before it
   // is inserted: a handler that must check the event first writes nothing
   // when READY answers false.
-  bool insertDetectedAlert(const std::function<bool()>& ready, InsertFailed wording = InsertFailed::ErrorString);
+  bool insertDetectedAlert(const std::function<bool()>& ready, InsertWording wording = InsertWording::ErrorString);
   // The two "New alert event occurred" trace lines, for a handler whose row
   // SetDetectedAlert made; OCCURTIME is the row's occur time as text.
   void logNewOccurrence(const char* occurTime);
@@ -293,7 +293,7 @@ class JobCall {
   // A new detail row of TABLE with eventId set, then FILL(row). WORDING
   // picks the line of a failing insert.
   template <class Table, class Fill>
-  bool insertDetail(Fill&& fill, InsertFailed wording = InsertFailed::ErrorString) {
+  bool insertDetail(Fill&& fill, InsertWording wording = InsertWording::ErrorString) {
     try {
       Table table(nullptr);
       auto* row = table.getDataPtr();
@@ -315,12 +315,12 @@ class JobCall {
   ParamRows params() { return ParamRows(m_params, eventId()); }
   EvNDetectParams& store() { return m_params; }
 
-  void logRecorded(Recorded wording = Recorded::Brackets);
+  void logRecorded(RecordedWording wording = RecordedWording::Brackets);
   bool markDetected() { return SetStatus_Detected(eventId()); }
   bool setState(int processStat) { return SetStatus(eventId(), processStat); }
 
  private:
-  void logInsertFailed(InsertFailed wording, const char* table, const char* error);
+  void logInsertFailed(InsertWording wording, const char* table, const char* error);
   void logUnexpected();
 
   EvAlertDebug m_log;
@@ -351,7 +351,7 @@ struct DetailUpsertNames {
 // happened. The buffer holds the stored row before FILL on an update, so
 // columns FILL leaves alone keep their stored values.
 template <class Table, class Fill, class Update>
-bool upsertDetail(JobCall& call, bool repeat, const DetailUpsertNames& names, Fill&& fill, Update&& update,
+bool upsertDetail(HandlerCall& call, bool repeat, const DetailUpsertNames& names, Fill&& fill, Update&& update,
                   bool* inserted = nullptr) {
   const int eventId = call.eventId();
   Table table(nullptr);
@@ -425,7 +425,7 @@ void fillAgentColumns(Row& row, const EvAlertEx& alert) {
 // detail row of TABLE (FILL), parameters (PARAMS), the recorded line and
 // SetStatus_Detected.
 template <class Table, class Fill, class Params>
-bool recordJobOccurrence(JobCall& call, Fill&& fill, Params&& params, Recorded wording = Recorded::Brackets) {
+bool recordJobOccurrence(HandlerCall& call, Fill&& fill, Params&& params, RecordedWording wording = RecordedWording::Brackets) {
   if (!call.insertDetectedAlert()) return false;
   if (!call.insertDetail<Table>(fill)) return false;
   ParamRows rows = call.params();

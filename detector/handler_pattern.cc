@@ -1,19 +1,19 @@
-// The shared steps of the job alert handlers (see job_pattern.h).
-#include "detector/jobs/job_pattern.h"
+// The shared steps of the job alert handlers (see handler_pattern.h).
+#include "detector/handler_pattern.h"
 
 namespace {
 
-void logClearFailed(EvAlertDebug& log, const char* label, ClearFailed wording, long long jobId, const char* error) {
+void logClearFailed(EvAlertDebug& log, const char* label, WithdrawWording wording, long long jobId, const char* error) {
   switch (wording) {
-    case ClearFailed::DataProtection:
+    case WithdrawWording::DataProtection:
       log.Error(label, "Failed to clear condition for Alert Data Protection, JobId [%lld], ErrorString [%s]", jobId,
                 error);
       break;
-    case ClearFailed::DataProtectionEq:
+    case WithdrawWording::DataProtectionEq:
       log.Error(label, "Failed to clear condition for Alert Data Protection, JobId = [%lld], ErrorString [%s]", jobId,
                 error);
       break;
-    case ClearFailed::FLR:
+    case WithdrawWording::FLR:
       log.Error(label, "Failed to clear condition for Alert FLR Jobs, JobId [%lld], Error [%s]", jobId, error);
       break;
   }
@@ -21,14 +21,14 @@ void logClearFailed(EvAlertDebug& log, const char* label, ClearFailed wording, l
 
 }  // namespace
 
-void JobCall::logInsertFailed(InsertFailed wording, const char* table, const char* error) {
-  if (wording == InsertFailed::Error)
+void HandlerCall::logInsertFailed(InsertWording wording, const char* table, const char* error) {
+  if (wording == InsertWording::Error)
     m_log.Error(m_label, "Could not insert row into table [%s], Error [%s]", table, error);
   else
     m_log.Error(m_label, "Could not insert row into table [%s], ErrorString [%s]", table, error);
 }
 
-bool JobCall::withdrawDelayedJob(const char* detailTable, ClearFailed wording) {
+bool HandlerCall::withdrawDelayedJob(const char* detailTable, WithdrawWording wording) {
   const long long jobId = m_alert.getJobId();
   try {
     NTDClearDelayedJobAlert proc(nullptr);
@@ -51,7 +51,7 @@ bool JobCall::withdrawDelayedJob(const char* detailTable, ClearFailed wording) {
   }
 }
 
-JobCall::Pending JobCall::matchPending(const EvSuppressionArgs& args) {
+HandlerCall::Pending HandlerCall::matchPending(const EvSuppressionArgs& args) {
   const int pending = m_detector.GetExistingEventIdEx(args);
   if (pending <= 0) return Pending::None;
   switch (matchOrRecord(pending)) {
@@ -65,11 +65,11 @@ JobCall::Pending JobCall::matchPending(const EvSuppressionArgs& args) {
   return Pending::Failed;
 }
 
-JobCall::Matched JobCall::matchOrRecord(const EvSuppressionArgs& lookup) {
+HandlerCall::Matched HandlerCall::matchOrRecord(const EvSuppressionArgs& lookup) {
   return matchOrRecord(m_detector.GetExistingEventIdEx(lookup));
 }
 
-JobCall::Matched JobCall::matchOrRecord(int pendingEventId) {
+HandlerCall::Matched HandlerCall::matchOrRecord(int pendingEventId) {
   const int found = pendingEventId > 0 ? pendingEventId : 0;
   int local = found;
   if (!m_detector.SetDetectedAlert(local, m_alert.IsConditionCleared(), 0)) return Matched::Failed;
@@ -82,9 +82,9 @@ JobCall::Matched JobCall::matchOrRecord(int pendingEventId) {
   return Matched::Repeat;
 }
 
-bool JobCall::insertDetectedAlert(InsertFailed wording) { return insertDetectedAlert(nullptr, wording); }
+bool HandlerCall::insertDetectedAlert(InsertWording wording) { return insertDetectedAlert(nullptr, wording); }
 
-bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFailed wording) {
+bool HandlerCall::insertDetectedAlert(const std::function<bool()>& ready, InsertWording wording) {
   if (m_rowRecorded) return true;
   try {
     NTDetectedAlerts table(nullptr);
@@ -105,7 +105,7 @@ bool JobCall::insertDetectedAlert(const std::function<bool()>& ready, InsertFail
   }
 }
 
-int JobCall::copyOccurrence(int storagePolicy, int copy, int* eventId, std::string* table, std::string* error) {
+int HandlerCall::copyOccurrence(int storagePolicy, int copy, int* eventId, std::string* table, std::string* error) {
   NTDauxCopyDataVer existing(nullptr);
   existing.setWhere(
       "storagePolicyId = %d and copyId = %d and eventId in (select eventId from NTDetectedAlerts where "
@@ -121,30 +121,30 @@ int JobCall::copyOccurrence(int storagePolicy, int copy, int* eventId, std::stri
   return rc;
 }
 
-void JobCall::logUnexpected() {
+void HandlerCall::logUnexpected() {
   m_log.Error(m_label, "Alert event of type [%d] criteria [%d] for job [%lld] not recorded: unexpected failure",
               m_detector.getAlertType(), m_detector.getCriteria(), static_cast<long long>(m_alert.getJobId()));
 }
 
-void JobCall::logNewAlert() {
+void HandlerCall::logNewAlert() {
   m_log.DebugLvl(m_label, 8, "New alert event occurred type: [%d] Criteria: [%d]  Category: [%d] oldCondition: [%d]",
                  m_detector.getAlertType(), m_detector.getCriteria(), m_detector.getCategory(),
                  m_detector.getAlertStatus());
 }
 
-void JobCall::logNewOccurrence(const char* occurTime) {
+void HandlerCall::logNewOccurrence(const char* occurTime) {
   logNewAlert();
   m_log.DebugLvl(m_label, 8, "occurTime : %s", occurTime);
 }
 
-bool JobCall::enableSuppression(const EvSuppressionArgs& args, const char* failLabel) {
+bool HandlerCall::enableSuppression(const EvSuppressionArgs& args, const char* failLabel) {
   if (m_detector.EnableSupression(eventId(), args)) return true;
   if (failLabel) m_log.Error(failLabel, "Unable to enable suppression. error for eventId [%d]", eventId());
   return false;
 }
 
-void JobCall::logRecorded(Recorded wording) {
-  if (wording == Recorded::Colon)
+void HandlerCall::logRecorded(RecordedWording wording) {
+  if (wording == RecordedWording::Colon)
     m_log.DebugLvl(m_label, 8, "Alert Event[eventId : %d] insertered in to the database successfully.", eventId());
   else
     m_log.DebugLvl(m_label, 8, "Alert Event[eventId [%d]] insertered in to the database successfully.", eventId());

@@ -1,6 +1,6 @@
 // The suppression argument list as one value, and the detector's forms that
 // take it; they hand the ids on to the positional forms in their order.
-#include "detector/jobs/suppression_args.h"
+#include "detector/suppression_args.h"
 
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
