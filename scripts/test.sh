@@ -28,6 +28,8 @@ echo "== tests (release build)"
 ctest --test-dir build --output-on-failure -j "$jobs" || status=1
 echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" || status=1
+echo "== installed library: examples/embed built with CMake and with pkg-config"
+bash scripts/embed_check.sh build || status=1
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzz (short run)"
   bash scripts/fuzz.sh || status=1
