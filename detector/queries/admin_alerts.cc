@@ -54,29 +54,30 @@ std::vector<std::string> entryRows(const CNMessageList* list) {
   return out;
 }
 
-// Report name and the attached detail objects (criteria 101 and 104).
+// Report name and the attached detail objects (criteria 101 and 104). A
+// detail message stores its report name even when it has none (empty).
 bool addReportDetails(ParamRows& p, const App::NtAdminAlertAdditionalInfo* info) {
   if (info == nullptr) return true;
-  if (info->isSet(CNFieldFamily::Text, Detail::reportName.number))
-    p.text(ParamReportName, info->getstring(Detail::reportName.number));
+  p.text(ParamReportName, info->getstring(Detail::reportName.number));
   if (const CNMessageList* objects = info->getlistobject(Detail::detailObjects.number))
     p.texts(ParamAuxCopyDetailField3, serialisedObjects(objects));
   return p.ok();
 }
 
-// The detail object (criteria 105): the counts it sets, the entry lists a
-// row per entry.
+// The detail object (criteria 105). With a detail message its four counts
+// are stored whether set or not (0 when unset, or when the object is
+// missing); the entry lists add a row per entry.
 void addRepeatDetails(ParamRows& p, const App::NtAdminAlertAdditionalInfo* info, const std::string& mediaAgent) {
   const CNMessageBase* details = info ? info->getObjectAccessor(Detail::details.number) : nullptr;
-  const auto count = [&](ParamRows& rows, NotiParamTypes type, const CNFieldDef& f) {
-    if (details && details->isSet(CNFieldFamily::Integer, f.number)) rows.ignored().as64(type, details->getint64(f.number));
-  };
+  const auto count = [&](const CNFieldDef& f) { return details ? details->getint64(f.number) : 0; };
   const auto entries = [&](const CNFieldDef& f) { return entryRows(details ? details->getlistobject(f.number) : nullptr); };
-  count(p, ParamRepeatJobCount, Details::repeatJobCount);
-  count(p, ParamAdminDetailField3, Details::field3);
-  count(p, ParamAdminDetailField6, Details::field6);
+  if (info) {
+    p.ignored().as64(ParamRepeatJobCount, count(Details::repeatJobCount))
+        .ignored().as64(ParamAdminDetailField3, count(Details::field3))
+        .ignored().as64(ParamAdminDetailField6, count(Details::field6));
+  }
   p.ignored().text(ParamFailedMediaList, mediaAgent);
-  count(p, ParamAdminDetailField8, Details::field8);
+  if (info) p.ignored().as64(ParamAdminDetailField8, count(Details::field8));
   if (!details) return;
   p.ignored().texts(ParamAdminDetailList4, entries(Details::list4))
       .ignored().texts(ParamAdminDetailList5, entries(Details::list5))
@@ -121,7 +122,7 @@ bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx& alert) {
       case 95:
       case 96:
         if (isNew &&
-            !p.asInt(ParamNumberOfItems, alert.getFailedCount()).as64(ParamThreshold, alert.getThreshold()).ok())
+            !p.asLong(ParamNumberOfItems, alert.getFailedCount()).as64(ParamThreshold, alert.getThreshold()).ok())
           return false;
         break;
       case 101:
@@ -132,19 +133,19 @@ bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx& alert) {
         if (!p.text(ParamComment, alert.getComment()).ok()) return false;
         break;
       case 102:
-        if (isNew && !p.asInt(ParamNumberOfItems, alert.getProtectedCount()).ok()) return false;
+        if (isNew && !p.asLong(ParamNumberOfItems, alert.getProtectedCount()).ok()) return false;
         break;
       case 105:
         if (isNew) addRepeatDetails(p, info, alert.getMediaAgentName());
         break;
       case 107: {
         p.upsert().ignored().text(ParamClientName, alert.getClientName());
-        p.upsert().ignored().as64(ParamClientId, alert.getClientId());
+        p.upsert().ignored().asInt(ParamClientId, alert.getClientId());
         p.upsert().ignored().text(ParamSubclientName, alert.getSubClientName());
         p.upsert().ignored().as64(ParamSubclientId, alert.getSubClientId());
         p.upsert().ignored().text(ParamFailureReason, alert.getFailureReason());
         p.upsert().ignored().text(ParamAppTypeName, alert.getAppTypeName());
-        p.upsert().ignored().as64(ParamAppTypeId, alert.getappTypeId());
+        p.upsert().ignored().asInt(ParamAppTypeId, alert.getappTypeId());
         EvSuppressionArgs clientAndSubclient;
         clientAndSubclient.client = static_cast<int>(alert.getClientId());
         clientAndSubclient.subClient = static_cast<int>(alert.getSubClientId());
