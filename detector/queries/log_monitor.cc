@@ -17,6 +17,7 @@
 #include "detector/queries/query_handlers.h"
 #include "host/EvAlertDebug.h"
 #include "host/EvAlertEx.h"
+#include "host/LogMonitoring.h"
 #include "host/messages/message_classes.h"
 
 namespace {
@@ -36,6 +37,7 @@ void copyText(char*& column, const App::LogMonitoringAlert& msg, const CNFieldDe
 bool EvNDetector::LogMonitorAlert(EvAlertEx& alert) {
   EvAlertDebug log;
   const char* label = "EvNDetector::LogMonitorAlert";
+  LogMonitoring::RegisterSubsystem();
 
   // Read first: an unreadable description leaves no occurrence behind.
   App::LogMonitoringAlert msg;
