@@ -93,7 +93,8 @@ class EvNDetector : protected EvNDetectorEventState {
 
   // ---- detected-alert record ----
   void SetNotiRec(NTDetectedAlerts_t* row);
-  bool SetDetectedAlert(int& existingEventId, bool conditionCleared, int occurTime);
+  // WRITINGISPENDING: an occurrence still in state 0 counts as pending too.
+  bool SetDetectedAlert(int& existingEventId, bool conditionCleared, int occurTime, bool writingIsPending = false);
 
   // ---- suppression object and repeated-alert matching ----
   std::string GetSupressionObjTypeId(int library, int sparePool, int drive, int media, int mediaAgent, int mountPath,
@@ -206,7 +207,6 @@ class EvNDetector : protected EvNDetectorEventState {
   int getDetectedAlertForQueryResult(int queryId, int ruleId, const std::string& entityId);
   // The saved query of a rule; 0 when it cannot be read.
   int RetrieveQueryForNTRule(int ruleId);
-  bool StoreLMTrendAlertData(App::QueryResultsContainer& container, bool cleared, long runTime);
 
   // Told by Dispatch which handler is about to run and the criteria-cleared
   // flag it gets, -1 for a handler that takes none (tests and tools). Null,

@@ -47,7 +47,7 @@ bool changeState(int eventId, int processStat, const int* status, bool detectedF
 // What became of a repeat of a pending occurrence.
 enum RepeatResult { kRepeatRecorded, kRepeatNotPending, kRepeatFailed };
 
-RepeatResult updateRepeat(EvNDetector& detector, int eventId, bool conditionCleared) {
+RepeatResult updateRepeat(EvNDetector& detector, int eventId, bool conditionCleared, bool writingIsPending) {
   EvAlertDebug log;
   const char* label = "EvNDetector::SetDetectedAlert";
   // The stored row keeps its own columns (its occurTime among them); the
@@ -69,7 +69,11 @@ RepeatResult updateRepeat(EvNDetector& detector, int eventId, bool conditionClea
   DB_DATETIME processed;
   EvNDetector::UlongTimeToDbDatetime(nowSecs, processed, false);
   NTDetectedAlerts update(nullptr);
-  update.setWhere("eventId = %d and (processStat & %d) <> 0", eventId, kPendingProcessStatMask);
+  if (writingIsPending)
+    update.setWhere("eventId = %d and ((processStat & %d) <> 0 or processStat = %d)", eventId,
+                    kPendingProcessStatMask, static_cast<int>(eAlertStatusWriting));
+  else
+    update.setWhere("eventId = %d and (processStat & %d) <> 0", eventId, kPendingProcessStatMask);
   rc = conditionCleared ? update.rowUpdate("processTime = %p, processStat = %d", DBodbcDate(&processed),
                                            static_cast<int>(eAlertStatusCleared))
                         : update.rowUpdate("processTime = %p", DBodbcDate(&processed));
@@ -112,7 +116,8 @@ void EvNDetector::SetNotiRec(NTDetectedAlerts_t* row) {
   }
 }
 
-bool EvNDetector::SetDetectedAlert(int& existingEventId, bool conditionCleared, int occurTime) {
+bool EvNDetector::SetDetectedAlert(int& existingEventId, bool conditionCleared, int occurTime,
+                                   bool writingIsPending) {
   EvAlertDebug log;
   const char* label = "EvNDetector::SetDetectedAlert";
   try {
@@ -122,7 +127,7 @@ bool EvNDetector::SetDetectedAlert(int& existingEventId, bool conditionCleared, 
     }
 
     if (existingEventId != 0) {
-      const RepeatResult rc = updateRepeat(*this, existingEventId, conditionCleared);
+      const RepeatResult rc = updateRepeat(*this, existingEventId, conditionCleared, writingIsPending);
       if (rc == kRepeatRecorded) {
         // 0 tells the caller that no new row was made.
         existingEventId = 0;

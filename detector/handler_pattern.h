@@ -91,6 +91,11 @@ struct MessageField {
   bool onlyWhenSet = true;     // false: read and stored even when unset (reads 0 / "")
   int slot = 0;                // text fields: the accessor slot of getstring
 };
+// FIELD (a Class::Fields constant of message_classes.h) stored as TYPE.
+constexpr MessageField messageField(const CNFieldDef& field, NotiParamTypes type, ParamKind kind,
+                                    bool onlyWhenSet = true) {
+  return {field.number, field.key, type, kind, onlyWhenSet, field.kind == CNFieldKind::Text ? field.slot : 0};
+}
 
 // A message of class MSG read from an event's description.
 template <class Msg>

@@ -18,10 +18,11 @@ constexpr DetailUpsertNames kAuxCopyNames{"StoreAuxCopyData", "Auxcopy Config", 
 
 // Fields of App::AuxcopyFallenBehindAlertInfo. All three are stored, set or
 // not, once the description is not empty.
+using FallenBehind = App::AuxcopyFallenBehindAlertInfo::Fields;
 constexpr MessageField kFallenBehindFields[] = {
-    {1, 5073023, ParamAuxCopyDetailField1, ParamKind::Int, false},
-    {2, 3724968, ParamAuxCopyDetailField2, ParamKind::Int, false},
-    {3, 15110848, ParamAuxCopyDetailField3, ParamKind::Text, false, 3},
+    messageField(FallenBehind::detailField1, ParamAuxCopyDetailField1, ParamKind::Int, false),
+    messageField(FallenBehind::detailField2, ParamAuxCopyDetailField2, ParamKind::Int, false),
+    messageField(FallenBehind::detailField3, ParamAuxCopyDetailField3, ParamKind::Text, false),
 };
 
 void fillCopyColumns(NTDauxCopyDataVer_t& row, const EvAlertEx& alert) {

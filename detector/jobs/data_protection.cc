@@ -19,13 +19,14 @@ constexpr int kConditionCleared = 4;
 constexpr const char* kSuppressionLabel = "StoreDataProtectionData";
 
 // Fields of App::NTBackupAlertAdditionalInfo, in the order they are stored.
+using BackupInfo = App::NTBackupAlertAdditionalInfo::Fields;
 constexpr MessageField kBackupInfoFields[] = {
-    {1, 4371981, ParamJobDetailField1, ParamKind::Int64},
-    {2, 4663322, ParamJobDetailField2, ParamKind::Int},
-    {3, 13716006, ParamJobDetailField3, ParamKind::Long},
-    {7, 1848506, ParamJobDetailValueB, ParamKind::Int64},
-    {8, 179639, ParamJobDetailValueA, ParamKind::Int64},
-    {9, 2573156, ParamJobDetailValueC, ParamKind::Int64},
+    messageField(BackupInfo::detailField1, ParamJobDetailField1, ParamKind::Int64),
+    messageField(BackupInfo::detailField2, ParamJobDetailField2, ParamKind::Int),
+    messageField(BackupInfo::detailField3, ParamJobDetailField3, ParamKind::Long),
+    messageField(BackupInfo::valueB, ParamJobDetailValueB, ParamKind::Int64),
+    messageField(BackupInfo::valueA, ParamJobDetailValueA, ParamKind::Int64),
+    messageField(BackupInfo::valueC, ParamJobDetailValueC, ParamKind::Int64),
 };
 
 void fillBackupColumns(NTDdpDr_t& row, const EvAlertEx& alert) {

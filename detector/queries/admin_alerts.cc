@@ -20,6 +20,11 @@ namespace {
 constexpr const char* kHandler = "StoreAdminAlertDataForAlert";
 constexpr long long kHour = 3600;
 
+using Detail = App::NtAdminAlertAdditionalInfo::Fields;
+using Details = App::NtAdminAlertDetails::Fields;
+using Entry = App::NtAdminAlertEntry::Fields;
+using ResultRow = App::ExternalQueryResult::Fields;
+
 // The serialised objects of an object list (entries that do not serialise
 // are left out rather than stored half-written).
 std::vector<std::string> serialisedObjects(const CNMessageList* list) {
@@ -40,39 +45,50 @@ std::vector<std::string> entryRows(const CNMessageList* list) {
   for (const auto& item : *list) {
     if (!item) continue;
     App::ExternalQueryResult row;
-    if (row.setstringlist(1, {item->getstring(2), std::to_string(item->getint64(1))}) != 0) continue;
+    if (row.setstringlist(ResultRow::values.number, {item->getstring(Entry::text.number),
+                                                     std::to_string(item->getint64(Entry::value.number))}) != 0)
+      continue;
     std::string text;
     if (row.serialize(text) == 0) out.push_back(std::move(text));
   }
   return out;
 }
 
-// Report name and the attached detail objects (criteria 101 and 104).
+// Report name and the attached detail objects (criteria 101 and 104). A
+// detail message stores its report name even when it has none (empty).
 bool addReportDetails(ParamRows& p, const App::NtAdminAlertAdditionalInfo* info) {
   if (info == nullptr) return true;
-  if (info->isSet(1)) p.text(ParamReportName, info->getstring(1));
-  if (const CNMessageList* objects = info->getlistobject(3)) p.texts(ParamAuxCopyDetailField3, serialisedObjects(objects));
+  p.text(ParamReportName, info->getstring(Detail::reportName.number));
+  if (const CNMessageList* objects = info->getlistobject(Detail::detailObjects.number))
+    p.texts(ParamAuxCopyDetailField3, serialisedObjects(objects));
   return p.ok();
 }
 
+// The detail object (criteria 105). With a detail message its four counts
+// are stored whether set or not (0 when unset, or when the object is
+// missing); the entry lists add a row per entry.
 void addRepeatDetails(ParamRows& p, const App::NtAdminAlertAdditionalInfo* info, const std::string& mediaAgent) {
-  const CNMessageBase* details = info ? info->getObjectAccessor(2) : nullptr;
-  if (details && details->isSet(2)) p.ignored().as64(ParamRepeatJobCount, details->getint64(2));
-  if (details && details->isSet(3)) p.ignored().as64(ParamAdminDetailField3, details->getint64(3));
-  if (details && details->isSet(6)) p.ignored().as64(ParamAdminDetailField6, details->getint64(6));
+  const CNMessageBase* details = info ? info->getObjectAccessor(Detail::details.number) : nullptr;
+  const auto count = [&](const CNFieldDef& f) { return details ? details->getint64(f.number) : 0; };
+  const auto entries = [&](const CNFieldDef& f) { return entryRows(details ? details->getlistobject(f.number) : nullptr); };
+  if (info) {
+    p.ignored().as64(ParamRepeatJobCount, count(Details::repeatJobCount))
+        .ignored().as64(ParamAdminDetailField3, count(Details::field3))
+        .ignored().as64(ParamAdminDetailField6, count(Details::field6));
+  }
   p.ignored().text(ParamFailedMediaList, mediaAgent);
-  if (details && details->isSet(8)) p.ignored().as64(ParamAdminDetailField8, details->getint64(8));
+  if (info) p.ignored().as64(ParamAdminDetailField8, count(Details::field8));
   if (!details) return;
-  if (const CNMessageList* l = details->getlistobject(4)) p.ignored().texts(ParamAdminDetailList4, entryRows(l));
-  if (const CNMessageList* l = details->getlistobject(5)) p.ignored().texts(ParamAdminDetailList5, entryRows(l));
-  if (const CNMessageList* l = details->getlistobject(7)) p.ignored().texts(ParamFailureReason, entryRows(l));
+  p.ignored().texts(ParamAdminDetailList4, entries(Details::list4))
+      .ignored().texts(ParamAdminDetailList5, entries(Details::list5))
+      .ignored().texts(ParamFailureReason, entries(Details::list7));
 }
 
 }  // namespace
 
 bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx& alert) {
   HandlerCall call(*this, alert, "EvNDetector::StoreAdminAlertDataForAlert");
-  try {
+  return call.guarded([&]() -> bool {
     EvSuppressionArgs lookup;
     lookup.client = static_cast<int>(alert.getClientId());
     lookup.subClient = static_cast<int>(EvNDetector::JobIdLow(alert.getSubClientId()));
@@ -105,7 +121,8 @@ bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx& alert) {
       }
       case 95:
       case 96:
-        if (isNew && !p.asInt(ParamNumberOfItems, alert.getFailedCount()).as64(ParamThreshold, alert.getThreshold()).ok())
+        if (isNew &&
+            !p.asLong(ParamNumberOfItems, alert.getFailedCount()).as64(ParamThreshold, alert.getThreshold()).ok())
           return false;
         break;
       case 101:
@@ -116,19 +133,19 @@ bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx& alert) {
         if (!p.text(ParamComment, alert.getComment()).ok()) return false;
         break;
       case 102:
-        if (isNew && !p.asInt(ParamNumberOfItems, alert.getProtectedCount()).ok()) return false;
+        if (isNew && !p.asLong(ParamNumberOfItems, alert.getProtectedCount()).ok()) return false;
         break;
       case 105:
         if (isNew) addRepeatDetails(p, info, alert.getMediaAgentName());
         break;
       case 107: {
         p.upsert().ignored().text(ParamClientName, alert.getClientName());
-        p.upsert().ignored().as64(ParamClientId, alert.getClientId());
+        p.upsert().ignored().asInt(ParamClientId, alert.getClientId());
         p.upsert().ignored().text(ParamSubclientName, alert.getSubClientName());
         p.upsert().ignored().as64(ParamSubclientId, alert.getSubClientId());
         p.upsert().ignored().text(ParamFailureReason, alert.getFailureReason());
         p.upsert().ignored().text(ParamAppTypeName, alert.getAppTypeName());
-        p.upsert().ignored().as64(ParamAppTypeId, alert.getappTypeId());
+        p.upsert().ignored().asInt(ParamAppTypeId, alert.getappTypeId());
         EvSuppressionArgs clientAndSubclient;
         clientAndSubclient.client = static_cast<int>(alert.getClientId());
         clientAndSubclient.subClient = static_cast<int>(alert.getSubClientId());
@@ -139,53 +156,45 @@ bool EvNDetector::StoreAdminAlertDataForAlert(EvAlertEx& alert) {
         break;
     }
     return isNew ? SetStatus_Detected(newId) : true;
-  } catch (...) {
-    call.log().Error(call.label(), "Unexpected failure for eventId [%d]", m_eventId);
-    return false;
-  }
+  });
 }
 
 bool EvNDetector::StoreAdminAlertForEvents(int eventId) {
   EvAlertDebug log;
   const char* label = "EvNDetector::StoreAdminAlertForEvents";
-  try {
-    // Parameters under no occurrence would belong to nobody.
-    if (eventId <= 0) return true;
-    const long long hourStart = EvAlertDebug::now() / kHour * kHour;
-    const long long from = hourStart - kHour;
+  // Parameters under no occurrence would belong to nobody.
+  if (eventId <= 0) return true;
+  const long long hourStart = EvAlertDebug::now() / kHour * kHour;
+  const long long from = hourStart - kHour;
 
-    EvEvent texts;
-    char above[512] = {}, below[512] = {}, other[512] = {};
-    texts.evPrintf(EvMsg::kAnomalyAboveUsual, above, sizeof above, m_serverEventSelector);
-    texts.evPrintf(EvMsg::kAnomalyBelowUsual, below, sizeof below, m_serverEventSelector);
-    texts.evPrintf(EvMsg::kAnomalyOther, other, sizeof other, m_serverEventSelector);
+  EvEvent texts;
+  char above[512] = {}, below[512] = {}, other[512] = {};
+  texts.evPrintf(EvMsg::kAnomalyAboveUsual, above, sizeof above, m_serverEventSelector);
+  texts.evPrintf(EvMsg::kAnomalyBelowUsual, below, sizeof below, m_serverEventSelector);
+  texts.evPrintf(EvMsg::kAnomalyOther, other, sizeof other, m_serverEventSelector);
 
-    AppGetCentrixEvents events(nullptr);
-    events.setValues(1, static_cast<int>(EvNDetector::JobIdLow(m_serverEventSelector)), 0, from, hourStart, 1, 1, 1,
-                     1, -1, -1, 0, std::string(), 0, 1);
-    log.DebugLvl(label, 5, "AppGetCentrixEvents called with input %d %d", static_cast<int>(from),
-                 static_cast<int>(hourStart));
+  AppGetCentrixEvents events(nullptr);
+  events.setValues(1, static_cast<int>(EvNDetector::JobIdLow(m_serverEventSelector)), 0, from, hourStart, 1, 1, 1,
+                   1, -1, -1, 0, std::string(), 0, 1);
+  log.DebugLvl(label, 5, "AppGetCentrixEvents called with input %d %d", static_cast<int>(from),
+               static_cast<int>(hourStart));
 
-    EvNDetectParams params(nullptr);
-    int counter = 0;
-    int rc;
-    while ((rc = events.getNextRow(&counter)) == 0 || rc == DB_SUCCESS_TRUNCATED) {
-      AppGetCentrixEvents_t& row = *events.getDataPtr();
-      DB_DATETIME when;
-      UlongTimeToDbDatetime(DbDatetimeToUlongUTCTime(row.eventTime), when, false);
-      const char* anomaly = row.anomaly == 1 ? above : row.anomaly == 2 ? below : other;
-      App::ExternalQueryResult summary;
-      summary.setstringlist(1, {GetClientLink(row.outClientId, row.clientName, 0), when.toString(false),
-                                row.description, std::to_string(row.occurance), anomaly});
-      params.AddParam(eventId, ParamDescription, row.description);
-      std::string text;
-      if (summary.serialize(text) == 0) params.AddParam(eventId, ParamAnomalousEvents, text.c_str());
-    }
-    events.closeCursor();
-    if (rc != DB_NO_DATA) log.Error(label, "Error[%d] in getting anomalous events", rc);
-    return true;
-  } catch (...) {
-    log.Error(label, "Error[%d] in getting anomalous events", DB_ERR_USAGE);
-    return true;
+  EvNDetectParams params(nullptr);
+  int counter = 0;
+  int rc;
+  while ((rc = events.getNextRow(&counter)) == 0 || rc == DB_SUCCESS_TRUNCATED) {
+    AppGetCentrixEvents_t& row = *events.getDataPtr();
+    DB_DATETIME when;
+    UlongTimeToDbDatetime(DbDatetimeToUlongUTCTime(row.eventTime), when, false);
+    const char* anomaly = row.anomaly == 1 ? above : row.anomaly == 2 ? below : other;
+    App::ExternalQueryResult summary;
+    summary.setstringlist(ResultRow::values.number, {GetClientLink(row.outClientId, row.clientName, 0), when.toString(false),
+                              row.description, std::to_string(row.occurance), anomaly});
+    params.AddParam(eventId, ParamDescription, row.description);
+    std::string text;
+    if (summary.serialize(text) == 0) params.AddParam(eventId, ParamAnomalousEvents, text.c_str());
   }
+  events.closeCursor();
+  if (rc != DB_NO_DATA) log.Error(label, "Error[%d] in getting anomalous events", rc);
+  return true;
 }

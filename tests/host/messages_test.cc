@@ -29,7 +29,7 @@ std::unique_ptr<CNMessageBase> roundTrip(const CNMessageBase& m) {
   return back;
 }
 
-TEST(MessageRegistry, KeysAndTypePairsAreUnique) {
+TEST(MessageRegistry, KeysTypePairsAndFieldsAreUnique) {
   std::set<uint32_t> keys;
   std::set<std::pair<int, int>> types;
   for (const CNClassDef* c : CNAllClasses()) {
@@ -38,6 +38,17 @@ TEST(MessageRegistry, KeysAndTypePairsAreUnique) {
     EXPECT_TRUE(types.insert({c->type.major, c->type.minor}).second) << c->name;
     ASSERT_NE(nullptr, c->make);
     EXPECT_EQ(c, c->make()->classDef());
+    // A field table line copied without its number or key changed would
+    // make two fields answer as one.
+    std::set<std::pair<int, int>> numbers;
+    std::set<uint32_t> fieldKeys;
+    for (const CNFieldDef& f : c->fields) {
+      EXPECT_TRUE(numbers.insert({static_cast<int>(CNFamilyOf(f.kind)), f.number}).second) << c->name << "." << f.name;
+      EXPECT_TRUE(f.key == 0 || fieldKeys.insert(f.key).second) << c->name << "." << f.name;
+      if (f.kind == CNFieldKind::Object || (f.kind == CNFieldKind::ObjectList && f.classKey != 0)) {
+        EXPECT_NE(nullptr, CNFindClass(f.classKey)) << c->name << "." << f.name << " takes an unknown class";
+      }
+    }
   }
 }
 

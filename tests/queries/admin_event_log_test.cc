@@ -63,6 +63,9 @@ class AdminAlertTest : public JobTest {
 TEST_P(AdminAlertTest, CriteriaChooseTheParameters) {
   seedRule(75, 2);
   const std::string detail = R"(,"clientId":12,"comment":"see report","description":")" + std::string(kDetail) + "\"";
+  const long long pair107 = (-7LL << 32) + 118;  // client and subclient in one id
+  const std::string sparse =
+      R"(,"description":"<message type=\"30,2507\"><object field=\"2\"><int field=\"2\">4</int></object></message>")";
   const struct {
     int criteria;
     std::string more;
@@ -71,6 +74,21 @@ TEST_P(AdminAlertTest, CriteriaChooseTheParameters) {
   } cases[] = {
       {101, detail, {"145=client-b|7", "255=see report", "37=12", "73=Weekly SLA report"}, ""},
       {94, R"(,"jobId":77)", {"26=Job", "27=77"}, "Job|77"},
+      // The counts keep 64 bits, unsigned; client and agent type ids are signed.
+      {95, R"(,"failedCount":4294967301,"threshold":10)", {"17=10", "63=4294967301"}, ""},
+      {102, R"(,"protectedCount":-1)", {"63=18446744073709551615"}, ""},
+      {107,
+       R"(,"clientId":-7,"clientName":"fs01","subClientId":118,"subClientName":"default",)"
+       R"("appTypeId":-5,"appTypeName":"File System","failureReason":"quota")",
+       {"1=quota", "122=default", "258=-7", "26=ClientNSubClient", "27=" + std::to_string(uint64_t(pair107)),
+        "275=118", "276=File System", "277=-5", "37=fs01"},
+       "ClientNSubClient|" + std::to_string(pair107)},
+      // A detail message stores its detail fields, unset ones as 0 or empty;
+      // without one only the event's own values are stored.
+      {105, sparse + R"(,"mediaAgentName":"ma1")", {"137=4", "269=0", "272=0", "273=0", "4=ma1"}, ""},
+      {105, R"(,"mediaAgentName":"ma1")", {"4=ma1"}, ""},
+      {104, sparse + R"(,"comment":"see report")", {"255=see report", "73="}, ""},
+      {104, R"(,"comment":"see report")", {"255=see report"}, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.criteria);

@@ -1,9 +1,13 @@
 // Saved-query results (alert type 65) on both backends, end to end.
+#include "host/EvAlertDebug.h"
 #include "queries/query_harness.h"
 
 namespace {
 
 using namespace evd::test;
+
+long long g_now = 0;
+long long fixedNow() { return g_now; }
 
 class CustomQueryTest : public QueryTest {
  protected:
@@ -64,6 +68,43 @@ TEST_P(CustomQueryTest, ClearedContainerAfterARecordedOneEndsItsOccurrence) {
   EXPECT_EQ(4, rows[0].processStat);
   EXPECT_EQ("b", column(rows[1].eventId, 0));
   EXPECT_EQ(a, rows[0].eventId);
+}
+
+// A trend rule with a last-value filter: every run starts by clearing the
+// rule's occurrences, and the rule remembers when it last matched.
+TEST_P(CustomQueryTest, TrendRuleWithLastValueFilterRemembersItsLastMatch) {
+  seedRule(20, 65, kTrendRule | kLastValueFilter);
+  exec("INSERT INTO NTNotificationQueryMapping (NtNotificationId, QueryId) VALUES (20, 40)");
+  const auto lastMatch = [&] {
+    return queryText("SELECT attrVal FROM NTnotificationProp WHERE componentNameId = 20 AND modified = 0 AND "
+                     "attrName = 'Last Value Filter condition Matched time'");
+  };
+  const EvAlertDebug::Clock saved = EvAlertDebug::setClock(fixedNow);
+  const struct {
+    long long now;
+    int cleared;
+    int processStat;  // of the rule's one occurrence
+    std::string lastMatch;
+  } runs[] = {
+      {1733400000, 0, 1, "1733400000"},  // first match: pending
+      {1733400600, 0, 2, "1733400000"},  // matched before: pending after an earlier match
+      {1733401200, 1, 4, "0"},           // cleared: recorded, then cleared at once
+  };
+  int previous = 0;
+  for (const auto& r : runs) {
+    SCOPED_TRACE(r.now);
+    g_now = r.now;
+    ASSERT_TRUE(runResults({{.rule = 20, .cleared = r.cleared, .trends = {{"Failures rose", "", {}}}}}));
+    const auto rows = ofRule(20);
+    ASSERT_EQ(1u, rows.size()) << "the earlier run's occurrence is gone";
+    EXPECT_NE(previous, rows[0].eventId);
+    EXPECT_EQ(r.processStat, rows[0].processStat);
+    EXPECT_EQ("Failures rose", column(rows[0].eventId, 0));
+    EXPECT_EQ(r.cleared ? std::to_string(r.now) : "<none>", param(rows[0].eventId, ParamDetectTime));
+    EXPECT_EQ(r.lastMatch, lastMatch());
+    previous = rows[0].eventId;
+  }
+  EvAlertDebug::setClock(saved);
 }
 
 EVD_INSTANTIATE_BACKENDS(CustomQueryTest);

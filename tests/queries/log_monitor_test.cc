@@ -1,6 +1,7 @@
 // Log-monitoring matches (alert types 57 and 62), trend entries linked to the
 // monitoring page, console addresses and links, on both backends.
 #include "detector/EvNDetector.h"
+#include "host/LogMonitoring.h"
 #include "host/NxPlatform.h"
 #include "host/NxSettings.h"
 #include "queries/query_harness.h"
@@ -35,10 +36,13 @@ TEST_P(LogMonitorTest, EveryMatchIsAnOccurrenceOfItsOwn) {
       "<text field=\"3\">Kernel errors</text><text field=\"7\">I/O error</text>";
   const std::string full = head + "<int field=\"8\">4711</int><text field=\"8\">above</text>"
                                   "<text field=\"10\">/var/log/kern</text><int field=\"29\">88213</int></message>";
+  const long long registered = LogMonitoring::registerCalls();
   for (int type : {57, 62}) {
     seedRule(type, type);
     for (const std::string& d : {full, full, head + "</message>"}) ASSERT_TRUE(runMatch(type, d));
   }
+  EXPECT_EQ(registered + 6, LogMonitoring::registerCalls()) << "every match registers the subsystem";
+  EXPECT_TRUE(LogMonitoring::isRegistered());
   EXPECT_EQ(6, countRows("NTDetectedAlerts WHERE processStat = 1")) << "two equal matches are two occurrences";
   EXPECT_EQ(6, countRows("NTLMalert WHERE monPolId = 4 AND clientId = 12 AND monPolName = 'Kernel errors' "
                          "AND linesMatched = 'I/O error'"));
@@ -49,8 +53,10 @@ TEST_P(LogMonitorTest, EveryMatchIsAnOccurrenceOfItsOwn) {
 
 TEST_P(LogMonitorTest, UnreadableMatchFailsWithoutLeavingAnOccurrence) {
   seedRule(57, 57);
+  const long long registered = LogMonitoring::registerCalls();
   for (const char* d : {"", "not a message", "<message type=\"30,1400\"><int field=\"10\">1</int></message>"})
     EXPECT_FALSE(runMatch(57, d));
+  EXPECT_EQ(registered + 3, LogMonitoring::registerCalls()) << "registered before the match is read";
   EXPECT_EQ(0, detectedCount() + countRows("NTLMalert"));
 }
 
