@@ -207,6 +207,10 @@ class EvNDetector : protected EvNDetectorEventState {
   int getDetectedAlertForQueryResult(int queryId, int ruleId, const std::string& entityId);
   // The saved query of a rule; 0 when it cannot be read.
   int RetrieveQueryForNTRule(int ruleId);
+  // A container of a trend rule: its trend entries become column values of
+  // its entity, then it is stored as a saved-query result (a cleared trend
+  // reports itself first, then its clearing).
+  bool StoreLMTrendAlertData(App::QueryResultsContainer& container, bool cleared, long runTime);
 
   // Told by Dispatch which handler is about to run and the criteria-cleared
   // flag it gets, -1 for a handler that takes none (tests and tools). Null,

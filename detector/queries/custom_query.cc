@@ -255,10 +255,13 @@ bool EvNDetector::StoreCustomQueryDataForAlert(App::QueryResultsContainer& conta
       return true;
     }
   }
-  const MatchState match{m_lastMatchTime, m_matchedBefore != 0};
-  if (!hasTrendEntries(container)) return storeResult(*this, container, cleared, runTime, setStatus, match);
+  if (hasTrendEntries(container)) return StoreLMTrendAlertData(container, cleared, runTime);
+  return storeResult(*this, container, cleared, runTime, setStatus, {m_lastMatchTime, m_matchedBefore != 0});
+}
 
+bool EvNDetector::StoreLMTrendAlertData(App::QueryResultsContainer& container, bool cleared, long runTime) {
   if (!trendEntriesToColumns(*this, container)) return false;
+  const MatchState match{m_lastMatchTime, m_matchedBefore != 0};
   // A trend that cleared still reports itself first, then its clearing.
   if (cleared && m_queryAlertKind == kTrendRuleKind) storeResult(*this, container, false, runTime, false, match);
   return storeResult(*this, container, cleared, runTime, true, match);
