@@ -82,7 +82,7 @@ struct Statement {
 };
 using Sequence = std::vector<Statement>;
 
-using evd::db::isTransactionControl;
+using Db::detail::isTransactionControl;
 
 inline bool createsOccurrence(const std::string& sql) {
   return sql.rfind("INSERT INTO NTDetectedAlerts", 0) == 0 && sql.find("RETURNING") != std::string::npos;
@@ -774,7 +774,7 @@ inline int runSuite(int argc, char** argv, const char* program, const Suite& sui
 
   if (const char* pg = std::getenv("EVD_BENCH_PG_URI"); pg && *pg) {
     std::string err;
-    auto admin = evd::db::openBackend(pg, &err);
+    auto admin = Db::detail::openBackend(pg, &err);
     const std::string schema = std::string("evd_") + program;
     if (admin && admin->exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE; CREATE SCHEMA " + schema) == 0) {
       const std::string uri = withSchema(pg, schema);

@@ -437,7 +437,7 @@ class Backend {
  private:
   long long count(const std::string& sql) {
     std::string err;
-    auto b = evd::db::openBackend(uri_, &err, false);
+    auto b = Db::detail::openBackend(uri_, &err, false);
     int rc = 0;
     auto st = b ? b->prepare(sql, &rc) : nullptr;
     if (!st || st->execute({}) != 0 || st->fetch() != 0) return -1;
@@ -618,7 +618,7 @@ int main(int argc, char** argv) {
 
   if (const char* pg = std::getenv("EVD_BENCH_PG_URI"); pg && *pg) {
     std::string err;
-    auto admin = evd::db::openBackend(pg, &err);
+    auto admin = Db::detail::openBackend(pg, &err);
     const std::string schema = "evd_throughput_bench";
     if (admin && admin->exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE; CREATE SCHEMA " + schema) == 0) {
       const std::string uri = evd::bench::withSchema(pg, schema);

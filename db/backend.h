@@ -11,7 +11,7 @@
 #include "Db/DbParam.h"
 #include "Db/DbTypes.h"
 
-namespace evd::db {
+namespace Db::detail {
 
 enum class Dialect { SQLite, PostgreSQL };
 
@@ -84,4 +84,4 @@ class SessionBackend {
 // Only CREATE_MISSING lets a SQLite file that does not exist be created.
 std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing = true);
 
-}  // namespace evd::db
+}  // namespace Db::detail

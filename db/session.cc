@@ -10,7 +10,7 @@
 #include "db/sqlite/sqlite_backend.h"
 #include "schema/schema.h"
 
-namespace evd::db {
+namespace Db::detail {
 namespace {
 
 // Enough for every distinct statement of the detector with room to spare;
@@ -65,7 +65,7 @@ Session* Session::current(int* rc, std::string* error) {
     return nullptr;
   }
   auto session = std::make_shared<Session>(std::move(backend), uri);
-  int r = evd::schema::ensureSchema(*session, &err);
+  int r = Db::schema::ensureSchema(*session, &err);
   if (r != 0) {
     *rc = r;
     *error = err;
@@ -187,47 +187,47 @@ int Session::rollback(DBtran* tran) {
   return rc;
 }
 
-}  // namespace evd::db
+}  // namespace Db::detail
 
 namespace Db {
 
 void configure(const std::string& uri) {
-  std::lock_guard<std::mutex> lk(evd::db::g_configMutex);
-  evd::db::g_uri = uri;
-  evd::db::g_generation.fetch_add(1);
+  std::lock_guard<std::mutex> lk(Db::detail::g_configMutex);
+  Db::detail::g_uri = uri;
+  Db::detail::g_generation.fetch_add(1);
 }
 
 std::string configuredUri() {
-  std::lock_guard<std::mutex> lk(evd::db::g_configMutex);
-  return evd::db::g_uri;
+  std::lock_guard<std::mutex> lk(Db::detail::g_configMutex);
+  return Db::detail::g_uri;
 }
 
 int openThreadConnection(std::string* error) {
   int rc = 0;
   std::string err;
-  evd::db::Session::current(&rc, &err);
+  Db::detail::Session::current(&rc, &err);
   if (error) *error = err;
   return rc;
 }
 
-void closeThreadConnection() { evd::db::t_slot.session.reset(); }
+void closeThreadConnection() { Db::detail::t_slot.session.reset(); }
 
 namespace {
-evd::db::SessionBackend* threadBackend() {
+Db::detail::SessionBackend* threadBackend() {
   int rc = 0;
   std::string err;
-  evd::db::Session* s = evd::db::Session::current(&rc, &err);
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
   return s ? &s->backend() : nullptr;
 }
 }  // namespace
 
 bool beginPipeline() {
-  evd::db::SessionBackend* b = threadBackend();
+  Db::detail::SessionBackend* b = threadBackend();
   return b != nullptr && b->setPipelined(true);
 }
 
 int syncPipeline(std::string* error) {
-  evd::db::SessionBackend* b = threadBackend();
+  Db::detail::SessionBackend* b = threadBackend();
   if (b == nullptr) return 0;
   const int rc = b->syncPipeline();
   if (rc != 0 && error != nullptr) *error = b->lastError();
@@ -235,12 +235,12 @@ int syncPipeline(std::string* error) {
 }
 
 bool pipelineFailed() {
-  evd::db::SessionBackend* b = threadBackend();
+  Db::detail::SessionBackend* b = threadBackend();
   return b != nullptr && b->pipelineFailed();
 }
 
 void endPipeline() {
-  if (evd::db::SessionBackend* b = threadBackend()) b->setPipelined(false);
+  if (Db::detail::SessionBackend* b = threadBackend()) b->setPipelined(false);
 }
 
 }  // namespace Db

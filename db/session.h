@@ -12,7 +12,7 @@
 
 class DBtran;
 
-namespace evd::db {
+namespace Db::detail {
 
 class Session;
 
@@ -92,4 +92,4 @@ void setStatementHook(StatementHook hook);
 // Generation of the process-wide configuration: bumps on every configure().
 unsigned configurationGeneration();
 
-}  // namespace evd::db
+}  // namespace Db::detail

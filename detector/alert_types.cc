@@ -94,9 +94,9 @@ int seedAlertTypes(std::string* error) {
   }
   {
     std::string err;
-    evd::db::Session* s = evd::db::Session::current(&rc, &err);
-    if (s != nullptr && s->dialect() == evd::db::Dialect::PostgreSQL) {
-      rc = s->backend().exec("SELECT pg_advisory_xact_lock(" + std::to_string(evd::schema::kSchemaLockKey) + ")");
+    Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
+    if (s != nullptr && s->dialect() == Db::detail::Dialect::PostgreSQL) {
+      rc = s->backend().exec("SELECT pg_advisory_xact_lock(" + std::to_string(Db::schema::kSchemaLockKey) + ")");
       if (rc != 0) err = s->backend().lastError();
     }
     if (rc != 0) {

@@ -4,7 +4,7 @@
 
 #include "schema/schema.h"
 
-namespace evd::schema {
+namespace Db::schema {
 namespace {
 
 struct Less {
@@ -331,4 +331,4 @@ const std::vector<std::string>* procedureBody(const char* name) {
   return it == bodies().end() ? nullptr : &it->second;
 }
 
-}  // namespace evd::schema
+}  // namespace Db::schema

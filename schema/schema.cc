@@ -5,10 +5,10 @@
 #include "db/postgres/postgres_backend.h"
 #include "db/session.h"
 
-namespace evd::schema {
+namespace Db::schema {
 namespace {
 
-using evd::db::Dialect;
+using Db::detail::Dialect;
 
 constexpr const char* kVersionTable = "EvdSchemaVersion";
 constexpr int kSchemaVersion = 1;
@@ -153,7 +153,7 @@ std::vector<std::string> ddl(Dialect d) {
   return out;
 }
 
-int createSchema(evd::db::SessionBackend& b, std::vector<std::string>* created, std::string* error) {
+int createSchema(Db::detail::SessionBackend& b, std::vector<std::string>* created, std::string* error) {
   const Dialect d = b.dialect();
   // One transaction for the whole schema. SQLite's IMMEDIATE takes the write
   // lock up front; PostgreSQL's catalogue does not serialise two sessions
@@ -189,23 +189,23 @@ int createSchema(evd::db::SessionBackend& b, std::vector<std::string>* created, 
   return 0;
 }
 
-int ensureSchema(evd::db::Session& s, std::string* error) {
+int ensureSchema(Db::detail::Session& s, std::string* error) {
   auto& b = s.backend();
   if (b.hasTable(kVersionTable)) return 0;
-  *error = "database '" + evd::db::redactUri(s.uri()) +
-           "' has no evdetector schema: run 'evdetect init --db " + evd::db::redactUri(s.uri()) + "'";
+  *error = "database '" + Db::detail::redactUri(s.uri()) +
+           "' has no evdetector schema: run 'evdetect init --db " + Db::detail::redactUri(s.uri()) + "'";
   return DB_ERR_NO_SCHEMA;
 }
 
-}  // namespace evd::schema
+}  // namespace Db::schema
 
 namespace Db {
 
 int initSchema(const std::string& uri, std::string* report, std::string* error) {
-  auto b = evd::db::openBackend(uri, error, true);
+  auto b = Db::detail::openBackend(uri, error, true);
   if (!b) return DB_ERR_CONNECT;
   std::vector<std::string> made;
-  int rc = evd::schema::createSchema(*b, &made, error);
+  int rc = Db::schema::createSchema(*b, &made, error);
   if (rc) return rc;
   if (report) {
     report->clear();
@@ -215,15 +215,15 @@ int initSchema(const std::string& uri, std::string* report, std::string* error) 
 }
 
 int dropSchema(const std::string& uri, std::string* error) {
-  auto b = evd::db::openBackend(uri, error, false);
+  auto b = Db::detail::openBackend(uri, error, false);
   if (!b) return DB_ERR_CONNECT;
   std::vector<std::string> names;
-  for (const Db::TableDef* t : evd::schema::kTables) names.emplace_back(t->name);
-  for (const std::string& e : evd::schema::extraTables()) {
+  for (const Db::TableDef* t : Db::schema::kTables) names.emplace_back(t->name);
+  for (const std::string& e : Db::schema::extraTables()) {
     std::string n = e.substr(27, e.find_first_of(" (", 27) - 27);
     names.push_back(n);
   }
-  names.emplace_back(evd::schema::kVersionTable);
+  names.emplace_back(Db::schema::kVersionTable);
   for (auto& n : names) {
     int rc = b->exec("DROP TABLE IF EXISTS " + n);
     if (rc) { *error = b->lastError(); return rc; }

@@ -7,9 +7,9 @@
 
 #include "db/backend.h"
 
-namespace evd::db { class Session; }
+namespace Db::detail { class Session; }
 
-namespace evd::schema {
+namespace Db::schema {
 
 // Hidden row id of every table whose binding has no key: keeps the order in
 // which rows were written and lets a row read be written back exactly.
@@ -33,21 +33,21 @@ const std::vector<IndexDef>& indexes();
 const std::vector<std::string>& extraTables();
 
 // The DDL for one backend, in order.
-std::vector<std::string> ddl(evd::db::Dialect dialect);
+std::vector<std::string> ddl(Db::detail::Dialect dialect);
 
 // Key of the PostgreSQL advisory lock that serialises schema creation and
 // seeding across sessions.
 inline constexpr long long kSchemaLockKey = 0x65766453636d61LL;
 
 // Creates what is missing, in one transaction; *created lists the tables made.
-int createSchema(evd::db::SessionBackend& backend, std::vector<std::string>* created, std::string* error);
+int createSchema(Db::detail::SessionBackend& backend, std::vector<std::string>* created, std::string* error);
 
 // Called when a thread opens its connection: a database without the schema
 // is refused with DB_ERR_NO_SCHEMA (only initSchema creates it).
-int ensureSchema(evd::db::Session& session, std::string* error);
+int ensureSchema(Db::detail::Session& session, std::string* error);
 
 // The statements of a procedure or query binding, with "$1".. for inputs;
 // the last one yields the result rows. Null when the name is unknown.
 const std::vector<std::string>* procedureBody(const char* name);
 
-}  // namespace evd::schema
+}  // namespace Db::schema

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace evd::db {
+namespace Db::detail {
 
 std::string postgresSqlState(int code) {
   if (code < DB_PG_ERROR_BASE || code >= DB_PG_ERROR_BASE + 60466176) return "";
@@ -728,4 +728,4 @@ std::unique_ptr<SessionBackend> openPostgres(const std::string& uri, std::string
   return session;
 }
 
-}  // namespace evd::db
+}  // namespace Db::detail

@@ -6,7 +6,7 @@
 
 #include "db/backend.h"
 
-namespace evd::db {
+namespace Db::detail {
 
 // URI is a libpq connection URI ("postgresql://user@host:port/db?...").
 std::unique_ptr<SessionBackend> openPostgres(const std::string& uri, std::string* error);
@@ -19,4 +19,4 @@ std::string postgresSqlState(int code);
 // The URI with any password replaced by "***", for messages.
 std::string redactUri(const std::string& uri);
 
-}  // namespace evd::db
+}  // namespace Db::detail

@@ -9,7 +9,7 @@
 
 #include "db/sql_format.h"
 
-namespace evd::db {
+namespace Db::detail {
 namespace {
 
 // How long a writer waits for another process's write lock before failing.
@@ -241,4 +241,4 @@ std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string*
   return session;
 }
 
-}  // namespace evd::db
+}  // namespace Db::detail

@@ -150,7 +150,7 @@ TEST(DbOpenTest, SchemalessAndMissingDatabasesAreRefused) {
   std::string path = evd::test::tempPath("foreign") + ".db";
   {
     std::string err;
-    auto b = evd::db::openBackend(path, &err);
+    auto b = Db::detail::openBackend(path, &err);
     ASSERT_TRUE(b) << err;
     ASSERT_EQ(0, b->exec("CREATE TABLE NTDetectedAlerts (x INTEGER)"));
   }

@@ -35,7 +35,7 @@ void addInit(CLI::App& app, std::vector<Command>& out) {
                      error("cannot seed alert types: " + err);
                      return kExitDatabase;
                    }
-                   const std::string where = shown(evd::db::redactUri(db));
+                   const std::string where = shown(Db::detail::redactUri(db));
                    if (report.empty()) {
                      std::printf("%s: schema is up to date, nothing created\n", where.c_str());
                    } else {
