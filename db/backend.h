@@ -47,6 +47,9 @@ class SessionBackend {
   virtual std::unique_ptr<StatementBackend> prepare(const std::string& sql, int* rc) = 0;
   // Text of the most recent error on this session.
   virtual const std::string& lastError() const = 0;
+  // A short description of CODE when it is one of this backend's own error
+  // codes, else "": what a caller can still say once lastError() has moved on.
+  virtual std::string describeError(int code) const = 0;
   // True when the connected database holds a table of that name.
   virtual bool hasTable(const std::string& name) = 0;
   // Ends the open transaction. A commit the server turned into a rollback

@@ -11,10 +11,9 @@
 
 #include "Db/Database.h"
 #include "Db/NXDBRow.h"
-#include "db/postgres/postgres_backend.h"
+#include "db/catalog.h"
 #include "db/session.h"
 #include "db/sql_format.h"
-#include "schema/schema.h"
 
 using Db::Param;
 using Db::detail::Session;
@@ -108,7 +107,7 @@ const DefInfo& infoOf(const Db::TableDef& def, bool hasRowId) {
     if (i) info.selectList += ", ";
     info.selectList += def.columns[i].name;
   }
-  if (hasRowId) { info.selectList += ", "; info.selectList += Db::schema::kRowIdColumn; }
+  if (hasRowId) { info.selectList += ", "; info.selectList += Db::detail::kRowIdColumn; }
   for (const std::string& k : splitKeys(def.keyColumns)) {
     int idx = def.columnIndex(k.c_str());
     if (idx >= 0) info.keyIndexes.push_back(idx);
@@ -181,9 +180,8 @@ const char* describeCode(int code) {
     case DB_ERR_RANGE: return "a value does not fit its column";
     default: break;
   }
-  const std::string state = Db::detail::postgresSqlState(code);
-  generic = state.empty() ? "database error " + std::to_string(code)
-                          : "PostgreSQL error (SQLSTATE " + state + ")";
+  generic = Session::describeError(code);
+  if (generic.empty()) generic = "database error " + std::to_string(code);
   return generic.c_str();
 }
 
@@ -299,7 +297,7 @@ std::string DBtable::selectSql() const {
   sql += def_.name;
   if (!where_.empty()) { sql += " WHERE "; sql += where_; }
   if (!orderBy_.empty()) { sql += " ORDER BY "; sql += orderBy_; }
-  else if (hasRowId()) { sql += " ORDER BY "; sql += Db::schema::kRowIdColumn; }
+  else if (hasRowId()) { sql += " ORDER BY "; sql += Db::detail::kRowIdColumn; }
   return sql;
 }
 
@@ -317,7 +315,7 @@ int DBtable::runSelect(Session& s, bool* sent) {
   }
   // Procedures and queries: every statement of the body runs with the same
   // inputs; the last one yields the result rows.
-  const std::vector<std::string>* body = Db::schema::procedureBody(def_.name);
+  const std::vector<std::string>* body = Db::detail::procedureBody(def_.name);
   if (body == nullptr || body->empty())
     return fail(DB_ERR_USAGE, std::string("no body for procedure ") + def_.name);
   *sent = false;
@@ -521,7 +519,7 @@ int DBtable::rowUpdate(std::nullptr_t) {
     params.push_back(columnParam(def_.columns[i], row_));
   }
   if (hasRowId()) {
-    sql += std::string(" WHERE ") + Db::schema::kRowIdColumn + " = ?";
+    sql += std::string(" WHERE ") + Db::detail::kRowIdColumn + " = ?";
     params.push_back(readKey_.at(0));
   } else if (!keys.empty() && readKey_.size() == keys.size()) {
     sql += " WHERE ";

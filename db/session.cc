@@ -5,10 +5,11 @@
 
 #include "Db/DBtable.h"
 #include "Db/Database.h"
+#include "db/catalog.h"
 #include "db/postgres/postgres_backend.h"
 #include "db/sql_format.h"
 #include "db/sqlite/sqlite_backend.h"
-#include "schema/schema.h"
+#include "db/uri.h"
 
 namespace Db::detail {
 namespace {
@@ -28,8 +29,12 @@ struct ThreadSlot {
 };
 thread_local ThreadSlot t_slot;
 
-bool isPostgresUri(const std::string& uri) {
-  return uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0;
+// Only `evdetect init` creates the schema: a database without it is refused.
+int checkSchema(SessionBackend& b, const std::string& uri, std::string* error) {
+  if (b.hasTable(kSchemaVersionTable)) return 0;
+  *error = "database '" + redactUri(uri) + "' has no evdetector schema: run 'evdetect init --db " +
+           redactUri(uri) + "'";
+  return DB_ERR_NO_SCHEMA;
 }
 
 }  // namespace
@@ -40,7 +45,7 @@ void setStatementHook(StatementHook hook) { g_statementHook.store(hook); }
 
 std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing) {
   if (isPostgresUri(uri)) return openPostgres(uri, error);
-  std::string path = uri.rfind("sqlite:", 0) == 0 ? uri.substr(7) : uri;
+  const std::string path = sqlitePath(uri);
   if (path.empty()) {
     *error = "cannot open SQLite database '" + uri + "': empty path";
     return nullptr;
@@ -64,14 +69,13 @@ Session* Session::current(int* rc, std::string* error) {
     *error = err;
     return nullptr;
   }
-  auto session = std::make_shared<Session>(std::move(backend), uri);
-  int r = Db::schema::ensureSchema(*session, &err);
+  int r = checkSchema(*backend, uri, &err);
   if (r != 0) {
     *rc = r;
     *error = err;
     return nullptr;
   }
-  t_slot.session = std::move(session);
+  t_slot.session = std::make_shared<Session>(std::move(backend), uri);
   t_slot.generation = gen;
   *rc = 0;
   return t_slot.session.get();
@@ -79,6 +83,10 @@ Session* Session::current(int* rc, std::string* error) {
 
 Session::Session(std::unique_ptr<SessionBackend> backend, std::string uri)
     : backend_(std::move(backend)), uri_(std::move(uri)) {}
+
+std::string Session::describeError(int code) {
+  return t_slot.session ? t_slot.session->backend().describeError(code) : std::string();
+}
 
 bool Session::dropIfLost(Session* s) {
   if (s == nullptr || !s->backend_->connectionLost() || s->inTransaction()) return false;

@@ -50,6 +50,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // transaction is open, the thread lets go of the session, so the next call
   // connects again. Returns true when it did; S must not be used after that.
   static bool dropIfLost(Session* s);
+  // What this thread's backend says of one of its error codes ("" when no
+  // connection is open or the code is not the backend's own).
+  static std::string describeError(int code);
 
   explicit Session(std::unique_ptr<SessionBackend> backend, std::string uri);
   ~Session();

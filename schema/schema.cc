@@ -2,15 +2,18 @@
 
 #include "Db/AllBindings.h"
 #include "Db/Database.h"
-#include "db/postgres/postgres_backend.h"
+#include "db/catalog.h"
 #include "db/session.h"
 
 namespace Db::schema {
 namespace {
 
 using Db::detail::Dialect;
+using Db::detail::kRowIdColumn;
+using Db::detail::kSchemaVersionTable;
 
-constexpr const char* kVersionTable = "EvdSchemaVersion";
+// Key of the PostgreSQL advisory lock behind lockSchema().
+constexpr long long kSchemaLockKey = 0x65766453636d61LL;
 constexpr int kSchemaVersion = 1;
 
 const Db::TableDef* const kTables[] = {
@@ -149,7 +152,7 @@ std::vector<std::string> ddl(Dialect d) {
   for (const IndexDef& i : indexes())
     out.push_back(std::string(i.unique ? "CREATE UNIQUE INDEX IF NOT EXISTS " : "CREATE INDEX IF NOT EXISTS ") +
                   i.name + " ON " + i.table + " (" + i.columns + ")" + (i.where ? std::string(" WHERE ") + i.where : ""));
-  out.push_back(std::string("CREATE TABLE IF NOT EXISTS ") + kVersionTable + " (version INTEGER NOT NULL)");
+  out.push_back(std::string("CREATE TABLE IF NOT EXISTS ") + kSchemaVersionTable + " (version INTEGER NOT NULL)");
   return out;
 }
 
@@ -159,8 +162,8 @@ int createSchema(Db::detail::SessionBackend& b, std::vector<std::string>* create
   // lock up front; PostgreSQL's catalogue does not serialise two sessions
   // creating the same table, so concurrent inits queue on an advisory lock
   // and the later one finds everything made.
-  int rc = b.exec(d == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN; SELECT pg_advisory_xact_lock(" +
-                                                                 std::to_string(kSchemaLockKey) + ")");
+  int rc = b.exec(d == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN");
+  if (rc == 0) rc = lockSchema(b);
   if (rc) { *error = b.lastError(); b.exec("ROLLBACK"); return rc; }
   std::vector<std::string> made;
   for (const std::string& stmt : ddl(d)) {
@@ -179,7 +182,7 @@ int createSchema(Db::detail::SessionBackend& b, std::vector<std::string>* create
     if (!table.empty()) made.push_back(table);
   }
   if (!made.empty()) {
-    rc = b.exec(std::string("DELETE FROM ") + kVersionTable + "; INSERT INTO " + kVersionTable +
+    rc = b.exec(std::string("DELETE FROM ") + kSchemaVersionTable + "; INSERT INTO " + kSchemaVersionTable +
                 " (version) VALUES (" + std::to_string(kSchemaVersion) + ")");
     if (rc) { *error = b.lastError(); b.exec("ROLLBACK"); return rc; }
   }
@@ -189,12 +192,21 @@ int createSchema(Db::detail::SessionBackend& b, std::vector<std::string>* create
   return 0;
 }
 
-int ensureSchema(Db::detail::Session& s, std::string* error) {
-  auto& b = s.backend();
-  if (b.hasTable(kVersionTable)) return 0;
-  *error = "database '" + Db::detail::redactUri(s.uri()) +
-           "' has no evdetector schema: run 'evdetect init --db " + Db::detail::redactUri(s.uri()) + "'";
-  return DB_ERR_NO_SCHEMA;
+int lockSchema(Db::detail::SessionBackend& b) {
+  if (b.dialect() == Dialect::SQLite) return 0;
+  return b.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLockKey) + ")");
+}
+
+int lockSchema(std::string* error) {
+  int rc = 0;
+  std::string err;
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
+  if (s != nullptr) {
+    rc = lockSchema(s->backend());
+    if (rc != 0) err = s->backend().lastError();
+  }
+  if (rc != 0 && error) *error = err;
+  return rc;
 }
 
 }  // namespace Db::schema
@@ -223,7 +235,7 @@ int dropSchema(const std::string& uri, std::string* error) {
     std::string n = e.substr(27, e.find_first_of(" (", 27) - 27);
     names.push_back(n);
   }
-  names.emplace_back(Db::schema::kVersionTable);
+  names.emplace_back(detail::kSchemaVersionTable);
   for (auto& n : names) {
     int rc = b->exec("DROP TABLE IF EXISTS " + n);
     if (rc) { *error = b->lastError(); return rc; }

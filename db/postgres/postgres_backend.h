@@ -16,7 +16,4 @@ int postgresErrorCode(const char* sqlstate);
 // The SQLSTATE folded into CODE, or "" when CODE is not a PostgreSQL one.
 std::string postgresSqlState(int code);
 
-// The URI with any password replaced by "***", for messages.
-std::string redactUri(const std::string& uri);
-
 }  // namespace Db::detail

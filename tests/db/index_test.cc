@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
+#include "db/catalog.h"
 #include "db/session.h"
-#include "schema/schema.h"
 #include "support/db_fixture.h"
 
 namespace {
@@ -75,7 +75,7 @@ TEST_P(IndexTest, PerEventLookUpsUseIndexes) {
 }
 
 TEST_P(IndexTest, PendingOccurrenceMatchUsesIndex) {
-  const auto* body = Db::schema::procedureBody("NTGetExistingEventIdEx");
+  const auto* body = Db::detail::procedureBody("NTGetExistingEventIdEx");
   ASSERT_TRUE(body);
   std::string sql = body->back();
   const char* values[] = {"1", "3", "5", "2001", "'Client|107'"};  // category, type, criteria, condition, entity

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Db/DbTypes.h"
-#include "db/postgres/postgres_backend.h"
+#include "db/uri.h"
 #include "tools/evdetect/commands.h"
 #include "tools/history/history.h"
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "Db/Database.h"
-#include "db/postgres/postgres_backend.h"
+#include "db/uri.h"
 #include "detector/alert_types.h"
 #include "host/EvDebug.h"
 #include "tools/evdetect/commands.h"
