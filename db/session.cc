@@ -7,6 +7,7 @@
 #include "Db/Database.h"
 #include "db/catalog.h"
 #include "db/postgres/postgres_backend.h"
+#include "db/settings_store.h"
 #include "db/sql_format.h"
 #include "db/sqlite/sqlite_backend.h"
 #include "db/uri.h"
@@ -200,9 +201,13 @@ int Session::rollback(DBtran* tran) {
 namespace Db {
 
 void configure(const std::string& uri) {
-  std::lock_guard<std::mutex> lk(Db::detail::g_configMutex);
-  Db::detail::g_uri = uri;
-  Db::detail::g_generation.fetch_add(1);
+  {
+    std::lock_guard<std::mutex> lk(Db::detail::g_configMutex);
+    Db::detail::g_uri = uri;
+    Db::detail::g_generation.fetch_add(1);
+  }
+  // The host's settings live in the database from now on.
+  Settings::setStore(&Db::detail::databaseSettings());
 }
 
 std::string configuredUri() {

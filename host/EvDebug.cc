@@ -16,10 +16,11 @@
 #include <string_view>
 
 #include "host/NxLog.h"
+#include "host/NxSettings.h"
 
 namespace {
 
-std::atomic<EvDebug::AppLevelSource> g_levelSource{nullptr};
+std::atomic<EvDebug::AppLevelSource> g_levelSource{&Settings::appDebugLevel};
 
 std::mutex& defaultDirMutex() {
   static std::mutex m;

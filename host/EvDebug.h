@@ -121,7 +121,8 @@ class EvDebug {
   // True when a line of LEVEL would be written.
   bool enabled(int level) const;
 
-  // Installs the source of configured levels; returns the previous one.
+  // Installs the source of configured levels (Settings::appDebugLevel until
+  // one is installed); returns the previous one.
   static AppLevelSource setAppDebugLevelSource(AppLevelSource source);
 
  private:
