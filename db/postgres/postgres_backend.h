@@ -11,9 +11,4 @@ namespace Db::detail {
 // URI is a libpq connection URI ("postgresql://user@host:port/db?...").
 std::unique_ptr<SessionBackend> openPostgres(const std::string& uri, std::string* error);
 
-// Folds a five-character SQLSTATE into the layer's error-code space.
-int postgresErrorCode(const char* sqlstate);
-// The SQLSTATE folded into CODE, or "" when CODE is not a PostgreSQL one.
-std::string postgresSqlState(int code);
-
 }  // namespace Db::detail
