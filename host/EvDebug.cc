@@ -306,7 +306,7 @@ void EvDebug::debug(const char* format, ...) {
   va_end(ap);
 }
 
-void EvDebug::error(const char* format, ...) {
+void EvDebug::prefixedError(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
   emit(true, 0, nullptr, format, ap);

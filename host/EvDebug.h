@@ -104,7 +104,9 @@ class EvDebug {
   void Debug(const char* function, const char* format, ...) __attribute__((format(printf, 3, 4)));
   void debugLvl(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
   void debug(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // An error line whose format carries its own location prefix
+  // ("../file(line): -Error-: "), where Error takes the function's name.
+  void prefixedError(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // The attached instance's level; 0 without one.
   int getDebugLevel() const;
