@@ -15,6 +15,7 @@
 // (scripts/bench.sh starts one).
 #include "bench/bench_events.h"
 #include "bench/bench_support.h"
+#include "detector/EvNDetector.h"
 
 namespace {
 

@@ -68,12 +68,12 @@ bool seed(const std::string& uri, int n) {
     std::fprintf(stderr, "repeat_match_bench: %s\n", err.c_str());
     return false;
   }
-  auto b = evd::db::openBackend(uri, &err);
+  auto b = Db::detail::openBackend(uri, &err);
   if (!b) {
     std::fprintf(stderr, "repeat_match_bench: %s\n", err.c_str());
     return false;
   }
-  const bool sqlite = b->dialect() == evd::db::Dialect::SQLite;
+  const bool sqlite = b->dialect() == Db::detail::Dialect::SQLite;
   const std::string count = std::to_string(n), half = std::to_string(n / 2);
   const std::string series =
       sqlite ? "(WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < " + count +
@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
 
   if (const char* pg = std::getenv("EVD_BENCH_PG_URI"); pg && *pg) {
     std::string err;
-    auto admin = evd::db::openBackend(pg, &err);
+    auto admin = Db::detail::openBackend(pg, &err);
     const std::string s10 = "evd_rmbench_10k", s1m = "evd_rmbench_1m";
     if (admin && admin->exec("DROP SCHEMA IF EXISTS " + s10 + " CASCADE; DROP SCHEMA IF EXISTS " + s1m +
                              " CASCADE; CREATE SCHEMA " + s10 + "; CREATE SCHEMA " + s1m) == 0) {

@@ -30,21 +30,25 @@
 // 100000), EVD_BENCH_SECONDS (per measurement, default 1).
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "Db/AllBindings.h"
+#include "Db/Database.h"
 #include "bench/bench_events.h"
 #include "bench/bench_support.h"
-#include "detector/alert_types.h"
-#include "tools/history/history.h"
-#if EVD_HAVE_EVENT_BATCH
+#include "db/backend.h"
+#include "detector/EvNDetector.h"
 #include "detector/EvNEventBatch.h"
-#endif
+#include "detector/alert_types.h"
+#include "host/EvAlertDebug.h"
+#include "tools/history/history.h"
 
 namespace {
 
@@ -78,8 +82,6 @@ constexpr ModeInfo kModes[] = {
 const char* floorName(size_t group) {
   return group == 0 ? "autocommit" : group == 1 ? "commit/event" : "commit/100";
 }
-
-bool batchAvailable() { return EVD_HAVE_EVENT_BATCH != 0; }
 
 // One measured row of the table.
 struct Row {
@@ -120,7 +122,6 @@ struct HandlerRun {
         return true;
       });
     }
-#if EVD_HAVE_EVENT_BATCH
     bool ok = true;
     EvNEventBatch batch(detector, {EvNCommitMode::PerEvent, m.group, m.pipeline}, [&](const EvNEventResult& r) {
       if (!r.ok || !r.committed) {
@@ -134,9 +135,6 @@ struct HandlerRun {
     });
     if (batch.flush() != 0 || !ok) return fail(error.empty() ? "group commit failed" : error);
     return evs;
-#else
-    return fail("EvNEventBatch is not built yet");
-#endif
   }
   bool fail(const std::string& why) {
     error = why;
@@ -281,10 +279,8 @@ struct Results {
 
 class Backend {
  public:
-  Backend(const char* name, std::string uri, Replayer& raw, std::function<bool(const std::string&)> rawExec,
-          std::function<bool(const std::vector<evd::bench::Sequence>&)> prepareAll, const Config& cfg)
-      : name_(name), uri_(std::move(uri)), raw_(raw), exec_(std::move(rawExec)), prepare_(std::move(prepareAll)),
-        cfg_(cfg), sqlite_(uri_.rfind("sqlite:", 0) == 0) {}
+  Backend(const char* name, std::string uri, Replayer& raw, const Config& cfg)
+      : name_(name), uri_(std::move(uri)), raw_(raw), cfg_(cfg), sqlite_(uri_.rfind("sqlite:", 0) == 0) {}
 
   // Schema, alert types, rules, streams and their captured statements.
   bool setUp() {
@@ -295,7 +291,7 @@ class Backend {
     if (Db::initSchema(uri_, &report, &err) != 0) return say(err);
     Db::configure(uri_);
     if (seedAlertTypes(&err) != 0) return say(err);
-    if (!addRules(exec_)) return say("cannot add the rules");
+    if (!addRules([this](const std::string& sql) { return raw_.exec(sql); })) return say("cannot add the rules");
     if (!makeStreams(streams_)) return say("making the streams failed");
     if (sqlite_) {
       sqlite3_auto_extension(reinterpret_cast<void (*)()>(evd::bench::installTrace));
@@ -309,7 +305,7 @@ class Backend {
     }
     if (!captured) return say("capturing the statements of an event failed");
     for (auto& s : streams_)
-      if (!prepare_(s->captured)) return say("preparing the raw statements failed");
+      if (!raw_.prepareAll(s->captured)) return say("preparing the raw statements failed");
     runs_.clear();
     for (auto& s : streams_) {
       auto h = std::make_unique<HandlerRun>();
@@ -331,15 +327,11 @@ class Backend {
         r.backend = name_;
         r.mode = m.name;
         r.floor = floorName(m.group);
-        if (m.mode != Mode::PerStatement && !batchAvailable()) {
-          r.note = "EvNEventBatch not built";
-        } else {
-          size_t next = 0;
-          for (int round = 0; round < evd::bench::kRounds; ++round) {
-            r.evs = std::max(r.evs, runs_[i]->measure(m, cfg_.seconds));
-            r.floorEvs = std::max(r.floorEvs, measureFloor(raw_, *streams_[i], m.group, cfg_.seconds, next));
-            if (!runs_[i]->error.empty()) r.note = runs_[i]->error;
-          }
+        size_t next = 0;
+        for (int round = 0; round < evd::bench::kRounds; ++round) {
+          r.evs = std::max(r.evs, runs_[i]->measure(m, cfg_.seconds));
+          r.floorEvs = std::max(r.floorEvs, measureFloor(raw_, *streams_[i], m.group, cfg_.seconds, next));
+          if (!runs_[i]->error.empty()) r.note = runs_[i]->error;
         }
         setTarget(r);
         std::printf("%-22s %-9s %-15s %9.0f ev/s   floor %-13s %9.0f ev/s   ratio %5.2f %s\n", r.stream.c_str(),
@@ -355,7 +347,7 @@ class Backend {
   // that each side runs against the history it names.
   bool history(Results& out) {
     if (!setUp()) return false;
-    const ModeInfo& mode = batchAvailable() ? kModes[1] : kModes[0];
+    const ModeInfo& mode = kModes[1];
     std::vector<HistoryRow> rows;
     for (size_t i = 0; i < 2; ++i) {
       rows.emplace_back();
@@ -372,7 +364,7 @@ class Backend {
       const auto t0 = Clock::now();
       if (evd::history::generate(uri_, o, &hr, &err) != 0) return say("history: " + err);
       generated += std::chrono::duration<double>(Clock::now() - t0).count();
-      if (!sqlite_) exec_("ANALYZE");
+      if (!sqlite_) raw_.exec("ANALYZE");
       const long long mark = count("SELECT MAX(eventId) FROM NTDetectedAlerts");
       const long long now = count("SELECT COUNT(*) FROM NTDetectedAlerts");
       std::printf("%s: %lld stored occurrences (%lld pending)\n", name_, now,
@@ -406,7 +398,7 @@ class Backend {
   void memory(long long events, Results& out) {
     if (streams_.size() < 3 || !setUp()) return;
     HandlerRun& run = *runs_[2];
-    const ModeInfo& mode = batchAvailable() ? kModes[3] : kModes[0];
+    const ModeInfo& mode = kModes[3];
     // A tenth of the run: enough for SQLite's page cache (16 MiB) to fill as
     // the file grows, which a new file reaches only after tens of thousands
     // of events; growth before that is the cache, not the detector.
@@ -437,7 +429,7 @@ class Backend {
  private:
   long long count(const std::string& sql) {
     std::string err;
-    auto b = evd::db::openBackend(uri_, &err, false);
+    auto b = Db::detail::openBackend(uri_, &err, false);
     int rc = 0;
     auto st = b ? b->prepare(sql, &rc) : nullptr;
     if (!st || st->execute({}) != 0 || st->fetch() != 0) return -1;
@@ -448,7 +440,7 @@ class Backend {
     const std::string m = std::to_string(mark);
     for (const char* t : {"NTDdpDr", "NTDclntAgentMAConfig", "NTDparams", "NTDMsgParam", "JMFailureReasonMsgParam",
                           "NTDetectedAlerts"})
-      if (!exec_(std::string("DELETE FROM ") + t + " WHERE eventId > " + m)) return false;
+      if (!raw_.exec(std::string("DELETE FROM ") + t + " WHERE eventId > " + m)) return false;
     return true;
   }
   bool say(const std::string& why) {
@@ -459,8 +451,6 @@ class Backend {
   const char* name_;
   std::string uri_;
   Replayer& raw_;
-  std::function<bool(const std::string&)> exec_;
-  std::function<bool(const std::vector<evd::bench::Sequence>&)> prepare_;
   const Config& cfg_;
   bool sqlite_;
   std::vector<std::unique_ptr<Stream>> streams_;
@@ -594,23 +584,13 @@ int main(int argc, char** argv) {
   evd::bench::g_program = "throughput_bench";
   const std::string stem = "/tmp/evd-throughput_bench-" + std::to_string(getpid());
   alertInstance.setPath(stem + ".log");
-  if (!batchAvailable()) std::printf("EvNEventBatch is not built: only the per-statement mode is measured\n");
   Results res;
 
   const std::string path = stem + ".db";
   {
     evd::bench::SqliteReplayer raw;
     if (raw.open(path)) {
-      Backend b(
-          "sqlite", "sqlite:" + path, raw,
-          [&](const std::string& sql) {
-            char* msg = nullptr;
-            const bool ok = sqlite3_exec(raw.db(), sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK;
-            if (!ok) std::fprintf(stderr, "throughput_bench: %s\n", msg ? msg : "?");
-            sqlite3_free(msg);
-            return ok;
-          },
-          [&](const std::vector<evd::bench::Sequence>& s) { return raw.prepareAll(s); }, cfg);
+      Backend b("sqlite", "sqlite:" + path, raw, cfg);
       runBackend(b, cfg, cfg.events, res);
     }
   }
@@ -618,15 +598,13 @@ int main(int argc, char** argv) {
 
   if (const char* pg = std::getenv("EVD_BENCH_PG_URI"); pg && *pg) {
     std::string err;
-    auto admin = evd::db::openBackend(pg, &err);
+    auto admin = Db::detail::openBackend(pg, &err);
     const std::string schema = "evd_throughput_bench";
     if (admin && admin->exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE; CREATE SCHEMA " + schema) == 0) {
       const std::string uri = evd::bench::withSchema(pg, schema);
       evd::bench::PgReplayer raw;
       if (raw.open(uri)) {
-        Backend b(
-            "postgres", uri, raw, [&](const std::string& sql) { return raw.exec(sql); },
-            [&](const std::vector<evd::bench::Sequence>& s) { return raw.prepareAll(s); }, cfg);
+        Backend b("postgres", uri, raw, cfg);
         runBackend(b, cfg, cfg.pgEvents, res);
       } else {
         std::fprintf(stderr, "throughput_bench: PostgreSQL: cannot connect\n");

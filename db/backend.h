@@ -11,7 +11,7 @@
 #include "Db/DbParam.h"
 #include "Db/DbTypes.h"
 
-namespace evd::db {
+namespace Db::detail {
 
 enum class Dialect { SQLite, PostgreSQL };
 
@@ -47,6 +47,9 @@ class SessionBackend {
   virtual std::unique_ptr<StatementBackend> prepare(const std::string& sql, int* rc) = 0;
   // Text of the most recent error on this session.
   virtual const std::string& lastError() const = 0;
+  // A short description of CODE when it is one of this backend's own error
+  // codes, else "": what a caller can still say once lastError() has moved on.
+  virtual std::string describeError(int code) const = 0;
   // True when the connected database holds a table of that name.
   virtual bool hasTable(const std::string& name) = 0;
   // Ends the open transaction. A commit the server turned into a rollback
@@ -84,4 +87,4 @@ class SessionBackend {
 // Only CREATE_MISSING lets a SQLite file that does not exist be created.
 std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing = true);
 
-}  // namespace evd::db
+}  // namespace Db::detail

@@ -11,14 +11,13 @@
 
 #include "Db/Database.h"
 #include "Db/NXDBRow.h"
-#include "db/postgres/postgres_backend.h"
+#include "db/catalog.h"
 #include "db/session.h"
 #include "db/sql_format.h"
-#include "schema/schema.h"
 
-using evd::db::Param;
-using evd::db::Session;
-using evd::db::StatementLease;
+using Db::Param;
+using Db::detail::Session;
+using Db::detail::StatementLease;
 
 FXCriticalSection DBtable::DBCriticalSection;
 bool DBtable::b_newDBBase = false;
@@ -108,7 +107,7 @@ const DefInfo& infoOf(const Db::TableDef& def, bool hasRowId) {
     if (i) info.selectList += ", ";
     info.selectList += def.columns[i].name;
   }
-  if (hasRowId) { info.selectList += ", "; info.selectList += evd::schema::kRowIdColumn; }
+  if (hasRowId) { info.selectList += ", "; info.selectList += Db::detail::kRowIdColumn; }
   for (const std::string& k : splitKeys(def.keyColumns)) {
     int idx = def.columnIndex(k.c_str());
     if (idx >= 0) info.keyIndexes.push_back(idx);
@@ -181,9 +180,8 @@ const char* describeCode(int code) {
     case DB_ERR_RANGE: return "a value does not fit its column";
     default: break;
   }
-  const std::string state = evd::db::postgresSqlState(code);
-  generic = state.empty() ? "database error " + std::to_string(code)
-                          : "PostgreSQL error (SQLSTATE " + state + ")";
+  generic = Session::describeError(code);
+  if (generic.empty()) generic = "database error " + std::to_string(code);
   return generic.c_str();
 }
 
@@ -214,7 +212,7 @@ static void appendFormat(std::string& where, std::vector<Param>& params, const c
                          int* rc, std::string* err) {
   std::string sql;
   std::vector<Param> p;
-  *rc = evd::db::translateFormat(format, ap, sql, p, err);
+  *rc = Db::detail::translateFormat(format, ap, sql, p, err);
   if (*rc != 0) return;
   where += sql;
   for (auto& x : p) params.push_back(std::move(x));
@@ -279,9 +277,9 @@ int DBtable::CallDBsprintfWrapper(const char* format, ...) {
   va_start(ap, format);
   std::string sql, err;
   std::vector<Param> p, values;
-  int rc = evd::db::translateFormat(format, ap, sql, p, &err);
+  int rc = Db::detail::translateFormat(format, ap, sql, p, &err);
   va_end(ap);
-  if (rc == 0) rc = evd::db::valuesToParams(sql, p, values, &err);
+  if (rc == 0) rc = Db::detail::valuesToParams(sql, p, values, &err);
   if (rc) {
     // The procedure must not run later with the inputs of an earlier call.
     inputs_.clear();
@@ -299,7 +297,7 @@ std::string DBtable::selectSql() const {
   sql += def_.name;
   if (!where_.empty()) { sql += " WHERE "; sql += where_; }
   if (!orderBy_.empty()) { sql += " ORDER BY "; sql += orderBy_; }
-  else if (hasRowId()) { sql += " ORDER BY "; sql += evd::schema::kRowIdColumn; }
+  else if (hasRowId()) { sql += " ORDER BY "; sql += Db::detail::kRowIdColumn; }
   return sql;
 }
 
@@ -317,7 +315,7 @@ int DBtable::runSelect(Session& s, bool* sent) {
   }
   // Procedures and queries: every statement of the body runs with the same
   // inputs; the last one yields the result rows.
-  const std::vector<std::string>* body = evd::schema::procedureBody(def_.name);
+  const std::vector<std::string>* body = Db::detail::procedureBody(def_.name);
   if (body == nullptr || body->empty())
     return fail(DB_ERR_USAGE, std::string("no body for procedure ") + def_.name);
   *sent = false;
@@ -341,7 +339,7 @@ int DBtable::runSelect(Session& s, bool* sent) {
   } while (0)
 
 int DBtable::fillRow() {
-  evd::db::StatementBackend& st = cursor_->get();
+  Db::detail::StatementBackend& st = cursor_->get();
   bool cut = false;
   std::string outOfRange;
   const int n = std::min(def_.columnCount, st.columnCount());
@@ -495,7 +493,7 @@ int DBtable::rowUpdate(const char* format, ...) {
   va_start(ap, format);
   std::string set, err;
   std::vector<Param> params;
-  int rc = evd::db::translateFormat(format, ap, set, params, &err);
+  int rc = Db::detail::translateFormat(format, ap, set, params, &err);
   va_end(ap);
   if (rc) return fail(rc, err);
   std::string sql = std::string("UPDATE ") + def_.name + " SET " + set;
@@ -521,7 +519,7 @@ int DBtable::rowUpdate(std::nullptr_t) {
     params.push_back(columnParam(def_.columns[i], row_));
   }
   if (hasRowId()) {
-    sql += std::string(" WHERE ") + evd::schema::kRowIdColumn + " = ?";
+    sql += std::string(" WHERE ") + Db::detail::kRowIdColumn + " = ?";
     params.push_back(readKey_.at(0));
   } else if (!keys.empty() && readKey_.size() == keys.size()) {
     sql += " WHERE ";

@@ -5,12 +5,14 @@
 
 #include "Db/DBtable.h"
 #include "Db/Database.h"
+#include "db/catalog.h"
 #include "db/postgres/postgres_backend.h"
+#include "db/settings_store.h"
 #include "db/sql_format.h"
 #include "db/sqlite/sqlite_backend.h"
-#include "schema/schema.h"
+#include "db/uri.h"
 
-namespace evd::db {
+namespace Db::detail {
 namespace {
 
 // Enough for every distinct statement of the detector with room to spare;
@@ -28,8 +30,12 @@ struct ThreadSlot {
 };
 thread_local ThreadSlot t_slot;
 
-bool isPostgresUri(const std::string& uri) {
-  return uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0;
+// Only `evdetect init` creates the schema: a database without it is refused.
+int checkSchema(SessionBackend& b, const std::string& uri, std::string* error) {
+  if (b.hasTable(kSchemaVersionTable)) return 0;
+  *error = "database '" + redactUri(uri) + "' has no evdetector schema: run 'evdetect init --db " +
+           redactUri(uri) + "'";
+  return DB_ERR_NO_SCHEMA;
 }
 
 }  // namespace
@@ -40,7 +46,7 @@ void setStatementHook(StatementHook hook) { g_statementHook.store(hook); }
 
 std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing) {
   if (isPostgresUri(uri)) return openPostgres(uri, error);
-  std::string path = uri.rfind("sqlite:", 0) == 0 ? uri.substr(7) : uri;
+  const std::string path = sqlitePath(uri);
   if (path.empty()) {
     *error = "cannot open SQLite database '" + uri + "': empty path";
     return nullptr;
@@ -64,14 +70,13 @@ Session* Session::current(int* rc, std::string* error) {
     *error = err;
     return nullptr;
   }
-  auto session = std::make_shared<Session>(std::move(backend), uri);
-  int r = evd::schema::ensureSchema(*session, &err);
+  int r = checkSchema(*backend, uri, &err);
   if (r != 0) {
     *rc = r;
     *error = err;
     return nullptr;
   }
-  t_slot.session = std::move(session);
+  t_slot.session = std::make_shared<Session>(std::move(backend), uri);
   t_slot.generation = gen;
   *rc = 0;
   return t_slot.session.get();
@@ -79,6 +84,10 @@ Session* Session::current(int* rc, std::string* error) {
 
 Session::Session(std::unique_ptr<SessionBackend> backend, std::string uri)
     : backend_(std::move(backend)), uri_(std::move(uri)) {}
+
+std::string Session::describeError(int code) {
+  return t_slot.session ? t_slot.session->backend().describeError(code) : std::string();
+}
 
 bool Session::dropIfLost(Session* s) {
   if (s == nullptr || !s->backend_->connectionLost() || s->inTransaction()) return false;
@@ -187,47 +196,51 @@ int Session::rollback(DBtran* tran) {
   return rc;
 }
 
-}  // namespace evd::db
+}  // namespace Db::detail
 
 namespace Db {
 
 void configure(const std::string& uri) {
-  std::lock_guard<std::mutex> lk(evd::db::g_configMutex);
-  evd::db::g_uri = uri;
-  evd::db::g_generation.fetch_add(1);
+  {
+    std::lock_guard<std::mutex> lk(Db::detail::g_configMutex);
+    Db::detail::g_uri = uri;
+    Db::detail::g_generation.fetch_add(1);
+  }
+  // The host's settings live in the database from now on.
+  Settings::setStore(&Db::detail::databaseSettings());
 }
 
 std::string configuredUri() {
-  std::lock_guard<std::mutex> lk(evd::db::g_configMutex);
-  return evd::db::g_uri;
+  std::lock_guard<std::mutex> lk(Db::detail::g_configMutex);
+  return Db::detail::g_uri;
 }
 
 int openThreadConnection(std::string* error) {
   int rc = 0;
   std::string err;
-  evd::db::Session::current(&rc, &err);
+  Db::detail::Session::current(&rc, &err);
   if (error) *error = err;
   return rc;
 }
 
-void closeThreadConnection() { evd::db::t_slot.session.reset(); }
+void closeThreadConnection() { Db::detail::t_slot.session.reset(); }
 
 namespace {
-evd::db::SessionBackend* threadBackend() {
+Db::detail::SessionBackend* threadBackend() {
   int rc = 0;
   std::string err;
-  evd::db::Session* s = evd::db::Session::current(&rc, &err);
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
   return s ? &s->backend() : nullptr;
 }
 }  // namespace
 
 bool beginPipeline() {
-  evd::db::SessionBackend* b = threadBackend();
+  Db::detail::SessionBackend* b = threadBackend();
   return b != nullptr && b->setPipelined(true);
 }
 
 int syncPipeline(std::string* error) {
-  evd::db::SessionBackend* b = threadBackend();
+  Db::detail::SessionBackend* b = threadBackend();
   if (b == nullptr) return 0;
   const int rc = b->syncPipeline();
   if (rc != 0 && error != nullptr) *error = b->lastError();
@@ -235,12 +248,12 @@ int syncPipeline(std::string* error) {
 }
 
 bool pipelineFailed() {
-  evd::db::SessionBackend* b = threadBackend();
+  Db::detail::SessionBackend* b = threadBackend();
   return b != nullptr && b->pipelineFailed();
 }
 
 void endPipeline() {
-  if (evd::db::SessionBackend* b = threadBackend()) b->setPipelined(false);
+  if (Db::detail::SessionBackend* b = threadBackend()) b->setPipelined(false);
 }
 
 }  // namespace Db

@@ -12,7 +12,7 @@
 
 class DBtran;
 
-namespace evd::db {
+namespace Db::detail {
 
 class Session;
 
@@ -50,6 +50,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // transaction is open, the thread lets go of the session, so the next call
   // connects again. Returns true when it did; S must not be used after that.
   static bool dropIfLost(Session* s);
+  // What this thread's backend says of one of its error codes ("" when no
+  // connection is open or the code is not the backend's own).
+  static std::string describeError(int code);
 
   explicit Session(std::unique_ptr<SessionBackend> backend, std::string uri);
   ~Session();
@@ -92,4 +95,4 @@ void setStatementHook(StatementHook hook);
 // Generation of the process-wide configuration: bumps on every configure().
 unsigned configurationGeneration();
 
-}  // namespace evd::db
+}  // namespace Db::detail

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace evd::db {
+namespace Db::detail {
 namespace {
 
 bool isIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@'; }
@@ -281,4 +281,4 @@ bool isTransactionControl(const std::string& sql) {
          word == "RELEASE";
 }
 
-}  // namespace evd::db
+}  // namespace Db::detail

@@ -11,7 +11,7 @@
 
 #include "db/backend.h"
 
-namespace evd::db {
+namespace Db::detail {
 
 // Translates FORMAT with its arguments. Placeholders in SQL are "?".
 // Conversions outside quotes (%d %i %u %x %ld %lu %lld %llu %hd %c %f %g %s,
@@ -39,4 +39,4 @@ std::string finalizeSql(const std::string& sql, Dialect dialect);
 // COMMIT, END, ROLLBACK, SAVEPOINT, RELEASE), in any case.
 bool isTransactionControl(const std::string& sql);
 
-}  // namespace evd::db
+}  // namespace Db::detail

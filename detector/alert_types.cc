@@ -92,18 +92,8 @@ int seedAlertTypes(std::string* error) {
     if (error) *error = tran.getErrorStr(rc);
     return rc;
   }
-  {
-    std::string err;
-    evd::db::Session* s = evd::db::Session::current(&rc, &err);
-    if (s != nullptr && s->dialect() == evd::db::Dialect::PostgreSQL) {
-      rc = s->backend().exec("SELECT pg_advisory_xact_lock(" + std::to_string(evd::schema::kSchemaLockKey) + ")");
-      if (rc != 0) err = s->backend().lastError();
-    }
-    if (rc != 0) {
-      if (error) *error = err;
-      return rc;
-    }
-  }
+  rc = Db::schema::lockSchema(error);
+  if (rc != 0) return rc;
   for (const AlertTypeInfo& t : kTypes) {
     NTAlertType existing(&tran);
     existing.setWhere("id = %d", t.id);

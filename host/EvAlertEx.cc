@@ -20,12 +20,8 @@ void EvAlertEx::setLogInstance(EvDebugFileInstance* instance) { g_logInstance.st
 EvDebugFileInstance* EvAlertEx::logInstance() { return g_logInstance.load(); }
 
 bool EvAlertEx::DumpAlert(const char* label) const {
-  try {
-    EvDebug log(g_logInstance.load());
-    return DumpAlert(label, log);
-  } catch (...) {
-    return false;
-  }
+  EvDebug log(g_logInstance.load());
+  return DumpAlert(label, log);
 }
 
 bool EvAlertEx::DumpAlert(const char* label, EvDebug& log) const {

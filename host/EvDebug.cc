@@ -16,10 +16,11 @@
 #include <string_view>
 
 #include "host/NxLog.h"
+#include "host/NxSettings.h"
 
 namespace {
 
-std::atomic<EvDebug::AppLevelSource> g_levelSource{nullptr};
+std::atomic<EvDebug::AppLevelSource> g_levelSource{&Settings::appDebugLevel};
 
 std::mutex& defaultDirMutex() {
   static std::mutex m;
@@ -305,7 +306,7 @@ void EvDebug::debug(const char* format, ...) {
   va_end(ap);
 }
 
-void EvDebug::error(const char* format, ...) {
+void EvDebug::prefixedError(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
   emit(true, 0, nullptr, format, ap);

@@ -104,7 +104,9 @@ class EvDebug {
   void Debug(const char* function, const char* format, ...) __attribute__((format(printf, 3, 4)));
   void debugLvl(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
   void debug(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // An error line whose format carries its own location prefix
+  // ("../file(line): -Error-: "), where Error takes the function's name.
+  void prefixedError(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // The attached instance's level; 0 without one.
   int getDebugLevel() const;
@@ -121,7 +123,8 @@ class EvDebug {
   // True when a line of LEVEL would be written.
   bool enabled(int level) const;
 
-  // Installs the source of configured levels; returns the previous one.
+  // Installs the source of configured levels (Settings::appDebugLevel until
+  // one is installed); returns the previous one.
   static AppLevelSource setAppDebugLevelSource(AppLevelSource source);
 
  private:

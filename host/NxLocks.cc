@@ -53,8 +53,5 @@ void FXCriticalSection::Lock() {
 
 void FXCriticalSection::Unlock() {
   owner_ = NxThreadId{};
-  try {
-    mutex_.unlock();
-  } catch (...) {
-  }
+  mutex_.unlock();
 }

@@ -1,8 +1,7 @@
 // Platform objects of the host framework: the instance focus, the server's
 // alert flags, configuration numbers, global parameters and client
 // properties. All but NXPI_Focus read and write the settings of
-// host/NxSettings.h (the database of the calling thread), so their
-// implementation lives with the detector library. None throws.
+// host/NxSettings.h. None throws.
 #pragma once
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "schema/schema.h"
 
-namespace evd::schema {
+namespace Db::schema {
 
 const std::vector<std::string>& extraTables() {
   static const std::vector<std::string> v = {
@@ -58,4 +58,4 @@ const std::vector<std::string>& extraTables() {
   return v;
 }
 
-}  // namespace evd::schema
+}  // namespace Db::schema

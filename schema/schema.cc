@@ -2,15 +2,18 @@
 
 #include "Db/AllBindings.h"
 #include "Db/Database.h"
-#include "db/postgres/postgres_backend.h"
+#include "db/catalog.h"
 #include "db/session.h"
 
-namespace evd::schema {
+namespace Db::schema {
 namespace {
 
-using evd::db::Dialect;
+using Db::detail::Dialect;
+using Db::detail::kRowIdColumn;
+using Db::detail::kSchemaVersionTable;
 
-constexpr const char* kVersionTable = "EvdSchemaVersion";
+// Key of the PostgreSQL advisory lock behind lockSchema().
+constexpr long long kSchemaLockKey = 0x65766453636d61LL;
 constexpr int kSchemaVersion = 1;
 
 const Db::TableDef* const kTables[] = {
@@ -149,18 +152,18 @@ std::vector<std::string> ddl(Dialect d) {
   for (const IndexDef& i : indexes())
     out.push_back(std::string(i.unique ? "CREATE UNIQUE INDEX IF NOT EXISTS " : "CREATE INDEX IF NOT EXISTS ") +
                   i.name + " ON " + i.table + " (" + i.columns + ")" + (i.where ? std::string(" WHERE ") + i.where : ""));
-  out.push_back(std::string("CREATE TABLE IF NOT EXISTS ") + kVersionTable + " (version INTEGER NOT NULL)");
+  out.push_back(std::string("CREATE TABLE IF NOT EXISTS ") + kSchemaVersionTable + " (version INTEGER NOT NULL)");
   return out;
 }
 
-int createSchema(evd::db::SessionBackend& b, std::vector<std::string>* created, std::string* error) {
+int createSchema(Db::detail::SessionBackend& b, std::vector<std::string>* created, std::string* error) {
   const Dialect d = b.dialect();
   // One transaction for the whole schema. SQLite's IMMEDIATE takes the write
   // lock up front; PostgreSQL's catalogue does not serialise two sessions
   // creating the same table, so concurrent inits queue on an advisory lock
   // and the later one finds everything made.
-  int rc = b.exec(d == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN; SELECT pg_advisory_xact_lock(" +
-                                                                 std::to_string(kSchemaLockKey) + ")");
+  int rc = b.exec(d == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN");
+  if (rc == 0) rc = lockSchema(b);
   if (rc) { *error = b.lastError(); b.exec("ROLLBACK"); return rc; }
   std::vector<std::string> made;
   for (const std::string& stmt : ddl(d)) {
@@ -179,7 +182,7 @@ int createSchema(evd::db::SessionBackend& b, std::vector<std::string>* created, 
     if (!table.empty()) made.push_back(table);
   }
   if (!made.empty()) {
-    rc = b.exec(std::string("DELETE FROM ") + kVersionTable + "; INSERT INTO " + kVersionTable +
+    rc = b.exec(std::string("DELETE FROM ") + kSchemaVersionTable + "; INSERT INTO " + kSchemaVersionTable +
                 " (version) VALUES (" + std::to_string(kSchemaVersion) + ")");
     if (rc) { *error = b.lastError(); b.exec("ROLLBACK"); return rc; }
   }
@@ -189,23 +192,32 @@ int createSchema(evd::db::SessionBackend& b, std::vector<std::string>* created, 
   return 0;
 }
 
-int ensureSchema(evd::db::Session& s, std::string* error) {
-  auto& b = s.backend();
-  if (b.hasTable(kVersionTable)) return 0;
-  *error = "database '" + evd::db::redactUri(s.uri()) +
-           "' has no evdetector schema: run 'evdetect init --db " + evd::db::redactUri(s.uri()) + "'";
-  return DB_ERR_NO_SCHEMA;
+int lockSchema(Db::detail::SessionBackend& b) {
+  if (b.dialect() == Dialect::SQLite) return 0;
+  return b.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLockKey) + ")");
 }
 
-}  // namespace evd::schema
+int lockSchema(std::string* error) {
+  int rc = 0;
+  std::string err;
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
+  if (s != nullptr) {
+    rc = lockSchema(s->backend());
+    if (rc != 0) err = s->backend().lastError();
+  }
+  if (rc != 0 && error) *error = err;
+  return rc;
+}
+
+}  // namespace Db::schema
 
 namespace Db {
 
 int initSchema(const std::string& uri, std::string* report, std::string* error) {
-  auto b = evd::db::openBackend(uri, error, true);
+  auto b = Db::detail::openBackend(uri, error, true);
   if (!b) return DB_ERR_CONNECT;
   std::vector<std::string> made;
-  int rc = evd::schema::createSchema(*b, &made, error);
+  int rc = Db::schema::createSchema(*b, &made, error);
   if (rc) return rc;
   if (report) {
     report->clear();
@@ -215,15 +227,15 @@ int initSchema(const std::string& uri, std::string* report, std::string* error) 
 }
 
 int dropSchema(const std::string& uri, std::string* error) {
-  auto b = evd::db::openBackend(uri, error, false);
+  auto b = Db::detail::openBackend(uri, error, false);
   if (!b) return DB_ERR_CONNECT;
   std::vector<std::string> names;
-  for (const Db::TableDef* t : evd::schema::kTables) names.emplace_back(t->name);
-  for (const std::string& e : evd::schema::extraTables()) {
+  for (const Db::TableDef* t : Db::schema::kTables) names.emplace_back(t->name);
+  for (const std::string& e : Db::schema::extraTables()) {
     std::string n = e.substr(27, e.find_first_of(" (", 27) - 27);
     names.push_back(n);
   }
-  names.emplace_back(evd::schema::kVersionTable);
+  names.emplace_back(detail::kSchemaVersionTable);
   for (auto& n : names) {
     int rc = b->exec("DROP TABLE IF EXISTS " + n);
     if (rc) { *error = b->lastError(); return rc; }

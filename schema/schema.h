@@ -1,5 +1,5 @@
 // The physical schema, derived from the bindings' column lists, plus the
-// indexes of the per-event look-ups and the bodies of the procedures.
+// indexes of the per-event look-ups.
 #pragma once
 
 #include <string>
@@ -7,13 +7,7 @@
 
 #include "db/backend.h"
 
-namespace evd::db { class Session; }
-
-namespace evd::schema {
-
-// Hidden row id of every table whose binding has no key: keeps the order in
-// which rows were written and lets a row read be written back exactly.
-inline constexpr const char* kRowIdColumn = "evdRowId";
+namespace Db::schema {
 
 // One index of the schema.
 struct IndexDef {
@@ -33,21 +27,18 @@ const std::vector<IndexDef>& indexes();
 const std::vector<std::string>& extraTables();
 
 // The DDL for one backend, in order.
-std::vector<std::string> ddl(evd::db::Dialect dialect);
-
-// Key of the PostgreSQL advisory lock that serialises schema creation and
-// seeding across sessions.
-inline constexpr long long kSchemaLockKey = 0x65766453636d61LL;
+std::vector<std::string> ddl(Db::detail::Dialect dialect);
 
 // Creates what is missing, in one transaction; *created lists the tables made.
-int createSchema(evd::db::SessionBackend& backend, std::vector<std::string>* created, std::string* error);
+int createSchema(Db::detail::SessionBackend& backend, std::vector<std::string>* created, std::string* error);
 
-// Called when a thread opens its connection: a database without the schema
-// is refused with DB_ERR_NO_SCHEMA (only initSchema creates it).
-int ensureSchema(evd::db::Session& session, std::string* error);
+// Serialises schema creation and seeding across sessions until the
+// transaction open on BACKEND ends. SQLite's write transaction already does
+// (BEGIN IMMEDIATE, or the first write): nothing to take there. 0 or the
+// error code, its text in backend.lastError().
+int lockSchema(Db::detail::SessionBackend& backend);
+// The same inside the transaction open on this thread's connection; *error
+// gets the text of a failure.
+int lockSchema(std::string* error);
 
-// The statements of a procedure or query binding, with "$1".. for inputs;
-// the last one yields the result rows. Null when the name is unknown.
-const std::vector<std::string>* procedureBody(const char* name);
-
-}  // namespace evd::schema
+}  // namespace Db::schema

@@ -5,6 +5,7 @@
 # Both builds treat warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/layers.sh
 bash scripts/deps.sh
 jobs=$(nproc)
 

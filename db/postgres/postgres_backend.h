@@ -6,17 +6,9 @@
 
 #include "db/backend.h"
 
-namespace evd::db {
+namespace Db::detail {
 
 // URI is a libpq connection URI ("postgresql://user@host:port/db?...").
 std::unique_ptr<SessionBackend> openPostgres(const std::string& uri, std::string* error);
 
-// Folds a five-character SQLSTATE into the layer's error-code space.
-int postgresErrorCode(const char* sqlstate);
-// The SQLSTATE folded into CODE, or "" when CODE is not a PostgreSQL one.
-std::string postgresSqlState(int code);
-
-// The URI with any password replaced by "***", for messages.
-std::string redactUri(const std::string& uri);
-
-}  // namespace evd::db
+}  // namespace Db::detail

@@ -9,7 +9,7 @@
 
 #include "db/sql_format.h"
 
-namespace evd::db {
+namespace Db::detail {
 namespace {
 
 // How long a writer waits for another process's write lock before failing.
@@ -148,6 +148,13 @@ class SqliteSession final : public SessionBackend {
   }
 
   const std::string& lastError() const override { return lastError_; }
+
+  std::string describeError(int code) const override {
+    // Result codes, extended ones included, fit in 16 bits; ours lie beyond.
+    if (code <= 0 || code > 0xffff) return "";
+    return "SQLite error " + std::to_string(code) + " (" + sqlite3_errstr(code) + ")";
+  }
+
   int commit() override { return exec("COMMIT"); }
   bool connectionLost() const override { return false; }
   bool inTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
@@ -241,4 +248,4 @@ std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string*
   return session;
 }
 
-}  // namespace evd::db
+}  // namespace Db::detail

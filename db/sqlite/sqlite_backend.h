@@ -7,11 +7,11 @@
 
 #include "db/backend.h"
 
-namespace evd::db {
+namespace Db::detail {
 
 // PATH is a file name (":memory:" works for throw-away databases).
 // Without CREATE_MISSING a file that does not exist is refused, so a mistyped
 // path never turns into a new, empty database.
 std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error, bool createMissing);
 
-}  // namespace evd::db
+}  // namespace Db::detail

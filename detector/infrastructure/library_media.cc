@@ -91,7 +91,7 @@ bool EvNDetector::StoreLibrary(EvAlertEx& alert) {
           rc = rewriteParam(m_eventId, type,
                             type == ParamThreshold ? alert.getThresholdCommen() : alert.getFailureReason(), params);
           if (rc != 0) {
-            call.log().error("../library_media(%d): -Error-: Could not update NTDParam[%d].Error[%s]", __LINE__,
+            call.log().prefixedError("../library_media(%d): -Error-: Could not update NTDParam[%d].Error[%s]", __LINE__,
                              m_eventId, params.getErrorStr(rc));
             return false;
           }

@@ -131,7 +131,7 @@ bool EvNDetector::StoreDataVerific(EvAlertEx& alert) {
                                          static_cast<int>(alert.getCopyId()), &earlier, &table, &error);
       if (DBrowRead(rc)) return true;
       if (rc != DB_NO_DATA) {
-        call.log().error("../copy_verify(%d): -Error-: Error reading the table [%s] ErrorString [%s]", __LINE__,
+        call.log().prefixedError("../copy_verify(%d): -Error-: Error reading the table [%s] ErrorString [%s]", __LINE__,
                          table.c_str(), error.c_str());
         return false;
       }

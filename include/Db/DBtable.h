@@ -29,7 +29,7 @@
 
 #define DB_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
-namespace evd::db { class StatementLease; class Session; }
+namespace Db::detail { class StatementLease; class Session; }
 class NXDBDataTypeBase;
 
 class DBtable;
@@ -55,10 +55,10 @@ class DBtran {
   // now; DB_ERR_TRANSACTION with *why set when it would land elsewhere (a
   // savepoint begun inside this transaction is open, or the connection the
   // transaction was on is gone).
-  int checkUsable(const evd::db::Session* session, std::string* why) const;
+  int checkUsable(const Db::detail::Session* session, std::string* why) const;
 
  private:
-  friend class evd::db::Session;
+  friend class Db::detail::Session;
   // The session ended this level without a call on it: an outer level was
   // rolled back, or the connection was closed (LOST).
   void detach(bool lost) { active_ = false; lost_ = lost; session_ = nullptr; }
@@ -66,7 +66,7 @@ class DBtran {
 
   bool active_ = false;
   bool lost_ = false;
-  evd::db::Session* session_ = nullptr;
+  Db::detail::Session* session_ = nullptr;
   int objects_ = 0;
   std::string lastError_;
   int lastCode_ = 0;
@@ -119,7 +119,7 @@ class DBtable {
   // text, DB_DATETIME) or a values list ("%d,%d,'%s'").
   template <class... A>
   void setInputValues(const A&... a) {
-    std::vector<evd::db::Param> v;
+    std::vector<Db::Param> v;
     (v.push_back(toParam(a)), ...);
     setInputs(std::move(v));
   }
@@ -138,18 +138,18 @@ class DBtable {
   // The SELECT this table object runs ("?" placeholders) and the values of
   // its where clause: what a query planner check needs.
   std::string selectSql() const;
-  const std::vector<evd::db::Param>& whereParams() const { return whereParams_; }
+  const std::vector<Db::Param>& whereParams() const { return whereParams_; }
 
  protected:
-  void setInputs(std::vector<evd::db::Param> inputs);
-  static evd::db::Param toParam(int v) { return evd::db::Param::integer(v); }
-  static evd::db::Param toParam(unsigned v) { return evd::db::Param::integer(v); }
-  static evd::db::Param toParam(long v) { return evd::db::Param::integer(v); }
-  static evd::db::Param toParam(unsigned long v) { return evd::db::Param::integer(static_cast<int64_t>(v)); }
-  static evd::db::Param toParam(long long v) { return evd::db::Param::integer(v); }
-  static evd::db::Param toParam(const char* v) { return evd::db::Param::text(v ? v : ""); }
-  static evd::db::Param toParam(const std::string& v) { return evd::db::Param::text(v); }
-  static evd::db::Param toParam(const DB_DATETIME& v) { return evd::db::Param::datetime(v); }
+  void setInputs(std::vector<Db::Param> inputs);
+  static Db::Param toParam(int v) { return Db::Param::integer(v); }
+  static Db::Param toParam(unsigned v) { return Db::Param::integer(v); }
+  static Db::Param toParam(long v) { return Db::Param::integer(v); }
+  static Db::Param toParam(unsigned long v) { return Db::Param::integer(static_cast<int64_t>(v)); }
+  static Db::Param toParam(long long v) { return Db::Param::integer(v); }
+  static Db::Param toParam(const char* v) { return Db::Param::text(v ? v : ""); }
+  static Db::Param toParam(const std::string& v) { return Db::Param::text(v); }
+  static Db::Param toParam(const DB_DATETIME& v) { return Db::Param::datetime(v); }
 
  private:
   int fail(int code, const std::string& message);
@@ -160,19 +160,19 @@ class DBtable {
   // the statement ran, and READ_ONLY says running it twice is harmless.
   template <class Op>
   int withSession(bool readOnly, Op&& op);
-  int runSelect(evd::db::Session& s, bool* sent);
+  int runSelect(Db::detail::Session& s, bool* sent);
   int fillRow();
-  int runModify(const std::string& sql, const std::vector<evd::db::Param>& params, bool noRowIs100);
+  int runModify(const std::string& sql, const std::vector<Db::Param>& params, bool noRowIs100);
   bool hasRowId() const;
 
   const Db::TableDef& def_;
   void* row_;
   DBtran* tran_;
   std::string where_;
-  std::vector<evd::db::Param> whereParams_;
+  std::vector<Db::Param> whereParams_;
   std::string orderBy_;
-  std::vector<evd::db::Param> inputs_;
-  std::unique_ptr<evd::db::StatementLease> cursor_;
+  std::vector<Db::Param> inputs_;
+  std::unique_ptr<Db::detail::StatementLease> cursor_;
   int isolation_ = 0;
   // A where clause or values list that could not be translated: every
   // statement that would use it returns this error instead.
@@ -181,7 +181,7 @@ class DBtable {
   int inputsError_ = 0;
   std::string inputsErrorText_;
   bool hasRead_ = false;
-  std::vector<evd::db::Param> readKey_;
+  std::vector<Db::Param> readKey_;
   int lastCode_ = 0;
   std::string lastError_;
 };

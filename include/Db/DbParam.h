@@ -6,7 +6,7 @@
 
 #include "Db/DbTypes.h"
 
-namespace evd::db {
+namespace Db {
 
 struct Param {
   enum Kind { Null, Int, Real, Text, DateTime };
@@ -22,4 +22,4 @@ struct Param {
   static Param datetime(const DB_DATETIME& v) { Param p; p.kind = DateTime; p.dt = v.toStruct(); return p; }
 };
 
-}  // namespace evd::db
+}  // namespace Db

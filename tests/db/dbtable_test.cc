@@ -102,6 +102,11 @@ TEST_P(DbLayerTest, ErrorsCarryTheBackendsCodeAndText) {
   EXPECT_TRUE(rc != 0 && rc != DB_NO_DATA && rc != DB_SUCCESS_TRUNCATED) << rc;
   const std::string text = t.getErrorStr(rc);
   EXPECT_NE(std::string::npos, text.find(isPostgres() ? "does not exist (SQLSTATE 42P01)" : "no such table")) << text;
+  // An object that did not see the failure describes the code as the backend does.
+  NTDvaultTracker other(nullptr);
+  EXPECT_STREQ(isPostgres() ? "PostgreSQL error (SQLSTATE 42P01)" : "SQLite error 1 (SQL logic error)",
+               other.getErrorStr(rc));
+  EXPECT_STREQ("database error 131072", other.getErrorStr(131072));
 }
 
 TEST_P(DbLayerTest, UpdateAndDeleteReportWhenNothingMatched) {
@@ -150,7 +155,7 @@ TEST(DbOpenTest, SchemalessAndMissingDatabasesAreRefused) {
   std::string path = evd::test::tempPath("foreign") + ".db";
   {
     std::string err;
-    auto b = evd::db::openBackend(path, &err);
+    auto b = Db::detail::openBackend(path, &err);
     ASSERT_TRUE(b) << err;
     ASSERT_EQ(0, b->exec("CREATE TABLE NTDetectedAlerts (x INTEGER)"));
   }

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "Db/AllBindings.h"
+#include "db/catalog.h"
 #include "db/session.h"
-#include "schema/schema.h"
 #include "support/db_fixture.h"
 
 namespace {
@@ -15,13 +15,13 @@ namespace {
 class IndexTest : public evd::test::DbTest {
  protected:
   // The plan of SQL with its placeholders replaced by the values given.
-  std::string plan(std::string sql, const std::vector<evd::db::Param>& params) {
+  std::string plan(std::string sql, const std::vector<Db::Param>& params) {
     size_t next = 0;
     std::string out;
     for (char c : sql) {
       if (c != '?' || next >= params.size()) { out += c; continue; }
-      const evd::db::Param& p = params[next++];
-      if (p.kind == evd::db::Param::Int) out += std::to_string(p.i);
+      const Db::Param& p = params[next++];
+      if (p.kind == Db::Param::Int) out += std::to_string(p.i);
       else {
         out += '\'';
         for (char x : p.s) { out += x; if (x == '\'') out += '\''; }
@@ -30,7 +30,7 @@ class IndexTest : public evd::test::DbTest {
     }
     int rc = 0;
     std::string err;
-    auto* s = evd::db::Session::current(&rc, &err);
+    auto* s = Db::detail::Session::current(&rc, &err);
     if (!s) return "no session: " + err;
     // Forbid PostgreSQL's sequential scan of the tiny tables: can an index serve the statement at all?
     if (isPostgres()) s->backend().exec("SET enable_seqscan = off");
@@ -75,7 +75,7 @@ TEST_P(IndexTest, PerEventLookUpsUseIndexes) {
 }
 
 TEST_P(IndexTest, PendingOccurrenceMatchUsesIndex) {
-  const auto* body = evd::schema::procedureBody("NTGetExistingEventIdEx");
+  const auto* body = Db::detail::procedureBody("NTGetExistingEventIdEx");
   ASSERT_TRUE(body);
   std::string sql = body->back();
   const char* values[] = {"1", "3", "5", "2001", "'Client|107'"};  // category, type, criteria, condition, entity

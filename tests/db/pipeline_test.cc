@@ -207,16 +207,16 @@ TEST_P(PipelineTest, OnlyASingleRowInsertWithoutAnswerIsQueued) {
   };
   int rc = 0;
   std::string err;
-  evd::db::Session* s = evd::db::Session::current(&rc, &err);
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
   ASSERT_TRUE(s) << err;
-  evd::db::SessionBackend& b = s->backend();
+  Db::detail::SessionBackend& b = s->backend();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);
     ASSERT_TRUE(b.setPipelined(true));
     ASSERT_EQ(0, b.exec("BEGIN"));
     auto st = b.prepare(c.sql, &rc);
     ASSERT_TRUE(st) << b.lastError();
-    EXPECT_EQ(c.queued, st->execute({evd::db::Param::integer(5)}) == 0) << b.lastError();
+    EXPECT_EQ(c.queued, st->execute({Db::Param::integer(5)}) == 0) << b.lastError();
     EXPECT_NE(0, b.syncPipeline());
     ASSERT_EQ(0, b.exec("ROLLBACK"));
     st.reset();
@@ -227,7 +227,7 @@ TEST_P(PipelineTest, OnlyASingleRowInsertWithoutAnswerIsQueued) {
 TEST_P(PipelineTest, ALostConnectionFailsThePipelineWithoutHanging) {
   if (!isPostgres()) GTEST_SKIP() << "an embedded database has no connection to lose";
   std::string err;
-  auto admin = evd::db::openBackend(uri(), &err);
+  auto admin = Db::detail::openBackend(uri(), &err);
   ASSERT_TRUE(admin) << err;
   const long long pid = queryInt("SELECT pg_backend_pid()");
   ASSERT_TRUE(Db::beginPipeline());
@@ -238,7 +238,7 @@ TEST_P(PipelineTest, ALostConnectionFailsThePipelineWithoutHanging) {
     ASSERT_EQ(0, admin->exec("SELECT pg_terminate_backend(" + std::to_string(pid) + ")")) << admin->lastError();
     EXPECT_NE(0, Db::syncPipeline(&err));
     int rc = 0;
-    evd::db::Session* s = evd::db::Session::current(&rc, &err);
+    Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
     ASSERT_TRUE(s) << err;
     EXPECT_TRUE(s->backend().connectionLost());
     EXPECT_NE(0, add(1, "refused", &tran));

@@ -10,7 +10,7 @@
 
 #include "Db/AllBindings.h"
 #include "host/messages/message_classes.h"
-#include "schema/schema.h"
+#include "db/catalog.h"
 #include "support/db_fixture.h"
 
 namespace {
@@ -53,10 +53,10 @@ class ProceduresTest : public evd::test::DbTest {
 };
 
 TEST(ProcedureBodies, EveryBindingHasOne) {
-#define EVD_HAS_BODY(N) EXPECT_NE(nullptr, evd::schema::procedureBody(#N)) << #N;
+#define EVD_HAS_BODY(N) EXPECT_NE(nullptr, Db::detail::procedureBody(#N)) << #N;
   DB_ALL_PROCEDURES(EVD_HAS_BODY)
 #undef EVD_HAS_BODY
-  EXPECT_EQ(nullptr, evd::schema::procedureBody("NTNoSuchProcedure"));
+  EXPECT_EQ(nullptr, Db::detail::procedureBody("NTNoSuchProcedure"));
 }
 
 TEST_P(ProceduresTest, ExistingEventMatchesOnlyPendingRowsOfTheSameAlertObjectAndStatus) {

@@ -97,7 +97,7 @@ TEST_P(TransactionTest, ACommitTheServerTurnedIntoRollbackIsAnError) {
   // transaction, SQLite keeps it.
   int rc = 0;
   std::string err;
-  auto* s = evd::db::Session::current(&rc, &err);
+  auto* s = Db::detail::Session::current(&rc, &err);
   ASSERT_TRUE(s) << err;
   EXPECT_NE(0, s->backend().exec("SELECT * FROM NoSuchTable"));
   rc = tran.commitTran();
@@ -161,7 +161,7 @@ TEST_P(TransactionTest, ASerialPastInt32IsRefusedNotWrapped) {
 TEST_P(TransactionTest, ATerminatedConnectionIsOpenedAgain) {
   if (!isPostgres()) GTEST_SKIP() << "an embedded database has no connection to lose";
   std::string err;
-  auto admin = evd::db::openBackend(uri(), &err);
+  auto admin = Db::detail::openBackend(uri(), &err);
   ASSERT_TRUE(admin) << err;
   auto terminate = [&] {
     const long long pid = queryInt("SELECT pg_backend_pid()");

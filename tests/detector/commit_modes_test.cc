@@ -50,7 +50,7 @@ std::vector<std::string> exampleStream() {
 // Every row of every table, as text, sorted within its table.
 using Dump = std::map<std::string, std::vector<std::string>>;
 
-std::vector<std::string> column0(evd::db::Session& s, const std::string& sql) {
+std::vector<std::string> column0(Db::detail::Session& s, const std::string& sql) {
   int rc = 0;
   std::vector<std::string> out;
   auto st = s.backend().prepare(sql, &rc);
@@ -63,10 +63,10 @@ std::vector<std::string> column0(evd::db::Session& s, const std::string& sql) {
 Dump dumpAll() {
   int rc = 0;
   std::string err;
-  evd::db::Session* s = evd::db::Session::current(&rc, &err);
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
   EXPECT_TRUE(s) << err;
   if (s == nullptr) return {};
-  const bool sqlite = s->dialect() == evd::db::Dialect::SQLite;
+  const bool sqlite = s->dialect() == Db::detail::Dialect::SQLite;
   Dump dump;
   for (const std::string& table :
        column0(*s, sqlite ? "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'"
@@ -119,7 +119,7 @@ class CommitModesTest : public DbTest {
     previousClock_ = EvAlertDebug::setClock(fixedClock);
   }
   void TearDown() override {
-    evd::db::setStatementHook(nullptr);
+    Db::detail::setStatementHook(nullptr);
     EvAlertDebug::setClock(previousClock_);
     Db::configure(uri());
     DbTest::TearDown();
@@ -188,7 +188,7 @@ class CommitModesTest : public DbTest {
         Db::configure(db);
         g_statements = 0;
         g_killAt = killAt;
-        evd::db::setStatementHook(countOrKill);
+        Db::detail::setStatementHook(countOrKill);
         run({event}, {mode, 1, true});
       }).join();
       _exit(0);
@@ -262,11 +262,11 @@ TEST_P(CommitModesTest, AKilledEventLeavesNothingOfItself) {
   preparedDatabase(stream);
   g_statements = 0;
   g_killAt = 0;
-  evd::db::setStatementHook(countOrKill);
+  Db::detail::setStatementHook(countOrKill);
   run(before, {EvNCommitMode::PerEvent, 1, true});
   g_statements = 0;
   run({*failure}, {EvNCommitMode::PerEvent, 1, true});
-  evd::db::setStatementHook(nullptr);
+  Db::detail::setStatementHook(nullptr);
   const int statements = g_statements;
   ASSERT_GT(statements, 10);
 

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <new>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -16,6 +18,8 @@
 #include "host/EvEvent.h"
 #include "host/FXString.h"
 #include "host/NxLog.h"
+#include "host/NxPlatform.h"
+#include "host/NxSettings.h"
 #include "host/NxTime.h"
 #include "support/db_fixture.h"
 
@@ -225,6 +229,117 @@ TEST(NxTimeTest, BreaksDownAndRendersIntoTheCallersBuffersAndRefusesImpossibleIn
 TEST(FXStringTest, PassesBytesThroughUnchangedAndNullIsEmpty) {
   EXPECT_EQ("", FXString::ToString(nullptr));
   EXPECT_EQ("caf\xC3\xA9 \xFF", FXString::ToString("caf\xC3\xA9 \xFF"));
+}
+
+// A store the host's settings objects are run over instead of the database:
+// a map, or one that fails every call by throwing.
+class MapStore final : public SettingsStore {
+ public:
+  std::map<std::pair<std::string, std::string>, std::string> values;
+  bool throws = false;
+  int calls = 0;
+
+  int get(const std::string& section, const std::string& name, std::string& value, std::string*) override {
+    touch();
+    auto it = values.find({section, name});
+    if (it == values.end()) return EvdSetting::kNoData;
+    value = it->second;
+    return 0;
+  }
+  int set(const std::string& section, const std::string& name, const std::string& value, std::string*) override {
+    touch();
+    values[{section, name}] = value;
+    return 0;
+  }
+  int remove(const std::string& section, const std::string& name, std::string*) override {
+    touch();
+    return values.erase({section, name}) ? 0 : EvdSetting::kNoData;
+  }
+  int list(const std::string* section, std::vector<SettingEntry>& out, std::string*) override {
+    touch();
+    out.clear();
+    for (const auto& [key, value] : values)
+      if (!section || key.first == *section) out.push_back({key.first, key.second, value});
+    return 0;
+  }
+
+ private:
+  void touch() {
+    ++calls;
+    if (throws) throw std::bad_alloc();
+  }
+};
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { previous_ = Settings::setStore(&store_); }
+  void TearDown() override { Settings::setStore(previous_); }
+  MapStore store_;
+  SettingsStore* previous_ = nullptr;
+};
+
+TEST_F(SettingsStoreTest, PlatformObjectsReadTheInstalledStoreAndRefuseWhatIsNotANumber) {
+  store_.values = {{{"Server", "BlockAlerts"}, " 1 "},     {{"Server", "TraceAlerts"}, "yes"},
+                   {{"EventManager", "hex"}, "0x1F"},       {{"EventManager", "negative"}, "-3"},
+                   {{"GlobalParam", "NTAlertLastEventId"}, "99999999999"},
+                   {{"Client/7", "VMInstanceUUID"}, "  uuid-7 "}, {{"Client/7", "PersonalWorkstation"}, "2"},
+                   {{"Client/8", "PersonalWorkstation"}, "n/a"}};
+  EXPECT_EQ(1, NXPI_CentrixServer().getBlockAlerts());
+  EXPECT_EQ(0, NXPI_CentrixServer().getTraceAlerts());
+
+  struct Case {
+    const char* name;
+    int rc;
+    unsigned long value;
+  };
+  for (const Case& c : {Case{"hex", 0, 31}, Case{"negative", EvdSetting::kBadValue, 5},
+                        Case{"absent", EvdSetting::kNoData, 5}}) {
+    unsigned long v = 5;
+    EXPECT_EQ(c.rc, NXPlatformInfo::getNumber("EventManager", c.name, &v)) << c.name;
+    EXPECT_EQ(c.value, v) << c.name;
+  }
+
+  int id = 4;
+  EXPECT_EQ(EvdSetting::kBadValue, NXGlobalParam::getNTAlertLastEventId(id, nullptr));  // past an int
+  EXPECT_EQ(4, id);
+  ASSERT_EQ(0, NXGlobalParam::setNTAlertLastEventId(12, nullptr));
+  ASSERT_EQ(0, NXGlobalParam::getNTAlertLastEventId(id, nullptr));
+  EXPECT_EQ(12, id);
+
+  std::string uuid;
+  int workstation = 0;
+  ClientProperties seven(7), eight(8), nine(9);
+  EXPECT_EQ(0, seven.getVMInstanceUUID(uuid, nullptr));
+  EXPECT_EQ("uuid-7", uuid);
+  EXPECT_EQ(0, seven.getPersonalWorkstation(workstation, nullptr));
+  EXPECT_EQ(2, workstation);
+  EXPECT_EQ(EvdSetting::kBadValue, eight.getPersonalWorkstation(workstation, nullptr));
+  EXPECT_EQ(EvdSetting::kNoData, nine.getVMInstanceUUID(uuid, nullptr));
+}
+
+TEST_F(SettingsStoreTest, NoCallThrowsAndNoneReachesAStoreWithABadKeyOrWithoutOne) {
+  std::string value, error;
+  EXPECT_EQ(EvdSetting::kUsage, Settings::set("", "n", "v", &error));
+  EXPECT_EQ(EvdSetting::kUsage, Settings::get("s", std::string(256, 'x'), value));
+  EXPECT_EQ(0, store_.calls);
+
+  store_.throws = true;
+  std::vector<Settings::Entry> all{{"stale", "entry", "x"}};
+  EXPECT_EQ(EvdSetting::kUsage, Settings::get("s", "n", value, &error));
+  EXPECT_EQ("out of memory", error);
+  EXPECT_EQ(EvdSetting::kUsage, Settings::list(all));
+  EXPECT_TRUE(all.empty());
+  unsigned long number = 0;
+  EXPECT_EQ(EvdSetting::kUsage, NXPlatformInfo::getNumber("s", "n", &number));
+  EXPECT_EQ(EvdSetting::kUsage, ClientProperties(1).readResult());
+  EXPECT_EQ(0, NXPI_CentrixServer().getBlockAlerts());
+
+  Settings::setStore(nullptr);
+  EXPECT_EQ(EvdSetting::kNoStore, Settings::set("s", "n", "v", &error));
+  EXPECT_NE(std::string::npos, error.find("no database")) << error;
+  int id = 3;
+  EXPECT_EQ(EvdSetting::kNoStore, NXGlobalParam::getNTAlertLastEventId(id, nullptr));
+  EXPECT_EQ(3, id);
 }
 
 }  // namespace

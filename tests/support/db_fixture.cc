@@ -25,7 +25,7 @@ std::string schemaUri(const std::string& base, const std::string& schema) {
 }
 
 // Tables of our schema, emptied between PostgreSQL tests.
-std::string truncateAll(evd::db::SessionBackend& b) {
+std::string truncateAll(Db::detail::SessionBackend& b) {
   std::string names;
   int rc = 0;
   auto st = b.prepare(
@@ -42,7 +42,7 @@ struct PgSchema {
   ~PgSchema() {
     if (!ready) return;
     std::string err;
-    auto b = evd::db::openBackend(std::getenv("EVD_TEST_PG_URI"), &err);
+    auto b = Db::detail::openBackend(std::getenv("EVD_TEST_PG_URI"), &err);
     if (b) b->exec("DROP SCHEMA IF EXISTS " + schemaName() + " CASCADE");
   }
 };
@@ -55,7 +55,7 @@ std::string postgresUri() {
   if (base == nullptr || *base == '\0') return "";
   if (!g_pg.ready) {
     std::string err;
-    auto b = evd::db::openBackend(base, &err);
+    auto b = Db::detail::openBackend(base, &err);
     if (!b) return "";
     b->exec("DROP SCHEMA IF EXISTS " + schemaName() + " CASCADE");
     if (b->exec("CREATE SCHEMA " + schemaName()) != 0) return "";
@@ -64,7 +64,7 @@ std::string postgresUri() {
     if (Db::initSchema(g_pg.uri, &report, &err) != 0) return "";
     g_pg.ready = true;
     g_pg.tables = 0;
-    auto mine = evd::db::openBackend(g_pg.uri, &err);
+    auto mine = Db::detail::openBackend(g_pg.uri, &err);
     std::string names = mine ? truncateAll(*mine) : "";
     if (!names.empty()) g_pg.tables = static_cast<size_t>(std::count(names.begin(), names.end(), ',')) + 1;
   }
@@ -77,7 +77,7 @@ struct FreshSchemas {
   std::vector<std::string> names;
   ~FreshSchemas() {
     std::string err;
-    auto b = names.empty() ? nullptr : evd::db::openBackend(std::getenv("EVD_TEST_PG_URI"), &err);
+    auto b = names.empty() ? nullptr : Db::detail::openBackend(std::getenv("EVD_TEST_PG_URI"), &err);
     for (const std::string& n : names)
       if (b) b->exec("DROP SCHEMA IF EXISTS " + n + " CASCADE");
   }
@@ -92,7 +92,7 @@ std::string freshDatabase(const std::string& backend) {
     static FreshSchemas made;
     const char* base = std::getenv("EVD_TEST_PG_URI");
     if (base == nullptr || *base == '\0') return "";
-    auto b = evd::db::openBackend(base, &err);
+    auto b = Db::detail::openBackend(base, &err);
     const std::string name = schemaName() + "_f" + std::to_string(made.names.size());
     if (!b || b->exec("DROP SCHEMA IF EXISTS " + name + " CASCADE; CREATE SCHEMA " + name) != 0) return "";
     made.names.push_back(name);
@@ -140,7 +140,7 @@ void DbTest::SetUp() {
       GTEST_SKIP() << "no PostgreSQL server (set EVD_TEST_PG_URI)";
     }
     std::string err;
-    auto b = evd::db::openBackend(uri_, &err);
+    auto b = Db::detail::openBackend(uri_, &err);
     ASSERT_TRUE(b) << err;
     std::string names = truncateAll(*b);
     // DELETE is far cheaper than TRUNCATE on a few dozen nearly empty tables.
@@ -197,7 +197,7 @@ void DbTest::refuseInserts(const std::string& table, const std::string& column, 
 void DbTest::exec(const std::string& sql) {
   int rc = 0;
   std::string err;
-  auto* s = evd::db::Session::current(&rc, &err);
+  auto* s = Db::detail::Session::current(&rc, &err);
   ASSERT_TRUE(s) << err;
   ASSERT_EQ(0, s->backend().exec(sql)) << s->backend().lastError() << " in " << sql;
 }
@@ -210,7 +210,7 @@ long long DbTest::queryInt(const std::string& sql) {
 std::string DbTest::queryText(const std::string& sql) {
   int rc = 0;
   std::string err;
-  auto* s = evd::db::Session::current(&rc, &err);
+  auto* s = Db::detail::Session::current(&rc, &err);
   if (!s) return "<none>";
   auto st = s->backend().prepare(sql, &rc);
   if (!st) { ADD_FAILURE() << s->backend().lastError() << " in " << sql; return "<none>"; }

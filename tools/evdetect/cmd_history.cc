@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Db/DbTypes.h"
-#include "db/postgres/postgres_backend.h"
+#include "db/uri.h"
 #include "tools/evdetect/commands.h"
 #include "tools/history/history.h"
 
@@ -30,7 +30,7 @@ int history(const std::string& db, const evd::history::Options& o) {
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%s: %lld occurrences (%lld pending), %lld detail rows, %lld parameters, event ids %lld..%lld, "
               "%.1f s\n",
-              shown(evd::db::redactUri(db)).c_str(), r.occurrences, r.pending, r.details, r.params, r.firstEventId,
+              shown(Db::detail::redactUri(db)).c_str(), r.occurrences, r.pending, r.details, r.params, r.firstEventId,
               r.lastEventId, secs);
   return 0;
 }

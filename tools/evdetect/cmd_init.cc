@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "Db/Database.h"
-#include "db/postgres/postgres_backend.h"
+#include "db/uri.h"
 #include "detector/alert_types.h"
 #include "host/EvDebug.h"
 #include "tools/evdetect/commands.h"
@@ -35,7 +35,7 @@ void addInit(CLI::App& app, std::vector<Command>& out) {
                      error("cannot seed alert types: " + err);
                      return kExitDatabase;
                    }
-                   const std::string where = shown(evd::db::redactUri(db));
+                   const std::string where = shown(Db::detail::redactUri(db));
                    if (report.empty()) {
                      std::printf("%s: schema is up to date, nothing created\n", where.c_str());
                    } else {

@@ -14,8 +14,8 @@
 namespace evd::history {
 namespace {
 
-using evd::db::Dialect;
-using evd::db::SessionBackend;
+using Db::detail::Dialect;
+using Db::detail::SessionBackend;
 
 // Where the detail of an occurrence lives, as the handlers of its family write it.
 enum Family { kJob = 1, kConfig = 2, kLibrary = 3 };
@@ -191,7 +191,7 @@ class Generator {
 
   int scalar(const std::string& sql, long long& out) {
     int rc = 0;
-    std::unique_ptr<evd::db::StatementBackend> st = db_.prepare(sql, &rc);
+    std::unique_ptr<Db::detail::StatementBackend> st = db_.prepare(sql, &rc);
     if (!st) return rc ? rc : DB_ERR_USAGE;
     if ((rc = st->execute({})) != 0) return rc;
     if ((rc = st->fetch()) != 0) return rc;
@@ -237,7 +237,7 @@ int generate(const std::string& uri, const Options& options, Result* result, std
       if (error) *error = "alert type " + std::to_string(t) + " cannot be generated";
       return DB_ERR_USAGE;
     }
-  std::unique_ptr<SessionBackend> db = evd::db::openBackend(uri, &err, false);
+  std::unique_ptr<SessionBackend> db = Db::detail::openBackend(uri, &err, false);
   if (!db) {
     if (error) *error = err;
     return DB_ERR_CONNECT;

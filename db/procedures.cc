@@ -1,10 +1,9 @@
+#include "db/catalog.h"
+
 #include <cstring>
 #include <map>
-#include <string>
 
-#include "schema/schema.h"
-
-namespace evd::schema {
+namespace Db::detail {
 namespace {
 
 struct Less {
@@ -331,4 +330,4 @@ const std::vector<std::string>* procedureBody(const char* name) {
   return it == bodies().end() ? nullptr : &it->second;
 }
 
-}  // namespace evd::schema
+}  // namespace Db::detail
