@@ -28,9 +28,7 @@ struct ThreadSlot {
 };
 thread_local ThreadSlot t_slot;
 
-bool isPostgresUri(const std::string& uri) {
-  return uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0;
-}
+bool isPostgresUri(const std::string& uri) { return Db::uriKind(uri) == Db::UriKind::PostgreSQL; }
 
 }  // namespace
 
@@ -40,6 +38,10 @@ void setStatementHook(StatementHook hook) { g_statementHook.store(hook); }
 
 std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing) {
   if (isPostgresUri(uri)) return openPostgres(uri, error);
+  if (Db::uriKind(uri) == Db::UriKind::Unknown) {
+    *error = "unknown database scheme in '" + uri.substr(0, uri.find("://") + 3) + "...'";
+    return nullptr;
+  }
   std::string path = uri.rfind("sqlite:", 0) == 0 ? uri.substr(7) : uri;
   if (path.empty()) {
     *error = "cannot open SQLite database '" + uri + "': empty path";
@@ -190,6 +192,21 @@ int Session::rollback(DBtran* tran) {
 }  // namespace evd::db
 
 namespace Db {
+
+UriKind uriKind(const std::string& uri) {
+  if (uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0) return UriKind::PostgreSQL;
+  if (uri.rfind("sqlite:", 0) == 0) return UriKind::SQLite;
+  // A leading word and "=" is a libpq connection string; a path whose first
+  // part looks so is written ./PATH or sqlite:PATH.
+  const size_t word = uri.find_first_not_of("abcdefghijklmnopqrstuvwxyz_");
+  if (word != 0 && word != std::string::npos && uri.find_first_not_of(' ', word) == uri.find('=', word))
+    return UriKind::PostgreSQL;
+  const size_t scheme = uri.find("://");
+  if (scheme != std::string::npos && scheme > 0 &&
+      uri.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+.-") == scheme)
+    return UriKind::Unknown;
+  return UriKind::SQLite;
+}
 
 void configure(const std::string& uri) {
   std::lock_guard<std::mutex> lk(evd::db::g_configMutex);

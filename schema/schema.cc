@@ -192,8 +192,11 @@ int createSchema(evd::db::SessionBackend& b, std::vector<std::string>* created, 
 int ensureSchema(evd::db::Session& s, std::string* error) {
   auto& b = s.backend();
   if (b.hasTable(kVersionTable)) return 0;
-  *error = "database '" + evd::db::redactUri(s.uri()) +
-           "' has no evdetector schema: run 'evdetect init --db " + evd::db::redactUri(s.uri()) + "'";
+  const std::string shown = evd::db::redactUri(s.uri());
+  // A masked password or a spaced connection string cannot be pasted back.
+  const bool pastable = shown == s.uri() && shown.find(' ') == std::string::npos;
+  *error = "database '" + shown + "' has no evdetector schema: run 'evdetect init" +
+           (pastable ? " --db " + shown + "'" : "' with the same --db");
   return DB_ERR_NO_SCHEMA;
 }
 
