@@ -33,8 +33,11 @@ thread_local ThreadSlot t_slot;
 // Only `evdetect init` creates the schema: a database without it is refused.
 int checkSchema(SessionBackend& b, const std::string& uri, std::string* error) {
   if (b.hasTable(kSchemaVersionTable)) return 0;
-  *error = "database '" + redactUri(uri) + "' has no evdetector schema: run 'evdetect init --db " +
-           redactUri(uri) + "'";
+  const std::string shown = redactUri(uri);
+  // A masked password or a spaced connection string cannot be pasted back.
+  const bool pastable = shown == uri && shown.find(' ') == std::string::npos;
+  *error = "database '" + shown + "' has no evdetector schema: run 'evdetect init" +
+           (pastable ? " --db " + shown + "'" : "' with the same --db");
   return DB_ERR_NO_SCHEMA;
 }
 
@@ -46,6 +49,10 @@ void setStatementHook(StatementHook hook) { g_statementHook.store(hook); }
 
 std::unique_ptr<SessionBackend> openBackend(const std::string& uri, std::string* error, bool createMissing) {
   if (isPostgresUri(uri)) return openPostgres(uri, error);
+  if (Db::uriKind(uri) == Db::UriKind::Unknown) {
+    *error = "unknown database scheme in '" + uri.substr(0, uri.find("://") + 3) + "...'";
+    return nullptr;
+  }
   const std::string path = sqlitePath(uri);
   if (path.empty()) {
     *error = "cannot open SQLite database '" + uri + "': empty path";

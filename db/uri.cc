@@ -1,13 +1,30 @@
 #include "db/uri.h"
 
+#include "Db/Database.h"
+
 #include <algorithm>
 #include <cstdlib>
 
-namespace Db::detail {
+namespace Db {
 
-bool isPostgresUri(const std::string& uri) {
-  return uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0;
+UriKind uriKind(const std::string& uri) {
+  if (uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0) return UriKind::PostgreSQL;
+  if (uri.rfind("sqlite:", 0) == 0) return UriKind::SQLite;
+  // A leading word and "=" is a libpq connection string; a path whose first
+  // part looks so is written ./PATH or sqlite:PATH.
+  const size_t word = uri.find_first_not_of("abcdefghijklmnopqrstuvwxyz_");
+  if (word != 0 && word != std::string::npos && uri.find_first_not_of(' ', word) == uri.find('=', word))
+    return UriKind::PostgreSQL;
+  const size_t scheme = uri.find("://");
+  if (scheme != std::string::npos && scheme > 0 &&
+      uri.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+.-") == scheme)
+    return UriKind::Unknown;
+  return UriKind::SQLite;
 }
+
+namespace detail {
+
+bool isPostgresUri(const std::string& uri) { return uriKind(uri) == UriKind::PostgreSQL; }
 
 std::string sqlitePath(const std::string& uri) { return uri.rfind("sqlite:", 0) == 0 ? uri.substr(7) : uri; }
 
@@ -41,4 +58,5 @@ std::string redactUri(const std::string& uri) {
   return out;
 }
 
-}  // namespace Db::detail
+}  // namespace detail
+}  // namespace Db

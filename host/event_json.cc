@@ -248,6 +248,8 @@ std::string lowered(std::string_view s) {
   return out;
 }
 
+}  // namespace
+
 // Edit distance ignoring case, so "clientID" or "clinetId" still point at
 // "clientId".
 size_t editDistance(const std::string& a, const std::string& b) {
@@ -264,6 +266,8 @@ size_t editDistance(const std::string& a, const std::string& b) {
   }
   return row[b.size()];
 }
+
+namespace {
 
 template <class Keys>
 std::string closestKey(std::string_view key, const Keys& known) {

@@ -53,3 +53,7 @@ std::string eventToJson(const EvAlertEx& ev, bool allKeys = false);
 // writer emits them; the last ones are alternative names that the writer
 // never emits ("unKnownClientList", the second name of "copiedMediaList").
 const std::vector<std::string>& eventJsonKeys();
+
+// Edits (insertions, deletions, substitutions) that turn A into B, for
+// pointing at the name that was meant.
+size_t editDistance(const std::string& a, const std::string& b);

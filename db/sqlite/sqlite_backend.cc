@@ -1,6 +1,7 @@
 #include "db/sqlite/sqlite_backend.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -211,6 +212,15 @@ std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string*
   if (rc != SQLITE_OK && !createMissing && path != ":memory:" && ::access(path.c_str(), F_OK) != 0 &&
       errno == ENOENT) {
     *error = "SQLite database '" + path + "' does not exist: run 'evdetect init --db " + path + "' to create it";
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  // Switching to WAL below writes a header: a file refused for having no
+  // schema must be left as it was.
+  struct stat st;
+  if (rc == SQLITE_OK && !createMissing && ::stat(path.c_str(), &st) == 0 && st.st_size == 0) {
+    *error = "SQLite database '" + path + "' is empty, without the evdetector schema: run 'evdetect init --db " +
+             path + "'";
     sqlite3_close_v2(db);
     return nullptr;
   }

@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Db/Database.h"
@@ -87,6 +89,7 @@ TEST_P(CliTest, ConcurrentInitsCreateOneSchemaAndSeedEachTypeOnce) {
 }
 
 TEST_P(CliTest, RunCountsEveryOutcomeAndExitStatusSaysWhy) {
+  ASSERT_EQ(0, run("init").status);
   ASSERT_EQ(0, run("rule add --type 3 --name \"Backups: O'Brien\"").status);
   ASSERT_EQ(0, run("rule add --type 14 --disabled").status);
   const std::string events =
@@ -114,18 +117,33 @@ TEST_P(CliTest, BadInputAndFaultsAreReportedNeverSwallowed) {
   const std::string missing = evd::test::tempPath("typo") + ".db";
   const std::string empty = evd::test::tempPath("empty") + ".db";
   std::ofstream(empty).flush();
+  ASSERT_EQ(0, run("init").status);
   struct Case {
     const char* what;
     std::string db, args, input;  // db empty: the test's database
     int status;
     std::string said;
+    bool oneLine = false;  // all the output is one line on standard error
   };
   const std::vector<Case> cases = {
-      {"missing SQLite file", missing, "run -", "{}\n", 3, "evdetect init --db " + missing},
-      {"file without the schema", empty, "rule list", "", 3, "evdetect init"},
+      {"missing SQLite file", missing, "run -", "{}\n", 3, "evdetect init --db " + missing, true},
+      {"file without the schema", empty, "rule list", "", 3, "evdetect init --db " + empty, true},
       {"password in a query parameter", "postgresql://u@127.0.0.1:1/x?sslmode=disable&password=s3cr3t", "show", "",
-       3, "password=***"},
-      {"directory as input", "", "run /", "", 5, "/: read error after line 0: Is a directory"},
+       3, "password=***", true},
+      {"password in a connection string", "host=/nonexistent dbname=x password=s3cr3t", "show", "", 3,
+       "'host=/nonexistent dbname=x password=***'", true},
+      {"unknown scheme", "mysql://u:s3cr3t@db/x", "init", "", 2, "'mysql://u:***@db/x': unknown scheme", true},
+      {"directory as input", "", "run /", "", 5, "cannot read '/': Is a directory", true},
+      {"missing input file", "", "run nosuch.jsonl", "", 5, "cannot read 'nosuch.jsonl': No such file", true},
+      {"mistyped command", "", "rul list", "", 2, "'rul' is not a command; did you mean 'rule'?", true},
+      {"mistyped subcommand", "", "rule lst", "", 2, "'lst' is not a 'rule' command; did you mean 'list'?", true},
+      {"mistyped option", "", "show --lmit 3", "", 2, "unknown option '--lmit' for 'show'; did you mean '--limit'?", true},
+      {"command missing", "", "config", "", 2, "'config' needs a command: get, set", true},
+      {"value of the wrong type", "", "rule add --type abc", "", 2, "evdetect: rule add: Could not convert", true},
+      {"limit of nothing", "", "show --limit 0", "", 2, "--limit must be 1 or more", true},
+      {"alert type the database lacks", "", "rule add --type 40", "", 2, "the nearest is 30 (SharePoint)", true},
+      {"no rule to enable", "", "rule enable 999", "", 7, "no rule 999", true},
+      {"no rule to rename", "", "rule rename 999 x", "", 7, "no rule 999", true},
       {"closed standard input", "", "run - <&-", "", 5, "<stdin>: read error"},
       {"NUL inside a line", "", "run -", std::string("{}\0{\"bogusKey\":1}\n", 18), 5, "<stdin>:1: NUL byte"},
       {"line past the limit", "", "run -", std::string((1 << 20) + 1, '[') + "\n", 5, "line longer than 1048576"},
@@ -140,8 +158,13 @@ TEST_P(CliTest, BadInputAndFaultsAreReportedNeverSwallowed) {
     EXPECT_EQ(c.status, r.status) << r.out;
     EXPECT_NE(std::string::npos, r.out.find(c.said)) << r.out;
     EXPECT_EQ(std::string::npos, r.out.find("s3cr3t")) << r.out;
+    if (c.oneLine) {
+      EXPECT_EQ(0u, r.out.rfind("evdetect: ", 0)) << r.out;
+      EXPECT_EQ(r.out.size() - 1, r.out.find('\n')) << r.out;
+    }
   }
   EXPECT_FALSE(std::filesystem::exists(missing)) << "a mistyped path must not become a database";
+  EXPECT_EQ(0u, std::filesystem::file_size(empty)) << "a refused file must stay as it was";
   EXPECT_EQ(0, queryInt("SELECT COUNT(*) FROM NTDetectedAlerts"));
 }
 
@@ -195,6 +218,7 @@ TEST_P(CliTest, GroupsCommitTogetherAndFailTogether) {
 }
 
 TEST_P(CliTest, RulesSettingsAndStoredTextsAreShownSafely) {
+  ASSERT_EQ(0, run("init").status);
   Result id = run("rule add --type 65 --trend --last-value-filter --name \"It's a trend\"", "", false);
   ASSERT_EQ(0, id.status);
   Result list = run("rule list");
@@ -205,11 +229,111 @@ TEST_P(CliTest, RulesSettingsAndStoredTextsAreShownSafely) {
   EXPECT_EQ(0, run("config set GlobalParam WebConsoleURL \"http://host/webconsole?a=1&b='x'\"").status);
   EXPECT_EQ("http://host/webconsole?a=1&b='x'\n", run("config get GlobalParam WebConsoleURL", "", false).out);
   // A line break cannot forge a line, an escape sequence never reaches the terminal.
-  EXPECT_EQ(0, run("config set A B " + quote("x\ny = z\x1b[31m\xc2\x9b")).status);
+  EXPECT_EQ(0, run("config set --force A B " + quote("x\ny = z\x1b[31m\xc2\x9b")).status);
   Result forged = run("config list", "", false);
   EXPECT_NE(std::string::npos, forged.out.find("A B = x\\ny = z\\x1b[31m\\xc2\\x9b\n")) << forged.out;
   EXPECT_EQ(std::string::npos, forged.out.find("\ny = z")) << forged.out;
   EXPECT_EQ(8, run("config list >/dev/full").status);
+}
+
+// Each change reads back from the rule's row; a rule that is not there is exit status 7.
+TEST_P(CliTest, RulesAreChangedInPlaceAndRemovedWithTheirOccurrences) {
+  ASSERT_EQ(0, run("init").status);
+  const auto types = nlohmann::json::parse(run("types --json", "", false).out);
+  ASSERT_EQ(50u, types.size());
+  EXPECT_EQ((nlohmann::json{{"id", 3}, {"name", "Data protection"}, {"category", 1}, {"categoryName", "Job Management"}}),
+            types[2]);
+  Result added = run("rule add --type 3 --name first --status 4", "", false);
+  ASSERT_EQ(0, added.status);
+  const int rule = std::stoi(added.out);
+  const std::string id = std::to_string(rule);
+  const std::string row = "(SELECT notificationName || ' ' || status FROM NTnotificationRule WHERE id = " + id + ")";
+  struct Step {
+    std::string args, stored;  // the rule's name and status afterwards
+  };
+  const std::vector<Step> steps = {
+      {"rule disable " + id, "first 5"},
+      {"rule disable " + id, "first 5"},
+      {"rule enable " + id, "first 4"},
+      {"rule rename " + id + " " + quote("it's renamed"), "it's renamed 4"},
+  };
+  for (const Step& st : steps) {
+    SCOPED_TRACE(st.args);
+    EXPECT_EQ(0, run(st.args).status);
+    EXPECT_EQ(st.stored, queryText("SELECT " + row));
+  }
+  exec("UPDATE NTnotificationRule SET status = 2 WHERE id = " + id);  // the other bit that switches a rule off
+  EXPECT_EQ(0, run("rule enable " + id).status);
+  EXPECT_EQ(0, queryInt("SELECT status FROM NTnotificationRule WHERE id = " + id));
+  EXPECT_EQ(2, run("rule rename " + id + " " + std::string(257, 'x')).status);
+  const auto listed = nlohmann::json::parse(run("rule list --json", "", false).out);
+  ASSERT_EQ(1u, listed.size());
+  EXPECT_EQ("it's renamed", listed[0]["name"]);
+  EXPECT_EQ(3, listed[0]["alertType"]);
+
+  for (int other : {rule, rule, rule, rule + 1})
+    exec("INSERT INTO NTDetectedAlerts (alertType, processStat, ntNotificationId) VALUES (3, 1, " +
+         std::to_string(other) + ")");
+  Result removed = run("rule remove --clear-alerts " + id, "", false);
+  EXPECT_EQ(0, removed.status);
+  EXPECT_EQ("rule " + id + " removed with 3 occurrences\n", removed.out);
+  EXPECT_EQ(1, countRows("NTDetectedAlerts"));
+  EXPECT_EQ(0, countRows("NTnotificationRule"));
+}
+
+// config set knows what the detector reads; the table it knows and the one in docs/settings.md agree.
+TEST_P(CliTest, SettingsOfTheWrongNameOrKindAreRefusedUnlessForced) {
+  struct Case {
+    std::string args;
+    int status;
+    std::string said;  // on standard error
+  };
+  const std::vector<Case> cases = {
+      {"Server BlockAlerts 1", 0, ""},
+      {"Server BlockAlerts yes", 2, "wants a flag, 0 or 1, not 'yes'"},
+      {"Server BlockAlerts 2", 2, "wants a flag"},
+      {"Servre TraceAlerts 1", 2, "unknown section 'Servre'; did you mean 'Server'?"},
+      {"DebugLevel Alert 8", 2, "unknown setting 'Alert' in section DebugLevel; did you mean 'Alerts'?"},
+      {"DebugLevel Alerts 8", 0, ""},
+      {"DebugLevel Alerts eight", 2, "wants a decimal number"},
+      {"EventManager nDisableVMAlertFeature 0x10", 0, ""},
+      {"EventManager nDisableVMAlertFeature -1", 2, "unsigned"},
+      {"GlobalParam NTAlertLastEventId 2147483648", 2, "signed 32-bit"},
+      {"GlobalParam NTAlertLastEventId -5", 0, ""},
+      {"Client/12 PersonalWorkstation 1", 0, ""},
+      {"Client/x PersonalWorkstation 1", 2, "did you mean 'Client/<client id>'?"},
+      {"--force Servre TraceAlerts 1", 0, ""},
+      {"--force Server BlockAlerts yes", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    Result r = run("config set " + c.args);
+    EXPECT_EQ(c.status, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(c.said)) << r.out;
+  }
+  const auto stored = nlohmann::json::parse(run("config list --json", "", false).out);
+  std::set<std::string> keys;
+  for (const auto& e : stored) keys.insert(e["section"].get<std::string>() + " " + e["name"].get<std::string>() + " = " +
+                                           e["value"].get<std::string>());
+  EXPECT_EQ((std::set<std::string>{"Client/12 PersonalWorkstation = 1", "DebugLevel Alerts = 8",
+                                   "EventManager nDisableVMAlertFeature = 0x10", "GlobalParam NTAlertLastEventId = -5",
+                                   "Server BlockAlerts = yes", "Servre TraceAlerts = 1"}),
+            keys);
+
+  std::set<std::string> known, documented;
+  for (const auto& e : nlohmann::json::parse(run("config known --json", "", false).out))
+    known.insert(e["section"].get<std::string>() + " " + e["name"].get<std::string>());
+  std::ifstream doc(std::string(EVD_SOURCE_DIR) + "/docs/settings.md");
+  bool inTable = false;
+  for (std::string line; std::getline(doc, line);) {
+    if (line.rfind("## ", 0) == 0) inTable = line == "## Well-known entries";
+    // | `Section` | `Name` | ...
+    if (!inTable || line.rfind("| `", 0) != 0) continue;
+    const size_t a = 3, b = line.find('`', a), c = line.find('`', b + 1), d = line.find('`', c + 1);
+    documented.insert(line.substr(a, b - a) + " " + line.substr(c + 1, d - c - 1));
+  }
+  EXPECT_FALSE(documented.empty()) << "the table of docs/settings.md was not found";
+  EXPECT_EQ(documented, known);
 }
 
 TEST_P(CliTest, ShowListsAndShowsOneOccurrenceWhole) {
@@ -233,6 +357,75 @@ TEST_P(CliTest, ShowListsAndShowsOneOccurrenceWhole) {
   EXPECT_EQ(77, o["detail"]["row"]["jobId_l"]);
   EXPECT_EQ("12", o["params"][0]["value"]);
   EXPECT_EQ("fs01", o["msgParams"][0]["args"][0]["data"]);
+}
+
+// Filters narrow the list, names stand beside the numbers, and a list the limit cut says so.
+TEST_P(CliTest, ShowFiltersAndNamesOccurrences) {
+  ASSERT_EQ(0, run("init").status);
+  const std::string rule = std::to_string(std::stoi(run("rule add --type 3 --name nightly", "", false).out));
+  struct Row {
+    int type, state;
+    std::string rule, entity, time;
+  };
+  const std::vector<Row> rows = {
+      {3, 1, rule, "Client|12", "2024-05-01 10:00:00"},       // 0
+      {3, 4, rule, "Library|7", "2024-05-02 10:00:00"},       // 1
+      {14, 0, "0", "Criteria|12|5", "2024-05-03 23:30:00"},  // 2: client 12 by its parameter
+      {14, 130, "0", "Client|120", "2024-05-04 00:00:00"},    // 3
+  };
+  std::vector<int> ids;
+  for (const Row& r : rows) {
+    exec("INSERT INTO NTDetectedAlerts (alertType, processStat, ntNotificationId, entityId, occurTime) VALUES (" +
+         std::to_string(r.type) + ", " + std::to_string(r.state) + ", " + r.rule + ", " + evd::test::sqlText(r.entity) +
+         ", '" + r.time + ".000')");
+    ids.push_back(static_cast<int>(queryInt("SELECT MAX(eventId) FROM NTDetectedAlerts")));
+  }
+  ASSERT_EQ(0, insertParam(ids[2], 258, "12"));
+  struct Case {
+    std::string args;
+    std::vector<int> rows;  // newest first
+  };
+  const std::vector<Case> cases = {
+      {"--rule " + rule, {1, 0}},
+      {"--entity " + quote("Client|12"), {0}},
+      {"--client 12", {2, 0}},
+      {"--since 2024-05-02 --until 2024-05-03", {2, 1}},
+      {"--until " + quote("2024-05-01 10:00:00"), {0}},
+      {"--state 130", {3}},
+      {"--type 14 --limit 1", {3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    Result r = run("show --json " + c.args, "", false);
+    ASSERT_EQ(0, r.status) << r.out;
+    std::vector<int> got, want;
+    for (const auto& o : nlohmann::json::parse(r.out)) got.push_back(o["eventId"]);
+    for (int i : c.rows) want.push_back(ids[static_cast<size_t>(i)]);
+    EXPECT_EQ(want, got);
+  }
+  const auto all = nlohmann::json::parse(run("show --json", "", false).out);
+  ASSERT_EQ(4u, all.size());
+  const std::vector<std::tuple<std::string, nlohmann::json, nlohmann::json>> names = {
+      {"Schedules", {"ready after a match", "held"}, nullptr},
+      {"Schedules", {"being written"}, nullptr},
+      {"Data protection", {"condition cleared"}, "nightly"},
+      {"Data protection", {"ready"}, "nightly"},
+  };
+  for (size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(std::get<0>(names[i]), all[i]["alertTypeName"]);
+    EXPECT_EQ(std::get<1>(names[i]), all[i]["stateNames"]);
+    EXPECT_EQ(std::get<2>(names[i]), all[i]["ruleName"]);
+  }
+  const char* tz = std::getenv("TZ");
+  const std::string oldTz = tz ? tz : "";
+  ::setenv("TZ", "UTC", 1);
+  const std::string text = run("show --limit 1", "", false).out;
+  if (tz) ::setenv("TZ", oldTz.c_str(), 1);
+  else ::unsetenv("TZ");
+  EXPECT_NE(std::string::npos, text.find("occurred (UTC)")) << text;
+  EXPECT_NE(std::string::npos, text.find("130 ready after a match, held")) << text;
+  EXPECT_NE(std::string::npos, text.find("\n3 more (raise --limit")) << text;
 }
 
 // A generated history lands beside a real occurrence without touching it, keeps its pending share, and real

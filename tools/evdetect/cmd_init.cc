@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "Db/Database.h"
+#include "db/backend.h"
+#include "db/session.h"
 #include "db/uri.h"
 #include "detector/alert_types.h"
 #include "host/EvDebug.h"
@@ -12,7 +14,8 @@ namespace evdetect {
 int openDatabase(const std::string& db) {
   // The alert log goes beside an SQLite file; for a server database into the
   // working directory.
-  EvDebugFileInstance::setDefaultDirectory(EvDebugFileInstance::directoryForDatabase(db));
+  EvDebugFileInstance::setDefaultDirectory(
+      Db::uriKind(db) == Db::UriKind::PostgreSQL ? "" : EvDebugFileInstance::directoryForDatabase(db));
   Db::configure(db);
   std::string err;
   if (Db::openThreadConnection(&err) != 0) {
@@ -20,6 +23,20 @@ int openDatabase(const std::string& db) {
     return kExitDatabase;
   }
   return 0;
+}
+
+int eachRow(const std::string& sql, const std::function<void(const Db::detail::StatementBackend&)>& row,
+            std::string* error) {
+  int rc = 0;
+  Db::detail::Session* s = Db::detail::Session::current(&rc, error);
+  if (!s) return rc;
+  std::unique_ptr<Db::detail::StatementBackend> st = s->backend().prepare(sql, &rc);
+  if (st && (rc = st->execute({})) == 0) {
+    while ((rc = st->fetch()) == 0) row(*st);
+    if (rc == DB_NO_DATA) return 0;
+  }
+  *error = s->backend().lastError();
+  return rc;
 }
 
 void addInit(CLI::App& app, std::vector<Command>& out) {

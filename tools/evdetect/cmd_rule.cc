@@ -1,10 +1,14 @@
-// evdetect rule: notification rules (NTnotificationRule).
+// evdetect rule: notification rules (NTnotificationRule); evdetect types: the
+// alert types a rule can be for (NTAlertType).
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "Db/AllBindings.h"
+#include "db/backend.h"
 #include "detector/EvNDetector.h"
 #include "detector/alert_types.h"
 #include "tools/evdetect/commands.h"
@@ -12,29 +16,73 @@
 namespace evdetect {
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 // Rule status bits the detector reads.
-constexpr int kRuleDisabled = 0x1;     // bits 0 and 1 switch a rule off
+constexpr int kRuleDisabled = 0x1;  // bits 0 and 1 switch a rule off
+constexpr int kRuleOffBits = 0x3;
 constexpr int kRuleLastValueFilter = 0x2000;
 constexpr int kRuleTrend = 0x10000;
+constexpr size_t kMaxRuleName = 256;  // NTnotificationRule.notificationName
 
-struct AddOptions {
-  int type = 0;
+struct RuleOptions {
+  int type = 0, id = 0, status = 0;
   std::string name;
-  bool disabled = false, trend = false, lastValueFilter = false;
-  int status = 0;
+  bool disabled = false, trend = false, lastValueFilter = false, clearAlerts = false, json = false;
 };
 
-int addRule(const std::string& db, const AddOptions& o) {
+struct TypeRow {
+  int id, category;
+  std::string name, categoryName;
+};
+
+// The alert types of the database, with the display columns the detector's
+// own binding leaves out.
+int readTypes(std::vector<TypeRow>& out) {
+  std::string err;
+  const int rc = eachRow("SELECT id, name, categoryID, categoryName FROM NTAlertType ORDER BY id",
+                         [&](const Db::detail::StatementBackend& st) {
+                           size_t len = 0;
+                           out.push_back({static_cast<int>(st.getInt(0)), static_cast<int>(st.getInt(2)),
+                                          st.getText(1, &len), st.getText(3, &len)});
+                         },
+                         &err);
+  if (rc != 0) error("cannot read alert types: " + err);
+  return rc == 0 ? 0 : kExitDatabase;
+}
+
+std::string nameTooLong(const std::string& name) {
+  return name.size() > kMaxRuleName ? "rule name longer than " + std::to_string(kMaxRuleName) + " bytes" : "";
+}
+
+int addRule(const std::string& db, const RuleOptions& o) {
+  if (std::string wrong = nameTooLong(o.name); !wrong.empty()) {
+    error(wrong);
+    return kExitUsage;
+  }
   if (int rc = openDatabase(db)) return rc;
-  int category = 0;
-  NTAlertType t(nullptr);
-  t.setWhere("id = %d", o.type);
-  if (t.getOneRow() == 0) category = t.getDataPtr()->categoryID;
-  else if (const AlertTypeInfo* info = findAlertType(o.type)) category = info->category;
+  std::vector<TypeRow> types;
+  if (int rc = readTypes(types)) return rc;
+  const TypeRow* type = nullptr;
+  const TypeRow* near = nullptr;
+  for (const TypeRow& t : types) {
+    if (t.id == o.type) type = &t;
+    if (!near || std::abs(t.id - o.type) < std::abs(near->id - o.type)) near = &t;
+  }
+  if (!type) {
+    // A rule for a type the server does not have never fires.
+    if (!near) {
+      error("alert type " + std::to_string(o.type) + " is not known: the database has no alert types (run 'evdetect init')");
+    } else {
+      error("alert type " + std::to_string(o.type) + " is not known; the nearest is " + std::to_string(near->id) +
+            " (" + near->name + "); see evdetect types");
+    }
+    return kExitUsage;
+  }
   NTnotificationRule r(nullptr);
   NTnotificationRule_t* row = r.getDataPtr();
   row->alertTypeId = o.type;
-  row->categoryId = category;
+  row->categoryId = type->category;
   std::string name = o.name.empty() ? "Rule for alert type " + std::to_string(o.type) : o.name;
   dbCopyText(row->notificationName, name.c_str());
   row->status = o.status | (o.disabled ? kRuleDisabled : 0) | (o.trend ? kRuleTrend : 0) |
@@ -48,23 +96,51 @@ int addRule(const std::string& db, const AddOptions& o) {
   return 0;
 }
 
-int listRules(const std::string& db) {
+int listRules(const std::string& db, bool json) {
   if (int rc = openDatabase(db)) return rc;
   NTnotificationRule r(nullptr);
   r.setOrderBy("id");
   int counter = 0, rc = DB_NO_DATA;
-  std::printf("%-6s %-6s %-9s %-8s %s\n", "id", "type", "category", "status", "name");
+  Json all = Json::array();
+  if (!json) std::printf("%-6s %-6s %-9s %-8s %s\n", "id", "type", "category", "status", "name");
   while ((rc = r.getNextRow(&counter)) == 0 || rc == DB_SUCCESS_TRUNCATED) {
     const NTnotificationRule_t* row = r.getDataPtr();
-    std::string flags;
-    if (row->status & 3) flags += " disabled";
-    if (row->status & kRuleTrend) flags += " trend";
-    if (row->status & kRuleLastValueFilter) flags += " last-value-filter";
-    std::printf("%-6d %-6d %-9d 0x%-6x %s%s\n", row->id, row->alertTypeId, row->categoryId, row->status,
-                shown(row->notificationName).c_str(), flags.empty() ? "" : ("  [" + flags.substr(1) + "]").c_str());
+    std::vector<std::string> flags;
+    if (row->status & kRuleOffBits) flags.push_back("disabled");
+    if (row->status & kRuleTrend) flags.push_back("trend");
+    if (row->status & kRuleLastValueFilter) flags.push_back("last-value-filter");
+    if (json) {
+      all.push_back({{"id", row->id}, {"alertType", row->alertTypeId}, {"category", row->categoryId},
+                     {"status", row->status}, {"name", row->notificationName}, {"flags", flags}});
+      continue;
+    }
+    std::string shownFlags;
+    for (const std::string& f : flags) shownFlags += (shownFlags.empty() ? "  [" : " ") + f;
+    std::printf("%-6d %-6d %-9d 0x%-6x %s%s%s\n", row->id, row->alertTypeId, row->categoryId, row->status,
+                shown(row->notificationName).c_str(), shownFlags.c_str(), shownFlags.empty() ? "" : "]");
   }
   if (rc != DB_NO_DATA) {
     error(std::string("cannot list rules: ") + r.getErrorStr(rc));
+    return kExitDatabase;
+  }
+  if (json) std::printf("%s\n", all.dump(2).c_str());
+  return 0;
+}
+
+int noRule(int id) {
+  error("no rule " + std::to_string(id));
+  return kExitNotFound;
+}
+
+// Runs UPDATE's SET list on rule ID.
+int updateRule(const std::string& db, int id, const std::function<int(NTnotificationRule&)>& update) {
+  if (int rc = openDatabase(db)) return rc;
+  NTnotificationRule r(nullptr);
+  r.setWhere("id = %d", id);
+  const int rc = update(r);
+  if (rc == DB_NO_DATA) return noRule(id);
+  if (rc != 0) {
+    error(std::string("cannot change rule: ") + r.getErrorStr(rc));
     return kExitDatabase;
   }
   return 0;
@@ -72,24 +148,50 @@ int listRules(const std::string& db) {
 
 int removeRule(const std::string& db, int id, bool clearAlerts) {
   if (int rc = openDatabase(db)) return rc;
-  NTnotificationRule r(nullptr);
+  // The rule and its occurrences go together or not at all, and the count
+  // printed is what the same transaction deleted.
+  DBtran tran;
+  int rc = tran.startTran();
+  NTnotificationRule r(&tran);
   r.setWhere("id = %d", id);
-  int rc = r.rowDelete();
-  if (rc == DB_NO_DATA) {
-    error("no rule " + std::to_string(id));
-    return kExitNotFound;
-  }
+  if (rc == 0) rc = r.rowDelete();
+  if (rc == DB_NO_DATA) return noRule(id);
   if (rc != 0) {
     error(std::string("cannot remove rule: ") + r.getErrorStr(rc));
     return kExitDatabase;
   }
+  long long cleared = 0;
   if (clearAlerts) {
-    rc = ClearDetectedAlertsForRule(id);
+    std::string err;
+    rc = eachRow("SELECT COUNT(*) FROM NTDetectedAlerts WHERE ntNotificationId = " + std::to_string(id),
+                 [&](const Db::detail::StatementBackend& st) { cleared = st.getInt(0); }, &err);
+    if (rc == 0) rc = ClearDetectedAlertsForRule(id);
     if (rc != 0 && rc != DB_NO_DATA) {
-      error("rule removed, but its detected alerts could not be cleared (code " + std::to_string(rc) + ")");
+      error("cannot clear the occurrences of rule " + std::to_string(id) + (err.empty() ? "" : ": " + err) +
+            "; nothing removed");
       return kExitDatabase;
     }
   }
+  if ((rc = tran.commitTran()) != 0) {
+    error(std::string("cannot remove rule: ") + tran.getErrorStr(rc));
+    return kExitDatabase;
+  }
+  if (clearAlerts) std::printf("rule %d removed with %lld occurrences\n", id, cleared);
+  return 0;
+}
+
+int listTypes(const std::string& db, bool json) {
+  if (int rc = openDatabase(db)) return rc;
+  std::vector<TypeRow> types;
+  if (int rc = readTypes(types)) return rc;
+  Json all = Json::array();
+  if (!json) std::printf("%-5s %-50s %s\n", "id", "name", "category");
+  for (const TypeRow& t : types) {
+    if (json) all.push_back({{"id", t.id}, {"name", t.name}, {"category", t.category}, {"categoryName", t.categoryName}});
+    else std::printf("%-5d %-50s %d %s\n", t.id, shown(t.name).c_str(), t.category, shown(t.categoryName).c_str());
+  }
+  if (json) std::printf("%s\n", all.dump(2).c_str());
+  else if (types.empty()) std::printf("(no alert types: run 'evdetect init')\n");
   return 0;
 }
 
@@ -98,26 +200,59 @@ int removeRule(const std::string& db, int id, bool clearAlerts) {
 void addRule(CLI::App& app, std::vector<Command>& out) {
   CLI::App* rule = app.add_subcommand("rule", "manage notification rules");
   rule->require_subcommand(1);
+  auto o = std::make_shared<RuleOptions>();
 
-  auto add = std::make_shared<AddOptions>();
   CLI::App* a = rule->add_subcommand("add", "add a rule for an alert type; prints the new rule id");
-  a->add_option("--type", add->type, "alert type id")->required()->check(CLI::Range(1, 1000000));
-  a->add_option("--name", add->name, "rule name");
-  a->add_flag("--disabled", add->disabled, "add the rule switched off");
-  a->add_flag("--trend", add->trend, "mark it as a trend rule");
-  a->add_flag("--last-value-filter", add->lastValueFilter, "mark it as having a last-value filter");
-  a->add_option("--status", add->status, "further status bits, as a number");
-  out.push_back({a, [add](const std::string& db) { return addRule(db, *add); }});
+  a->add_option("--type", o->type, "alert type id, one of evdetect types")->required();
+  a->add_option("--name", o->name, "rule name");
+  a->add_flag("--disabled", o->disabled, "add the rule switched off");
+  a->add_flag("--trend", o->trend, "mark it as a trend rule");
+  a->add_flag("--last-value-filter", o->lastValueFilter, "mark it as having a last-value filter");
+  a->add_option("--status", o->status, "further status bits, as a number");
+  out.push_back({a, [o](const std::string& db) { return addRule(db, *o); }});
 
   CLI::App* l = rule->add_subcommand("list", "list the rules");
-  out.push_back({l, [](const std::string& db) { return listRules(db); }});
+  l->add_flag("--json", o->json, "print a JSON array of rules");
+  out.push_back({l, [o](const std::string& db) { return listRules(db, o->json); }});
 
-  auto id = std::make_shared<int>(0);
-  auto clear = std::make_shared<bool>(false);
+  CLI::App* e = rule->add_subcommand("enable", "switch a rule on");
+  e->add_option("id", o->id, "rule id")->required();
+  out.push_back({e, [o](const std::string& db) {
+                   return updateRule(db, o->id, [](NTnotificationRule& r) {
+                     return r.rowUpdate("status = status - (status & %d)", kRuleOffBits);
+                   });
+                 }});
+
+  CLI::App* d = rule->add_subcommand("disable", "switch a rule off");
+  d->add_option("id", o->id, "rule id")->required();
+  out.push_back({d, [o](const std::string& db) {
+                   return updateRule(db, o->id,
+                                     [](NTnotificationRule& r) { return r.rowUpdate("status = status | %d", kRuleDisabled); });
+                 }});
+
+  CLI::App* n = rule->add_subcommand("rename", "give a rule a new name");
+  n->add_option("id", o->id, "rule id")->required();
+  n->add_option("name", o->name, "the new name")->required();
+  out.push_back({n, [o](const std::string& db) {
+                   if (std::string wrong = nameTooLong(o->name); !wrong.empty()) {
+                     error(wrong);
+                     return kExitUsage;
+                   }
+                   return updateRule(db, o->id, [o](NTnotificationRule& r) {
+                     return r.rowUpdate("notificationName = '%s'", o->name.c_str());
+                   });
+                 }});
+
   CLI::App* r = rule->add_subcommand("remove", "remove a rule");
-  r->add_option("id", *id, "rule id")->required();
-  r->add_flag("--clear-alerts", *clear, "also delete the detected alerts of the rule");
-  out.push_back({r, [id, clear](const std::string& db) { return removeRule(db, *id, *clear); }});
+  r->add_option("id", o->id, "rule id")->required();
+  r->add_flag("--clear-alerts", o->clearAlerts,
+              "also delete every occurrence recorded for the rule (its NTDetectedAlerts rows; their detail and "
+              "parameter rows stay), and print how many");
+  out.push_back({r, [o](const std::string& db) { return removeRule(db, o->id, o->clearAlerts); }});
+
+  CLI::App* t = app.add_subcommand("types", "list the alert types of the database: id, name and category");
+  t->add_flag("--json", o->json, "print a JSON array of alert types");
+  out.push_back({t, [o](const std::string& db) { return listTypes(db, o->json); }});
 }
 
 }  // namespace evdetect

@@ -1,6 +1,7 @@
 // evdetect run: feeds events (JSON Lines) to one detector, in order.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -131,9 +132,17 @@ int runEvents(const std::string& db, const RunOptions& o) {
   int fd = STDIN_FILENO;
   if (file != "-") {
     fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      fd = -1;
+      errno = EISDIR;
+    }
+    // Input that cannot be opened is unreadable input, like input that
+    // cannot be read to its end.
     if (fd < 0) {
-      error("cannot read '" + shown(file) + "': " + std::strerror(errno));
-      return kExitUsage;
+      error("cannot read '" + file + "': " + std::strerror(errno));
+      return kExitUnreadable;
     }
   }
   struct Closer {
@@ -247,7 +256,7 @@ void addRun(CLI::App& app, std::vector<Command>& out) {
       ->capture_default_str();
   sub->footer(
       "Lines longer than 1 MiB are refused. Exit status: 0 all events read and none failed; 4 an event failed; "
-      "5 a line could not be read or the input could not be read to its end; 6 both; 3 the database cannot be "
+      "5 the input could not be opened, a line could not be read or the input could not be read to its end; 6 both; 3 the database cannot be "
       "used or a database operation failed.");
   out.push_back({sub, [o](const std::string& db) { return runEvents(db, *o); }});
 }

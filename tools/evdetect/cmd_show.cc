@@ -2,6 +2,8 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -60,49 +62,142 @@ bool validDateTime(const DB_DATETIME& t) {
 bool readOk(int rc) { return rc == 0 || rc == DB_SUCCESS_TRUNCATED; }
 
 struct ListOptions {
-  int type = -1, state = -1, limit = 50;
-  std::string since;
+  int type = -1, state = -1, limit = 50, rule = -1;
+  long long client = -1;
+  std::string since, until, entity;
   bool json = false;
   int eventId = 0;
 };
 
+// Names of the processing-state bits; 0 alone is a row still being written.
+Json stateNames(int state) {
+  static const std::pair<int, const char*> bits[] = {
+      {1, "ready"}, {2, "ready after a match"}, {4, "condition cleared"}, {128, "held"}};
+  Json names = Json::array();
+  if (state == 0) names.push_back("being written");
+  int rest = state;
+  for (const auto& [bit, name] : bits) {
+    if (!(state & bit)) continue;
+    names.push_back(name);
+    rest &= ~bit;
+  }
+  if (rest != 0) names.push_back("bits 0x" + [&] {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%x", static_cast<unsigned>(rest));
+    return std::string(buf);
+  }());
+  return names;
+}
+
+// The rule's name by id, each read once.
+class RuleNames {
+ public:
+  Json operator()(int id) {
+    if (id <= 0) return nullptr;
+    auto it = names_.find(id);
+    if (it != names_.end()) return it->second;
+    NTnotificationRule r(nullptr);
+    r.setWhere("id = %d", id);
+    // A rule removed since keeps its id on the occurrence.
+    Json name = readOk(r.getOneRow()) ? Json(std::string(r.getDataPtr()->notificationName)) : Json(nullptr);
+    return names_[id] = name;
+  }
+
+ private:
+  std::map<int, Json> names_;
+};
+
+// The names beside the numbers of an occurrence row, for people and scripts alike.
+void addNames(Json& row, RuleNames& rules) {
+  const AlertTypeInfo* info = findAlertType(row["alertType"].get<int>());
+  row["alertTypeName"] = info ? Json(info->name) : Json(nullptr);
+  row["stateNames"] = stateNames(row["processStat"].get<int>());
+  row["ruleName"] = rules(row["ntNotificationId"].get<int>());
+}
+
+// The zone of the stored times: the detector writes local time.
+std::string zoneName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  char buf[64] = "";
+  if (localtime_r(&now, &parts)) std::strftime(buf, sizeof buf, "%Z", &parts);
+  return buf[0] ? buf : "local";
+}
+
+// TEXT as the bound of --since or --until; an empty result after an error line.
+bool timeBound(const char* option, const std::string& text, bool endOfDay, DB_DATETIME& out) {
+  std::string s = text.size() == 10 ? text + (endOfDay ? " 23:59:59" : " 00:00:00") : text;
+  // The parser takes any two digits; a date that is not in the calendar
+  // would match nothing (or everything) without a word.
+  if (out.parse(s.c_str()) && validDateTime(out)) return true;
+  error(std::string(option) + " wants a date YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\", not '" + text + "'");
+  return false;
+}
+
 int listOccurrences(const ListOptions& o) {
+  if (o.limit < 1) {
+    error("--limit must be 1 or more");
+    return kExitUsage;
+  }
   NTDetectedAlerts t(nullptr);
   t.setWhere("1 = 1");
   if (o.type >= 0) t.setCatWhere(" AND alertType = %d", o.type);
   if (o.state >= 0) t.setCatWhere(" AND processStat = %d", o.state);
-  DB_DATETIME since;
+  if (o.rule >= 0) t.setCatWhere(" AND ntNotificationId = %d", o.rule);
+  if (!o.entity.empty()) t.setCatWhere(" AND entityId = '%s'", o.entity.c_str());
+  if (o.client >= 0) {
+    // The client is the object of the occurrence, or one its parameters name.
+    const std::string id = std::to_string(o.client);
+    t.setCatWhere(" AND (entityId = '%s' OR eventId IN (SELECT eventId FROM NTDparams WHERE type = %d AND value = '%s'))",
+                  ("Client|" + id).c_str(), static_cast<int>(ParamClientId), id.c_str());
+  }
+  DB_DATETIME since, until;
   if (!o.since.empty()) {
-    std::string s = o.since.size() == 10 ? o.since + " 00:00:00" : o.since;
-    // The parser takes any two digits; a date that is not in the calendar
-    // would match nothing (or everything) without a word.
-    if (!since.parse(s.c_str()) || !validDateTime(since)) {
-      error("--since wants a date YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\", not '" + o.since + "'");
-      return kExitUsage;
-    }
+    if (!timeBound("--since", o.since, false, since)) return kExitUsage;
     t.setCatWhere(" AND occurTime >= %p", DBodbcDate(&since));
+  }
+  if (!o.until.empty()) {
+    if (!timeBound("--until", o.until, true, until)) return kExitUsage;
+    t.setCatWhere(" AND occurTime <= %p", DBodbcDate(&until));
   }
   t.setOrderBy("eventId DESC");
   Json all = Json::array();
+  RuleNames rules;
   int counter = 0, rc = DB_NO_DATA;
-  while (counter < o.limit && readOk(rc = t.getNextRow(&counter))) all.push_back(rowJson(t));
+  long long more = 0;
+  // Rows past the limit are only counted, and only so far: a history of
+  // millions would otherwise be read to say how many were not shown.
+  constexpr long long kMaxCounted = 100000;
+  while ((static_cast<int>(all.size()) < o.limit || more < kMaxCounted) && readOk(rc = t.getNextRow(&counter))) {
+    if (static_cast<int>(all.size()) < o.limit) all.push_back(rowJson(t));
+    else ++more;
+  }
   t.closeCursor();
-  if (counter < o.limit && rc != DB_NO_DATA) {
+  if (more < kMaxCounted && rc != DB_NO_DATA) {
     error(std::string("cannot read occurrences: ") + t.getErrorStr(rc));
     return kExitDatabase;
   }
+  for (Json& r : all) addNames(r, rules);
   if (o.json) {
     std::printf("%s\n", all.dump(2).c_str());
     return 0;
   }
-  std::printf("%-8s %-5s %-5s %-4s %-6s %-5s %-19s %-19s %-5s %s\n", "event", "type", "crit", "cat", "status",
-              "state", "occurred", "processed", "rule", "entity");
-  for (auto& r : all)
-    std::printf("%-8s %-5s %-5s %-4s %-6s %-5s %-19s %-19s %-5s %s\n", text(r["eventId"]).c_str(),
-                text(r["alertType"]).c_str(), text(r["criteria"]).c_str(), text(r["category"]).c_str(),
-                text(r["status"]).c_str(), text(r["processStat"]).c_str(), text(r["occurTime"]).c_str(),
-                text(r["processTime"]).c_str(), text(r["ntNotificationId"]).c_str(), text(r["entityId"]).c_str());
+  const std::string zone = "(" + zoneName() + ")";
+  std::printf("%-8s %-36s %-5s %-4s %-6s %-18s %-19s %-19s %-24s %s\n", "event", "type", "crit", "cat", "status",
+              "state", ("occurred " + zone).c_str(), ("processed " + zone).c_str(), "rule", "entity");
+  for (auto& r : all) {
+    std::string state;
+    for (const Json& n : r["stateNames"]) state += (state.empty() ? "" : ", ") + n.get<std::string>();
+    std::printf("%-8s %-36s %-5s %-4s %-6s %-18s %-19s %-19s %-24s %s\n", text(r["eventId"]).c_str(),
+                (text(r["alertType"]) + (r["alertTypeName"].is_null() ? "" : " " + text(r["alertTypeName"]))).c_str(),
+                text(r["criteria"]).c_str(), text(r["category"]).c_str(), text(r["status"]).c_str(),
+                (text(r["processStat"]) + " " + state).c_str(), text(r["occurTime"]).c_str(),
+                text(r["processTime"]).c_str(),
+                (text(r["ntNotificationId"]) + (r["ruleName"].is_null() ? "" : " " + text(r["ruleName"]))).c_str(),
+                text(r["entityId"]).c_str());
+  }
   if (all.empty()) std::printf("(no occurrences)\n");
+  if (more > 0) std::printf("%s%lld more (raise --limit to see them)\n", more == kMaxCounted ? "at least " : "", more);
   return 0;
 }
 
@@ -131,6 +226,8 @@ int showOne(const ListOptions& o) {
     return kExitDatabase;
   }
   Json out{{"alert", rowJson(a)}, {"detail", nullptr}};
+  RuleNames rules;
+  addNames(out["alert"], rules);
   Json detail;
 #define EVD_DETAIL(N) \
   if (detail.is_null()) findDetail<N>(o.eventId, detail);
@@ -215,11 +312,17 @@ void addShow(CLI::App& app, std::vector<Command>& out) {
   auto o = std::make_shared<ListOptions>();
   CLI::Option* one = sub->add_option("eventid", o->eventId, "show this occurrence with its detail and parameters");
   sub->add_option("--type", o->type, "only this alert type");
-  sub->add_option("--state", o->state, "only this processing state (0 writing, 1 ready, 2 ready after a match, "
-                                       "4 cleared, 128 held)");
+  sub->add_option("--state", o->state, "only this processing state (0 being written, 1 ready, 2 ready after an "
+                                       "earlier match, 4 condition cleared, 128 held)");
+  sub->add_option("--rule", o->rule, "only occurrences recorded for this rule id");
+  sub->add_option("--entity", o->entity, "only occurrences of this object, e.g. Client|12");
+  sub->add_option("--client", o->client, "only occurrences of this client: its object, or a client id parameter");
   sub->add_option("--since", o->since, "only occurrences detected at or after \"YYYY-MM-DD[ HH:MM:SS]\" (local time)");
-  sub->add_option("--limit", o->limit, "at most this many occurrences")->capture_default_str()->check(CLI::PositiveNumber);
-  sub->add_flag("--json", o->json, "print JSON instead of columns");
+  sub->add_option("--until", o->until, "only occurrences detected at or before \"YYYY-MM-DD[ HH:MM:SS]\" (local time; "
+                                       "a date alone means its end)");
+  sub->add_option("--limit", o->limit, "at most this many occurrences")->capture_default_str();
+  sub->add_flag("--json", o->json, "print JSON instead of columns (with alertTypeName, stateNames and ruleName)");
+  sub->footer("Times are the local time of the host that detected them; the header names this host's zone.");
   out.push_back({sub, [o, one](const std::string& db) {
                    if (int rc = openDatabase(db)) return rc;
                    // An id that no occurrence can have (0, negative) is "no such

@@ -57,6 +57,32 @@ std::string shown(std::string_view text) {
   return out;
 }
 
-void error(const std::string& message) { std::fprintf(stderr, "evdetect: %s\n", shown(message).c_str()); }
+namespace {
+std::string g_secret;
+}  // namespace
+
+void hidePasswordOf(const std::string& db) {
+  // The database layer masks passwords of URIs; a libpq "key=value" string
+  // reaches error texts as it was given.
+  if (db.find("://") != std::string::npos) return;
+  for (size_t p = db.find("password"); p != std::string::npos; p = db.find("password", p + 1)) {
+    if (p > 0 && db[p - 1] != ' ') continue;
+    size_t i = db.find_first_not_of(' ', p + 8);
+    if (i == std::string::npos || db[i] != '=') continue;
+    i = db.find_first_not_of(' ', i + 1);
+    if (i == std::string::npos) return;
+    const bool quoted = db[i] == '\'';
+    const size_t end = quoted ? db.find('\'', i + 1) : db.find(' ', i);
+    g_secret = db.substr(quoted ? i + 1 : i, (end == std::string::npos ? db.size() : end) - (quoted ? i + 1 : i));
+    return;
+  }
+}
+
+void error(const std::string& message) {
+  std::string m = message;
+  if (!g_secret.empty())
+    for (size_t p = m.find(g_secret); p != std::string::npos; p = m.find(g_secret, p + 3)) m.replace(p, g_secret.size(), "***");
+  std::fprintf(stderr, "evdetect: %s\n", shown(m).c_str());
+}
 
 }  // namespace evdetect
