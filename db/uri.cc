@@ -1,6 +1,6 @@
 #include "db/uri.h"
 
-#include "Db/Database.h"
+#include "Db/Uri.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -17,7 +17,7 @@ params      params
 schema      schema
 db          db include/Db
 backends    db/sqlite db/postgres
-db-core     db/backend.h db/sql_format.h db/sql_format.cc db/datetime.cc db/uri.h db/uri.cc include/Db/DbTypes.h include/Db/DbParam.h
+db-core     db/backend.h db/sql_format.h db/sql_format.cc db/datetime.cc db/uri.h db/uri.cc include/Db/Uri.h include/Db/DbTypes.h include/Db/DbParam.h
 host        host
 '
 

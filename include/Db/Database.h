@@ -7,12 +7,10 @@
 
 #include <string>
 
+#include "Db/Uri.h"
+
 namespace Db {
 
-// URIs: "sqlite:PATH" or a plain PATH (SQLite), "postgresql://..." or a
-// libpq "key=value ..." string (PostgreSQL). Another "scheme://" is unknown.
-enum class UriKind { SQLite, PostgreSQL, Unknown };
-UriKind uriKind(const std::string& uri);
 void configure(const std::string& uri);
 std::string configuredUri();
 
