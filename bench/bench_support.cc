@@ -50,19 +50,19 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (const size_t cut = name.find("/real_time"); cut != std::string::npos) name.erase(cut);
       if (const size_t cut = name.find('#'); cut != std::string::npos) name.erase(cut);
       const double t = r.GetAdjustedRealTime();
-      auto it = times_.find(name);
-      if (it == times_.end() || t < it->second) times_[name] = t;  // the best round
+      auto it = m_times.find(name);
+      if (it == m_times.end() || t < it->second) m_times[name] = t;  // the best round
     }
     ConsoleReporter::ReportRuns(runs);
   }
   void printRatios() {
     std::printf("\nevents/s and handler / raw, best of %d rounds (target <= 1.3)\n", kRounds);
-    for (const auto& [name, t] : times_) {
+    for (const auto& [name, t] : m_times) {
       const size_t slash = name.rfind("/Handler");
       if (slash == std::string::npos || slash + 8 != name.size()) continue;
       const std::string base = name.substr(0, slash);
-      auto raw = times_.find(base + "/Raw");
-      if (raw == times_.end() || raw->second <= 0 || t <= 0) continue;
+      auto raw = m_times.find(base + "/Raw");
+      if (raw == m_times.end() || raw->second <= 0 || t <= 0) continue;
       // Times are in the reports' unit (ns unless --benchmark_time_unit says otherwise).
       std::printf("  %-26s handler %8.0f ev/s   raw %8.0f ev/s   ratio %.2f\n", base.c_str(), 1e9 / t,
                   1e9 / raw->second, t / raw->second);
@@ -70,7 +70,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  std::map<std::string, double> times_;
+  std::map<std::string, double> m_times;
 };
 
 // One backend: schema, rules, streams, capture, then handler and raw interleaved.

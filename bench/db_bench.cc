@@ -216,28 +216,28 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Run& r : runs) {
       if (r.error_occurred) continue;
       if (r.run_type == Run::RT_Aggregate) {
-        if (r.aggregate_name == "median") medians_[r.run_name.str()] = r.GetAdjustedRealTime();
+        if (r.aggregate_name == "median") m_medians[r.run_name.str()] = r.GetAdjustedRealTime();
       } else {
-        times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+        m_times[r.benchmark_name()] = r.GetAdjustedRealTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);
   }
   void printRatios() {
-    for (auto& [name, t] : medians_) times_[name] = t;
+    for (auto& [name, t] : m_medians) m_times[name] = t;
     std::printf("\nlayer / raw (lower is better; target <= 1.25)\n");
     for (const char* backend : {"sqlite", "postgres"})
       for (const char* op : {"Insert", "Read", "Update"}) {
-        auto l = times_.find(std::string(backend) + "/Layer" + op);
-        auto r = times_.find(std::string(backend) + "/Raw" + op);
-        if (l != times_.end() && r != times_.end() && r->second > 0)
+        auto l = m_times.find(std::string(backend) + "/Layer" + op);
+        auto r = m_times.find(std::string(backend) + "/Raw" + op);
+        if (l != m_times.end() && r != m_times.end() && r->second > 0)
           std::printf("  %-9s %-7s %.2f\n", backend, op, l->second / r->second);
       }
   }
 
  private:
-  std::map<std::string, double> times_;
-  std::map<std::string, double> medians_;
+  std::map<std::string, double> m_times;
+  std::map<std::string, double> m_medians;
 };
 
 void runSet(const char* backend, void (*ins)(benchmark::State&), void (*rd)(benchmark::State&),

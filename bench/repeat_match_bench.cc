@@ -145,25 +145,25 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (r.error_occurred) continue;
       std::string name = r.benchmark_name();
       name = name.substr(0, name.find('#'));
-      auto it = times_.find(name);
+      auto it = m_times.find(name);
       const double t = r.GetAdjustedRealTime();
-      if (it == times_.end() || t < it->second) times_[name] = t;
+      if (it == m_times.end() || t < it->second) m_times[name] = t;
     }
     ConsoleReporter::ReportRuns(runs);
   }
   void printRatios() {
     std::printf("\ncost(1M) / cost(10k) of one look-up (best of %d rounds; target <= 1.5)\n", kRounds);
     for (const char* backend : {"sqlite", "postgres"}) {
-      auto s = times_.find(std::string(backend) + "/10k");
-      auto l = times_.find(std::string(backend) + "/1M");
-      if (s != times_.end() && l != times_.end() && s->second > 0)
+      auto s = m_times.find(std::string(backend) + "/10k");
+      auto l = m_times.find(std::string(backend) + "/1M");
+      if (s != m_times.end() && l != m_times.end() && s->second > 0)
         std::printf("  %-9s 10k %8.1f us   1M %8.1f us   ratio %.2f\n", backend, s->second / 1000.0,
                     l->second / 1000.0, l->second / s->second);
     }
   }
 
  private:
-  std::map<std::string, double> times_;
+  std::map<std::string, double> m_times;
 };
 
 void runBackend(const char* backend, const Target& small, const Target& large, RatioReporter& rep) {

@@ -33,28 +33,28 @@ bool readsWholeTable(const std::string& line) {
 }
 
 SqliteReplayer::~SqliteReplayer() {
-  for (auto& [sql, st] : stmts_) sqlite3_finalize(st);
-  sqlite3_close(db_);
+  for (auto& [sql, st] : m_stmts) sqlite3_finalize(st);
+  sqlite3_close(m_db);
 }
 
 bool SqliteReplayer::open(const std::string& path) {
-  if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) return false;
-  sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-  sqlite3_busy_timeout(db_, 10000);
+  if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK) return false;
+  sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  sqlite3_busy_timeout(m_db, 10000);
   return true;
 }
 
 bool SqliteReplayer::exec(const std::string& sql) {
   char* msg = nullptr;
-  const bool ok = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK;
+  const bool ok = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK;
   if (!ok) std::fprintf(stderr, "%s: %s\n", g_program, msg ? msg : "?");
   sqlite3_free(msg);
   return ok;
 }
 
-bool SqliteReplayer::begin() { return sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool SqliteReplayer::begin() { return sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK; }
 
-bool SqliteReplayer::commit() { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool SqliteReplayer::commit() { return sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK; }
 
 int SqliteReplayer::explain(const Sequence& seq) {
   std::map<std::string, const Statement*> distinct;
@@ -63,7 +63,7 @@ int SqliteReplayer::explain(const Sequence& seq) {
   int marked = 0;
   for (const auto& [sql, s] : distinct) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &st, nullptr) != SQLITE_OK) continue;
+    if (sqlite3_prepare_v2(m_db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &st, nullptr) != SQLITE_OK) continue;
     bind(st, *s, 0, 0);
     std::printf("  %.160s\n", sql.c_str());
     while (sqlite3_step(st) == SQLITE_ROW) {
@@ -80,13 +80,13 @@ int SqliteReplayer::explain(const Sequence& seq) {
 bool SqliteReplayer::prepareAll(const std::vector<Sequence>& seqs) {
   for (const Sequence& seq : seqs)
     for (const Statement& s : seq) {
-      if (isTransactionControl(s.sql) || stmts_.count(s.sql)) continue;
+      if (isTransactionControl(s.sql) || m_stmts.count(s.sql)) continue;
       sqlite3_stmt* st = nullptr;
-      if (sqlite3_prepare_v2(db_, s.sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-        std::fprintf(stderr, "%s: raw prepare: %s\n", g_program, sqlite3_errmsg(db_));
+      if (sqlite3_prepare_v2(m_db, s.sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+        std::fprintf(stderr, "%s: raw prepare: %s\n", g_program, sqlite3_errmsg(m_db));
         return false;
       }
-      stmts_[s.sql] = st;
+      m_stmts[s.sql] = st;
     }
   return true;
 }
@@ -95,7 +95,7 @@ bool SqliteReplayer::run(const Sequence& seq, int capturedId) {
   long long newId = 0;
   for (const Statement& s : seq) {
     if (isTransactionControl(s.sql)) continue;
-    sqlite3_stmt* st = stmts_[s.sql];
+    sqlite3_stmt* st = m_stmts[s.sql];
     bind(st, s, capturedId, newId);
     int rc;
     bool first = true;
@@ -108,7 +108,7 @@ bool SqliteReplayer::run(const Sequence& seq, int capturedId) {
     }
     sqlite3_reset(st);
     if (rc != SQLITE_DONE) {
-      std::fprintf(stderr, "%s: raw statement failed: %s  in: %.120s\n", g_program, sqlite3_errmsg(db_),
+      std::fprintf(stderr, "%s: raw statement failed: %s  in: %.120s\n", g_program, sqlite3_errmsg(m_db),
                    s.sql.c_str());
       return false;
     }
@@ -135,18 +135,18 @@ void SqliteReplayer::bind(sqlite3_stmt* st, const Statement& s, int capturedId, 
 }
 
 PgReplayer::~PgReplayer() {
-  if (conn_) PQfinish(conn_);
+  if (m_conn) PQfinish(m_conn);
 }
 
 bool PgReplayer::open(const std::string& uri) {
-  conn_ = PQconnectdb(uri.c_str());
-  return PQstatus(conn_) == CONNECTION_OK;
+  m_conn = PQconnectdb(uri.c_str());
+  return PQstatus(m_conn) == CONNECTION_OK;
 }
 
 bool PgReplayer::exec(const std::string& sql) {
-  PGresult* r = PQexec(conn_, sql.c_str());
+  PGresult* r = PQexec(m_conn, sql.c_str());
   const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-  if (!ok) std::fprintf(stderr, "%s: %s", g_program, PQerrorMessage(conn_));
+  if (!ok) std::fprintf(stderr, "%s: %s", g_program, PQerrorMessage(m_conn));
   PQclear(r);
   return ok;
 }
@@ -159,7 +159,7 @@ int PgReplayer::explain(const Sequence& seq) {
   int marked = 0;
   std::map<std::string, bool> seen;
   for (const Statement& s : seq) {
-    if (s.viaExec || isTransactionControl(s.sql) || seen[s.sql] || !names_.count(s.sql)) continue;
+    if (s.viaExec || isTransactionControl(s.sql) || seen[s.sql] || !m_names.count(s.sql)) continue;
     seen[s.sql] = true;
     std::string args;
     for (const Value& v : s.values) {
@@ -172,8 +172,8 @@ int PgReplayer::explain(const Sequence& seq) {
       for (char c : v.s) args += c == '\'' ? std::string("''") : std::string(1, c);
       args += '\'';
     }
-    const std::string sql = "EXPLAIN EXECUTE " + names_[s.sql] + (args.empty() ? "" : "(" + args + ")");
-    PGresult* r = PQexec(conn_, sql.c_str());
+    const std::string sql = "EXPLAIN EXECUTE " + m_names[s.sql] + (args.empty() ? "" : "(" + args + ")");
+    PGresult* r = PQexec(m_conn, sql.c_str());
     std::printf("  %.160s\n", s.sql.c_str());
     if (PQresultStatus(r) == PGRES_TUPLES_OK) {
       for (int row = 0; row < PQntuples(r); ++row) {
@@ -183,7 +183,7 @@ int PgReplayer::explain(const Sequence& seq) {
         std::printf("      %s%s\n", line.c_str(), scan ? "   << scan" : "");
       }
     } else {
-      std::printf("      (no plan: %s)\n", PQerrorMessage(conn_));
+      std::printf("      (no plan: %s)\n", PQerrorMessage(m_conn));
     }
     PQclear(r);
   }
@@ -193,16 +193,16 @@ int PgReplayer::explain(const Sequence& seq) {
 bool PgReplayer::prepareAll(const std::vector<Sequence>& seqs) {
   for (const Sequence& seq : seqs)
     for (const Statement& s : seq) {
-      if (s.viaExec || isTransactionControl(s.sql) || names_.count(s.sql)) continue;
-      const std::string name = "evd_bench_" + std::to_string(names_.size() + 1);
-      PGresult* r = PQprepare(conn_, name.c_str(), s.sql.c_str(), static_cast<int>(s.values.size()), nullptr);
+      if (s.viaExec || isTransactionControl(s.sql) || m_names.count(s.sql)) continue;
+      const std::string name = "evd_bench_" + std::to_string(m_names.size() + 1);
+      PGresult* r = PQprepare(m_conn, name.c_str(), s.sql.c_str(), static_cast<int>(s.values.size()), nullptr);
       const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
       PQclear(r);
       if (!ok) {
-        std::fprintf(stderr, "%s: raw prepare: %s", g_program, PQerrorMessage(conn_));
+        std::fprintf(stderr, "%s: raw prepare: %s", g_program, PQerrorMessage(m_conn));
         return false;
       }
-      names_[s.sql] = name;
+      m_names[s.sql] = name;
     }
   return true;
 }
@@ -215,7 +215,7 @@ bool PgReplayer::run(const Sequence& seq, int capturedId) {
     if (isTransactionControl(s.sql)) continue;
     PGresult* r;
     if (s.viaExec) {
-      r = PQexec(conn_, s.sql.c_str());
+      r = PQexec(m_conn, s.sql.c_str());
     } else {
       texts.assign(s.values.size(), std::string());
       values.assign(s.values.size(), nullptr);
@@ -225,7 +225,7 @@ bool PgReplayer::run(const Sequence& seq, int capturedId) {
         texts[k] = v.s;
         values[k] = texts[k].c_str();
       }
-      r = PQexecPrepared(conn_, names_[s.sql].c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+      r = PQexecPrepared(m_conn, m_names[s.sql].c_str(), static_cast<int>(values.size()), values.data(), nullptr,
                          nullptr, 0);
     }
     const ExecStatusType st = PQresultStatus(r);
@@ -237,7 +237,7 @@ bool PgReplayer::run(const Sequence& seq, int capturedId) {
     }
     PQclear(r);
     if (!ok) {
-      std::fprintf(stderr, "%s: raw statement failed: %s  in: %.120s\n", g_program, PQerrorMessage(conn_),
+      std::fprintf(stderr, "%s: raw statement failed: %s  in: %.120s\n", g_program, PQerrorMessage(m_conn),
                    s.sql.c_str());
       return false;
     }

@@ -56,8 +56,8 @@ class SqliteReplayer final : public Replayer {
  private:
   static void bind(sqlite3_stmt* st, const Statement& s, int capturedId, long long newId);
 
-  sqlite3* db_ = nullptr;
-  std::map<std::string, sqlite3_stmt*> stmts_;
+  sqlite3* m_db = nullptr;
+  std::map<std::string, sqlite3_stmt*> m_stmts;
 };
 
 class PgReplayer final : public Replayer {
@@ -72,8 +72,8 @@ class PgReplayer final : public Replayer {
   bool run(const Sequence& seq, int capturedId) override;
 
  private:
-  PGconn* conn_ = nullptr;
-  std::map<std::string, std::string> names_;
+  PGconn* m_conn = nullptr;
+  std::map<std::string, std::string> m_names;
 };
 
 }  // namespace evd::bench

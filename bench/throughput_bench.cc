@@ -280,37 +280,37 @@ struct Results {
 class Backend {
  public:
   Backend(const char* name, std::string uri, Replayer& raw, const Config& cfg)
-      : name_(name), uri_(std::move(uri)), raw_(raw), cfg_(cfg), sqlite_(uri_.rfind("sqlite:", 0) == 0) {}
+      : m_name(name), m_uri(std::move(uri)), m_raw(raw), m_cfg(cfg), m_sqlite(m_uri.rfind("sqlite:", 0) == 0) {}
 
   // Schema, alert types, rules, streams and their captured statements.
   bool setUp() {
     std::string err, report;
-    streams_.clear();
+    m_streams.clear();
     Db::closeThreadConnection();
-    Db::dropSchema(uri_, &err);
-    if (Db::initSchema(uri_, &report, &err) != 0) return say(err);
-    Db::configure(uri_);
+    Db::dropSchema(m_uri, &err);
+    if (Db::initSchema(m_uri, &report, &err) != 0) return say(err);
+    Db::configure(m_uri);
     if (seedAlertTypes(&err) != 0) return say(err);
-    if (!addRules([this](const std::string& sql) { return raw_.exec(sql); })) return say("cannot add the rules");
-    if (!makeStreams(streams_)) return say("making the streams failed");
-    if (sqlite_) {
+    if (!addRules([this](const std::string& sql) { return m_raw.exec(sql); })) return say("cannot add the rules");
+    if (!makeStreams(m_streams)) return say("making the streams failed");
+    if (m_sqlite) {
       sqlite3_auto_extension(reinterpret_cast<void (*)()>(evd::bench::installTrace));
       Db::closeThreadConnection();
     }
     bool captured = true;
-    for (auto& s : streams_) captured = captured && evd::bench::capture(*s);
-    if (sqlite_) {
+    for (auto& s : m_streams) captured = captured && evd::bench::capture(*s);
+    if (m_sqlite) {
       sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(evd::bench::installTrace));
       Db::closeThreadConnection();
     }
     if (!captured) return say("capturing the statements of an event failed");
-    for (auto& s : streams_)
-      if (!raw_.prepareAll(s->captured)) return say("preparing the raw statements failed");
-    runs_.clear();
-    for (auto& s : streams_) {
+    for (auto& s : m_streams)
+      if (!m_raw.prepareAll(s->captured)) return say("preparing the raw statements failed");
+    m_runs.clear();
+    for (auto& s : m_streams) {
       auto h = std::make_unique<HandlerRun>();
       for (const std::string& e : s->events) h->events.push_back(evd::bench::parse(e));
-      runs_.push_back(std::move(h));
+      m_runs.push_back(std::move(h));
     }
     return true;
   }
@@ -318,24 +318,24 @@ class Backend {
   // Every stream in every mode of this backend, beside its floor; the best
   // of three interleaved rounds of each.
   void throughput(Results& out) {
-    for (auto& s : streams_) evd::bench::printStatements(name_, *s);
-    for (size_t i = 0; i < streams_.size(); ++i)
+    for (auto& s : m_streams) evd::bench::printStatements(m_name, *s);
+    for (size_t i = 0; i < m_streams.size(); ++i)
       for (const ModeInfo& m : kModes) {
-        if (m.postgresOnly && sqlite_) continue;
+        if (m.postgresOnly && m_sqlite) continue;
         Row r;
-        r.stream = streams_[i]->name;
-        r.backend = name_;
+        r.stream = m_streams[i]->name;
+        r.backend = m_name;
         r.mode = m.name;
         r.floor = floorName(m.group);
         size_t next = 0;
         for (int round = 0; round < evd::bench::kRounds; ++round) {
-          r.evs = std::max(r.evs, runs_[i]->measure(m, cfg_.seconds));
-          r.floorEvs = std::max(r.floorEvs, measureFloor(raw_, *streams_[i], m.group, cfg_.seconds, next));
-          if (!runs_[i]->error.empty()) r.note = runs_[i]->error;
+          r.evs = std::max(r.evs, m_runs[i]->measure(m, m_cfg.seconds));
+          r.floorEvs = std::max(r.floorEvs, measureFloor(m_raw, *m_streams[i], m.group, m_cfg.seconds, next));
+          if (!m_runs[i]->error.empty()) r.note = m_runs[i]->error;
         }
         setTarget(r);
         std::printf("%-22s %-9s %-15s %9.0f ev/s   floor %-13s %9.0f ev/s   ratio %5.2f %s\n", r.stream.c_str(),
-                    name_, r.mode.c_str(), r.evs, r.floor.c_str(), r.floorEvs, r.floorEvs > 0 ? r.evs / r.floorEvs : 0,
+                    m_name, r.mode.c_str(), r.evs, r.floor.c_str(), r.floorEvs, r.floorEvs > 0 ? r.evs / r.floorEvs : 0,
                     r.note.c_str());
         std::fflush(stdout);
         out.rows.push_back(r);
@@ -351,43 +351,43 @@ class Backend {
     std::vector<HistoryRow> rows;
     for (size_t i = 0; i < 2; ++i) {
       rows.emplace_back();
-      rows.back().backend = name_;
-      rows.back().stream = streams_[i]->name + " (" + mode.name + ")";
+      rows.back().backend = m_name;
+      rows.back().stream = m_streams[i]->name + " (" + mode.name + ")";
     }
     double generated = 0;
-    for (const long long target : {cfg_.smallHistory, cfg_.history}) {
+    for (const long long target : {m_cfg.smallHistory, m_cfg.history}) {
       const long long stored = count("SELECT COUNT(*) FROM NTDetectedAlerts");
       evd::history::Options o;
       o.occurrences = std::max(0LL, target - stored);
       evd::history::Result hr;
       std::string err;
       const auto t0 = Clock::now();
-      if (evd::history::generate(uri_, o, &hr, &err) != 0) return say("history: " + err);
+      if (evd::history::generate(m_uri, o, &hr, &err) != 0) return say("history: " + err);
       generated += std::chrono::duration<double>(Clock::now() - t0).count();
-      if (!sqlite_) raw_.exec("ANALYZE");
+      if (!m_sqlite) m_raw.exec("ANALYZE");
       const long long mark = count("SELECT MAX(eventId) FROM NTDetectedAlerts");
       const long long now = count("SELECT COUNT(*) FROM NTDetectedAlerts");
-      std::printf("%s: %lld stored occurrences (%lld pending)\n", name_, now,
+      std::printf("%s: %lld stored occurrences (%lld pending)\n", m_name, now,
                   count("SELECT COUNT(*) FROM NTDetectedAlerts WHERE (processStat & 67) <> 0"));
       std::fflush(stdout);
       for (size_t i = 0; i < 2; ++i) {
         double best = 0;
         for (int round = 0; round < evd::bench::kRounds; ++round) {
-          best = std::max(best, runs_[i]->measure(mode, cfg_.seconds));
+          best = std::max(best, m_runs[i]->measure(mode, m_cfg.seconds));
           if (!removeAfter(mark)) return false;
         }
-        (target == cfg_.smallHistory ? rows[i].small : rows[i].large) = now;
-        (target == cfg_.smallHistory ? rows[i].smallEvs : rows[i].largeEvs) = best;
+        (target == m_cfg.smallHistory ? rows[i].small : rows[i].large) = now;
+        (target == m_cfg.smallHistory ? rows[i].smallEvs : rows[i].largeEvs) = best;
       }
     }
-    std::printf("\n%s: plans of the statements of one event on the large history:\n", name_);
+    std::printf("\n%s: plans of the statements of one event on the large history:\n", m_name);
     for (size_t i = 0; i < 2; ++i) {
       rows[i].generateSeconds = generated;
-      rows[i].scans = raw_.explain(streams_[i]->captured[0]);
+      rows[i].scans = m_raw.explain(m_streams[i]->captured[0]);
     }
     for (const HistoryRow& h : rows) {
       std::printf("%-40s %-9s %8lld stored %8.0f ev/s   %8lld stored %8.0f ev/s   ratio %.2f\n", h.stream.c_str(),
-                  name_, h.small, h.smallEvs, h.large, h.largeEvs, h.largeEvs > 0 ? h.smallEvs / h.largeEvs : 0);
+                  m_name, h.small, h.smallEvs, h.large, h.largeEvs, h.largeEvs > 0 ? h.smallEvs / h.largeEvs : 0);
       out.history.push_back(h);
     }
     std::fflush(stdout);
@@ -396,8 +396,8 @@ class Backend {
 
   // VmRSS after a warm-up against after EVENTS more of the Mixed stream.
   void memory(long long events, Results& out) {
-    if (streams_.size() < 3 || !setUp()) return;
-    HandlerRun& run = *runs_[2];
+    if (m_streams.size() < 3 || !setUp()) return;
+    HandlerRun& run = *m_runs[2];
     const ModeInfo& mode = kModes[3];
     // A tenth of the run: enough for SQLite's page cache (16 MiB) to fill as
     // the file grows, which a new file reaches only after tens of thousands
@@ -411,7 +411,7 @@ class Backend {
     };
     if (!go(warm)) return (void)say(run.error);
     RssRow r;
-    r.backend = name_;
+    r.backend = m_name;
     r.mode = mode.name;
     r.events = events;
     r.warm = rss();
@@ -420,7 +420,7 @@ class Backend {
     r.end = rss();
     std::printf("%s: after %lld warm-up events VmRSS %lld KiB (private %lld, heap in use %lld), after %lld more "
                 "(%s, %.0f s) %lld KiB (private %lld, heap in use %lld)\n",
-                name_, warm, r.warm.vm, r.warm.anon, r.warm.heap, events, mode.name,
+                m_name, warm, r.warm.vm, r.warm.anon, r.warm.heap, events, mode.name,
                 std::chrono::duration<double>(Clock::now() - t0).count(), r.end.vm, r.end.anon, r.end.heap);
     std::fflush(stdout);
     out.rss.push_back(r);
@@ -429,7 +429,7 @@ class Backend {
  private:
   long long count(const std::string& sql) {
     std::string err;
-    auto b = Db::detail::openBackend(uri_, &err, false);
+    auto b = Db::detail::openBackend(m_uri, &err, false);
     int rc = 0;
     auto st = b ? b->prepare(sql, &rc) : nullptr;
     if (!st || st->execute({}) != 0 || st->fetch() != 0) return -1;
@@ -440,21 +440,21 @@ class Backend {
     const std::string m = std::to_string(mark);
     for (const char* t : {"NTDdpDr", "NTDclntAgentMAConfig", "NTDparams", "NTDMsgParam", "JMFailureReasonMsgParam",
                           "NTDetectedAlerts"})
-      if (!raw_.exec(std::string("DELETE FROM ") + t + " WHERE eventId > " + m)) return false;
+      if (!m_raw.exec(std::string("DELETE FROM ") + t + " WHERE eventId > " + m)) return false;
     return true;
   }
   bool say(const std::string& why) {
-    std::fprintf(stderr, "throughput_bench: %s: %s\n", name_, why.c_str());
+    std::fprintf(stderr, "throughput_bench: %s: %s\n", m_name, why.c_str());
     return false;
   }
 
-  const char* name_;
-  std::string uri_;
-  Replayer& raw_;
-  const Config& cfg_;
-  bool sqlite_;
-  std::vector<std::unique_ptr<Stream>> streams_;
-  std::vector<std::unique_ptr<HandlerRun>> runs_;
+  const char* m_name;
+  std::string m_uri;
+  Replayer& m_raw;
+  const Config& m_cfg;
+  bool m_sqlite;
+  std::vector<std::unique_ptr<Stream>> m_streams;
+  std::vector<std::unique_ptr<HandlerRun>> m_runs;
 };
 
 void runBackend(Backend& b, const Config& cfg, long long events, Results& out) {

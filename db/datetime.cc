@@ -5,11 +5,11 @@
 
 const char* DB_DATETIME::toString(bool withFraction) {
   if (withFraction)
-    std::snprintf(text_, sizeof text_, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d.%3.3d", year, month, day, hour, minute,
+    std::snprintf(m_text, sizeof m_text, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d.%3.3d", year, month, day, hour, minute,
                   second, static_cast<int>(fraction));
   else
-    std::snprintf(text_, sizeof text_, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", year, month, day, hour, minute, second);
-  return text_;
+    std::snprintf(m_text, sizeof m_text, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", year, month, day, hour, minute, second);
+  return m_text;
 }
 
 namespace {

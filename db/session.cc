@@ -90,14 +90,14 @@ Session* Session::current(int* rc, std::string* error) {
 }
 
 Session::Session(std::unique_ptr<SessionBackend> backend, std::string uri)
-    : backend_(std::move(backend)), uri_(std::move(uri)) {}
+    : m_backend(std::move(backend)), m_uri(std::move(uri)) {}
 
 std::string Session::describeError(int code) {
   return t_slot.session ? t_slot.session->backend().describeError(code) : std::string();
 }
 
 bool Session::dropIfLost(Session* s) {
-  if (s == nullptr || !s->backend_->connectionLost() || s->inTransaction()) return false;
+  if (s == nullptr || !s->m_backend->connectionLost() || s->inTransaction()) return false;
   if (t_slot.session.get() == s) t_slot.session.reset();
   return true;
 }
@@ -105,47 +105,47 @@ bool Session::dropIfLost(Session* s) {
 Session::~Session() {
   // Closed with transactions open (closeThreadConnection, a new
   // configuration): they are gone, and their DBtran objects must say so.
-  if (!levels_.empty() && !backend_->connectionLost()) backend_->exec("ROLLBACK");
-  for (DBtran* t : levels_) t->detach(true);
-  cache_.clear();  // statements go before their connection
+  if (!m_levels.empty() && !m_backend->connectionLost()) m_backend->exec("ROLLBACK");
+  for (DBtran* t : m_levels) t->detach(true);
+  m_cache.clear();  // statements go before their connection
 }
 
 std::unique_ptr<StatementLease> Session::acquire(const std::string& sql, int* rc) {
   if (StatementHook hook = g_statementHook.load(std::memory_order_relaxed)) hook(sql);
-  auto it = cache_.find(sql);
-  if (it != cache_.end() && !it->second.inUse) {
+  auto it = m_cache.find(sql);
+  if (it != m_cache.end() && !it->second.inUse) {
     it->second.inUse = true;
     *rc = 0;
     return std::make_unique<StatementLease>(shared_from_this(), it->second.st.get(), nullptr, &it->first);
   }
   std::string finalSql = finalizeSql(sql, dialect());
-  auto st = backend_->prepare(finalSql, rc);
+  auto st = m_backend->prepare(finalSql, rc);
   if (!st) return nullptr;
-  if (it != cache_.end()) {
+  if (it != m_cache.end()) {
     // The cached copy is open elsewhere (a nested cursor on the same
     // statement): this use gets a private one.
     StatementBackend* raw = st.get();
     return std::make_unique<StatementLease>(shared_from_this(), raw, std::move(st), nullptr);
   }
-  if (cache_.size() >= kMaxCachedStatements) {
-    for (auto i = cache_.begin(); i != cache_.end();) {
-      if (!i->second.inUse) i = cache_.erase(i); else ++i;
+  if (m_cache.size() >= kMaxCachedStatements) {
+    for (auto i = m_cache.begin(); i != m_cache.end();) {
+      if (!i->second.inUse) i = m_cache.erase(i); else ++i;
     }
   }
-  auto [pos, inserted] = cache_.emplace(sql, Entry{std::move(st), true});
+  auto [pos, inserted] = m_cache.emplace(sql, Entry{std::move(st), true});
   (void)inserted;
   return std::make_unique<StatementLease>(shared_from_this(), pos->second.st.get(), nullptr, &pos->first);
 }
 
 void Session::giveBack(const std::string* key) {
   if (key == nullptr) return;
-  auto it = cache_.find(*key);
-  if (it != cache_.end()) it->second.inUse = false;
+  auto it = m_cache.find(*key);
+  if (it != m_cache.end()) it->second.inUse = false;
 }
 
 StatementLease::~StatementLease() {
-  st_->reset();
-  if (!owned_) session_->giveBack(key_);
+  m_st->reset();
+  if (!m_owned) m_session->giveBack(m_key);
 }
 
 namespace {
@@ -153,7 +153,7 @@ std::string savepointName(size_t level) { return "evd_tran_" + std::to_string(le
 }  // namespace
 
 bool Session::isOpen(const DBtran* tran) const {
-  for (const DBtran* t : levels_)
+  for (const DBtran* t : m_levels)
     if (t == tran) return true;
   return false;
 }
@@ -161,45 +161,45 @@ bool Session::isOpen(const DBtran* tran) const {
 int Session::begin(DBtran* tran) {
   if (isOpen(tran)) return DB_ERR_TRANSACTION;
   int rc;
-  if (levels_.empty())
-    rc = backend_->exec(dialect() == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN");
+  if (m_levels.empty())
+    rc = m_backend->exec(dialect() == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN");
   else
-    rc = backend_->exec("SAVEPOINT " + savepointName(levels_.size() + 1));
-  if (rc == 0) levels_.push_back(tran);
+    rc = m_backend->exec("SAVEPOINT " + savepointName(m_levels.size() + 1));
+  if (rc == 0) m_levels.push_back(tran);
   return rc;
 }
 
 int Session::commit(DBtran* tran) {
   if (!isInnermost(tran)) return DB_ERR_TRANSACTION;
-  if (levels_.size() > 1) {
-    int rc = backend_->exec("RELEASE SAVEPOINT " + savepointName(levels_.size()));
-    if (rc == 0) levels_.pop_back();
+  if (m_levels.size() > 1) {
+    int rc = m_backend->exec("RELEASE SAVEPOINT " + savepointName(m_levels.size()));
+    if (rc == 0) m_levels.pop_back();
     return rc;
   }
-  int rc = backend_->commit();
+  int rc = m_backend->commit();
   // A failed COMMIT may leave the transaction open (SQLite when another
   // writer holds the file): then it is still the caller's to roll back.
-  if (rc == 0 || !backend_->inTransaction()) levels_.clear();
+  if (rc == 0 || !m_backend->inTransaction()) m_levels.clear();
   return rc;
 }
 
 int Session::rollback(DBtran* tran) {
   size_t level = 0;
-  while (level < levels_.size() && levels_[level] != tran) ++level;
-  if (level == levels_.size()) return DB_ERR_TRANSACTION;
+  while (level < m_levels.size() && m_levels[level] != tran) ++level;
+  if (level == m_levels.size()) return DB_ERR_TRANSACTION;
   int rc;
   if (level == 0) {
-    rc = backend_->connectionLost() ? 0 : backend_->exec("ROLLBACK");
+    rc = m_backend->connectionLost() ? 0 : m_backend->exec("ROLLBACK");
   } else {
     // Two requests, not one text: a pipelining backend sends one statement
     // per request, and the release waits in its queue at no cost.
     const std::string name = savepointName(level + 1);
-    rc = backend_->exec("ROLLBACK TO SAVEPOINT " + name);
-    if (rc == 0) rc = backend_->exec("RELEASE SAVEPOINT " + name);
+    rc = m_backend->exec("ROLLBACK TO SAVEPOINT " + name);
+    if (rc == 0) rc = m_backend->exec("RELEASE SAVEPOINT " + name);
   }
   // The levels inside this one went with it.
-  for (size_t i = levels_.size(); i-- > level + 1;) levels_[i]->detach(false);
-  levels_.resize(level);
+  for (size_t i = m_levels.size(); i-- > level + 1;) m_levels[i]->detach(false);
+  m_levels.resize(level);
   return rc;
 }
 

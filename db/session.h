@@ -22,20 +22,20 @@ class StatementLease {
  public:
   StatementLease(std::shared_ptr<Session> s, StatementBackend* st, std::unique_ptr<StatementBackend> owned,
                  const std::string* key)
-      : session_(std::move(s)), st_(st), owned_(std::move(owned)), key_(key) {}
+      : m_session(std::move(s)), m_st(st), m_owned(std::move(owned)), m_key(key) {}
   ~StatementLease();
   StatementLease(const StatementLease&) = delete;
   StatementLease& operator=(const StatementLease&) = delete;
-  StatementBackend* operator->() { return st_; }
-  StatementBackend& get() { return *st_; }
+  StatementBackend* operator->() { return m_st; }
+  StatementBackend& get() { return *m_st; }
 
  private:
   // Keeps a session that was dropped (lost connection) alive until its last
   // open cursor ends.
-  std::shared_ptr<Session> session_;
-  StatementBackend* st_;
-  std::unique_ptr<StatementBackend> owned_;  // set when the cache copy was busy
-  const std::string* key_;
+  std::shared_ptr<Session> m_session;
+  StatementBackend* m_st;
+  std::unique_ptr<StatementBackend> m_owned;  // set when the cache copy was busy
+  const std::string* m_key;
 };
 
 // Transactions nest: the first level is BEGIN ... COMMIT, every level begun
@@ -57,9 +57,9 @@ class Session : public std::enable_shared_from_this<Session> {
   explicit Session(std::unique_ptr<SessionBackend> backend, std::string uri);
   ~Session();
 
-  SessionBackend& backend() { return *backend_; }
-  Dialect dialect() const { return backend_->dialect(); }
-  const std::string& uri() const { return uri_; }
+  SessionBackend& backend() { return *m_backend; }
+  Dialect dialect() const { return m_backend->dialect(); }
+  const std::string& uri() const { return m_uri; }
 
   // Borrows a prepared statement for SQL written with "?" or "$n" placeholders.
   std::unique_ptr<StatementLease> acquire(const std::string& sql, int* rc);
@@ -71,19 +71,19 @@ class Session : public std::enable_shared_from_this<Session> {
   int commit(DBtran* tran);
   // Rolls back TRAN's level and every level inside it.
   int rollback(DBtran* tran);
-  bool inTransaction() const { return !levels_.empty(); }
+  bool inTransaction() const { return !m_levels.empty(); }
   bool isOpen(const DBtran* tran) const;
-  bool isInnermost(const DBtran* tran) const { return !levels_.empty() && levels_.back() == tran; }
+  bool isInnermost(const DBtran* tran) const { return !m_levels.empty() && m_levels.back() == tran; }
 
  private:
   struct Entry {
     std::unique_ptr<StatementBackend> st;
     bool inUse = false;
   };
-  std::unique_ptr<SessionBackend> backend_;
-  std::string uri_;
-  std::unordered_map<std::string, Entry> cache_;
-  std::vector<DBtran*> levels_;  // open transaction levels, outermost first
+  std::unique_ptr<SessionBackend> m_backend;
+  std::string m_uri;
+  std::unordered_map<std::string, Entry> m_cache;
+  std::vector<DBtran*> m_levels;  // open transaction levels, outermost first
 };
 
 // Called with the text of every statement a table object is about to send,

@@ -2,4 +2,4 @@
 
 #include <cstdlib>
 
-int ApplProperty::getIntegerValue() const { return std::atoi(value_.c_str()); }
+int ApplProperty::getIntegerValue() const { return std::atoi(m_value.c_str()); }

@@ -11,23 +11,23 @@ class ApplProperty {
  public:
   ApplProperty() = default;
   ApplProperty(std::string name, int type, std::string value, int id = 0)
-      : name_(std::move(name)), type_(type), value_(std::move(value)), id_(id) {}
+      : m_name(std::move(name)), m_type(type), m_value(std::move(value)), m_id(id) {}
   virtual ~ApplProperty() = default;
 
-  const std::string& getName() const { return name_; }
-  int getType() const { return type_; }
-  const std::string& getValue() const { return value_; }
-  void setValue(const std::string& value) { value_ = value; }
-  int getId() const { return id_; }
+  const std::string& getName() const { return m_name; }
+  int getType() const { return m_type; }
+  const std::string& getValue() const { return m_value; }
+  void setValue(const std::string& value) { m_value = value; }
+  int getId() const { return m_id; }
   // The value as an int: leading decimal digits, 0 when there are none.
   int getIntegerValue() const;
-  const std::string& getStringValue() const { return value_; }
+  const std::string& getStringValue() const { return m_value; }
 
  private:
-  std::string name_;
-  int type_ = 1;
-  std::string value_;
-  int id_ = 0;
+  std::string m_name;
+  int m_type = 1;
+  std::string m_value;
+  int m_id = 0;
 };
 
 // A property built from a native value.
@@ -41,13 +41,13 @@ class ApplNativeProperty : public ApplProperty {
 class PropertiesList {
  public:
   void addToPropList(const std::string& name, int type, const std::string& value, int id) {
-    list_.emplace_back(name, type, value, id);
+    m_list.emplace_back(name, type, value, id);
   }
-  void addToPropList(const ApplProperty& property) { list_.push_back(property); }
-  void cleanUpList() { list_.clear(); }
-  const std::vector<ApplProperty>& getList() const { return list_; }
-  bool empty() const { return list_.empty(); }
+  void addToPropList(const ApplProperty& property) { m_list.push_back(property); }
+  void cleanUpList() { m_list.clear(); }
+  const std::vector<ApplProperty>& getList() const { return m_list; }
+  bool empty() const { return m_list.empty(); }
 
  private:
-  std::vector<ApplProperty> list_;
+  std::vector<ApplProperty> m_list;
 };

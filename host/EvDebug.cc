@@ -135,7 +135,7 @@ struct EvDebugFileInstance::Impl {
   }
 };
 
-EvDebugFileInstance::EvDebugFileInstance() : impl_(new Impl) {}
+EvDebugFileInstance::EvDebugFileInstance() : m_impl(new Impl) {}
 
 EvDebugFileInstance::~EvDebugFileInstance() {
   {
@@ -145,38 +145,38 @@ EvDebugFileInstance::~EvDebugFileInstance() {
       setLogErrorSink(nullptr);
     }
   }
-  delete impl_;
+  delete m_impl;
 }
 
 void EvDebugFileInstance::setPath(const std::string& path) {
-  std::lock_guard<std::mutex> lk(impl_->m);
-  impl_->path = path;
+  std::lock_guard<std::mutex> lk(m_impl->m);
+  m_impl->path = path;
 }
 
-const std::string& EvDebugFileInstance::path() const { return impl_->path; }
+const std::string& EvDebugFileInstance::path() const { return m_impl->path; }
 
 std::string EvDebugFileInstance::resolvedPath() const {
-  std::lock_guard<std::mutex> lk(impl_->m);
-  return impl_->resolvedLocked();
+  std::lock_guard<std::mutex> lk(m_impl->m);
+  return m_impl->resolvedLocked();
 }
 
 void EvDebugFileInstance::setFileName(const std::string& name) {
-  std::lock_guard<std::mutex> lk(impl_->m);
-  impl_->fileName = name.empty() ? std::string(kDefaultFileName) : name;
+  std::lock_guard<std::mutex> lk(m_impl->m);
+  m_impl->fileName = name.empty() ? std::string(kDefaultFileName) : name;
 }
 
-int EvDebugFileInstance::level() const { return impl_->level.load(); }
-void EvDebugFileInstance::setLevel(int level) { impl_->level.store(clampLevel(level)); }
-void EvDebugFileInstance::setEcho(bool echo) { impl_->echo.store(echo); }
-int EvDebugFileInstance::moduleId() const { return impl_->moduleId.load(); }
-void EvDebugFileInstance::setModuleId(int id) { impl_->moduleId.store(id); }
+int EvDebugFileInstance::level() const { return m_impl->level.load(); }
+void EvDebugFileInstance::setLevel(int level) { m_impl->level.store(clampLevel(level)); }
+void EvDebugFileInstance::setEcho(bool echo) { m_impl->echo.store(echo); }
+int EvDebugFileInstance::moduleId() const { return m_impl->moduleId.load(); }
+void EvDebugFileInstance::setModuleId(int id) { m_impl->moduleId.store(id); }
 
 void EvDebugFileInstance::setRotation(size_t maxBytes, size_t keptFiles) {
-  std::lock_guard<std::mutex> lk(impl_->m);
-  impl_->maxBytes = maxBytes > 0 ? maxBytes : kDefaultMaxBytes;
-  impl_->keptFiles = keptFiles;
-  impl_->sink.reset();  // the next line opens the file under the new bounds
-  impl_->openedPath.clear();
+  std::lock_guard<std::mutex> lk(m_impl->m);
+  m_impl->maxBytes = maxBytes > 0 ? maxBytes : kDefaultMaxBytes;
+  m_impl->keptFiles = keptFiles;
+  m_impl->sink.reset();  // the next line opens the file under the new bounds
+  m_impl->openedPath.clear();
 }
 
 bool EvDebugFileInstance::write(const std::string& line) {
@@ -184,11 +184,11 @@ bool EvDebugFileInstance::write(const std::string& line) {
   if (text.empty() || text.back() != '\n') text += '\n';
   bool written = false;
   {
-    std::lock_guard<std::mutex> lk(impl_->m);
-    const std::string target = impl_->resolvedLocked();
-    if (!impl_->sink || target != impl_->openedPath) {
-      impl_->sink.reset();
-      impl_->openedPath.clear();
+    std::lock_guard<std::mutex> lk(m_impl->m);
+    const std::string target = m_impl->resolvedLocked();
+    if (!m_impl->sink || target != m_impl->openedPath) {
+      m_impl->sink.reset();
+      m_impl->openedPath.clear();
       try {
         // Only the file is ours to create, not a folder on a mistyped path.
         const std::filesystem::path parent = std::filesystem::path(target).parent_path();
@@ -196,31 +196,31 @@ bool EvDebugFileInstance::write(const std::string& line) {
           throw std::runtime_error("no folder " + parent.string());
         // The file is opened for appending, so each line is one append and
         // lines of other processes writing the same file do not interleave.
-        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_st>(target, impl_->maxBytes, impl_->keptFiles);
+        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_st>(target, m_impl->maxBytes, m_impl->keptFiles);
         sink->set_formatter(
             std::make_unique<spdlog::pattern_formatter>("%v", spdlog::pattern_time_type::local, std::string()));
-        impl_->sink = std::move(sink);
-        impl_->openedPath = target;
-        impl_->reportedPath.clear();
+        m_impl->sink = std::move(sink);
+        m_impl->openedPath = target;
+        m_impl->reportedPath.clear();
       } catch (const std::exception& e) {
-        if (impl_->reportedPath != target) {
-          impl_->reportedPath = target;
+        if (m_impl->reportedPath != target) {
+          m_impl->reportedPath = target;
           std::fprintf(stderr, "evdetector: cannot open the alert log %s: %s\n", target.c_str(), e.what());
         }
       }
     }
-    if (impl_->sink) {
+    if (m_impl->sink) {
       try {
-        impl_->sink->log(spdlog::details::log_msg(spdlog::source_loc{}, spdlog::string_view_t{}, spdlog::level::info,
+        m_impl->sink->log(spdlog::details::log_msg(spdlog::source_loc{}, spdlog::string_view_t{}, spdlog::level::info,
                                                   spdlog::string_view_t(text.data(), text.size())));
-        impl_->sink->flush();
+        m_impl->sink->flush();
         written = true;
       } catch (const std::exception&) {
         written = false;
       }
     }
   }
-  if (impl_->echo.load()) std::fputs(text.c_str(), stderr);
+  if (m_impl->echo.load()) std::fputs(text.c_str(), stderr);
   return written;
 }
 
@@ -256,14 +256,14 @@ std::string EvDebugFileInstance::directoryForDatabase(const std::string& uri) {
 
 // ---- EvDebug ----
 
-EvDebug::EvDebug(EvDebugFileInstance* instance) : instance_(instance) {}
+EvDebug::EvDebug(EvDebugFileInstance* instance) : m_instance(instance) {}
 EvDebug::~EvDebug() = default;
 
 void EvDebug::emit(bool isError, int level, const char* function, const char* format, va_list ap) {
   try {
     if (!isError && !enabled(level)) return;
     const std::string lines = formatLines(isError, level, function, vformat(format, ap));
-    const bool written = instance_ != nullptr && instance_->write(lines);
+    const bool written = m_instance != nullptr && m_instance->write(lines);
     // An error must be seen somewhere even when the log cannot take it.
     if (!written && isError) std::fputs(lines.c_str(), stderr);
   } catch (...) {
@@ -313,10 +313,10 @@ void EvDebug::prefixedError(const char* format, ...) {
   va_end(ap);
 }
 
-int EvDebug::getDebugLevel() const { return instance_ ? instance_->level() : 0; }
+int EvDebug::getDebugLevel() const { return m_instance ? m_instance->level() : 0; }
 
 void EvDebug::setDebugLevel(int level) {
-  if (instance_) instance_->setLevel(level);
+  if (m_instance) m_instance->setLevel(level);
 }
 
 int EvDebug::getAppDebugLevel(const char* app) const {
@@ -335,19 +335,19 @@ int EvDebug::getAppDebugLevel(const char* app) const {
 }
 
 int EvDebug::initialize(int id, int, bool console, const char* name) {
-  if (instance_ == nullptr) return -1;
+  if (m_instance == nullptr) return -1;
   try {
-    instance_->setModuleId(id);
-    instance_->setEcho(console);
-    if (name != nullptr && *name != '\0') instance_->setFileName(name);
-    instance_->routeLogErrors();
+    m_instance->setModuleId(id);
+    m_instance->setEcho(console);
+    if (name != nullptr && *name != '\0') m_instance->setFileName(name);
+    m_instance->routeLogErrors();
   } catch (...) {
     return -1;
   }
   return 0;
 }
 
-bool EvDebug::enabled(int level) const { return instance_ != nullptr && level <= instance_->level(); }
+bool EvDebug::enabled(int level) const { return m_instance != nullptr && level <= m_instance->level(); }
 
 EvDebug::AppLevelSource EvDebug::setAppDebugLevelSource(AppLevelSource source) {
   return g_levelSource.exchange(source);

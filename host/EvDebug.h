@@ -77,7 +77,7 @@ class EvDebugFileInstance {
 
  private:
   struct Impl;
-  Impl* impl_;
+  Impl* m_impl;
 };
 
 class EvDebug {
@@ -92,8 +92,8 @@ class EvDebug {
   EvDebug(const EvDebug&) = delete;
   EvDebug& operator=(const EvDebug&) = delete;
 
-  void attach(EvDebugFileInstance* instance) { instance_ = instance; }
-  EvDebugFileInstance* instance() const { return instance_; }
+  void attach(EvDebugFileInstance* instance) { m_instance = instance; }
+  EvDebugFileInstance* instance() const { return m_instance; }
 
   // Without an attached instance, error lines go to standard error and
   // debug lines are dropped.
@@ -131,5 +131,5 @@ class EvDebug {
   void emit(bool isError, int level, const char* function, const char* format, va_list ap)
       __attribute__((format(printf, 5, 0)));
 
-  EvDebugFileInstance* instance_;
+  EvDebugFileInstance* m_instance;
 };

@@ -40,13 +40,13 @@ size_t utf8Prefix(const std::string& text, size_t limit) {
 }  // namespace
 
 int EvEvent::addArgument(const char* value, int type) {
-  if (args_.size() >= kMaxArguments) return 0;
+  if (m_args.size() >= kMaxArguments) return 0;
   try {
-    args_.push_back(Argument{value ? std::string(value) : std::string(), type});
+    m_args.push_back(Argument{value ? std::string(value) : std::string(), type});
   } catch (...) {
     return 0;
   }
-  return static_cast<int>(args_.size());
+  return static_cast<int>(m_args.size());
 }
 
 EvEvent& EvEvent::operator<<(long long value) {
@@ -76,7 +76,7 @@ bool EvEvent::render(unsigned long token, std::string& out) const {
       ++p;
     } else if (p[1] >= '1' && p[1] <= '9') {
       const size_t slot = static_cast<size_t>(p[1] - '1');
-      if (slot < args_.size()) out += args_[slot].value;
+      if (slot < m_args.size()) out += m_args[slot].value;
       ++p;
     } else {
       out += '%';

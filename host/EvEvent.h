@@ -43,8 +43,8 @@ class EvEvent {
   EvEvent& operator<<(const std::string& text) { return *this << text.c_str(); }
   EvEvent& operator<<(long long value);
   EvEvent& operator<<(int value) { return *this << static_cast<long long>(value); }
-  void clearArguments() { args_.clear(); }
-  size_t argumentCount() const { return args_.size(); }
+  void clearArguments() { m_args.clear(); }
+  size_t argumentCount() const { return m_args.size(); }
 
   // Renders catalogue message TOKEN with this event's arguments into BUFFER
   // of SIZE bytes. Never writes past SIZE and always terminates the text
@@ -65,7 +65,7 @@ class EvEvent {
     std::string value;
     int type;
   };
-  std::vector<Argument> args_;
+  std::vector<Argument> m_args;
 };
 
 // Catalogue ids the system names in code.

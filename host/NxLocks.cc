@@ -8,15 +8,15 @@ struct NxCriticalSection::Handle {
   std::recursive_mutex m;
 };
 
-NxCriticalSection::NxCriticalSection() : h_(new (std::nothrow) Handle) {
-  if (h_ == nullptr) throw "Not enough memory to initialize NxCriticalSection";
+NxCriticalSection::NxCriticalSection() : m_h(new (std::nothrow) Handle) {
+  if (m_h == nullptr) throw "Not enough memory to initialize NxCriticalSection";
 }
-NxCriticalSection::~NxCriticalSection() { delete h_; }
+NxCriticalSection::~NxCriticalSection() { delete m_h; }
 bool NxCriticalSection::enter(bool wait) {
-  if (wait) { h_->m.lock(); return true; }
-  return h_->m.try_lock();
+  if (wait) { m_h->m.lock(); return true; }
+  return m_h->m.try_lock();
 }
-void NxCriticalSection::leave() { h_->m.unlock(); }
+void NxCriticalSection::leave() { m_h->m.unlock(); }
 
 struct NxSemaphore::Handle {
   std::mutex m;
@@ -24,34 +24,34 @@ struct NxSemaphore::Handle {
   int count = 0;
 };
 
-NxSemaphore::NxSemaphore(int count) : h_(new (std::nothrow) Handle) {
-  if (h_ == nullptr) throw "Not enough memory to initialize NxSemaphore";
-  h_->count = count;
+NxSemaphore::NxSemaphore(int count) : m_h(new (std::nothrow) Handle) {
+  if (m_h == nullptr) throw "Not enough memory to initialize NxSemaphore";
+  m_h->count = count;
 }
-NxSemaphore::~NxSemaphore() { delete h_; }
+NxSemaphore::~NxSemaphore() { delete m_h; }
 void NxSemaphore::wait() {
-  std::unique_lock<std::mutex> lk(h_->m);
-  h_->cv.wait(lk, [this] { return h_->count > 0; });
-  --h_->count;
+  std::unique_lock<std::mutex> lk(m_h->m);
+  m_h->cv.wait(lk, [this] { return m_h->count > 0; });
+  --m_h->count;
 }
 void NxSemaphore::release(int n) {
   {
-    std::lock_guard<std::mutex> lk(h_->m);
-    h_->count += n;
+    std::lock_guard<std::mutex> lk(m_h->m);
+    m_h->count += n;
   }
-  h_->cv.notify_all();
+  m_h->cv.notify_all();
 }
 
 void FXCriticalSection::Lock() {
   try {
-    mutex_.lock();
-    owner_ = GetCurrentThreadId();
+    m_mutex.lock();
+    m_owner = GetCurrentThreadId();
   } catch (...) {
     // A failed lock leaves the owner unchanged; callers carry on unguarded.
   }
 }
 
 void FXCriticalSection::Unlock() {
-  owner_ = NxThreadId{};
-  mutex_.unlock();
+  m_owner = NxThreadId{};
+  m_mutex.unlock();
 }

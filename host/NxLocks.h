@@ -24,23 +24,23 @@ class NxCriticalSection {
 
  private:
   struct Handle;
-  Handle* h_;
+  Handle* m_h;
 };
 
 // Enters SECTION (when not null) for the lifetime of the guard.
 class NxCriticalSectionLock {
  public:
-  explicit NxCriticalSectionLock(NxCriticalSection* section) : s_(section) {
-    if (s_) s_->enter(true);
+  explicit NxCriticalSectionLock(NxCriticalSection* section) : m_s(section) {
+    if (m_s) m_s->enter(true);
   }
   ~NxCriticalSectionLock() {
-    if (s_) s_->leave();
+    if (m_s) m_s->leave();
   }
   NxCriticalSectionLock(const NxCriticalSectionLock&) = delete;
   NxCriticalSectionLock& operator=(const NxCriticalSectionLock&) = delete;
 
  private:
-  NxCriticalSection* s_;
+  NxCriticalSection* m_s;
 };
 
 // A counting semaphore of the host.
@@ -55,7 +55,7 @@ class NxSemaphore {
 
  private:
   struct Handle;
-  Handle* h_;
+  Handle* m_h;
 };
 
 // The database layer's global lock: a process-shared recursive mutex that
@@ -68,9 +68,9 @@ class FXCriticalSection {
   FXCriticalSection& operator=(const FXCriticalSection&) = delete;
   void Lock();
   void Unlock();
-  NxThreadId owner() const { return owner_; }
+  NxThreadId owner() const { return m_owner; }
 
  private:
-  NxThreadId owner_{};
-  boost::interprocess::interprocess_recursive_mutex mutex_;
+  NxThreadId m_owner{};
+  boost::interprocess::interprocess_recursive_mutex m_mutex;
 };

@@ -120,27 +120,27 @@ int NXGlobalParam::getWebConsoleURL(std::string& url, void*) {
   }
 }
 
-ClientProperties::ClientProperties(unsigned int clientId) : clientId_(clientId) {
+ClientProperties::ClientProperties(unsigned int clientId) : m_clientId(clientId) {
   try {
     std::vector<Settings::Entry> entries;
     std::string error;
-    readResult_ = Settings::listSection(section(clientId), entries, &error);
-    if (readResult_ != 0) {
+    m_readResult = Settings::listSection(section(clientId), entries, &error);
+    if (m_readResult != 0) {
       log_error(__FILE__, __LINE__, "Cannot read the properties of client [%u]: error [%d] %s", clientId,
-                readResult_, error.c_str());
+                m_readResult, error.c_str());
       return;
     }
     for (const Settings::Entry& e : entries) {
       if (e.name == EvdSetting::kVMInstanceUUID) {
-        uuid_ = e.value;
-        hasUuid_ = true;
+        m_uuid = e.value;
+        m_hasUuid = true;
       } else if (e.name == EvdSetting::kPersonalWorkstation) {
-        workstation_ = e.value;
-        hasWorkstation_ = true;
+        m_workstation = e.value;
+        m_hasWorkstation = true;
       }
     }
   } catch (...) {
-    readResult_ = EvdSetting::kUsage;
+    m_readResult = EvdSetting::kUsage;
   }
 }
 
@@ -149,18 +149,18 @@ std::string ClientProperties::section(unsigned int clientId) {
 }
 
 int ClientProperties::getVMInstanceUUID(std::string& uuid, void*) const {
-  if (readResult_ != 0) return readResult_;
-  const std::string v = EvdSetting::trimmed(uuid_);
-  if (!hasUuid_ || v.empty()) return EvdSetting::kNoData;
+  if (m_readResult != 0) return m_readResult;
+  const std::string v = EvdSetting::trimmed(m_uuid);
+  if (!m_hasUuid || v.empty()) return EvdSetting::kNoData;
   uuid = v;
   return 0;
 }
 
 int ClientProperties::getPersonalWorkstation(int& flagOut, void*) const {
-  if (readResult_ != 0) return readResult_;
-  if (!hasWorkstation_) return EvdSetting::kNoData;
+  if (m_readResult != 0) return m_readResult;
+  if (!m_hasWorkstation) return EvdSetting::kNoData;
   long long v = 0;
-  if (!EvdSetting::parseSigned(workstation_, v)) return EvdSetting::kBadValue;
+  if (!EvdSetting::parseSigned(m_workstation, v)) return EvdSetting::kBadValue;
   flagOut = toInt(v);
   return 0;
 }

@@ -19,15 +19,15 @@ class NXPI_Focus {
 // The server's alert flags.
 class NXPI_CentrixServer {
  public:
-  void setFocus(const std::string& name) { focus_ = name; }
-  const std::string& focus() const { return focus_; }
+  void setFocus(const std::string& name) { m_focus = name; }
+  const std::string& focus() const { return m_focus; }
   // 1 when the server blocks alerts, else 0 (also when the flag cannot be read).
   int getBlockAlerts() const;
   // 1 when alert tracing is on, else 0 (also when the flag cannot be read).
   int getTraceAlerts() const;
 
  private:
-  std::string focus_ = NXPI_Focus::kDefaultFocus;
+  std::string m_focus = NXPI_Focus::kDefaultFocus;
 };
 
 // Numeric configuration values.
@@ -66,14 +66,14 @@ class ClientProperties {
   // recorded or kBadValue when not a number (FLAG untouched); the read error.
   int getPersonalWorkstation(int& flag, void* context) const;
   // Result of the read made by the constructor.
-  int readResult() const { return readResult_; }
-  unsigned int clientId() const { return clientId_; }
+  int readResult() const { return m_readResult; }
+  unsigned int clientId() const { return m_clientId; }
 
  private:
-  unsigned int clientId_;
-  int readResult_ = 0;
-  std::string uuid_;
-  std::string workstation_;
-  bool hasUuid_ = false;
-  bool hasWorkstation_ = false;
+  unsigned int m_clientId;
+  int m_readResult = 0;
+  std::string m_uuid;
+  std::string m_workstation;
+  bool m_hasUuid = false;
+  bool m_hasWorkstation = false;
 };

@@ -450,56 +450,56 @@ struct TooDeep {};
 // stops nesting past kMaxEventNesting and notes the first duplicate key.
 class EventSax {
  public:
-  explicit EventSax(Json& doc) : dom_(doc) {}
-  bool null() { return dom_.null(); }
-  bool boolean(bool v) { return dom_.boolean(v); }
-  bool number_integer(Json::number_integer_t v) { return dom_.number_integer(v); }
-  bool number_unsigned(Json::number_unsigned_t v) { return dom_.number_unsigned(v); }
-  bool number_float(Json::number_float_t v, const Json::string_t& s) { return dom_.number_float(v, s); }
-  bool string(Json::string_t& v) { return dom_.string(v); }
-  bool binary(Json::binary_t& v) { return dom_.binary(v); }
+  explicit EventSax(Json& doc) : m_dom(doc) {}
+  bool null() { return m_dom.null(); }
+  bool boolean(bool v) { return m_dom.boolean(v); }
+  bool number_integer(Json::number_integer_t v) { return m_dom.number_integer(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return m_dom.number_unsigned(v); }
+  bool number_float(Json::number_float_t v, const Json::string_t& s) { return m_dom.number_float(v, s); }
+  bool string(Json::string_t& v) { return m_dom.string(v); }
+  bool binary(Json::binary_t& v) { return m_dom.binary(v); }
   bool start_object(std::size_t n) {
     deeper();
-    keys_.emplace_back();
-    return dom_.start_object(n);
+    m_keys.emplace_back();
+    return m_dom.start_object(n);
   }
   bool end_object() {
-    --depth_;
-    keys_.pop_back();
-    return dom_.end_object();
+    --m_depth;
+    m_keys.pop_back();
+    return m_dom.end_object();
   }
   bool start_array(std::size_t n) {
     deeper();
-    return dom_.start_array(n);
+    return m_dom.start_array(n);
   }
   bool end_array() {
-    --depth_;
-    return dom_.end_array();
+    --m_depth;
+    return m_dom.end_array();
   }
   bool key(Json::string_t& k) {
     // Objects of an event hold a few dozen keys: a scan beats hashing them.
-    if (duplicate_.empty() && !keys_.empty()) {
-      std::vector<std::string>& seen = keys_.back();
-      if (std::find(seen.begin(), seen.end(), k) != seen.end()) duplicate_ = k;
+    if (m_duplicate.empty() && !m_keys.empty()) {
+      std::vector<std::string>& seen = m_keys.back();
+      if (std::find(seen.begin(), seen.end(), k) != seen.end()) m_duplicate = k;
       else seen.push_back(k);
     }
-    return dom_.key(k);
+    return m_dom.key(k);
   }
   template <class Exception>
   bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
-    return dom_.parse_error(position, token, e);
+    return m_dom.parse_error(position, token, e);
   }
-  const std::string& duplicate() const { return duplicate_; }
+  const std::string& duplicate() const { return m_duplicate; }
 
  private:
   void deeper() {
-    if (depth_ >= kMaxEventNesting) throw TooDeep{};
-    ++depth_;
+    if (m_depth >= kMaxEventNesting) throw TooDeep{};
+    ++m_depth;
   }
-  nlohmann::detail::json_sax_dom_parser<Json> dom_;
-  std::vector<std::vector<std::string>> keys_;
-  int depth_ = 0;
-  std::string duplicate_;
+  nlohmann::detail::json_sax_dom_parser<Json> m_dom;
+  std::vector<std::vector<std::string>> m_keys;
+  int m_depth = 0;
+  std::string m_duplicate;
 };
 
 bool parseLine(std::string_view line, EvAlertEx& out, Reader& r) {

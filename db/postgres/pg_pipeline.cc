@@ -87,88 +87,88 @@ bool mayHoldSeveralStatements(const std::string& sql) { return sql.find(';') != 
 }  // namespace
 
 bool PgPipeline::begin() {
-  if (on_) return true;
-  if (PQstatus(conn_) != CONNECTION_OK || PQenterPipelineMode(conn_) != 1) return false;
-  on_ = true;
-  failed_ = blocked_ = false;
-  queued_ = 0;
+  if (m_on) return true;
+  if (PQstatus(m_conn) != CONNECTION_OK || PQenterPipelineMode(m_conn) != 1) return false;
+  m_on = true;
+  m_failed = m_blocked = false;
+  m_queued = 0;
   return true;
 }
 
 void PgPipeline::end() {
-  if (!on_) return;
+  if (!m_on) return;
   drain();
-  PQexitPipelineMode(conn_);
-  on_ = failed_ = blocked_ = false;
+  PQexitPipelineMode(m_conn);
+  m_on = m_failed = m_blocked = false;
 }
 
 int PgPipeline::sync() {
-  if (!on_) return 0;
+  if (!m_on) return 0;
   drain();
-  if (!failed_) return 0;
-  lastError_ = failText_;
-  return failCode_;
+  if (!m_failed) return 0;
+  m_lastError = m_failText;
+  return m_failCode;
 }
 
 int PgPipeline::queue(Send send) {
-  if (blocked_) return refuse();
+  if (m_blocked) return refuse();
   queueDeallocations();
   if (send() != 1) {
     // libpq could not even take the request: the connection is in trouble,
     // and what was queued before it is read before anything else.
     std::string text;
-    const int code = describeFailure(conn_, nullptr, &text);
+    const int code = describeFailure(m_conn, nullptr, &text);
     drain();
-    roundFailed_ = false;
+    m_roundFailed = false;
     noteFailure(code, text);
-    blockCode_ = code;
-    blockText_ = text;
-    blocked_ = true;
+    m_blockCode = code;
+    m_blockText = text;
+    m_blocked = true;
     return refuse();
   }
-  if (++queued_ >= kMaxQueued) drain();
+  if (++m_queued >= kMaxQueued) drain();
   return 0;
 }
 
 PGresult* PgPipeline::roundTrip(Send send, bool isolate, int* code) {
   *code = 0;
-  if (blocked_ && !isolate) {
+  if (m_blocked && !isolate) {
     *code = refuse();
     return nullptr;
   }
-  if (!blocked_) queueDeallocations();
-  const int queued = queued_;
-  queued_ = 0;
-  roundFailed_ = false;
-  bool ok = !(isolate && queued > 0) || PQpipelineSync(conn_) == 1;
+  if (!m_blocked) queueDeallocations();
+  const int queued = m_queued;
+  m_queued = 0;
+  m_roundFailed = false;
+  bool ok = !(isolate && queued > 0) || PQpipelineSync(m_conn) == 1;
   const bool requestSent = ok && send() == 1;
-  ok = PQpipelineSync(conn_) == 1 && ok;
+  ok = PQpipelineSync(m_conn) == 1 && ok;
   for (int i = 0; i < queued && ok; ++i) ok = takeAnswer();
   if (isolate && queued > 0 && ok) ok = takeSync();
   PGresult* result = nullptr;
   std::string text;
   if (requestSent && ok) {
-    result = nextQueryResult(conn_);
+    result = nextQueryResult(m_conn);
     if (succeeded(result)) {
       *code = 0;
-    } else if (PQresultStatus(result) == PGRES_PIPELINE_ABORTED && roundFailed_) {
-      *code = roundCode_;  // skipped after a queued statement failed
-      text = roundText_;
+    } else if (PQresultStatus(result) == PGRES_PIPELINE_ABORTED && m_roundFailed) {
+      *code = m_roundCode;  // skipped after a queued statement failed
+      text = m_roundText;
     } else {
-      *code = describeFailure(conn_, result, &text);
+      *code = describeFailure(m_conn, result, &text);
       noteFailure(*code, text);
     }
   }
   if (ok) takeSync();
   if (!requestSent || result == nullptr) {
     // Never sent, or no answer: the connection went.
-    *code = describeFailure(conn_, nullptr, &text);
+    *code = describeFailure(m_conn, nullptr, &text);
     noteFailure(*code, text);
   }
   settle();
   if (*code != 0) {
     PQclear(result);
-    lastError_ = text;
+    m_lastError = text;
     return nullptr;
   }
   return result;
@@ -180,17 +180,17 @@ int PgPipeline::exec(const std::string& sql) {
     // Only the simple protocol runs several statements in one request, and
     // it is not spoken in a pipeline: step out of it for this one.
     drain();
-    if (blocked_ && !rollback) return refuse();
-    PQexitPipelineMode(conn_);
-    PGresult* r = PQexec(conn_, sql.c_str());
+    if (m_blocked && !rollback) return refuse();
+    PQexitPipelineMode(m_conn);
+    PGresult* r = PQexec(m_conn, sql.c_str());
     std::string text;
-    const int code = succeeded(r) ? 0 : describeFailure(conn_, r, &text);
+    const int code = succeeded(r) ? 0 : describeFailure(m_conn, r, &text);
     PQclear(r);
-    PQenterPipelineMode(conn_);
-    roundFailed_ = false;
+    PQenterPipelineMode(m_conn);
+    m_roundFailed = false;
     if (code != 0) {
       noteFailure(code, text);
-      lastError_ = text;
+      m_lastError = text;
     }
     settle();
     return code;
@@ -203,44 +203,44 @@ int PgPipeline::exec(const std::string& sql) {
 
 PGresult* PgPipeline::commit(int* code) {
   PGresult* r = roundTrip([&] { return sendPlain("COMMIT"); }, false, code);
-  if (*code != 0 && PQtransactionStatus(conn_) == PQTRANS_INERROR) {
+  if (*code != 0 && PQtransactionStatus(m_conn) == PQTRANS_INERROR) {
     // COMMIT was skipped after a failure and the transaction is still open,
     // aborted: end it as the server ends a refused COMMIT.
-    const std::string why = lastError_;
+    const std::string why = m_lastError;
     int ignored = 0;
     PQclear(roundTrip([&] { return sendPlain("ROLLBACK"); }, true, &ignored));
-    lastError_ = why;
+    m_lastError = why;
   }
   return r;
 }
 
 void PgPipeline::deallocate(const std::string& name) {
-  toDeallocate_.push_back(name);
-  if (!blocked_) queueDeallocations();
+  m_toDeallocate.push_back(name);
+  if (!m_blocked) queueDeallocations();
 }
 
 int PgPipeline::sendPlain(const char* sql) {
-  return PQsendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0);
+  return PQsendQueryParams(m_conn, sql, 0, nullptr, nullptr, nullptr, nullptr, 0);
 }
 
 // Reads the answer to one queued request; false when the connection went.
 bool PgPipeline::takeAnswer() {
-  PGresult* r = nextQueryResult(conn_);
+  PGresult* r = nextQueryResult(m_conn);
   if (PQresultStatus(r) == PGRES_PIPELINE_ABORTED) {
     noteFailure(postgresErrorCode("25P02"),
                 "statement skipped: an earlier statement of the pipeline had failed (SQLSTATE 25P02)");
   } else if (!succeeded(r)) {
     std::string text;
-    noteFailure(describeFailure(conn_, r, &text), text);
+    noteFailure(describeFailure(m_conn, r, &text), text);
   }
   PQclear(r);
-  return PQstatus(conn_) == CONNECTION_OK;
+  return PQstatus(m_conn) == CONNECTION_OK;
 }
 
 // Reads a sync's end marker; false when the connection went instead.
 bool PgPipeline::takeSync() {
-  if (PQstatus(conn_) != CONNECTION_OK) return false;
-  PGresult* r = PQgetResult(conn_);
+  if (PQstatus(m_conn) != CONNECTION_OK) return false;
+  PGresult* r = PQgetResult(m_conn);
   const bool ok = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
   PQclear(r);
   return ok;
@@ -248,41 +248,41 @@ bool PgPipeline::takeSync() {
 
 // Sends what is queued and reads the answers.
 void PgPipeline::drain() {
-  if (!blocked_) queueDeallocations();
-  if (queued_ == 0) return;
-  const int queued = queued_;
-  queued_ = 0;
-  roundFailed_ = false;
-  bool ok = PQpipelineSync(conn_) == 1;
+  if (!m_blocked) queueDeallocations();
+  if (m_queued == 0) return;
+  const int queued = m_queued;
+  m_queued = 0;
+  m_roundFailed = false;
+  bool ok = PQpipelineSync(m_conn) == 1;
   for (int i = 0; i < queued && ok; ++i) ok = takeAnswer();
   if (ok) ok = takeSync();
-  if (!ok && !roundFailed_) {
+  if (!ok && !m_roundFailed) {
     std::string text;
-    noteFailure(describeFailure(conn_, nullptr, &text), text);
+    noteFailure(describeFailure(m_conn, nullptr, &text), text);
   }
   settle();
 }
 
 void PgPipeline::queueDeallocations() {
-  if (toDeallocate_.empty()) return;  // the usual case, on every queued statement
+  if (m_toDeallocate.empty()) return;  // the usual case, on every queued statement
   std::vector<std::string> names;
-  names.swap(toDeallocate_);
+  names.swap(m_toDeallocate);
   for (const std::string& n : names) {
     const std::string sql = "DEALLOCATE " + n;
-    if (sendPlain(sql.c_str()) == 1) ++queued_;
+    if (sendPlain(sql.c_str()) == 1) ++m_queued;
   }
 }
 
 void PgPipeline::noteFailure(int code, const std::string& text) {
-  if (!roundFailed_) {
-    roundFailed_ = true;
-    roundCode_ = code;
-    roundText_ = text;
+  if (!m_roundFailed) {
+    m_roundFailed = true;
+    m_roundCode = code;
+    m_roundText = text;
   }
-  if (!failed_) {
-    failed_ = true;
-    failCode_ = code;
-    failText_ = text;
+  if (!m_failed) {
+    m_failed = true;
+    m_failCode = code;
+    m_failText = text;
   }
 }
 
@@ -291,17 +291,17 @@ void PgPipeline::noteFailure(int code, const std::string& text) {
 // refusal names the failure that aborted it.
 void PgPipeline::settle() {
   const bool refusing =
-      PQstatus(conn_) == CONNECTION_BAD || PQtransactionStatus(conn_) == PQTRANS_INERROR;
-  if (refusing && roundFailed_) {
-    blockCode_ = roundCode_;
-    blockText_ = roundText_;
+      PQstatus(m_conn) == CONNECTION_BAD || PQtransactionStatus(m_conn) == PQTRANS_INERROR;
+  if (refusing && m_roundFailed) {
+    m_blockCode = m_roundCode;
+    m_blockText = m_roundText;
   }
-  blocked_ = refusing && failed_;
+  m_blocked = refusing && m_failed;
 }
 
 int PgPipeline::refuse() {
-  lastError_ = blockText_;
-  return blockCode_;
+  m_lastError = m_blockText;
+  return m_blockCode;
 }
 
 }  // namespace Db::detail

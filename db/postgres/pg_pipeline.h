@@ -25,19 +25,19 @@ class PgPipeline {
    public:
     template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, Send>>>
     Send(F&& f)  // NOLINT: implicit, so a lambda is passed as it stands
-        : fn_(&f), call_([](const void* p) { return (*static_cast<const std::remove_reference_t<F>*>(p))(); }) {}
-    int operator()() const { return call_(fn_); }
+        : m_fn(&f), m_call([](const void* p) { return (*static_cast<const std::remove_reference_t<F>*>(p))(); }) {}
+    int operator()() const { return m_call(m_fn); }
 
    private:
-    const void* fn_;
-    int (*call_)(const void*);
+    const void* m_fn;
+    int (*m_call)(const void*);
   };
 
   // LAST_ERROR is the session's text of its latest error, which the
   // pipeline sets when a request of its own fails.
-  PgPipeline(PGconn* conn, std::string& lastError) : conn_(conn), lastError_(lastError) {}
+  PgPipeline(PGconn* conn, std::string& lastError) : m_conn(conn), m_lastError(lastError) {}
 
-  bool on() const { return on_; }
+  bool on() const { return m_on; }
   // Enters pipeline mode; false when the connection cannot.
   bool begin();
   // Sends what is still queued, reads every answer and leaves pipeline mode.
@@ -45,7 +45,7 @@ class PgPipeline {
   // Sends what is queued and waits: 0 when every statement since begin()
   // succeeded, else the first failure's code with its text in lastError.
   int sync();
-  bool failed() const { return failed_; }
+  bool failed() const { return m_failed; }
 
   // Queues a statement whose answer nobody waits for; 0, or the code of the
   // failure that stops every statement until a rollback.
@@ -78,20 +78,20 @@ class PgPipeline {
   void settle();
   int refuse();
 
-  PGconn* conn_;
-  std::string& lastError_;
-  bool on_ = false;
-  bool failed_ = false;   // a statement failed since pipelining began
-  bool blocked_ = false;  // the transaction refuses statements until a rollback
-  int failCode_ = 0;      // the first failure since pipelining began
-  std::string failText_;
-  bool roundFailed_ = false;  // the first failure of the latest round trip
-  int roundCode_ = 0;
-  std::string roundText_;
-  int blockCode_ = 0;  // the failure that aborted the transaction
-  std::string blockText_;
-  int queued_ = 0;  // requests sent whose answers are not read yet
-  std::vector<std::string> toDeallocate_;
+  PGconn* m_conn;
+  std::string& m_lastError;
+  bool m_on = false;
+  bool m_failed = false;   // a statement failed since pipelining began
+  bool m_blocked = false;  // the transaction refuses statements until a rollback
+  int m_failCode = 0;      // the first failure since pipelining began
+  std::string m_failText;
+  bool m_roundFailed = false;  // the first failure of the latest round trip
+  int m_roundCode = 0;
+  std::string m_roundText;
+  int m_blockCode = 0;  // the failure that aborted the transaction
+  std::string m_blockText;
+  int m_queued = 0;  // requests sent whose answers are not read yet
+  std::vector<std::string> m_toDeallocate;
 };
 
 }  // namespace Db::detail

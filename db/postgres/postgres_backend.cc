@@ -89,75 +89,75 @@ class PgSession;
 class PgStatement final : public StatementBackend {
  public:
   PgStatement(PgSession* session, std::string name, int nParams, bool deferrable)
-      : session_(session), name_(std::move(name)), nParams_(nParams), deferrable_(deferrable) {}
+      : m_session(session), m_name(std::move(name)), m_nParams(nParams), m_deferrable(deferrable) {}
   ~PgStatement() override;
 
   int execute(const std::vector<Param>& params) override;
 
   int fetch() override {
-    if (res_ == nullptr) return DB_NO_DATA;
-    if (row_ + 1 >= PQntuples(res_)) return DB_NO_DATA;
-    ++row_;
+    if (m_res == nullptr) return DB_NO_DATA;
+    if (m_row + 1 >= PQntuples(m_res)) return DB_NO_DATA;
+    ++m_row;
     return 0;
   }
 
-  int columnCount() const override { return res_ ? PQnfields(res_) : 0; }
-  bool isNull(int col) const override { return PQgetisnull(res_, row_, col) != 0; }
+  int columnCount() const override { return m_res ? PQnfields(m_res) : 0; }
+  bool isNull(int col) const override { return PQgetisnull(m_res, m_row, col) != 0; }
   int64_t getInt(int col) const override {
-    const char* v = PQgetvalue(res_, row_, col);
+    const char* v = PQgetvalue(m_res, m_row, col);
     if (v[0] == 't' && v[1] == '\0') return 1;  // booleans from expressions
     return std::strtoll(v, nullptr, 10);
   }
   const char* getText(int col, size_t* len) const override {
-    if (len) *len = static_cast<size_t>(PQgetlength(res_, row_, col));
-    return PQgetvalue(res_, row_, col);
+    if (len) *len = static_cast<size_t>(PQgetlength(m_res, m_row, col));
+    return PQgetvalue(m_res, m_row, col);
   }
   bool getDateTime(int col, DB_DATETIME& out) const override {
     out.clear();
     if (isNull(col)) return true;
-    const char* v = PQgetvalue(res_, row_, col);
+    const char* v = PQgetvalue(m_res, m_row, col);
     if (std::strcmp(v, "-infinity") == 0) return true;
     return out.parse(v);
   }
-  int64_t changes() const override { return changes_; }
+  int64_t changes() const override { return m_changes; }
   void reset() override {
-    if (res_) PQclear(res_);
-    res_ = nullptr;
-    row_ = -1;
-    changes_ = 0;
+    if (m_res) PQclear(m_res);
+    m_res = nullptr;
+    m_row = -1;
+    m_changes = 0;
   }
 
  private:
   int done() {
-    row_ = -1;
-    const char* n = PQcmdTuples(res_);
-    changes_ = (n && *n) ? std::atoll(n) : 0;
+    m_row = -1;
+    const char* n = PQcmdTuples(m_res);
+    m_changes = (n && *n) ? std::atoll(n) : 0;
     return 0;
   }
 
-  PgSession* session_;
-  std::string name_;
-  int nParams_;
-  bool deferrable_;
-  PGresult* res_ = nullptr;
-  int row_ = -1;
-  int64_t changes_ = 0;
+  PgSession* m_session;
+  std::string m_name;
+  int m_nParams;
+  bool m_deferrable;
+  PGresult* m_res = nullptr;
+  int m_row = -1;
+  int64_t m_changes = 0;
 };
 
 class PgSession final : public SessionBackend {
  public:
-  explicit PgSession(PGconn* conn) : conn_(conn), pipeline_(conn, lastError_) {}
-  ~PgSession() override { PQfinish(conn_); }
+  explicit PgSession(PGconn* conn) : m_conn(conn), m_pipeline(conn, m_lastError) {}
+  ~PgSession() override { PQfinish(m_conn); }
 
-  PGconn* conn() const { return conn_; }
-  PgPipeline& pipeline() { return pipeline_; }
+  PGconn* conn() const { return m_conn; }
+  PgPipeline& pipeline() { return m_pipeline; }
 
   Dialect dialect() const override { return Dialect::PostgreSQL; }
 
   int exec(const std::string& sql) override {
-    if (pipeline_.on()) return pipeline_.exec(sql);
-    PGresult* r = PQexec(conn_, sql.c_str());
-    int code = succeeded(r) ? 0 : describeFailure(conn_, r, &lastError_);
+    if (m_pipeline.on()) return m_pipeline.exec(sql);
+    PGresult* r = PQexec(m_conn, sql.c_str());
+    int code = succeeded(r) ? 0 : describeFailure(m_conn, r, &m_lastError);
     PQclear(r);
     return code;
   }
@@ -165,46 +165,46 @@ class PgSession final : public SessionBackend {
   int commit() override {
     int code = 0;
     PGresult* r = nullptr;
-    if (pipeline_.on()) {
-      r = pipeline_.commit(&code);
+    if (m_pipeline.on()) {
+      r = m_pipeline.commit(&code);
       if (code != 0) return code;
     } else {
-      r = PQexec(conn_, "COMMIT");
-      if (!succeeded(r)) code = describeFailure(conn_, r, &lastError_);
+      r = PQexec(m_conn, "COMMIT");
+      if (!succeeded(r)) code = describeFailure(m_conn, r, &m_lastError);
     }
     if (code == 0 && std::strcmp(PQcmdStatus(r), "ROLLBACK") == 0) {
       // The server answers COMMIT of an aborted transaction with ROLLBACK.
-      lastError_ = "COMMIT was turned into ROLLBACK: a statement of the transaction had failed (SQLSTATE 25P02)";
+      m_lastError = "COMMIT was turned into ROLLBACK: a statement of the transaction had failed (SQLSTATE 25P02)";
       code = postgresErrorCode("25P02");
-      if (pipeline_.on()) pipeline_.noteFailure(code, lastError_);
+      if (m_pipeline.on()) m_pipeline.noteFailure(code, m_lastError);
     }
     PQclear(r);
     return code;
   }
 
-  bool connectionLost() const override { return PQstatus(conn_) == CONNECTION_BAD; }
+  bool connectionLost() const override { return PQstatus(m_conn) == CONNECTION_BAD; }
 
   bool inTransaction() const override {
-    PGTransactionStatusType st = PQtransactionStatus(conn_);
+    PGTransactionStatusType st = PQtransactionStatus(m_conn);
     return st == PQTRANS_INTRANS || st == PQTRANS_INERROR || st == PQTRANS_ACTIVE;
   }
 
   std::unique_ptr<StatementBackend> prepare(const std::string& sql, int* rc) override {
-    std::string name = "evd_s" + std::to_string(++counter_);
+    std::string name = "evd_s" + std::to_string(++m_counter);
     const int n = countParams(sql);
     PGresult* r;
-    if (pipeline_.on()) {
-      r = pipeline_.roundTrip([&] { return PQsendPrepare(conn_, name.c_str(), sql.c_str(), n, nullptr); }, false, rc);
+    if (m_pipeline.on()) {
+      r = m_pipeline.roundTrip([&] { return PQsendPrepare(m_conn, name.c_str(), sql.c_str(), n, nullptr); }, false, rc);
       if (r == nullptr) return nullptr;
-    } else if (inOpenTransaction(conn_)) {
+    } else if (inOpenTransaction(m_conn)) {
       // A statement that does not parse must not abort the transaction either.
       r = runUnderSavepoint(
-          conn_, [&] { return PQsendPrepare(conn_, name.c_str(), sql.c_str(), n, nullptr); }, rc, &lastError_);
+          m_conn, [&] { return PQsendPrepare(m_conn, name.c_str(), sql.c_str(), n, nullptr); }, rc, &m_lastError);
       if (r == nullptr) return nullptr;
     } else {
-      r = PQprepare(conn_, name.c_str(), sql.c_str(), n, nullptr);
+      r = PQprepare(m_conn, name.c_str(), sql.c_str(), n, nullptr);
       if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-        *rc = describeFailure(conn_, r, &lastError_);
+        *rc = describeFailure(m_conn, r, &m_lastError);
         PQclear(r);
         return nullptr;
       }
@@ -214,7 +214,7 @@ class PgSession final : public SessionBackend {
     return std::make_unique<PgStatement>(this, name, n, isDeferrableInsert(sql));
   }
 
-  const std::string& lastError() const override { return lastError_; }
+  const std::string& lastError() const override { return m_lastError; }
 
   std::string describeError(int code) const override {
     const std::string state = postgresSqlState(code);
@@ -226,12 +226,12 @@ class PgSession final : public SessionBackend {
         "SELECT 1 FROM pg_catalog.pg_tables WHERE schemaname = current_schema() AND tablename = lower($1)";
     const char* v[1] = {name.c_str()};
     PGresult* r;
-    if (pipeline_.on()) {
+    if (m_pipeline.on()) {
       int code = 0;
-      r = pipeline_.roundTrip([&] { return PQsendQueryParams(conn_, kSql, 1, nullptr, v, nullptr, nullptr, 0); },
+      r = m_pipeline.roundTrip([&] { return PQsendQueryParams(m_conn, kSql, 1, nullptr, v, nullptr, nullptr, 0); },
                               false, &code);
     } else {
-      r = PQexecParams(conn_, kSql, 1, nullptr, v, nullptr, nullptr, 0);
+      r = PQexecParams(m_conn, kSql, 1, nullptr, v, nullptr, nullptr, 0);
     }
     bool found = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) > 0;
     PQclear(r);
@@ -239,47 +239,47 @@ class PgSession final : public SessionBackend {
   }
 
   bool setPipelined(bool on) override {
-    if (on == pipeline_.on()) return on;
-    if (on) return pipeline_.begin();
-    pipeline_.end();
+    if (on == m_pipeline.on()) return on;
+    if (on) return m_pipeline.begin();
+    m_pipeline.end();
     return true;
   }
 
-  int syncPipeline() override { return pipeline_.sync(); }
+  int syncPipeline() override { return m_pipeline.sync(); }
 
-  bool pipelineFailed() const override { return pipeline_.failed(); }
+  bool pipelineFailed() const override { return m_pipeline.failed(); }
 
   // Statements are dropped on the server as they are dropped here, so a
   // long-lived connection does not collect prepared plans.
   void deallocate(const std::string& name) {
-    if (PQstatus(conn_) != CONNECTION_OK) return;
-    if (pipeline_.on()) {
-      pipeline_.deallocate(name);
+    if (PQstatus(m_conn) != CONNECTION_OK) return;
+    if (m_pipeline.on()) {
+      m_pipeline.deallocate(name);
       return;
     }
     const std::string sql = "DEALLOCATE " + name;
-    PQclear(PQexec(conn_, sql.c_str()));
+    PQclear(PQexec(m_conn, sql.c_str()));
   }
 
-  std::string& lastErrorRef() { return lastError_; }
+  std::string& lastErrorRef() { return m_lastError; }
 
  private:
-  PGconn* conn_;
-  std::string lastError_;
-  unsigned counter_ = 0;
-  PgPipeline pipeline_;
+  PGconn* m_conn;
+  std::string m_lastError;
+  unsigned m_counter = 0;
+  PgPipeline m_pipeline;
 };
 
 PgStatement::~PgStatement() {
   reset();
-  session_->deallocate(name_);
+  m_session->deallocate(m_name);
 }
 
 int PgStatement::execute(const std::vector<Param>& params) {
   reset();
-  std::vector<std::string> texts(nParams_);
-  std::vector<const char*> values(nParams_, nullptr);
-  for (int i = 0; i < nParams_ && i < static_cast<int>(params.size()); ++i) {
+  std::vector<std::string> texts(m_nParams);
+  std::vector<const char*> values(m_nParams, nullptr);
+  for (int i = 0; i < m_nParams && i < static_cast<int>(params.size()); ++i) {
     const Param& p = params[i];
     switch (p.kind) {
       case Param::Null: continue;
@@ -295,22 +295,22 @@ int PgStatement::execute(const std::vector<Param>& params) {
     }
     values[i] = texts[i].c_str();
   }
-  PGconn* conn = session_->conn();
-  auto send = [&] { return PQsendQueryPrepared(conn, name_.c_str(), nParams_, values.data(), nullptr, nullptr, 0); };
+  PGconn* conn = m_session->conn();
+  auto send = [&] { return PQsendQueryPrepared(conn, m_name.c_str(), m_nParams, values.data(), nullptr, nullptr, 0); };
   int code = 0;
-  if (session_->pipeline().on()) {
-    if (deferrable_) {
-      code = session_->pipeline().queue(send);
+  if (m_session->pipeline().on()) {
+    if (m_deferrable) {
+      code = m_session->pipeline().queue(send);
       if (code != 0) return code;
-      changes_ = 1;  // the one row it asks for
+      m_changes = 1;  // the one row it asks for
       return 0;
     }
-    res_ = session_->pipeline().roundTrip(send, false, &code);
+    m_res = m_session->pipeline().roundTrip(send, false, &code);
   } else if (inOpenTransaction(conn)) {
-    res_ = runUnderSavepoint(conn, send, &code, &session_->lastErrorRef());
+    m_res = runUnderSavepoint(conn, send, &code, &m_session->lastErrorRef());
   } else {
-    res_ = PQexecPrepared(conn, name_.c_str(), nParams_, values.data(), nullptr, nullptr, 0);
-    if (!succeeded(res_)) code = describeFailure(conn, res_, &session_->lastErrorRef());
+    m_res = PQexecPrepared(conn, m_name.c_str(), m_nParams, values.data(), nullptr, nullptr, 0);
+    if (!succeeded(m_res)) code = describeFailure(conn, m_res, &m_session->lastErrorRef());
   }
   if (code != 0) {
     reset();

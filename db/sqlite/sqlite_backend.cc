@@ -27,28 +27,28 @@ std::string dateText(const tagTIMESTAMP_STRUCT& ts) {
 class SqliteStatement final : public StatementBackend {
  public:
   SqliteStatement(sqlite3* db, sqlite3_stmt* st, std::string* lastError)
-      : db_(db), st_(st), lastError_(lastError) {}
-  ~SqliteStatement() override { sqlite3_finalize(st_); }
+      : m_db(db), m_st(st), m_lastError(lastError) {}
+  ~SqliteStatement() override { sqlite3_finalize(m_st); }
 
   int execute(const std::vector<Param>& params) override {
     reset();
     // A statement without result columns runs to its end inside this call,
     // while PARAMS is alive: its texts need no private copy.
-    const auto textLifetime = sqlite3_column_count(st_) == 0 ? SQLITE_STATIC : SQLITE_TRANSIENT;
-    const int n = sqlite3_bind_parameter_count(st_);
+    const auto textLifetime = sqlite3_column_count(m_st) == 0 ? SQLITE_STATIC : SQLITE_TRANSIENT;
+    const int n = sqlite3_bind_parameter_count(m_st);
     for (int i = 0; i < n && i < static_cast<int>(params.size()); ++i) {
       const Param& p = params[i];
       int rc = SQLITE_OK;
       switch (p.kind) {
-        case Param::Null: rc = sqlite3_bind_null(st_, i + 1); break;
-        case Param::Int: rc = sqlite3_bind_int64(st_, i + 1, p.i); break;
-        case Param::Real: rc = sqlite3_bind_double(st_, i + 1, p.d); break;
+        case Param::Null: rc = sqlite3_bind_null(m_st, i + 1); break;
+        case Param::Int: rc = sqlite3_bind_int64(m_st, i + 1, p.i); break;
+        case Param::Real: rc = sqlite3_bind_double(m_st, i + 1, p.d); break;
         case Param::Text:
-          rc = sqlite3_bind_text(st_, i + 1, p.s.data(), static_cast<int>(p.s.size()), textLifetime);
+          rc = sqlite3_bind_text(m_st, i + 1, p.s.data(), static_cast<int>(p.s.size()), textLifetime);
           break;
         case Param::DateTime: {
           std::string t = dateText(p.dt);
-          rc = sqlite3_bind_text(st_, i + 1, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+          rc = sqlite3_bind_text(m_st, i + 1, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
           break;
         }
       }
@@ -56,29 +56,29 @@ class SqliteStatement final : public StatementBackend {
     }
     // Step once: statements without rows complete here, queries keep their
     // first row for the first fetch().
-    int rc = sqlite3_step(st_);
+    int rc = sqlite3_step(m_st);
     // Borrowed texts must not stay bound past this call.
-    if (textLifetime == SQLITE_STATIC) sqlite3_clear_bindings(st_);
-    if (rc == SQLITE_ROW) { pending_ = true; return 0; }
-    if (rc == SQLITE_DONE) { done_ = true; changes_ = sqlite3_changes64(db_); return 0; }
+    if (textLifetime == SQLITE_STATIC) sqlite3_clear_bindings(m_st);
+    if (rc == SQLITE_ROW) { m_pending = true; return 0; }
+    if (rc == SQLITE_DONE) { m_done = true; m_changes = sqlite3_changes64(m_db); return 0; }
     return fail();
   }
 
   int fetch() override {
-    if (pending_) { pending_ = false; return 0; }
-    if (done_) return DB_NO_DATA;
-    int rc = sqlite3_step(st_);
+    if (m_pending) { m_pending = false; return 0; }
+    if (m_done) return DB_NO_DATA;
+    int rc = sqlite3_step(m_st);
     if (rc == SQLITE_ROW) return 0;
-    if (rc == SQLITE_DONE) { done_ = true; return DB_NO_DATA; }
+    if (rc == SQLITE_DONE) { m_done = true; return DB_NO_DATA; }
     return fail();
   }
 
-  int columnCount() const override { return sqlite3_column_count(st_); }
-  bool isNull(int col) const override { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
-  int64_t getInt(int col) const override { return sqlite3_column_int64(st_, col); }
+  int columnCount() const override { return sqlite3_column_count(m_st); }
+  bool isNull(int col) const override { return sqlite3_column_type(m_st, col) == SQLITE_NULL; }
+  int64_t getInt(int col) const override { return sqlite3_column_int64(m_st, col); }
   const char* getText(int col, size_t* len) const override {
-    const unsigned char* t = sqlite3_column_text(st_, col);
-    if (len) *len = t ? static_cast<size_t>(sqlite3_column_bytes(st_, col)) : 0;
+    const unsigned char* t = sqlite3_column_text(m_st, col);
+    if (len) *len = t ? static_cast<size_t>(sqlite3_column_bytes(m_st, col)) : 0;
     return t ? reinterpret_cast<const char*>(t) : "";
   }
   bool getDateTime(int col, DB_DATETIME& out) const override {
@@ -86,38 +86,38 @@ class SqliteStatement final : public StatementBackend {
     if (isNull(col)) return true;
     return out.parse(getText(col, nullptr));
   }
-  int64_t changes() const override { return changes_; }
+  int64_t changes() const override { return m_changes; }
   void reset() override {
     // Bindings are not cleared: every execute binds all of them again.
-    sqlite3_reset(st_);
-    pending_ = done_ = false;
-    changes_ = 0;
+    sqlite3_reset(m_st);
+    m_pending = m_done = false;
+    m_changes = 0;
   }
 
  private:
   int fail() {
-    const int code = sqlite3_extended_errcode(db_);
-    *lastError_ = sqlite3_errmsg(db_);
-    sqlite3_reset(st_);
-    pending_ = false;
-    done_ = true;
+    const int code = sqlite3_extended_errcode(m_db);
+    *m_lastError = sqlite3_errmsg(m_db);
+    sqlite3_reset(m_st);
+    m_pending = false;
+    m_done = true;
     return code == 0 || code == DB_NO_DATA ? SQLITE_ERROR : code;
   }
 
-  sqlite3* db_;
-  sqlite3_stmt* st_;
-  std::string* lastError_;
-  bool pending_ = false;
-  bool done_ = false;
-  int64_t changes_ = 0;
+  sqlite3* m_db;
+  sqlite3_stmt* m_st;
+  std::string* m_lastError;
+  bool m_pending = false;
+  bool m_done = false;
+  int64_t m_changes = 0;
 };
 
 class SqliteSession final : public SessionBackend {
  public:
-  explicit SqliteSession(sqlite3* db) : db_(db) {}
+  explicit SqliteSession(sqlite3* db) : m_db(db) {}
   ~SqliteSession() override {
-    for (auto& [sql, st] : execCache_) sqlite3_finalize(st);
-    sqlite3_close_v2(db_);
+    for (auto& [sql, st] : m_execCache) sqlite3_finalize(st);
+    sqlite3_close_v2(m_db);
   }
 
   Dialect dialect() const override { return Dialect::SQLite; }
@@ -127,28 +127,28 @@ class SqliteSession final : public SessionBackend {
     // texts repeat (one savepoint name per nesting level), so the cache stays small.
     if (isTransactionControl(sql) && sql.find(';') == std::string::npos) return execCached(sql);
     char* msg = nullptr;
-    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &msg);
+    int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &msg);
     if (rc == SQLITE_OK) return 0;
-    lastError_ = msg ? msg : sqlite3_errmsg(db_);
+    m_lastError = msg ? msg : sqlite3_errmsg(m_db);
     sqlite3_free(msg);
-    return sqlite3_extended_errcode(db_);
+    return sqlite3_extended_errcode(m_db);
   }
 
   std::unique_ptr<StatementBackend> prepare(const std::string& sql, int* rc) override {
     sqlite3_stmt* st = nullptr;
-    int r = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+    int r = sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()),
                                SQLITE_PREPARE_PERSISTENT, &st, nullptr);
     if (r != SQLITE_OK || st == nullptr) {
-      lastError_ = sqlite3_errmsg(db_);
-      *rc = r == SQLITE_OK ? SQLITE_ERROR : sqlite3_extended_errcode(db_);
+      m_lastError = sqlite3_errmsg(m_db);
+      *rc = r == SQLITE_OK ? SQLITE_ERROR : sqlite3_extended_errcode(m_db);
       if (st) sqlite3_finalize(st);
       return nullptr;
     }
     *rc = 0;
-    return std::make_unique<SqliteStatement>(db_, st, &lastError_);
+    return std::make_unique<SqliteStatement>(m_db, st, &m_lastError);
   }
 
-  const std::string& lastError() const override { return lastError_; }
+  const std::string& lastError() const override { return m_lastError; }
 
   std::string describeError(int code) const override {
     // Result codes, extended ones included, fit in 16 bits; ours lie beyond.
@@ -158,11 +158,11 @@ class SqliteSession final : public SessionBackend {
 
   int commit() override { return exec("COMMIT"); }
   bool connectionLost() const override { return false; }
-  bool inTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
+  bool inTransaction() const override { return sqlite3_get_autocommit(m_db) == 0; }
 
   bool hasTable(const std::string& name) override {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE",
+    if (sqlite3_prepare_v2(m_db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE",
                            -1, &st, nullptr) != SQLITE_OK)
       return false;
     sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
@@ -173,13 +173,13 @@ class SqliteSession final : public SessionBackend {
 
  private:
   int execCached(const std::string& sql) {
-    sqlite3_stmt*& st = execCache_[sql];
+    sqlite3_stmt*& st = m_execCache[sql];
     if (st == nullptr &&
-        sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
+        sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
             SQLITE_OK) {
-      lastError_ = sqlite3_errmsg(db_);
-      const int code = sqlite3_extended_errcode(db_);
-      execCache_.erase(sql);
+      m_lastError = sqlite3_errmsg(m_db);
+      const int code = sqlite3_extended_errcode(m_db);
+      m_execCache.erase(sql);
       return code;
     }
     int rc;
@@ -187,15 +187,15 @@ class SqliteSession final : public SessionBackend {
     }
     sqlite3_reset(st);
     if (rc == SQLITE_DONE) return 0;
-    lastError_ = sqlite3_errmsg(db_);
-    const int code = sqlite3_extended_errcode(db_);
+    m_lastError = sqlite3_errmsg(m_db);
+    const int code = sqlite3_extended_errcode(m_db);
     return code == 0 ? SQLITE_ERROR : code;
   }
 
-  sqlite3* db_;
-  std::string lastError_;
+  sqlite3* m_db;
+  std::string m_lastError;
   // Transaction control statements, by text.
-  std::unordered_map<std::string, sqlite3_stmt*> execCache_;
+  std::unordered_map<std::string, sqlite3_stmt*> m_execCache;
 };
 
 }  // namespace

@@ -537,11 +537,11 @@ void appendClassAttrs(std::string& out, const CNClassDef& def) {
 // deep, too many elements, too large, or a text with NUL.
 class Writer {
  public:
-  explicit Writer(std::string& out) : o(out) {}
+  explicit Writer(std::string& out) : m_o(out) {}
 
   int message(const CNMessageBase& m) {
-    o += "<message";
-    appendClassAttrs(o, *A::def(m));
+    m_o += "<message";
+    appendClassAttrs(m_o, *A::def(m));
     return body(m, 1, "message");
   }
 
@@ -550,18 +550,18 @@ class Writer {
 
   // The fields of `m` and the closing tag, or "/>" when there are none.
   int body(const CNMessageBase& m, int depth, const char* element) {
-    const std::size_t mark = o.size();
-    o += '>';
+    const std::size_t mark = m_o.size();
+    m_o += '>';
     if (int rc = fields(m, depth)) return rc;
-    if (o.size() == mark + 1) {
-      o.back() = '/';
-      o += '>';
+    if (m_o.size() == mark + 1) {
+      m_o.back() = '/';
+      m_o += '>';
     } else {
-      o += "</";
-      o += element;
-      o += '>';
+      m_o += "</";
+      m_o += element;
+      m_o += '>';
     }
-    return o.size() > kCNMaxInputBytes ? CN_ERR_TOO_LARGE : CN_OK;
+    return m_o.size() > kCNMaxInputBytes ? CN_ERR_TOO_LARGE : CN_OK;
   }
 
   int fields(const CNMessageBase& m, int depth) {
@@ -575,11 +575,11 @@ class Writer {
         case CNFieldKind::Int32:
         case CNFieldKind::Int64: {
           const int64_t* x = std::get_if<int64_t>(&v.data);
-          o += "<int";
-          appendFieldAttrs(o, fd);
-          o += '>';
-          o += std::to_string(x ? *x : 0);
-          o += "</int>";
+          m_o += "<int";
+          appendFieldAttrs(m_o, fd);
+          m_o += '>';
+          m_o += std::to_string(x ? *x : 0);
+          m_o += "</int>";
           break;
         }
         case CNFieldKind::Text: {
@@ -595,52 +595,52 @@ class Writer {
           break;
         }
         case CNFieldKind::ObjectList: {
-          o += "<list";
-          appendFieldAttrs(o, fd);
+          m_o += "<list";
+          appendFieldAttrs(m_o, fd);
           const CNMessageList* l = std::get_if<CNMessageList>(&v.data);
           if (!l || l->empty()) {
-            o += "/>";
+            m_o += "/>";
             break;
           }
-          o += '>';
+          m_o += '>';
           for (const auto& item : *l) {
             if (!item || !A::def(*item)) return CN_ERR_BAD_VALUE;
             if (fd.classKey && A::def(*item)->classKey != fd.classKey) return CN_ERR_WRONG_CLASS;
             if (int rc = count()) return rc;
             if (int rc = object(item.get(), depth + 1, nullptr, fd.classKey == 0)) return rc;
           }
-          o += "</list>";
+          m_o += "</list>";
           break;
         }
         case CNFieldKind::TextList: {
-          o += "<list";
-          appendFieldAttrs(o, fd);
+          m_o += "<list";
+          appendFieldAttrs(m_o, fd);
           const std::vector<std::string>* l = std::get_if<std::vector<std::string>>(&v.data);
           if (!l || l->empty()) {
-            o += "/>";
+            m_o += "/>";
             break;
           }
-          o += '>';
+          m_o += '>';
           for (const std::string& t : *l) {
             if (int rc = count()) return rc;
             if (int rc = text(t, nullptr)) return rc;
           }
-          o += "</list>";
+          m_o += "</list>";
           break;
         }
       }
-      if (o.size() > kCNMaxInputBytes) return CN_ERR_TOO_LARGE;
+      if (m_o.size() > kCNMaxInputBytes) return CN_ERR_TOO_LARGE;
     }
     return CN_OK;
   }
 
   int object(const CNMessageBase* m, int depth, const CNFieldDef* fd, bool withClass) {
     if (depth > kCNMaxDepth) return CN_ERR_TOO_DEEP;
-    o += "<object";
-    if (fd) appendFieldAttrs(o, *fd);
-    if (withClass && m) appendClassAttrs(o, *A::def(*m));
+    m_o += "<object";
+    if (fd) appendFieldAttrs(m_o, *fd);
+    if (withClass && m) appendClassAttrs(m_o, *A::def(*m));
     if (!m) {
-      o += "/>";
+      m_o += "/>";
       return CN_OK;
     }
     return body(*m, depth, "object");
@@ -657,20 +657,20 @@ class Writer {
     }
     // Escapes only lengthen a text, so a text beyond the limit is refused
     // before it is copied.
-    if (o.size() + t.size() > kCNMaxInputBytes) return CN_ERR_TOO_LARGE;
-    o += "<text";
-    if (fd) appendFieldAttrs(o, *fd);
+    if (m_o.size() + t.size() > kCNMaxInputBytes) return CN_ERR_TOO_LARGE;
+    m_o += "<text";
+    if (fd) appendFieldAttrs(m_o, *fd);
     if (t.empty()) {
-      o += "/>";
+      m_o += "/>";
       return CN_OK;
     }
-    o += '>';
-    appendEscaped(o, t);
-    o += "</text>";
+    m_o += '>';
+    appendEscaped(m_o, t);
+    m_o += "</text>";
     return CN_OK;
   }
 
-  std::string& o;
+  std::string& m_o;
   std::size_t m_nodes = 0;
 };
 

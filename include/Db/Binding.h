@@ -62,7 +62,7 @@ void assignText(char*& dst, const char* src);
   };                                                                                        \
   class NAME : public DBtable {                                                             \
    public:                                                                                  \
-    explicit NAME(DBtran* tran = nullptr) : DBtable(def(), &row_, tran) {                   \
+    explicit NAME(DBtran* tran = nullptr) : DBtable(def(), &m_row, tran) {                   \
       try {                                                                                 \
         DBtable::DBCriticalSection.Lock();                                                  \
         if (tran) tran->addObject(this);                                                    \
@@ -73,7 +73,7 @@ void assignText(char*& dst, const char* src);
                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)));                \
       }                                                                                     \
     }                                                                                       \
-    NAME##_t* getDataPtr() { return &row_; }                                                \
+    NAME##_t* getDataPtr() { return &m_row; }                                                \
     template <class... A>                                                                   \
     void setValues(const A&... a) {                                                         \
       setInputValues(a...);                                                                 \
@@ -89,7 +89,7 @@ void assignText(char*& dst, const char* src);
     }                                                                                       \
                                                                                             \
    private:                                                                                 \
-    NAME##_t row_;                                                                          \
+    NAME##_t m_row;                                                                          \
   };                                                                                        \
   class NAME##_t2 : public NXDBTypedRow<NAME> {};
 

@@ -48,7 +48,7 @@ class DBtran {
   int commitTran(bool unused = false);
   // Rolls back this level and every level begun inside it.
   int rollbackTran();
-  bool isActive() const { return active_; }
+  bool isActive() const { return m_active; }
   void addObject(DBtable* table);
   const char* getErrorStr(int code) const;
   // 0 when a statement of a table object made on this transaction may run
@@ -61,15 +61,15 @@ class DBtran {
   friend class Db::detail::Session;
   // The session ended this level without a call on it: an outer level was
   // rolled back, or the connection was closed (LOST).
-  void detach(bool lost) { active_ = false; lost_ = lost; session_ = nullptr; }
+  void detach(bool lost) { m_active = false; m_lost = lost; m_session = nullptr; }
   int fail(int code, std::string message);
 
-  bool active_ = false;
-  bool lost_ = false;
-  Db::detail::Session* session_ = nullptr;
-  int objects_ = 0;
-  std::string lastError_;
-  int lastCode_ = 0;
+  bool m_active = false;
+  bool m_lost = false;
+  Db::detail::Session* m_session = nullptr;
+  int m_objects = 0;
+  std::string m_lastError;
+  int m_lastCode = 0;
 };
 
 class DBtable {
@@ -85,9 +85,9 @@ class DBtable {
   DBtable(const DBtable&) = delete;
   DBtable& operator=(const DBtable&) = delete;
 
-  const char* getTableName() const { return def_.name; }
-  const Db::TableDef& definition() const { return def_; }
-  void* rowBuffer() { return row_; }
+  const char* getTableName() const { return m_def.name; }
+  const Db::TableDef& definition() const { return m_def; }
+  void* rowBuffer() { return m_row; }
 
   // Where clause without the word WHERE; setCatWhere appends to it.
   void setWhere(const char* format, ...) DB_PRINTF(2, 3);
@@ -97,8 +97,8 @@ class DBtable {
   // Isolation type 4 asks to read what other services committed; both
   // backends read committed data on every statement, so it is accepted and
   // changes nothing.
-  void setIsolationType(int type) { isolation_ = type; }
-  void newSetIsolationType(int type) { isolation_ = type; }
+  void setIsolationType(int type) { m_isolation = type; }
+  void newSetIsolationType(int type) { m_isolation = type; }
 
   // Reads the first matching row into the row buffer.
   int getOneRow(bool forUpdate = false, int timeout = -1, int flags = 0);
@@ -129,16 +129,16 @@ class DBtable {
   int querySizeCheck(size_t, bool = false) { return 0; }
 
   // Typed-binding mode: inputs bound one column object at a time.
-  void ClearBoundInputs() { inputs_.clear(); }
+  void ClearBoundInputs() { m_inputs.clear(); }
   void BindInput(const NXDBDataTypeBase& column);
 
   const char* getErrorStr(int code) const;
-  int lastResult() const { return lastCode_; }
+  int lastResult() const { return m_lastCode; }
 
   // The SELECT this table object runs ("?" placeholders) and the values of
   // its where clause: what a query planner check needs.
   std::string selectSql() const;
-  const std::vector<Db::Param>& whereParams() const { return whereParams_; }
+  const std::vector<Db::Param>& whereParams() const { return m_whereParams; }
 
  protected:
   void setInputs(std::vector<Db::Param> inputs);
@@ -165,25 +165,25 @@ class DBtable {
   int runModify(const std::string& sql, const std::vector<Db::Param>& params, bool noRowIs100);
   bool hasRowId() const;
 
-  const Db::TableDef& def_;
-  void* row_;
-  DBtran* tran_;
-  std::string where_;
-  std::vector<Db::Param> whereParams_;
-  std::string orderBy_;
-  std::vector<Db::Param> inputs_;
-  std::unique_ptr<Db::detail::StatementLease> cursor_;
-  int isolation_ = 0;
+  const Db::TableDef& m_def;
+  void* m_row;
+  DBtran* m_tran;
+  std::string m_where;
+  std::vector<Db::Param> m_whereParams;
+  std::string m_orderBy;
+  std::vector<Db::Param> m_inputs;
+  std::unique_ptr<Db::detail::StatementLease> m_cursor;
+  int m_isolation = 0;
   // A where clause or values list that could not be translated: every
   // statement that would use it returns this error instead.
-  int formatError_ = 0;
-  std::string formatErrorText_;
-  int inputsError_ = 0;
-  std::string inputsErrorText_;
-  bool hasRead_ = false;
-  std::vector<Db::Param> readKey_;
-  int lastCode_ = 0;
-  std::string lastError_;
+  int m_formatError = 0;
+  std::string m_formatErrorText;
+  int m_inputsError = 0;
+  std::string m_inputsErrorText;
+  bool m_hasRead = false;
+  std::vector<Db::Param> m_readKey;
+  int m_lastCode = 0;
+  std::string m_lastError;
 };
 
 // The call forms of the original interface.

@@ -59,18 +59,18 @@ class DB_DATETIME {
   DB_DATETIME& operator=(const DB_DATETIME& o) {
     year = o.year; month = o.month; day = o.day; hour = o.hour;
     minute = o.minute; second = o.second; fraction = o.fraction;
-    text_[0] = '\0';
+    m_text[0] = '\0';
     return *this;
   }
   DB_DATETIME& operator=(const tagTIMESTAMP_STRUCT& ts) {
     year = ts.year; month = ts.month; day = ts.day; hour = ts.hour;
     minute = ts.minute; second = ts.second; fraction = ts.fraction;
-    text_[0] = '\0';
+    m_text[0] = '\0';
     return *this;
   }
   void clear() {
     year = 0; month = day = hour = minute = second = 0; fraction = 0;
-    text_[0] = '\0';
+    m_text[0] = '\0';
   }
   bool isZero() const {
     return year == 0 && month == 0 && day == 0 && hour == 0 && minute == 0 &&
@@ -93,7 +93,7 @@ class DB_DATETIME {
   }
 
  private:
-  char text_[64];
+  char m_text[64];
 };
 
 // Marks a date-time argument of a format's %p conversion:

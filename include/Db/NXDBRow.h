@@ -30,16 +30,16 @@ class NXDBDataTypeBase {
   virtual int getDataType() const = 0;
   virtual const char* toString(bool flag) { (void)flag; return getStr(); }
 
-  bool isNull() const { return null_; }
+  bool isNull() const { return m_null; }
   void setInternalNull(bool null);
-  int UpdatedStatus() const { return updated_; }
-  void setUpdated(int status) { updated_ = status; }
+  int UpdatedStatus() const { return m_updated; }
+  void setUpdated(int status) { m_updated = status; }
 
  protected:
-  bool null_ = true;
-  int updated_ = 0;
-  std::string text_;
-  bool textValid_ = false;
+  bool m_null = true;
+  int m_updated = 0;
+  std::string m_text;
+  bool m_textValid = false;
 };
 
 extern const char* const NXDB_int_format;     // "%d"
@@ -50,28 +50,28 @@ class NXDBPrimitiveType : public NXDBDataTypeBase {
  public:
   NXDBPrimitiveType() = default;
   explicit NXDBPrimitiveType(T v) { set(v); }
-  void set(T v) { value_ = v; null_ = false; textValid_ = false; }
-  T get() const { return value_; }
+  void set(T v) { m_value = v; m_null = false; m_textValid = false; }
+  T get() const { return m_value; }
   void setData(const void* bytes, size_t offset, size_t length, int) override {
     if (offset >= sizeof(T)) return;
     if (length > sizeof(T) - offset) length = sizeof(T) - offset;
-    std::memcpy(reinterpret_cast<char*>(&value_) + offset, bytes, length);
-    null_ = false;
-    textValid_ = false;
+    std::memcpy(reinterpret_cast<char*>(&m_value) + offset, bytes, length);
+    m_null = false;
+    m_textValid = false;
   }
   void setString() override {
     char buf[100];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::snprintf(buf, sizeof buf, *Format, value_);
+    std::snprintf(buf, sizeof buf, *Format, m_value);
 #pragma GCC diagnostic pop
-    text_ = buf;
-    textValid_ = true;
+    m_text = buf;
+    m_textValid = true;
   }
   int getDataType() const override { return Code; }
 
  private:
-  T value_{};
+  T m_value{};
 };
 
 template <class T, int Code>
@@ -79,14 +79,14 @@ class NXDBCompositeType : public NXDBDataTypeBase {
  public:
   NXDBCompositeType() = default;
   explicit NXDBCompositeType(const T& v) { set(v); }
-  void set(const T& v) { value_ = v; null_ = false; textValid_ = false; }
-  const T& get() const { return value_; }
+  void set(const T& v) { m_value = v; m_null = false; m_textValid = false; }
+  const T& get() const { return m_value; }
   void setData(const void* bytes, size_t offset, size_t length, int) override;
   void setString() override;
   int getDataType() const override { return Code; }
 
  protected:
-  T value_{};
+  T m_value{};
 };
 
 class NXDB_datetime : public NXDBCompositeType<NXTIMESTAMP_STRUCT, 5> {
@@ -103,7 +103,7 @@ class NXDB_string : public NXDBCompositeType<std::string, 6> {
   NXDB_string() = default;
   explicit NXDB_string(const std::string& v) { set(v); }
   explicit NXDB_string(const char* v) { set(v ? v : ""); }
-  void clearMemoryOnNULL() override { value_.clear(); }
+  void clearMemoryOnNULL() override { m_value.clear(); }
 };
 
 using NXDB_int = NXDBPrimitiveType<int, &NXDB_int_format, 1>;
@@ -151,14 +151,14 @@ class NXDBRowBase {
     std::map<std::string, std::string> foreignKeys;
   };
   void build(const Db::TableDef& def, ClassState& cls);
-  const ClassState* cls_ = nullptr;
-  const Db::TableDef* def_ = nullptr;
+  const ClassState* m_cls = nullptr;
+  const Db::TableDef* m_def = nullptr;
 
  private:
-  std::map<std::string, NXDBDataTypeBase*> byName_;
-  std::vector<std::unique_ptr<NXDBDataTypeBase>> columns_;
-  std::string serial_;
-  std::vector<std::string> keys_;
+  std::map<std::string, NXDBDataTypeBase*> m_byName;
+  std::vector<std::unique_ptr<NXDBDataTypeBase>> m_columns;
+  std::string m_serial;
+  std::vector<std::string> m_keys;
 };
 
 // The typed row of binding B (B::def() describes it).

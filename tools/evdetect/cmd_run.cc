@@ -33,25 +33,25 @@ struct Summary {
 // A progress line on a terminal, once the run has taken more than a second.
 class Progress {
  public:
-  Progress() : enabled_(isatty(STDERR_FILENO) != 0), start_(Clock::now()), last_(start_) {}
+  Progress() : m_enabled(isatty(STDERR_FILENO) != 0), m_start(Clock::now()), m_last(m_start) {}
   void update(const Summary& s) {
-    if (!enabled_) return;
+    if (!m_enabled) return;
     auto now = Clock::now();
-    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200)) return;
-    last_ = now;
-    shown_ = true;
+    if (now - m_start < std::chrono::seconds(1) || now - m_last < std::chrono::milliseconds(200)) return;
+    m_last = now;
+    m_shown = true;
     std::fprintf(stderr, "\r%ld events read, %ld handled, %ld failed ...", s.read, s.handled, s.failed);
     std::fflush(stderr);
   }
   void done() {
-    if (shown_) std::fprintf(stderr, "\r\033[K");
+    if (m_shown) std::fprintf(stderr, "\r\033[K");
   }
 
  private:
   using Clock = std::chrono::steady_clock;
-  bool enabled_;
-  bool shown_ = false;
-  Clock::time_point start_, last_;
+  bool m_enabled;
+  bool m_shown = false;
+  Clock::time_point m_start, m_last;
 };
 
 // Lines of a descriptor, each at most kMaxEventLineBytes: the rest of a longer
@@ -61,59 +61,59 @@ class LineReader {
  public:
   enum class Status { Line, TooLong, End, Error };
   // IDLE is called before a read that would wait for more input.
-  LineReader(int fd, std::function<void()> idle) : fd_(fd), buf_(64 * 1024), idle_(std::move(idle)) {}
+  LineReader(int fd, std::function<void()> idle) : m_fd(fd), m_buf(64 * 1024), m_idle(std::move(idle)) {}
 
   Status next(std::string& line) {
     line.clear();
     bool started = false, tooLong = false;
     while (true) {
-      if (pos_ == end_) {
-        if (eof_) break;
-        if (idle_) {
-          pollfd p{fd_, POLLIN, 0};
-          if (::poll(&p, 1, 0) == 0) idle_();
+      if (m_pos == m_end) {
+        if (m_eof) break;
+        if (m_idle) {
+          pollfd p{m_fd, POLLIN, 0};
+          if (::poll(&p, 1, 0) == 0) m_idle();
         }
-        const ssize_t n = ::read(fd_, buf_.data(), buf_.size());
+        const ssize_t n = ::read(m_fd, m_buf.data(), m_buf.size());
         if (n < 0) {
           if (errno == EINTR) continue;
-          errno_ = errno;
+          m_errno = errno;
           return Status::Error;
         }
         if (n == 0) {
-          eof_ = true;
+          m_eof = true;
           break;
         }
-        pos_ = 0;
-        end_ = static_cast<size_t>(n);
+        m_pos = 0;
+        m_end = static_cast<size_t>(n);
       }
       started = true;
-      const char* from = buf_.data() + pos_;
-      const void* nl = std::memchr(from, '\n', end_ - pos_);
-      const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - from) : end_ - pos_;
+      const char* from = m_buf.data() + m_pos;
+      const void* nl = std::memchr(from, '\n', m_end - m_pos);
+      const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - from) : m_end - m_pos;
       if (!tooLong && line.size() + len <= kMaxEventLineBytes) {
         line.append(from, len);
       } else if (!tooLong) {
         tooLong = true;
         std::string().swap(line);
       }
-      pos_ += len;
+      m_pos += len;
       if (nl) {
-        ++pos_;
+        ++m_pos;
         return tooLong ? Status::TooLong : Status::Line;
       }
     }
     if (!started) return Status::End;
     return tooLong ? Status::TooLong : Status::Line;
   }
-  int error() const { return errno_; }
+  int error() const { return m_errno; }
 
  private:
-  int fd_;
-  std::vector<char> buf_;
-  size_t pos_ = 0, end_ = 0;
-  bool eof_ = false;
-  int errno_ = 0;
-  std::function<void()> idle_;
+  int m_fd;
+  std::vector<char> m_buf;
+  size_t m_pos = 0, m_end = 0;
+  bool m_eof = false;
+  int m_errno = 0;
+  std::function<void()> m_idle;
 };
 
 struct RunOptions {

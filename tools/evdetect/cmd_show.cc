@@ -94,17 +94,17 @@ class RuleNames {
  public:
   Json operator()(int id) {
     if (id <= 0) return nullptr;
-    auto it = names_.find(id);
-    if (it != names_.end()) return it->second;
+    auto it = m_names.find(id);
+    if (it != m_names.end()) return it->second;
     NTnotificationRule r(nullptr);
     r.setWhere("id = %d", id);
     // A rule removed since keeps its id on the occurrence.
     Json name = readOk(r.getOneRow()) ? Json(std::string(r.getDataPtr()->notificationName)) : Json(nullptr);
-    return names_[id] = name;
+    return m_names[id] = name;
   }
 
  private:
-  std::map<int, Json> names_;
+  std::map<int, Json> m_names;
 };
 
 // The names beside the numbers of an occurrence row, for people and scripts alike.

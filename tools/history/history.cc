@@ -52,17 +52,17 @@ struct Chosen {
 class Generator {
  public:
   Generator(SessionBackend& db, std::vector<Chosen> kinds, long long ppm)
-      : db_(db), kinds_(std::move(kinds)), ppm_(ppm), pg_(db.dialect() == Dialect::PostgreSQL) {
-    for (const Chosen& c : kinds_) total_ = std::max(total_, c.hi);
+      : m_db(db), m_kinds(std::move(kinds)), m_ppm(ppm), m_pg(db.dialect() == Dialect::PostgreSQL) {
+    for (const Chosen& c : m_kinds) m_total = std::max(m_total, c.hi);
   }
 
   // One chunk: occurrences K0 .. K1-1 of a numbering that ends at END; NOW
   // is the time of the newest.
   int chunk(long long k0, long long k1, long long end, long long now, Result& r, std::string& error) {
-    int rc = db_.exec(pg_ ? "BEGIN; LOCK TABLE NTDetectedAlerts IN SHARE ROW EXCLUSIVE MODE" : "BEGIN IMMEDIATE");
+    int rc = m_db.exec(m_pg ? "BEGIN; LOCK TABLE NTDetectedAlerts IN SHARE ROW EXCLUSIVE MODE" : "BEGIN IMMEDIATE");
     if (rc != 0) return fail(rc, "begin", error);
     const long long n = k1 - k0;
-    rc = db_.exec(with(series(k0, k1)) +
+    rc = m_db.exec(with(series(k0, k1)) +
                   "INSERT INTO NTDetectedAlerts (criteria, alertType, category, status, processStat, occurTime, "
                   "processTime, ntNotificationId, entityId) SELECT criteria, alertType, category, 0, " +
                   processStat() + ", " + at(end, now, 0) + ", " + at(end, now, 60) +
@@ -79,7 +79,7 @@ class Generator {
     if (count != n) {
       error = "the new event ids are not consecutive (" + std::to_string(count) + " rows after " +
               std::to_string(before) + " for " + std::to_string(n) + " inserted)";
-      db_.exec("ROLLBACK");
+      m_db.exec("ROLLBACK");
       return DB_ERR_USAGE;
     }
     const std::string ours = with("SELECT eventId, CAST(eventId AS BIGINT) - " + std::to_string(before + 1 - k0) +
@@ -98,7 +98,7 @@ class Generator {
                ", 7, 11, 10 FROM rows WHERE family = 3",
     };
     for (const std::string& sql : detail)
-      if ((rc = db_.exec(sql)) != 0) return rollback(rc, "detail rows", error);
+      if ((rc = m_db.exec(sql)) != 0) return rollback(rc, "detail rows", error);
     const std::string created = std::to_string(now);
     const std::string params[] = {
         ours + "INSERT INTO NTDparams (eventId, type, value, created) SELECT eventId, 1, "
@@ -112,7 +112,7 @@ class Generator {
                created + " FROM rows WHERE form <> 0",
     };
     for (const std::string& sql : params)
-      if ((rc = db_.exec(sql)) != 0) return rollback(rc, "NTDparams", error);
+      if ((rc = m_db.exec(sql)) != 0) return rollback(rc, "NTDparams", error);
     long long pending = 0, details = 0, paramRows = 0;
     const std::string range = " WHERE eventId > " + std::to_string(before);
     if ((rc = scalar("SELECT COUNT(*) FROM NTDetectedAlerts" + range + " AND (processStat & 67) <> 0", pending)) ||
@@ -121,7 +121,7 @@ class Generator {
                      details)) ||
         (rc = scalar("SELECT COUNT(*) FROM NTDparams" + range, paramRows)))
       return rollback(rc, "counting", error);
-    if ((rc = db_.commit()) != 0) return fail(rc, "commit", error);
+    if ((rc = m_db.commit()) != 0) return fail(rc, "commit", error);
     if (r.firstEventId == 0) r.firstEventId = before + 1;
     r.lastEventId = last;
     r.occurrences += n;
@@ -137,28 +137,28 @@ class Generator {
   // an object of its own and no two pending ones share an entity id.
   std::string with(const std::string& numbered) const {
     std::string values;
-    for (const Chosen& c : kinds_) {
+    for (const Chosen& c : m_kinds) {
       if (!values.empty()) values += ", ";
       values += "(" + std::to_string(c.kind.alertType) + ", " + std::to_string(c.kind.criteria) + ", " +
                 std::to_string(c.kind.family) + ", " + std::to_string(c.kind.form) + ", " + std::to_string(c.lo) +
                 ", " + std::to_string(c.hi) + ", " + std::to_string(c.category) + ", " + std::to_string(c.rule) + ")";
     }
-    const std::string w = std::to_string(total_);
-    return std::string(pg_ ? "WITH " : "WITH RECURSIVE ") + "kinds(alertType, criteria, family, form, lo, hi, category, " +
+    const std::string w = std::to_string(m_total);
+    return std::string(m_pg ? "WITH " : "WITH RECURSIVE ") + "kinds(alertType, criteria, family, form, lo, hi, category, " +
            "rule) AS (VALUES " + values + "), numbered AS (" + numbered + "), rows AS (SELECT numbered.*, kinds.*, " +
            "(k / " + w + ") * (hi - lo) + (k % " + w + " - lo) AS obj FROM numbered JOIN kinds ON k % " + w +
            " >= lo AND k % " + w + " < hi) ";
   }
   std::string series(long long k0, long long k1) const {
     const std::string a = std::to_string(k0), b = std::to_string(k1 - 1);
-    if (pg_) return "SELECT k FROM generate_series(" + a + "::bigint, " + b + "::bigint) AS k";
+    if (m_pg) return "SELECT k FROM generate_series(" + a + "::bigint, " + b + "::bigint) AS k";
     return "SELECT " + a + " AS k UNION ALL SELECT k + 1 FROM numbered WHERE k < " + b;
   }
   // Pending iff the running count of pending occurrences of the kind (its
   // object index times the share, rounded down) steps there: the share holds
   // for every kind over any run of its occurrences, to one.
   std::string processStat() const {
-    const std::string p = std::to_string(ppm_);
+    const std::string p = std::to_string(m_ppm);
     return "CASE WHEN (obj + 1) * " + p + " / 1000000 > obj * " + p +
            " / 1000000 THEN (CASE WHEN k % 20 = 0 THEN 64 ELSE 1 END) ELSE (CASE WHEN k % 10 = 0 THEN 128 ELSE 4 END) "
            "END";
@@ -166,7 +166,7 @@ class Generator {
   std::string at(long long end, long long now, int offset) const {
     const std::string secs = "(" + std::to_string(now + offset) + " - (" + std::to_string(end) + " - k) * " +
                              std::to_string(kSpanSeconds) + " / " + std::to_string(std::max(end, 1LL)) + ")";
-    if (pg_) return "to_timestamp(" + secs + ")::timestamp(3)";
+    if (m_pg) return "to_timestamp(" + secs + ")::timestamp(3)";
     return "strftime('%Y-%m-%d %H:%M:%S.000', " + secs + ", 'unixepoch', 'localtime')";
   }
   std::string object() const { return "(" + std::to_string(kObjectBase) + " + obj)"; }
@@ -191,7 +191,7 @@ class Generator {
 
   int scalar(const std::string& sql, long long& out) {
     int rc = 0;
-    std::unique_ptr<Db::detail::StatementBackend> st = db_.prepare(sql, &rc);
+    std::unique_ptr<Db::detail::StatementBackend> st = m_db.prepare(sql, &rc);
     if (!st) return rc ? rc : DB_ERR_USAGE;
     if ((rc = st->execute({})) != 0) return rc;
     if ((rc = st->fetch()) != 0) return rc;
@@ -200,20 +200,20 @@ class Generator {
     return 0;
   }
   int fail(int rc, const std::string& what, std::string& error) {
-    error = what + ": " + db_.lastError();
+    error = what + ": " + m_db.lastError();
     return rc;
   }
   int rollback(int rc, const std::string& what, std::string& error) {
     fail(rc, what, error);
-    db_.exec("ROLLBACK");
+    m_db.exec("ROLLBACK");
     return rc;
   }
 
-  SessionBackend& db_;
-  std::vector<Chosen> kinds_;
-  long long ppm_;
-  bool pg_;
-  int total_ = 0;
+  SessionBackend& m_db;
+  std::vector<Chosen> m_kinds;
+  long long m_ppm;
+  bool m_pg;
+  int m_total = 0;
 };
 
 }  // namespace

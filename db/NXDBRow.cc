@@ -30,18 +30,18 @@ void Db::assignText(char*& dst, const char* src) {
 }
 
 const char* NXDBDataTypeBase::getStr() {
-  if (!textValid_) {
-    if (null_) { text_.clear(); textValid_ = true; }
+  if (!m_textValid) {
+    if (m_null) { m_text.clear(); m_textValid = true; }
     else setString();
   }
-  return text_.c_str();
+  return m_text.c_str();
 }
 
 void NXDBDataTypeBase::setInternalNull(bool null) {
-  if (null == null_) return;
-  null_ = null;
-  text_.clear();
-  textValid_ = false;
+  if (null == m_null) return;
+  m_null = null;
+  m_text.clear();
+  m_textValid = false;
   if (null) clearMemoryOnNULL();
 }
 
@@ -49,31 +49,31 @@ template <>
 void NXDBCompositeType<NXTIMESTAMP_STRUCT, 5>::setData(const void* bytes, size_t offset, size_t length, int) {
   if (offset >= sizeof(NXTIMESTAMP_STRUCT)) return;
   if (length > sizeof(NXTIMESTAMP_STRUCT) - offset) length = sizeof(NXTIMESTAMP_STRUCT) - offset;
-  std::memcpy(reinterpret_cast<char*>(&value_) + offset, bytes, length);
-  null_ = false;
-  textValid_ = false;
+  std::memcpy(reinterpret_cast<char*>(&m_value) + offset, bytes, length);
+  m_null = false;
+  m_textValid = false;
 }
 
 template <>
 void NXDBCompositeType<NXTIMESTAMP_STRUCT, 5>::setString() {
   DB_DATETIME d;
-  d = value_;
-  text_ = d.toString(true);
-  textValid_ = true;
+  d = m_value;
+  m_text = d.toString(true);
+  m_textValid = true;
 }
 
 template <>
 void NXDBCompositeType<std::string, 6>::setData(const void* bytes, size_t offset, size_t length, int) {
-  if (value_.size() < offset) value_.resize(offset);
-  value_.replace(offset, std::string::npos, static_cast<const char*>(bytes), length);
-  null_ = false;
-  textValid_ = false;
+  if (m_value.size() < offset) m_value.resize(offset);
+  m_value.replace(offset, std::string::npos, static_cast<const char*>(bytes), length);
+  m_null = false;
+  m_textValid = false;
 }
 
 template <>
 void NXDBCompositeType<std::string, 6>::setString() {
-  text_ = value_;
-  textValid_ = true;
+  m_text = m_value;
+  m_textValid = true;
 }
 
 void NXDB_datetime::set(const DB_DATETIME& v) {
@@ -84,15 +84,15 @@ void NXDB_datetime::set(const DB_DATETIME& v) {
 
 DB_DATETIME NXDB_datetime::getDateTime() const {
   DB_DATETIME d;
-  d = static_cast<const tagTIMESTAMP_STRUCT&>(value_);
+  d = static_cast<const tagTIMESTAMP_STRUCT&>(m_value);
   return d;
 }
 
 const char* NXDB_datetime::toString(bool withFraction) {
   DB_DATETIME d = getDateTime();
-  text_ = d.toString(withFraction);
-  textValid_ = true;
-  return text_.c_str();
+  m_text = d.toString(withFraction);
+  m_textValid = true;
+  return m_text.c_str();
 }
 
 void NXDBRowBase::lock() { classSemaphore().wait(); }
@@ -116,7 +116,7 @@ std::string NXDBRowBase::signatureOf(const Db::TableDef& def) {
 }
 
 void NXDBRowBase::build(const Db::TableDef& def, ClassState& cls) {
-  def_ = &def;
+  m_def = &def;
   for (int i = 0; i < def.columnCount; ++i) {
     const Db::ColumnDef& c = def.columns[i];
     std::unique_ptr<NXDBDataTypeBase> v;
@@ -126,8 +126,8 @@ void NXDBRowBase::build(const Db::TableDef& def, ClassState& cls) {
       case Db::ColType::DATETIME: v = std::make_unique<NXDB_datetime>(); break;
       default: v = std::make_unique<NXDB_string>(); break;
     }
-    byName_[c.name] = v.get();
-    columns_.push_back(std::move(v));
+    m_byName[c.name] = v.get();
+    m_columns.push_back(std::move(v));
   }
   if (!cls.initialised) {
     lock();
@@ -140,12 +140,12 @@ void NXDBRowBase::build(const Db::TableDef& def, ClassState& cls) {
     }
     unLock();
   }
-  cls_ = &cls;
-  serial_ = def.serialColumn;
+  m_cls = &cls;
+  m_serial = def.serialColumn;
   std::string cur;
   for (const char* p = def.keyColumns;; ++p) {
     if (*p == ',' || *p == '\0') {
-      if (!cur.empty()) keys_.push_back(cur);
+      if (!cur.empty()) m_keys.push_back(cur);
       cur.clear();
       if (*p == '\0') break;
     } else if (*p != ' ') {
@@ -158,62 +158,62 @@ const char* NXDBRowBase::getColumnName(int index) const { return getColumnName_t
 
 std::vector<NXDBDataTypeBase*> NXDBRowBase::getData() const {
   std::vector<NXDBDataTypeBase*> out;
-  for (auto& c : columns_) out.push_back(c.get());
+  for (auto& c : m_columns) out.push_back(c.get());
   return out;
 }
 
 int NXDBRowBase::getSerialColNum() const {
-  if (serial_.empty()) return -1;
-  for (size_t i = 0; i < cls_->columns.size(); ++i)
-    if (strcasecmp(cls_->columns[i].c_str(), serial_.c_str()) == 0) return static_cast<int>(i);
+  if (m_serial.empty()) return -1;
+  for (size_t i = 0; i < m_cls->columns.size(); ++i)
+    if (strcasecmp(m_cls->columns[i].c_str(), m_serial.c_str()) == 0) return static_cast<int>(i);
   return -1;
 }
 
-const char* NXDBRowBase::getTableName() const { return cls_->name.c_str(); }
+const char* NXDBRowBase::getTableName() const { return m_cls->name.c_str(); }
 
 std::string NXDBRowBase::getPrimaryWhere() const {
   std::string w;
-  for (size_t i = 0; i < keys_.size(); ++i) {
+  for (size_t i = 0; i < m_keys.size(); ++i) {
     if (i) w += "AND ";
-    w += keys_[i] + " = ?";
+    w += m_keys[i] + " = ?";
   }
   return w;
 }
 
 std::vector<NXDBDataTypeBase*> NXDBRowBase::getPrimaryData() const {
   std::vector<NXDBDataTypeBase*> out;
-  for (auto& k : keys_) out.push_back(column(k));
+  for (auto& k : m_keys) out.push_back(column(k));
   return out;
 }
 
-const char* NXDBRowBase::getStructDef() const { return cls_->structSchema.c_str(); }
+const char* NXDBRowBase::getStructDef() const { return m_cls->structSchema.c_str(); }
 
 void NXDBRowBase::setTableName(const char* name) {
   // Class-wide: every row of the class reports the new name.
-  const_cast<ClassState*>(cls_)->name = name ? name : "";
+  const_cast<ClassState*>(m_cls)->name = name ? name : "";
 }
 
 const char* NXDBRowBase::getColumnName_t2(int index) const {
-  if (index < 0 || index >= static_cast<int>(cls_->columns.size())) return nullptr;
-  return cls_->columns[static_cast<size_t>(index)].c_str();
+  if (index < 0 || index >= static_cast<int>(m_cls->columns.size())) return nullptr;
+  return m_cls->columns[static_cast<size_t>(index)].c_str();
 }
 
 void NXDBRowBase::pushColumnName(const char* name) {
-  const_cast<ClassState*>(cls_)->columns.emplace_back(name ? name : "");
+  const_cast<ClassState*>(m_cls)->columns.emplace_back(name ? name : "");
 }
 
-int NXDBRowBase::getHeaderType() const { return cls_->type; }
+int NXDBRowBase::getHeaderType() const { return m_cls->type; }
 
 NXDBDataTypeBase* NXDBRowBase::column(const std::string& name) const {
-  auto it = byName_.find(name);
-  return it == byName_.end() ? nullptr : it->second;
+  auto it = m_byName.find(name);
+  return it == m_byName.end() ? nullptr : it->second;
 }
 
 void NXDBRowBase::fromRow(const void* row) {
   void* r = const_cast<void*>(row);
-  for (int i = 0; i < def_->columnCount; ++i) {
-    const Db::ColumnDef& c = def_->columns[i];
-    NXDBDataTypeBase* v = columns_[static_cast<size_t>(i)].get();
+  for (int i = 0; i < m_def->columnCount; ++i) {
+    const Db::ColumnDef& c = m_def->columns[i];
+    NXDBDataTypeBase* v = m_columns[static_cast<size_t>(i)].get();
     void* f = c.field(r);
     switch (c.type) {
       case Db::ColType::INT32: static_cast<NXDB_int*>(v)->set(*static_cast<int*>(f)); break;
@@ -236,9 +236,9 @@ void NXDBRowBase::fromRow(const void* row) {
 }
 
 void NXDBRowBase::toRow(void* row) const {
-  for (int i = 0; i < def_->columnCount; ++i) {
-    const Db::ColumnDef& c = def_->columns[i];
-    const NXDBDataTypeBase* v = columns_[static_cast<size_t>(i)].get();
+  for (int i = 0; i < m_def->columnCount; ++i) {
+    const Db::ColumnDef& c = m_def->columns[i];
+    const NXDBDataTypeBase* v = m_columns[static_cast<size_t>(i)].get();
     void* f = c.field(row);
     switch (c.type) {
       case Db::ColType::INT32: *static_cast<int*>(f) = v->isNull() ? 0 : static_cast<const NXDB_int*>(v)->get(); break;

@@ -130,12 +130,12 @@ const DefInfo& infoOf(const Db::TableDef& def, bool hasRowId) {
 }  // namespace
 
 DBtable::DBtable(const Db::TableDef& def, void* rowBuffer, DBtran* tran)
-    : def_(def), row_(rowBuffer), tran_(tran) {}
+    : m_def(def), m_row(rowBuffer), m_tran(tran) {}
 
 DBtable::~DBtable() = default;
 
 bool DBtable::hasRowId() const {
-  return def_.kind == Db::HeaderType::Table && def_.keyColumns[0] == '\0';
+  return m_def.kind == Db::HeaderType::Table && m_def.keyColumns[0] == '\0';
 }
 
 namespace {
@@ -155,9 +155,9 @@ Db::ErrorTally Db::errorTally() {
 }
 
 int DBtable::fail(int code, const std::string& message) {
-  lastCode_ = code;
-  lastError_ = message;
-  tallyError(std::string(def_.name) + ": " + message);
+  m_lastCode = code;
+  m_lastError = message;
+  tallyError(std::string(m_def.name) + ": " + message);
   return code;
 }
 
@@ -188,7 +188,7 @@ const char* describeCode(int code) {
 }  // namespace
 
 const char* DBtable::getErrorStr(int code) const {
-  if (code == lastCode_ && !lastError_.empty()) return lastError_.c_str();
+  if (code == m_lastCode && !m_lastError.empty()) return m_lastError.c_str();
   return describeCode(code);
 }
 
@@ -199,7 +199,7 @@ int DBtable::withSession(bool readOnly, Op&& op) {
     std::string err;
     Session* s = Session::current(&rc, &err);
     if (!s) return fail(rc, err);
-    if (tran_ != nullptr && (rc = tran_->checkUsable(s, &err)) != 0) return fail(rc, err);
+    if (m_tran != nullptr && (rc = m_tran->checkUsable(s, &err)) != 0) return fail(rc, err);
     bool sent = true;
     rc = op(*s, &sent);
     if (isResult(rc)) return rc;
@@ -224,13 +224,13 @@ void DBtable::setWhere(const char* format, ...) {
   va_start(ap, format);
   int rc;
   std::string err;
-  appendFormat(where_, whereParams_, format, ap, &rc, &err);
+  appendFormat(m_where, m_whereParams, format, ap, &rc, &err);
   va_end(ap);
   if (rc) {
-    where_ = "1 = 0";
-    whereParams_.clear();
-    formatError_ = fail(rc, err);
-    formatErrorText_ = err;
+    m_where = "1 = 0";
+    m_whereParams.clear();
+    m_formatError = fail(rc, err);
+    m_formatErrorText = err;
   }
 }
 
@@ -239,36 +239,36 @@ void DBtable::setCatWhere(const char* format, ...) {
   va_start(ap, format);
   int rc;
   std::string err;
-  appendFormat(where_, whereParams_, format, ap, &rc, &err);
+  appendFormat(m_where, m_whereParams, format, ap, &rc, &err);
   va_end(ap);
-  if (rc && !formatError_) {
-    formatError_ = fail(rc, err);
-    formatErrorText_ = err;
+  if (rc && !m_formatError) {
+    m_formatError = fail(rc, err);
+    m_formatErrorText = err;
   }
 }
 
 void DBtable::clearWhere() {
-  where_.clear();
-  whereParams_.clear();
-  formatError_ = 0;
-  formatErrorText_.clear();
+  m_where.clear();
+  m_whereParams.clear();
+  m_formatError = 0;
+  m_formatErrorText.clear();
 }
 
-void DBtable::setOrderBy(const char* columns) { orderBy_ = columns ? columns : ""; }
+void DBtable::setOrderBy(const char* columns) { m_orderBy = columns ? columns : ""; }
 
 void DBtable::setInputs(std::vector<Param> inputs) {
-  inputs_ = std::move(inputs);
-  inputsError_ = 0;
-  inputsErrorText_.clear();
+  m_inputs = std::move(inputs);
+  m_inputsError = 0;
+  m_inputsErrorText.clear();
 }
 
 void DBtable::BindInput(const NXDBDataTypeBase& column) {
-  if (column.isNull()) { inputs_.push_back(Param()); return; }
+  if (column.isNull()) { m_inputs.push_back(Param()); return; }
   switch (column.getDataType()) {
-    case 1: inputs_.push_back(Param::integer(static_cast<const NXDB_int&>(column).get())); break;
-    case 4: inputs_.push_back(Param::integer(static_cast<const NXDB_int64&>(column).get())); break;
-    case 5: inputs_.push_back(Param::datetime(static_cast<const NXDB_datetime&>(column).getDateTime())); break;
-    default: inputs_.push_back(Param::text(static_cast<const NXDB_string&>(column).get())); break;
+    case 1: m_inputs.push_back(Param::integer(static_cast<const NXDB_int&>(column).get())); break;
+    case 4: m_inputs.push_back(Param::integer(static_cast<const NXDB_int64&>(column).get())); break;
+    case 5: m_inputs.push_back(Param::datetime(static_cast<const NXDB_datetime&>(column).getDateTime())); break;
+    default: m_inputs.push_back(Param::text(static_cast<const NXDB_string&>(column).get())); break;
   }
 }
 
@@ -282,9 +282,9 @@ int DBtable::CallDBsprintfWrapper(const char* format, ...) {
   if (rc == 0) rc = Db::detail::valuesToParams(sql, p, values, &err);
   if (rc) {
     // The procedure must not run later with the inputs of an earlier call.
-    inputs_.clear();
-    inputsError_ = rc;
-    inputsErrorText_ = err;
+    m_inputs.clear();
+    m_inputsError = rc;
+    m_inputsErrorText = err;
     return fail(rc, err);
   }
   setInputs(std::move(values));
@@ -292,40 +292,40 @@ int DBtable::CallDBsprintfWrapper(const char* format, ...) {
 }
 
 std::string DBtable::selectSql() const {
-  std::string sql = infoOf(def_, hasRowId()).selectList;
+  std::string sql = infoOf(m_def, hasRowId()).selectList;
   sql += " FROM ";
-  sql += def_.name;
-  if (!where_.empty()) { sql += " WHERE "; sql += where_; }
-  if (!orderBy_.empty()) { sql += " ORDER BY "; sql += orderBy_; }
+  sql += m_def.name;
+  if (!m_where.empty()) { sql += " WHERE "; sql += m_where; }
+  if (!m_orderBy.empty()) { sql += " ORDER BY "; sql += m_orderBy; }
   else if (hasRowId()) { sql += " ORDER BY "; sql += Db::detail::kRowIdColumn; }
   return sql;
 }
 
 int DBtable::runSelect(Session& s, bool* sent) {
-  cursor_.reset();
-  hasRead_ = false;
+  m_cursor.reset();
+  m_hasRead = false;
   int rc = 0;
-  if (def_.kind == Db::HeaderType::Table) {
+  if (m_def.kind == Db::HeaderType::Table) {
     auto lease = s.acquire(selectSql(), &rc);
     if (!lease) { *sent = false; return fail(rc, s.backend().lastError()); }
-    rc = lease->get().execute(whereParams_);
+    rc = lease->get().execute(m_whereParams);
     if (rc) return fail(rc, s.backend().lastError());
-    cursor_ = std::move(lease);
+    m_cursor = std::move(lease);
     return 0;
   }
   // Procedures and queries: every statement of the body runs with the same
   // inputs; the last one yields the result rows.
-  const std::vector<std::string>* body = Db::detail::procedureBody(def_.name);
+  const std::vector<std::string>* body = Db::detail::procedureBody(m_def.name);
   if (body == nullptr || body->empty())
-    return fail(DB_ERR_USAGE, std::string("no body for procedure ") + def_.name);
+    return fail(DB_ERR_USAGE, std::string("no body for procedure ") + m_def.name);
   *sent = false;
   for (size_t i = 0; i < body->size(); ++i) {
     auto lease = s.acquire((*body)[i], &rc);
     if (!lease) return fail(rc, s.backend().lastError());
     *sent = true;
-    rc = lease->get().execute(inputs_);
+    rc = lease->get().execute(m_inputs);
     if (rc) return fail(rc, s.backend().lastError());
-    if (i + 1 == body->size()) cursor_ = std::move(lease);
+    if (i + 1 == body->size()) m_cursor = std::move(lease);
   }
   return 0;
 }
@@ -334,18 +334,18 @@ int DBtable::runSelect(Session& s, bool* sent) {
 // whatever ran on this object since.
 #define EVD_REFUSE_BAD_FORMAT(usesInputs)                                                   \
   do {                                                                                      \
-    if (formatError_) return fail(formatError_, formatErrorText_);                          \
-    if ((usesInputs) && inputsError_) return fail(inputsError_, inputsErrorText_);           \
+    if (m_formatError) return fail(m_formatError, m_formatErrorText);                          \
+    if ((usesInputs) && m_inputsError) return fail(m_inputsError, m_inputsErrorText);           \
   } while (0)
 
 int DBtable::fillRow() {
-  Db::detail::StatementBackend& st = cursor_->get();
+  Db::detail::StatementBackend& st = m_cursor->get();
   bool cut = false;
   std::string outOfRange;
-  const int n = std::min(def_.columnCount, st.columnCount());
+  const int n = std::min(m_def.columnCount, st.columnCount());
   for (int i = 0; i < n; ++i) {
-    const Db::ColumnDef& c = def_.columns[i];
-    void* f = c.field(row_);
+    const Db::ColumnDef& c = m_def.columns[i];
+    void* f = c.field(m_row);
     const bool null = st.isNull(i);
     switch (c.type) {
       case Db::ColType::INT32: {
@@ -353,7 +353,7 @@ int DBtable::fillRow() {
         if (v < INT_MIN || v > INT_MAX) {
           // A wrapped id would name another row: leave the field alone.
           if (outOfRange.empty())
-            outOfRange = std::string(def_.name) + "." + c.name + " holds " + std::to_string(v) +
+            outOfRange = std::string(m_def.name) + "." + c.name + " holds " + std::to_string(v) +
                          ", which does not fit its 32-bit column";
           break;
         }
@@ -385,25 +385,25 @@ int DBtable::fillRow() {
     }
   }
   if (!outOfRange.empty()) return fail(DB_ERR_RANGE, outOfRange);
-  hasRead_ = true;
-  readKey_.clear();
-  if (hasRowId()) readKey_.push_back(Param::integer(st.getInt(def_.columnCount)));
-  for (int idx : infoOf(def_, hasRowId()).keyIndexes) readKey_.push_back(columnParam(def_.columns[idx], row_));
-  return lastCode_ = cut ? DB_SUCCESS_TRUNCATED : 0;
+  m_hasRead = true;
+  m_readKey.clear();
+  if (hasRowId()) m_readKey.push_back(Param::integer(st.getInt(m_def.columnCount)));
+  for (int idx : infoOf(m_def, hasRowId()).keyIndexes) m_readKey.push_back(columnParam(m_def.columns[idx], m_row));
+  return m_lastCode = cut ? DB_SUCCESS_TRUNCATED : 0;
 }
 
 int DBtable::getOneRow(bool, int, int) {
-  EVD_REFUSE_BAD_FORMAT(def_.kind != Db::HeaderType::Table);
+  EVD_REFUSE_BAD_FORMAT(m_def.kind != Db::HeaderType::Table);
   // A read can be sent again on a new connection; a procedure body may
   // write, so only one that never reached the server is.
-  int rc = withSession(def_.kind == Db::HeaderType::Table, [this](Session& s, bool* sent) {
+  int rc = withSession(m_def.kind == Db::HeaderType::Table, [this](Session& s, bool* sent) {
     int r = runSelect(s, sent);
     if (r) return r;
-    r = cursor_->get().fetch();
+    r = m_cursor->get().fetch();
     if (r == 0) r = fillRow();
     else if (r != DB_NO_DATA) r = fail(r, s.backend().lastError());
-    else lastCode_ = r;
-    cursor_.reset();
+    else m_lastCode = r;
+    m_cursor.reset();
     return r;
   });
   return rc;
@@ -411,13 +411,13 @@ int DBtable::getOneRow(bool, int, int) {
 
 int DBtable::getNextRow(int* counter, int, int) {
   if (counter == nullptr) return fail(DB_ERR_USAGE, "getNextRow needs a counter");
-  if (*counter == 0 || !cursor_) {
-    EVD_REFUSE_BAD_FORMAT(def_.kind != Db::HeaderType::Table);
-    int rc = withSession(def_.kind == Db::HeaderType::Table,
+  if (*counter == 0 || !m_cursor) {
+    EVD_REFUSE_BAD_FORMAT(m_def.kind != Db::HeaderType::Table);
+    int rc = withSession(m_def.kind == Db::HeaderType::Table,
                          [this](Session& s, bool* sent) { return runSelect(s, sent); });
     if (rc) return rc;
   }
-  int rc = cursor_->get().fetch();
+  int rc = m_cursor->get().fetch();
   if (rc == 0) {
     ++*counter;
     return fillRow();
@@ -428,14 +428,14 @@ int DBtable::getNextRow(int* counter, int, int) {
     Session* s = Session::current(&r, &err);
     rc = fail(rc, s ? s->backend().lastError() : err);
   } else {
-    lastCode_ = rc;
+    m_lastCode = rc;
   }
-  cursor_.reset();
+  m_cursor.reset();
   return rc;
 }
 
 int DBtable::closeCursor() {
-  cursor_.reset();
+  m_cursor.reset();
   return 0;
 }
 
@@ -446,43 +446,43 @@ int DBtable::runModify(const std::string& sql, const std::vector<Param>& params,
     if (!lease) { *sent = false; return fail(rc, s.backend().lastError()); }
     rc = lease->get().execute(params);
     if (rc) return fail(rc, s.backend().lastError());
-    if (noRowIs100 && lease->get().changes() == 0) return lastCode_ = DB_NO_DATA;
-    return lastCode_ = 0;
+    if (noRowIs100 && lease->get().changes() == 0) return m_lastCode = DB_NO_DATA;
+    return m_lastCode = 0;
   });
 }
 
 int DBtable::rowInsert(bool) {
-  const DefInfo& info = infoOf(def_, hasRowId());
+  const DefInfo& info = infoOf(m_def, hasRowId());
   const int serialIdx = info.serialIndex;
   std::vector<Param> params;
-  params.reserve(static_cast<size_t>(def_.columnCount));
-  for (int i = 0; i < def_.columnCount; ++i)
-    if (i != serialIdx) params.push_back(columnParam(def_.columns[i], row_));
+  params.reserve(static_cast<size_t>(m_def.columnCount));
+  for (int i = 0; i < m_def.columnCount; ++i)
+    if (i != serialIdx) params.push_back(columnParam(m_def.columns[i], m_row));
   return withSession(false, [&](Session& s, bool* sent) {
     int rc = 0;
     auto lease = s.acquire(info.insertSql, &rc);
     if (!lease) { *sent = false; return fail(rc, s.backend().lastError()); }
     rc = lease->get().execute(params);
     if (rc) return fail(rc, s.backend().lastError());
-    if (serialIdx < 0) return lastCode_ = 0;
+    if (serialIdx < 0) return m_lastCode = 0;
     rc = lease->get().fetch();
     if (rc != 0) return fail(rc == DB_NO_DATA ? DB_ERR_USAGE : rc, "insert returned no serial value");
-    const Db::ColumnDef& col = def_.columns[serialIdx];
+    const Db::ColumnDef& col = m_def.columns[serialIdx];
     const int64_t serial = lease->get().getInt(0);
     lease.reset();
     if (col.type == Db::ColType::INT64) {
-      *static_cast<long long*>(col.field(row_)) = serial;
+      *static_cast<long long*>(col.field(m_row)) = serial;
     } else if (serial >= INT_MIN && serial <= INT_MAX) {
-      *static_cast<int*>(col.field(row_)) = static_cast<int>(serial);
+      *static_cast<int*>(col.field(m_row)) = static_cast<int>(serial);
     } else {
       // The caller could not name the row it made: take it back rather than
       // leave an occurrence nobody can reach.
-      auto undo = s.acquire(std::string("DELETE FROM ") + def_.name + " WHERE " + col.name + " = ?", &rc);
+      auto undo = s.acquire(std::string("DELETE FROM ") + m_def.name + " WHERE " + col.name + " = ?", &rc);
       if (undo) undo->get().execute({Param::integer(serial)});
-      return fail(DB_ERR_RANGE, std::string(def_.name) + "." + col.name + " serial " + std::to_string(serial) +
+      return fail(DB_ERR_RANGE, std::string(m_def.name) + "." + col.name + " serial " + std::to_string(serial) +
                                     " does not fit its 32-bit column; the row was not kept");
     }
-    return lastCode_ = 0;
+    return m_lastCode = 0;
   });
 }
 
@@ -496,51 +496,51 @@ int DBtable::rowUpdate(const char* format, ...) {
   int rc = Db::detail::translateFormat(format, ap, set, params, &err);
   va_end(ap);
   if (rc) return fail(rc, err);
-  std::string sql = std::string("UPDATE ") + def_.name + " SET " + set;
-  if (!where_.empty()) { sql += " WHERE "; sql += where_; }
-  for (const Param& p : whereParams_) params.push_back(p);
+  std::string sql = std::string("UPDATE ") + m_def.name + " SET " + set;
+  if (!m_where.empty()) { sql += " WHERE "; sql += m_where; }
+  for (const Param& p : m_whereParams) params.push_back(p);
   return runModify(sql, params, true);
 }
 
 int DBtable::rowUpdate(std::nullptr_t) {
-  if (!hasRead_) return fail(DB_ERR_USAGE, std::string("rowUpdate of ") + def_.name + " without a row read first");
-  std::string sql = std::string("UPDATE ") + def_.name + " SET ";
+  if (!m_hasRead) return fail(DB_ERR_USAGE, std::string("rowUpdate of ") + m_def.name + " without a row read first");
+  std::string sql = std::string("UPDATE ") + m_def.name + " SET ";
   std::vector<Param> params;
-  auto keys = splitKeys(def_.keyColumns);
+  auto keys = splitKeys(m_def.keyColumns);
   bool first = true;
   // Every column but the serial one is written, keys included: the row is
   // found again by the key values it had when it was read.
-  for (int i = 0; i < def_.columnCount; ++i) {
-    if (isSerial(def_, i)) continue;
+  for (int i = 0; i < m_def.columnCount; ++i) {
+    if (isSerial(m_def, i)) continue;
     if (!first) sql += ", ";
     first = false;
-    sql += def_.columns[i].name;
+    sql += m_def.columns[i].name;
     sql += " = ?";
-    params.push_back(columnParam(def_.columns[i], row_));
+    params.push_back(columnParam(m_def.columns[i], m_row));
   }
   if (hasRowId()) {
     sql += std::string(" WHERE ") + Db::detail::kRowIdColumn + " = ?";
-    params.push_back(readKey_.at(0));
-  } else if (!keys.empty() && readKey_.size() == keys.size()) {
+    params.push_back(m_readKey.at(0));
+  } else if (!keys.empty() && m_readKey.size() == keys.size()) {
     sql += " WHERE ";
     for (size_t k = 0; k < keys.size(); ++k) {
       if (k) sql += " AND ";
       sql += keys[k] + " = ?";
-      params.push_back(readKey_[k]);
+      params.push_back(m_readKey[k]);
     }
-  } else if (!where_.empty()) {
+  } else if (!m_where.empty()) {
     EVD_REFUSE_BAD_FORMAT(false);
-    sql += " WHERE " + where_;
-    for (const Param& p : whereParams_) params.push_back(p);
+    sql += " WHERE " + m_where;
+    for (const Param& p : m_whereParams) params.push_back(p);
   }
   return runModify(sql, params, true);
 }
 
 int DBtable::rowDelete() {
   EVD_REFUSE_BAD_FORMAT(false);
-  std::string sql = std::string("DELETE FROM ") + def_.name;
-  if (!where_.empty()) { sql += " WHERE "; sql += where_; }
-  return runModify(sql, whereParams_, true);
+  std::string sql = std::string("DELETE FROM ") + m_def.name;
+  if (!m_where.empty()) { sql += " WHERE "; sql += m_where; }
+  return runModify(sql, m_whereParams, true);
 }
 
 // ---- transactions ----
@@ -548,24 +548,24 @@ int DBtable::rowDelete() {
 DBtran::DBtran(bool) {}
 
 DBtran::~DBtran() {
-  if (active_) rollbackTran();
+  if (m_active) rollbackTran();
 }
 
-void DBtran::addObject(DBtable*) { ++objects_; }
+void DBtran::addObject(DBtable*) { ++m_objects; }
 
 int DBtran::fail(int code, std::string message) {
   tallyError("transaction: " + message);
-  lastError_ = std::move(message);
-  return lastCode_ = code;
+  m_lastError = std::move(message);
+  return m_lastCode = code;
 }
 
 int DBtran::checkUsable(const Session* session, std::string* why) const {
-  if (lost_) {
+  if (m_lost) {
     *why = "the connection of this transaction was closed; its statements were rolled back";
     return DB_ERR_TRANSACTION;
   }
-  if (!active_) return 0;  // not started or ended: the statement stands alone
-  if (session != session_) {
+  if (!m_active) return 0;  // not started or ended: the statement stands alone
+  if (session != m_session) {
     *why = "this transaction belongs to another connection";
     return DB_ERR_TRANSACTION;
   }
@@ -577,8 +577,8 @@ int DBtran::checkUsable(const Session* session, std::string* why) const {
 }
 
 int DBtran::startTran() {
-  if (active_) return fail(DB_ERR_TRANSACTION, "this transaction is already open");
-  lost_ = false;
+  if (m_active) return fail(DB_ERR_TRANSACTION, "this transaction is already open");
+  m_lost = false;
   for (int attempt = 0;; ++attempt) {
     int rc = 0;
     std::string err;
@@ -586,8 +586,8 @@ int DBtran::startTran() {
     if (!s) return fail(rc, err);
     rc = s->begin(this);
     if (rc == 0) {
-      active_ = true;
-      session_ = s;
+      m_active = true;
+      m_session = s;
       return 0;
     }
     std::string text = s->backend().lastError();
@@ -600,15 +600,15 @@ int DBtran::startTran() {
 // Commit and rollback go to the transaction's own session, which stays
 // alive while the transaction is open on it (closing it detaches us).
 int DBtran::commitTran(bool) {
-  if (!active_) {
-    return fail(DB_ERR_TRANSACTION, lost_ ? "the connection of this transaction was closed; nothing was committed"
+  if (!m_active) {
+    return fail(DB_ERR_TRANSACTION, m_lost ? "the connection of this transaction was closed; nothing was committed"
                                           : "no transaction to commit");
   }
-  Session* s = session_;
+  Session* s = m_session;
   if (!s->isInnermost(this))
     return fail(DB_ERR_TRANSACTION, "a transaction begun inside this one is still open");
   const int rc = s->commit(this);
-  if (!s->isOpen(this)) { active_ = false; session_ = nullptr; }
+  if (!s->isOpen(this)) { m_active = false; m_session = nullptr; }
   if (rc) {
     fail(rc, s->backend().lastError());
     Session::dropIfLost(s);
@@ -617,13 +617,13 @@ int DBtran::commitTran(bool) {
 }
 
 int DBtran::rollbackTran() {
-  if (!active_) {
-    return fail(DB_ERR_TRANSACTION, lost_ ? "the connection of this transaction was closed; it was rolled back"
+  if (!m_active) {
+    return fail(DB_ERR_TRANSACTION, m_lost ? "the connection of this transaction was closed; it was rolled back"
                                           : "no transaction to roll back");
   }
-  Session* s = session_;
-  active_ = false;
-  session_ = nullptr;
+  Session* s = m_session;
+  m_active = false;
+  m_session = nullptr;
   const int rc = s->rollback(this);
   if (rc) fail(rc, s->backend().lastError());
   Session::dropIfLost(s);
@@ -631,6 +631,6 @@ int DBtran::rollbackTran() {
 }
 
 const char* DBtran::getErrorStr(int code) const {
-  if (code == lastCode_ && !lastError_.empty()) return lastError_.c_str();
+  if (code == m_lastCode && !m_lastError.empty()) return m_lastError.c_str();
   return describeCode(code);
 }
