@@ -14,7 +14,8 @@
 #include "host/NxPlatform.h"
 
 int EvNDetector::m_blockAlerts = -1;
-EvNDetector::DispatchObserver EvNDetector::dispatchObserver = nullptr;
+EvNDetector::Testing::DispatchObserver EvNDetector::Testing::dispatchObserver = nullptr;
+EvNDetector::Testing::VMFeatureProbe EvNDetector::Testing::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
 
 namespace {
 
@@ -226,73 +227,24 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
 bool EvNDetector::Dispatch(EvAlertEx& alert, int criteriaCleared) {
   // The observer sees the flag exactly as the handler gets it; -1 for the
   // handlers that take none.
-#define EVD_HANDLER(name)                                              \
-  do {                                                                 \
-    if (dispatchObserver) dispatchObserver("EvNDetector::" #name, -1); \
-    return name(alert);                                                \
-  } while (0)
-#define EVD_CONFIG_HANDLER(name)                                                 \
-  do {                                                                           \
-    const int passed = criteriaCleared;                                          \
-    if (dispatchObserver) dispatchObserver("EvNDetector::" #name, passed);       \
-    return name(alert, passed);                                                  \
-  } while (0)
+  const auto observe = [](const char* handler, int flag) {
+    if (Testing::dispatchObserver) Testing::dispatchObserver(handler, flag);
+  };
+#define EVD_CALL_false(member)             \
+  observe("EvNDetector::" #member, -1); \
+  return member(alert)
+#define EVD_CALL_true(member)                           \
+  observe("EvNDetector::" #member, criteriaCleared); \
+  return member(alert, criteriaCleared)
+#define EVD_TYPE(id, name, category) case id:
+#define EVD_HANDLER(member, takesCleared, ...) __VA_ARGS__ EVD_CALL_##takesCleared(member);
 
   switch (m_alertType) {
-    case 1: EVD_HANDLER(StoreDataAgingData);
-    case 2:
-    case 54: EVD_HANDLER(StoreAuxCopyData);
-    case 3: EVD_HANDLER(StoreDataProtectionData);
-    case 4: EVD_HANDLER(StoreDataRecoveryData);
-    case 5: EVD_HANDLER(StoreErBackupData);
-    case 6:
-    case 29:
-    case 55: EVD_HANDLER(StoreDataVerific);
-    case 7:
-    case 8:
-    case 16:
-    case 17:
-    case 21: EVD_HANDLER(StoreLibrary);
-    case 9: EVD_HANDLER(StoreMediaErase);
-    case 10: EVD_CONFIG_HANDLER(StoreClientConfig);
-    case 12:
-    case 60: EVD_CONFIG_HANDLER(StoreZentra);
-    case 13: EVD_CONFIG_HANDLER(StoreMediaAgentConfig);
-    case 14: EVD_HANDLER(StoreSchedules);
-    case 15: EVD_HANDLER(StoreStoragePolicy);
-    case 18: EVD_HANDLER(StoreVaultTracker);
-    case 19: EVD_HANDLER(StoreDownloadUpdates);
-    case 20: EVD_HANDLER(StorePatchInstall);
-    case 22: EVD_HANDLER(StoreEraseData);
-    case 23: EVD_HANDLER(StoreJournalMailbox);
-    case 24: EVD_HANDLER(StoreUpdatesAvailForDownload);
-    case 25: EVD_HANDLER(StoreFileReplication);
-    case 26: EVD_HANDLER(StoreReleaseUpgradeAndUpdateRequired);
-    case 27: EVD_HANDLER(StoreDataClassification);
-    case 28: EVD_HANDLER(StoreFLRJobs);
-    case 30: EVD_HANDLER(StoreAppSharePoint);
-    case 52: EVD_HANDLER(StoreReportData);
-    case 53: EVD_HANDLER(StoreInfoManagementData);
-    case 57:
-    case 62: EVD_HANDLER(LogMonitorAlert);
-    case 58: EVD_HANDLER(TolvaneEventLogAlert);
-    case 59: EVD_HANDLER(StoreClientGroupConfig);
-    case 61: EVD_HANDLER(StoreBackupCopyData);
-    case 63: EVD_HANDLER(StoreWorkFlowData);
-    case 64: EVD_HANDLER(StoreVirtualizeMEData);
-    case 65: EVD_HANDLER(StoreCustomQueryData);
-    case 66: EVD_HANDLER(StoreDataAnalytics);
-    case 67: EVD_HANDLER(StoreUnInstallSoftware);
-    case 68: EVD_HANDLER(StoreUpgradeClient);
-    case 69: EVD_HANDLER(StoreInstallSoftware);
-    case 70: EVD_HANDLER(StoreUserConfig);
-    case 71: EVD_HANDLER(StoreUserGroupConfig);
-    case 73: EVD_HANDLER(StoreAdminJobData);
-    case 75: EVD_HANDLER(StoreAdminAlertDataForAlert);
+#include "detector/handlers.def"
     default: m_lastOutcome = Outcome::NoHandler; return false;
   }
-#undef EVD_HANDLER
-#undef EVD_CONFIG_HANDLER
+#undef EVD_CALL_false
+#undef EVD_CALL_true
 }
 
 bool EvNDetector::MapAlertsToRelease5_9(int alert, int condition) {

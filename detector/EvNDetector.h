@@ -152,48 +152,14 @@ class EvNDetector : protected EvNDetectorEventState {
                                           std::string copyName);
   static std::string GetIDALink(int clientId, int appTypeId, std::string name);
 
-  // ---- handlers, one per alert family ----
-  bool StoreDataAgingData(EvAlertEx& alert);
-  bool StoreAuxCopyData(EvAlertEx& alert);
-  bool StoreDataProtectionData(EvAlertEx& alert);
-  bool StoreDataRecoveryData(EvAlertEx& alert);
-  bool StoreErBackupData(EvAlertEx& alert);
-  bool StoreDataVerific(EvAlertEx& alert);
-  bool StoreLibrary(EvAlertEx& alert);
-  bool StoreMediaErase(EvAlertEx& alert);
-  bool StoreClientConfig(EvAlertEx& alert, int criteriaCleared);
-  bool StoreZentra(EvAlertEx& alert, int criteriaCleared);
-  bool StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared);
-  bool StoreSchedules(EvAlertEx& alert);
-  bool StoreStoragePolicy(EvAlertEx& alert);
-  bool StoreVaultTracker(EvAlertEx& alert);
-  bool StoreDownloadUpdates(EvAlertEx& alert);
-  bool StorePatchInstall(EvAlertEx& alert);
-  bool StoreEraseData(EvAlertEx& alert);
-  bool StoreJournalMailbox(EvAlertEx& alert);
-  bool StoreUpdatesAvailForDownload(EvAlertEx& alert);
-  bool StoreFileReplication(EvAlertEx& alert);
-  bool StoreReleaseUpgradeAndUpdateRequired(EvAlertEx& alert);
-  bool StoreDataClassification(EvAlertEx& alert);
-  bool StoreFLRJobs(EvAlertEx& alert);
-  bool StoreAppSharePoint(EvAlertEx& alert);
-  bool StoreReportData(EvAlertEx& alert);
-  bool StoreInfoManagementData(EvAlertEx& alert);
-  bool LogMonitorAlert(EvAlertEx& alert);
-  bool TolvaneEventLogAlert(EvAlertEx& alert);
-  bool StoreClientGroupConfig(EvAlertEx& alert);
-  bool StoreBackupCopyData(EvAlertEx& alert);
-  bool StoreWorkFlowData(EvAlertEx& alert);
-  bool StoreVirtualizeMEData(EvAlertEx& alert);
-  bool StoreCustomQueryData(EvAlertEx& alert);
-  bool StoreDataAnalytics(EvAlertEx& alert);
-  bool StoreUnInstallSoftware(EvAlertEx& alert);
-  bool StoreUpgradeClient(EvAlertEx& alert);
-  bool StoreInstallSoftware(EvAlertEx& alert);
-  bool StoreUserConfig(EvAlertEx& alert);
-  bool StoreUserGroupConfig(EvAlertEx& alert);
-  bool StoreAdminJobData(EvAlertEx& alert);
-  bool StoreAdminAlertDataForAlert(EvAlertEx& alert);
+  // ---- handlers, one per alert family (detector/handlers.def) ----
+#define EVD_CLEARED_PARAM_true , int criteriaCleared
+#define EVD_CLEARED_PARAM_false
+#define EVD_TYPE(id, name, category)
+#define EVD_HANDLER(member, takesCleared, ...) bool member(EvAlertEx& alert EVD_CLEARED_PARAM_##takesCleared);
+#include "detector/handlers.def"
+#undef EVD_CLEARED_PARAM_true
+#undef EVD_CLEARED_PARAM_false
   // Adds the anomalous server events of the last full hour to occurrence
   // EVENTID; always true.
   bool StoreAdminAlertForEvents(int eventId);
@@ -208,17 +174,20 @@ class EvNDetector : protected EvNDetectorEventState {
   int RetrieveQueryForNTRule(int ruleId);
   bool StoreLMTrendAlertData(App::QueryResultsContainer& container, bool cleared, long runTime);
 
-  // Told by Dispatch which handler is about to run and the criteria-cleared
-  // flag it gets, -1 for a handler that takes none (tests and tools). Null,
-  // the default, costs nothing.
-  using DispatchObserver = void (*)(const char* handler, int criteriaCleared);
-  static DispatchObserver dispatchObserver;
+  // Hooks for tests and tools; the defaults are what a host runs with.
+  struct Testing {
+    // Told by Dispatch which handler is about to run and the
+    // criteria-cleared flag it gets, -1 for a handler that takes none.
+    // Null, the default, costs nothing.
+    using DispatchObserver = void (*)(const char* handler, int criteriaCleared);
+    static DispatchObserver dispatchObserver;
 
-  // Where StoreDataProtectionData reads the per-VM alert setting; the
-  // default is isVMBackupFeatureDisabled, which reads it once per process.
-  // Tests point it elsewhere to see both values in one process.
-  using VMFeatureProbe = int (*)();
-  static VMFeatureProbe vmBackupFeatureProbe;
+    // Where StoreDataProtectionData reads the per-VM alert setting; the
+    // default is isVMBackupFeatureDisabled, which reads it once per process,
+    // so a test points it elsewhere to see both values in one process.
+    using VMFeatureProbe = int (*)();
+    static VMFeatureProbe vmBackupFeatureProbe;
+  };
 
  protected:
   // Dispatches on the alert type; false for a type without a handler.
