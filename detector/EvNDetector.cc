@@ -308,21 +308,19 @@ bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
   }
 
   const int ruleOrUser = m_alertType == 70 ? static_cast<int>(alert.getWhomId()) : alert.getAlertRule();
+  const EvSuppressionArgs args = EvSuppressionArgs::fromEvent(alert)
+                                     .storeId(static_cast<int>(alert.getOtherLibId()))
+                                     .ruleOrUserId(ruleOrUser)
+                                     .storagePolicyId(static_cast<int>(alert.getStorPolicyId()))
+                                     .copyId(static_cast<int>(alert.getCopyId()));
   long long objId = 0;
-  const std::string objType = GetSupressionObjTypeId(
-      static_cast<int>(alert.getLibraryId()), alert.getSparePoolId(), alert.getDriveId(),
-      static_cast<int>(alert.getMediaId()), static_cast<int>(alert.getMediaAgentId()), alert.getMountPathId(),
-      static_cast<int>(alert.getClientId()), static_cast<int>(alert.getSubClientId()), objId, alert.getJobId(),
-      static_cast<int>(alert.getOtherLibId()), ruleOrUser, static_cast<int>(alert.getStorPolicyId()),
-      static_cast<int>(alert.getCopyId()));
-
+  const std::string objType = GetSupressionObjTypeId(args, objId);
   if (!objType.empty() && objId == 0) {
     log.DebugLvl(label, 3, "Invalid Supression Parameter, objType = <%s>, objId = <%lld>", objType.c_str(), objId);
     log.DebugLvl(label, 3, "Alert Info: [%d].[%d].[%d].<%d>.<%d>", m_category, m_alertType, m_criteria,
                  m_oldAlertId, m_alertStatus);
     return false;
   }
-  if (!objType.empty()) m_validatedEntity = objType + "|" + std::to_string(objId);
   return true;
 }
 

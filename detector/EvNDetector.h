@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "Db/DbTypes.h"
+#include "detector/suppression_args.h"
 #include "params/EvNDetectParams.h"
 #include "params/EvNTRuleParams.h"
 
 class EvAlertEx;
 class CNMessageBase;
 struct NTDetectedAlerts_t;
-struct EvSuppressionArgs;
 namespace App {
 class QueryResultsContainer;
 }  // namespace App
@@ -40,9 +40,21 @@ struct EvNDetectorEventState {
   int64_t m_serverEventSelector = -1;
   int m_notificationId = 0;
   std::string m_entityId;
-  // The suppression entity that validation found for the event (empty when
-  // it has no object); the row gets an entity only when it is marked.
-  std::string m_validatedEntity;
+  // The suppression object last worked out for the event and what it was
+  // worked out from. Validation, the repeat look-up and the marking of a new
+  // occurrence ask for the same object; it is worked out once and found
+  // again while the criteria, type, old condition and the ids it read stay
+  // the same.
+  struct SuppressionObject {
+    bool known = false;
+    int criteria = 0;
+    int alertType = 0;
+    int alertStatus = 0;
+    EvSuppressionArgs args;
+    unsigned idsRead = 0;  // one bit per id of ARGS, in declaration order
+    std::string type;
+    long long id = 0;
+  } m_suppressionObject;
   // Working fields of the custom-query and trend handlers.
   int m_queryAlertKind = 0;
   int m_lastMatchTime = 0;
@@ -89,7 +101,12 @@ class EvNDetector : protected EvNDetectorEventState {
   void setNotificationId(int id) { m_notificationId = id; }
   const std::string& getEntityId() const { return m_entityId; }
   void setEntityId(const std::string& id) { m_entityId = id; }
-  const std::string& getValidatedEntity() const { return m_validatedEntity; }
+  // "Type|id" of the suppression object last worked out for the event
+  // (after validation, the event's own); empty when it names none.
+  std::string getSuppressionEntity() const {
+    return m_suppressionObject.type.empty() ? std::string()
+                                            : m_suppressionObject.type + "|" + std::to_string(m_suppressionObject.id);
+  }
 
   // ---- detected-alert record ----
   void SetNotiRec(NTDetectedAlerts_t* row);
@@ -109,7 +126,8 @@ class EvNDetector : protected EvNDetectorEventState {
   bool EnableSupression(int eventId, int library, int sparePool, int drive, int media, int mediaAgent,
                         int mountPath, int client, int subClient, long long jobId, int store, int ruleOrUser,
                         int storagePolicy, int copy);
-  // The same three with the argument list as one value (detector/suppression_args.h).
+  // The same three with the argument list as one value; the positional
+  // forms above hand their ids on to these.
   std::string GetSupressionObjTypeId(const EvSuppressionArgs& args, long long& objId);
   int GetExistingEventIdEx(const EvSuppressionArgs& args);
   bool EnableSupression(int eventId, const EvSuppressionArgs& args);
