@@ -325,18 +325,14 @@ bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
 }
 
 bool EvNDetector::GetLastEvMsgId(int& id) {
-  try {
-    DBtran tran;
-    KRCounter counter(&tran);
-    counter.setWhere("name='Event_Counter'");
-    const int rc = counter.getOneRow();
-    if (!DBrowRead(rc)) return false;
-    id = counter.getDataPtr()->next_l;
-    counter.closeCursor();
-    return true;
-  } catch (...) {
-    return false;
-  }
+  DBtran tran;
+  KRCounter counter(&tran);
+  counter.setWhere("name='Event_Counter'");
+  const int rc = counter.getOneRow();
+  if (!DBrowRead(rc)) return false;
+  id = counter.getDataPtr()->next_l;
+  counter.closeCursor();
+  return true;
 }
 
 int isVMBackupFeatureDisabled() {

@@ -215,7 +215,7 @@ class ParamRows {
   bool m_ignored = false;
 };
 
-// One job handler call: its log scope, its parameter store and the steps.
+// One handler call: its log scope, its parameter store and the steps.
 class HandlerCall {
  public:
   HandlerCall(EvNDetector& detector, EvAlertEx& alert, const char* label)
@@ -223,8 +223,10 @@ class HandlerCall {
 
   EvAlertDebug& log() { return m_log; }
 
-  // Runs BODY, the handler's steps: no exception leaves a handler, so one
-  // ends the event with false and a line naming the alert.
+  // Runs BODY, the handler's steps. The steps themselves catch nothing:
+  // this is the one place a failure inside a handler (in practice an
+  // allocation) is caught, ending the event with false and a line naming
+  // the alert.
   template <class Body>
   bool guarded(Body&& body) {
     try {
@@ -294,17 +296,19 @@ class HandlerCall {
   // picks the line of a failing insert.
   template <class Table, class Fill>
   bool insertDetail(Fill&& fill, InsertWording wording = InsertWording::ErrorString) {
-    try {
-      Table table(nullptr);
-      auto* row = table.getDataPtr();
-      row->eventId = eventId();
-      fill(*row);
-      const int rc = table.rowInsert(true);
-      if (rc == 0) return true;
-      logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
-    } catch (...) {
-      logInsertFailed(wording, Table::def().name, "unexpected failure");
+    // A detail row belongs to an occurrence; without one it would be
+    // an orphan no notification ever reads.
+    if (eventId() <= 0) {
+      logInsertFailed(wording, Table::def().name, "no occurrence to attach the row to");
+      return false;
     }
+    Table table(nullptr);
+    auto* row = table.getDataPtr();
+    row->eventId = eventId();
+    fill(*row);
+    const int rc = table.rowInsert(true);
+    if (rc == 0) return true;
+    logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
     return false;
   }
 

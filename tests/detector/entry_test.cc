@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -196,6 +198,35 @@ TEST_P(EntryTest, DroppedEventsAndFailedLookUps) {
   EXPECT_EQ(4242, marker);
   exec("DROP TABLE NTnotificationRule");
   EXPECT_EQ("EvNDetector::StoreDataProtectionData/-1", dispatchedTo(event(3, 1)));
+}
+
+// A failure is caught once, where it ends the event: inside a handler by the handler's guard, which names the
+// alert and leaves what was written before it; before any handler by StoreNotiData. Either way the event ends
+// with false, and the next event on the same detector is recorded as usual.
+TEST_P(EntryTest, AFailureEndsTheEventWithFalseAtItsBoundary) {
+  seed(3, 1);
+  EvNDetector d;
+  EvAlertEx vmBackup = event(3, 3, 12);
+  vmBackup.setAppTypeId(106);  // a failed virtual-server backup asks the per-VM setting after its rows are written
+  vmBackup.setJobId(77);
+  EvNDetector::Testing::vmBackupFeatureProbe = []() -> int { throw std::bad_alloc(); };
+  EXPECT_FALSE(d.StoreNotiData(vmBackup));
+  EvNDetector::Testing::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
+  EXPECT_EQ(EvNDetector::Outcome::Failed, d.lastOutcome());
+  EXPECT_EQ(1, log_.count("Alert event of type [3] criteria [3] for job [77] not recorded: unexpected failure"))
+      << log_.text();
+  EXPECT_EQ(1, countRows("NTDetectedAlerts WHERE processStat = 0"));  // the row stays, never marked detected
+
+  EvNDetector::Testing::dispatchObserver = [](const char*, int) { throw std::runtime_error("observer failed"); };
+  EXPECT_FALSE(d.StoreNotiData(vmBackup));
+  EXPECT_EQ(EvNDetector::Outcome::Failed, d.lastOutcome());
+  EXPECT_TRUE(log_.contains("Alert [3] not processed: observer failed")) << log_.text();
+  EvNDetector::Testing::dispatchObserver = &recordDispatch;
+
+  EvAlertEx plain = event(3, 1, 13);
+  EXPECT_TRUE(d.StoreNotiData(plain));
+  EXPECT_EQ(EvNDetector::Outcome::Handled, d.lastOutcome());
+  EXPECT_EQ(1, countRows("NTDetectedAlerts WHERE processStat = 0"));
 }
 
 // A stand-in handler that records the way handlers do: match a pending occurrence
