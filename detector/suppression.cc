@@ -2,6 +2,7 @@
 // a repeat on the same object updates the pending occurrence instead of
 // raising a new notification.
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #include "detector/EvNDetector.h"
@@ -48,6 +49,24 @@ bool sameIds(const EvSuppressionArgs& a, const EvSuppressionArgs& b, unsigned re
   return true;
 }
 
+// The objects named by the criteria alone, then by the old condition alone.
+struct Named {
+  int key;
+  const char* type;
+  Id id;
+};
+constexpr Named kByCriteria[] = {
+    {20, "Library", kLibrary},        {43, "Client", kClient},        {45, "SubClient", kSubClient},
+    {70, "SIDBSubStore", kStore},     {84, "SIDBSubStore", kStore},   {73, "JobViewForNTRule", kRuleOrUser},
+    {80, "User", kRuleOrUser},        {81, "User", kRuleOrUser},      {94, "Job", kJob},
+};
+constexpr Named kByCondition[] = {
+    {2001, "MediaAgent", kMediaAgent}, {2002, "Library", kLibrary}, {2009, "Library", kLibrary},
+    {2011, "Library", kLibrary},       {2003, "Drive", kDrive},     {2015, "Drive", kDrive},
+    {2020, "Drive", kDrive},           {2007, "SparePool", kSparePool}, {2008, "Media", kMedia},
+    {2013, "Media", kMedia},           {3027, "MountPath", kMountPath},
+};
+
 // The object type of an event of CRITERIA, ALERTTYPE and old condition
 // ALERTSTATUS, and in OBJID its id taken from ARGS; *READ collects the ids
 // looked at, so that the answer can be reused for arguments that agree on
@@ -59,21 +78,15 @@ std::string objectOf(int criteria, int alertType, int alertStatus, const EvSuppr
     return idOf(args, which);
   };
   objId = 0;
+  for (const Named& n : kByCriteria) {
+    if (n.key != criteria) continue;
+    objId = id(n.id);
+    return n.type;
+  }
   switch (criteria) {
-    case 20:
-      objId = id(kLibrary);
-      return "Library";
-    case 43:
-      objId = id(kClient);
-      return "Client";
-    case 45:
-      objId = id(kSubClient);
-      return "SubClient";
     case 48:
-      if (id(kSubClient) != 0) {
-        objId = id(kSubClient);
-        return "SubClient";
-      }
+      objId = id(kSubClient);
+      if (objId != 0) return "SubClient";
       objId = id(kClient);
       return "Client";
     case 56:
@@ -86,74 +99,33 @@ std::string objectOf(int criteria, int alertType, int alertStatus, const EvSuppr
     case 65:
     case 107:
       objId = EvNDetector::ConcJobId(static_cast<unsigned long>(id(kClient)),
-                                       static_cast<unsigned long>(id(kSubClient)));
+                                     static_cast<unsigned long>(id(kSubClient)));
       return "ClientNSubClient";
-    case 70:
-    case 84:
-      objId = id(kStore);
-      return "SIDBSubStore";
-    case 73:
-      objId = id(kRuleOrUser);
-      return "JobViewForNTRule";
-    case 80:
-    case 81:
-      objId = id(kRuleOrUser);
-      return "User";
-    case 94:
-      objId = id(kJob);
-      return "Job";
-    default:
-      break;
+    default: break;
   }
 
   if (alertType == 25) {
     objId = id(kClient);
     return "Client";
   }
-
   if (alertType == 12 && criteria == 18) {
-    if (alertStatus < 1) {
-      objId = 18;
-      return "Criteria";
-    }
-    objId = alertStatus;
-    return "Status";
+    objId = alertStatus < 1 ? 18 : alertStatus;
+    return alertStatus < 1 ? "Criteria" : "Status";
   }
-
   // Conditions that must never be held back as repeats.
   if (criteria == 18 && (alertStatus == 0 || alertStatus == 1013)) return std::string();
-
   if (EvNDetector::IsValueIn(criteria, {18, 77, 78, 79})) {
     const int key = static_cast<int>(alertType == 13 ? id(kMediaAgent) : id(kClient));
-    if (alertStatus < 1) {
-      objId = criteria;
-      return keyed("Criteria", key);
-    }
-    objId = alertStatus;
-    return keyed("Status", key);
+    objId = alertStatus < 1 ? criteria : alertStatus;
+    return keyed(alertStatus < 1 ? "Criteria" : "Status", key);
   }
 
+  for (const Named& n : kByCondition) {
+    if (n.key != alertStatus) continue;
+    objId = id(n.id);
+    return n.type;
+  }
   switch (alertStatus) {
-    case 2001:
-      objId = id(kMediaAgent);
-      return "MediaAgent";
-    case 2002:
-    case 2009:
-    case 2011:
-      objId = id(kLibrary);
-      return "Library";
-    case 2003:
-    case 2015:
-    case 2020:
-      objId = id(kDrive);
-      return "Drive";
-    case 2007:
-      objId = id(kSparePool);
-      return "SparePool";
-    case 2008:
-    case 2013:
-      objId = id(kMedia);
-      return "Media";
     case 2010:
     case 3029:
       if (id(kSparePool) > 0) {
@@ -163,24 +135,14 @@ std::string objectOf(int criteria, int alertType, int alertStatus, const EvSuppr
       objId = id(kLibrary);
       return "Library";
     case 2012:
-      if (id(kMedia) != 0) {
-        objId = id(kMedia);
-        return "Media";
-      }
-      if (id(kDrive) != 0) {
-        objId = id(kDrive);
-        return "Drive";
-      }
-      if (id(kLibrary) != 0) {
-        objId = id(kLibrary);
-        return "Library";
+      // The most specific object the event names.
+      for (const Named& n :
+           {Named{2012, "Media", kMedia}, Named{2012, "Drive", kDrive}, Named{2012, "Library", kLibrary}}) {
+        objId = id(n.id);
+        if (objId != 0) return n.type;
       }
       return std::string();
-    case 3027:
-      objId = id(kMountPath);
-      return "MountPath";
-    default:
-      return std::string();
+    default: return std::string();
   }
 }
 
