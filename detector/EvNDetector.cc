@@ -21,9 +21,7 @@ namespace {
 
 constexpr const char* kStoreNotiData = "EvNDetector::StoreNotiData";
 
-// Alert type of the server's event-log alerts: without a rule the
-// last-processed message marker still moves on, so that enabling a rule
-// later does not replay the backlog.
+// Alert type of the server's event-log alerts.
 constexpr int kEventLogAlertType = 58;
 // Rules whose status carries one of these bits are switched off.
 constexpr int kRuleDisabledBits = 3;
@@ -110,6 +108,35 @@ bool clearsCriteria(long long condition) {
   return false;
 }
 
+// Whether ALERTTYPE has a rule that is switched on. A failed look-up counts
+// as a rule: better a notification too many than an alert lost to a passing
+// database error.
+bool enabledRuleExists(int alertType, EvAlertDebug& log) {
+  NTnotificationRule rules(nullptr);
+  rules.setIsolationType(4);
+  rules.setWhere("alertTypeId = %d and (status & %d) = 0", alertType, kRuleDisabledBits);
+  const int rc = rules.getOneRow();
+  if (!DBrowRead(rc) && rc != DB_NO_DATA)
+    log.Error(kStoreNotiData, "Cannot read rules for Alert [%d], table [%s], ErrorString [%s]", alertType,
+              rules.getTableName(), rules.getErrorStr(rc));
+  return rc != DB_NO_DATA;
+}
+
+// An event-log alert without a rule still moves the last-processed message
+// marker on, so that enabling a rule later does not replay the backlog.
+void moveEventLogMarker(EvNDetector& detector, EvAlertDebug& log) {
+  int id = 0;
+  if (!detector.GetLastEvMsgId(id)) {
+    log.Error(kStoreNotiData, " Unable to retrieve Id for last message from KrCounter. ");
+    return;
+  }
+  const int rc = NXGlobalParam::setNTAlertLastEventId(id, nullptr);
+  if (rc == 0)
+    log.DebugLvl(kStoreNotiData, 3, "Updated Params for last Event processed for Alerts is [%d].", id);
+  else
+    log.Error(kStoreNotiData, "Unable to update last Event processed for Alerts to [%d], error [%d].", id, rc);
+}
+
 }  // namespace
 
 EvNDetector::EvNDetector() { m_blockAlerts = -1; }
@@ -159,35 +186,9 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
       return false;
     }
 
-    bool ruleExists = true;
-    {
-      NTnotificationRule rules(nullptr);
-      rules.setIsolationType(4);
-      rules.setWhere("alertTypeId = %d and (status & %d) = 0", m_alertType, kRuleDisabledBits);
-      // A failed look-up counts as a rule: better a notification too many
-      // than an alert lost to a passing database error.
-      const int rc = rules.getOneRow();
-      ruleExists = rc != DB_NO_DATA;
-      if (!DBrowRead(rc) && rc != DB_NO_DATA)
-        log.Error(kStoreNotiData, "Cannot read rules for Alert [%d], table [%s], ErrorString [%s]", m_alertType,
-                  rules.getTableName(), rules.getErrorStr(rc));
-    }
-
-    if (!ruleExists) {
+    if (!enabledRuleExists(m_alertType, log)) {
       if (verbose) log.DebugLvl(kStoreNotiData, 3, "alert skipped, no rule defined, alert = [%d].", m_alertType);
-      if (m_alertType == kEventLogAlertType) {
-        int id = 0;
-        if (GetLastEvMsgId(id)) {
-          const int rc = NXGlobalParam::setNTAlertLastEventId(id, nullptr);
-          if (rc == 0)
-            log.DebugLvl(kStoreNotiData, 3, "Updated Params for last Event processed for Alerts is [%d].", id);
-          else
-            log.Error(kStoreNotiData, "Unable to update last Event processed for Alerts to [%d], error [%d].", id,
-                      rc);
-        } else {
-          log.Error(kStoreNotiData, " Unable to retrieve Id for last message from KrCounter. ");
-        }
-      }
+      if (m_alertType == kEventLogAlertType) moveEventLogMarker(*this, log);
       result = true;
       m_lastOutcome = Outcome::NoRule;
     } else {
