@@ -5,23 +5,21 @@
 //
 // How to write a handler
 // ----------------------
+// Its line in detector/handlers.def declares it, dispatches its alert types
+// to it and seeds them; then its body:
 //   bool EvNDetector::StoreBackupCopyData(EvAlertEx& alert) {
 //     HandlerCall call(*this, alert, "EvNDetector::StoreBackupCopyData");  // log scope + parameter store
-//     if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDauxCopyDataVer");
-//     return recordJobOccurrence<NTDauxCopyDataVer>(
-//         call,
-//         [&](NTDauxCopyDataVer_t& row) {
-//           fillJobColumns(row, alert);  // job id halves, times, task, schedule policy
-//           row.storagePolicyId = static_cast<int>(alert.getStorPolicyId());
-//           row.copyId = static_cast<int>(alert.getCopyId());
-//         },
-//         [&](ParamRows& p) {
-//           p.text(ParamFailureReason, alert.getFailureReason())
-//               .asLong(ParamWhomId, alert.getWhomId())
-//               .msgParams(alert.getEventMsgList())
-//               .failureReasons(alert.getFailureReasons())
-//               .text(ParamJobErrorString, alert.getJobErrString());
-//         });
+//     return call.guarded([&]() -> bool {  // the one catch of a handler
+//       if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDauxCopyDataVer");
+//       return recordJobOccurrence<NTDauxCopyDataVer>(
+//           call,
+//           [&](NTDauxCopyDataVer_t& row) {
+//             fillJobColumns(row, alert);  // job id halves, times, task, schedule policy
+//             row.storagePolicyId = static_cast<int>(alert.getStorPolicyId());
+//             row.copyId = static_cast<int>(alert.getCopyId());
+//           },
+//           [&](ParamRows& p) { p.jobBasics(alert).text(ParamJobErrorString, alert.getJobErrString()); });
+//     });
 //   }
 //
 // recordJobOccurrence runs: new NTDetectedAlerts row, detail row, the

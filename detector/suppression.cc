@@ -1,6 +1,7 @@
 // The suppression object: the managed object an occurrence is about, so that
 // a repeat on the same object updates the pending occurrence instead of
 // raising a new notification.
+#include <cstddef>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -67,6 +68,13 @@ constexpr Named kByCondition[] = {
     {2013, "Media", kMedia},           {3027, "MountPath", kMountPath},
 };
 
+template <std::size_t N>
+const Named* findNamed(const Named (&table)[N], int key) {
+  for (const Named& n : table)
+    if (n.key == key) return &n;
+  return nullptr;
+}
+
 // The object type of an event of CRITERIA, ALERTTYPE and old condition
 // ALERTSTATUS, and in OBJID its id taken from ARGS; *READ collects the ids
 // looked at, so that the answer can be reused for arguments that agree on
@@ -78,10 +86,9 @@ std::string objectOf(int criteria, int alertType, int alertStatus, const EvSuppr
     return idOf(args, which);
   };
   objId = 0;
-  for (const Named& n : kByCriteria) {
-    if (n.key != criteria) continue;
-    objId = id(n.id);
-    return n.type;
+  if (const Named* n = findNamed(kByCriteria, criteria)) {
+    objId = id(n->id);
+    return n->type;
   }
   switch (criteria) {
     case 48:
@@ -120,10 +127,9 @@ std::string objectOf(int criteria, int alertType, int alertStatus, const EvSuppr
     return keyed(alertStatus < 1 ? "Criteria" : "Status", key);
   }
 
-  for (const Named& n : kByCondition) {
-    if (n.key != alertStatus) continue;
-    objId = id(n.id);
-    return n.type;
+  if (const Named* n = findNamed(kByCondition, alertStatus)) {
+    objId = id(n->id);
+    return n->type;
   }
   switch (alertStatus) {
     case 2010:

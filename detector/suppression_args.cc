@@ -25,21 +25,19 @@ namespace {
 EvSuppressionArgs positional(int library, int sparePool, int drive, int media, int mediaAgent, int mountPath,
                              int client, int subClient, long long jobId, int store, int ruleOrUser, int storagePolicy,
                              int copy) {
-  EvSuppressionArgs a;
-  a.library = library;
-  a.sparePool = sparePool;
-  a.drive = drive;
-  a.media = media;
-  a.mediaAgent = mediaAgent;
-  a.mountPath = mountPath;
-  a.client = client;
-  a.subClient = subClient;
-  a.job = jobId;
-  a.store = store;
-  a.ruleOrUser = ruleOrUser;
-  a.storagePolicy = storagePolicy;
-  a.copy = copy;
-  return a;
+  return EvSuppressionArgs{.library = library,
+                           .sparePool = sparePool,
+                           .drive = drive,
+                           .media = media,
+                           .mediaAgent = mediaAgent,
+                           .mountPath = mountPath,
+                           .client = client,
+                           .subClient = subClient,
+                           .job = jobId,
+                           .store = store,
+                           .ruleOrUser = ruleOrUser,
+                           .storagePolicy = storagePolicy,
+                           .copy = copy};
 }
 
 }  // namespace
