@@ -14,15 +14,14 @@
 #include "host/NxPlatform.h"
 
 int EvNDetector::m_blockAlerts = -1;
-EvNDetector::DispatchObserver EvNDetector::dispatchObserver = nullptr;
+EvNDetector::Testing::DispatchObserver EvNDetector::Testing::dispatchObserver = nullptr;
+EvNDetector::Testing::VMFeatureProbe EvNDetector::Testing::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
 
 namespace {
 
 constexpr const char* kStoreNotiData = "EvNDetector::StoreNotiData";
 
-// Alert type of the server's event-log alerts: without a rule the
-// last-processed message marker still moves on, so that enabling a rule
-// later does not replay the backlog.
+// Alert type of the server's event-log alerts.
 constexpr int kEventLogAlertType = 58;
 // Rules whose status carries one of these bits are switched off.
 constexpr int kRuleDisabledBits = 3;
@@ -109,6 +108,35 @@ bool clearsCriteria(long long condition) {
   return false;
 }
 
+// Whether ALERTTYPE has a rule that is switched on. A failed look-up counts
+// as a rule: better a notification too many than an alert lost to a passing
+// database error.
+bool enabledRuleExists(int alertType, EvAlertDebug& log) {
+  NTnotificationRule rules(nullptr);
+  rules.setIsolationType(4);
+  rules.setWhere("alertTypeId = %d and (status & %d) = 0", alertType, kRuleDisabledBits);
+  const int rc = rules.getOneRow();
+  if (!DBrowRead(rc) && rc != DB_NO_DATA)
+    log.Error(kStoreNotiData, "Cannot read rules for Alert [%d], table [%s], ErrorString [%s]", alertType,
+              rules.getTableName(), rules.getErrorStr(rc));
+  return rc != DB_NO_DATA;
+}
+
+// An event-log alert without a rule still moves the last-processed message
+// marker on, so that enabling a rule later does not replay the backlog.
+void moveEventLogMarker(EvNDetector& detector, EvAlertDebug& log) {
+  int id = 0;
+  if (!detector.GetLastEvMsgId(id)) {
+    log.Error(kStoreNotiData, " Unable to retrieve Id for last message from KrCounter. ");
+    return;
+  }
+  const int rc = NXGlobalParam::setNTAlertLastEventId(id, nullptr);
+  if (rc == 0)
+    log.DebugLvl(kStoreNotiData, 3, "Updated Params for last Event processed for Alerts is [%d].", id);
+  else
+    log.Error(kStoreNotiData, "Unable to update last Event processed for Alerts to [%d], error [%d].", id, rc);
+}
+
 }  // namespace
 
 EvNDetector::EvNDetector() { m_blockAlerts = -1; }
@@ -158,35 +186,9 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
       return false;
     }
 
-    bool ruleExists = true;
-    {
-      NTnotificationRule rules(nullptr);
-      rules.setIsolationType(4);
-      rules.setWhere("alertTypeId = %d and (status & %d) = 0", m_alertType, kRuleDisabledBits);
-      // A failed look-up counts as a rule: better a notification too many
-      // than an alert lost to a passing database error.
-      const int rc = rules.getOneRow();
-      ruleExists = rc != DB_NO_DATA;
-      if (!DBrowRead(rc) && rc != DB_NO_DATA)
-        log.Error(kStoreNotiData, "Cannot read rules for Alert [%d], table [%s], ErrorString [%s]", m_alertType,
-                  rules.getTableName(), rules.getErrorStr(rc));
-    }
-
-    if (!ruleExists) {
+    if (!enabledRuleExists(m_alertType, log)) {
       if (verbose) log.DebugLvl(kStoreNotiData, 3, "alert skipped, no rule defined, alert = [%d].", m_alertType);
-      if (m_alertType == kEventLogAlertType) {
-        int id = 0;
-        if (GetLastEvMsgId(id)) {
-          const int rc = NXGlobalParam::setNTAlertLastEventId(id, nullptr);
-          if (rc == 0)
-            log.DebugLvl(kStoreNotiData, 3, "Updated Params for last Event processed for Alerts is [%d].", id);
-          else
-            log.Error(kStoreNotiData, "Unable to update last Event processed for Alerts to [%d], error [%d].", id,
-                      rc);
-        } else {
-          log.Error(kStoreNotiData, " Unable to retrieve Id for last message from KrCounter. ");
-        }
-      }
+      if (m_alertType == kEventLogAlertType) moveEventLogMarker(*this, log);
       result = true;
       m_lastOutcome = Outcome::NoRule;
     } else {
@@ -226,73 +228,24 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
 bool EvNDetector::Dispatch(EvAlertEx& alert, int criteriaCleared) {
   // The observer sees the flag exactly as the handler gets it; -1 for the
   // handlers that take none.
-#define EVD_HANDLER(name)                                              \
-  do {                                                                 \
-    if (dispatchObserver) dispatchObserver("EvNDetector::" #name, -1); \
-    return name(alert);                                                \
-  } while (0)
-#define EVD_CONFIG_HANDLER(name)                                                 \
-  do {                                                                           \
-    const int passed = criteriaCleared;                                          \
-    if (dispatchObserver) dispatchObserver("EvNDetector::" #name, passed);       \
-    return name(alert, passed);                                                  \
-  } while (0)
+  const auto observe = [](const char* handler, int flag) {
+    if (Testing::dispatchObserver) Testing::dispatchObserver(handler, flag);
+  };
+#define EVD_CALL_false(member)             \
+  observe("EvNDetector::" #member, -1); \
+  return member(alert)
+#define EVD_CALL_true(member)                           \
+  observe("EvNDetector::" #member, criteriaCleared); \
+  return member(alert, criteriaCleared)
+#define EVD_TYPE(id, name, category) case id:
+#define EVD_HANDLER(member, takesCleared, ...) __VA_ARGS__ EVD_CALL_##takesCleared(member);
 
   switch (m_alertType) {
-    case 1: EVD_HANDLER(StoreDataAgingData);
-    case 2:
-    case 54: EVD_HANDLER(StoreAuxCopyData);
-    case 3: EVD_HANDLER(StoreDataProtectionData);
-    case 4: EVD_HANDLER(StoreDataRecoveryData);
-    case 5: EVD_HANDLER(StoreErBackupData);
-    case 6:
-    case 29:
-    case 55: EVD_HANDLER(StoreDataVerific);
-    case 7:
-    case 8:
-    case 16:
-    case 17:
-    case 21: EVD_HANDLER(StoreLibrary);
-    case 9: EVD_HANDLER(StoreMediaErase);
-    case 10: EVD_CONFIG_HANDLER(StoreClientConfig);
-    case 12:
-    case 60: EVD_CONFIG_HANDLER(StoreZentra);
-    case 13: EVD_CONFIG_HANDLER(StoreMediaAgentConfig);
-    case 14: EVD_HANDLER(StoreSchedules);
-    case 15: EVD_HANDLER(StoreStoragePolicy);
-    case 18: EVD_HANDLER(StoreVaultTracker);
-    case 19: EVD_HANDLER(StoreDownloadUpdates);
-    case 20: EVD_HANDLER(StorePatchInstall);
-    case 22: EVD_HANDLER(StoreEraseData);
-    case 23: EVD_HANDLER(StoreJournalMailbox);
-    case 24: EVD_HANDLER(StoreUpdatesAvailForDownload);
-    case 25: EVD_HANDLER(StoreFileReplication);
-    case 26: EVD_HANDLER(StoreReleaseUpgradeAndUpdateRequired);
-    case 27: EVD_HANDLER(StoreDataClassification);
-    case 28: EVD_HANDLER(StoreFLRJobs);
-    case 30: EVD_HANDLER(StoreAppSharePoint);
-    case 52: EVD_HANDLER(StoreReportData);
-    case 53: EVD_HANDLER(StoreInfoManagementData);
-    case 57:
-    case 62: EVD_HANDLER(LogMonitorAlert);
-    case 58: EVD_HANDLER(TolvaneEventLogAlert);
-    case 59: EVD_HANDLER(StoreClientGroupConfig);
-    case 61: EVD_HANDLER(StoreBackupCopyData);
-    case 63: EVD_HANDLER(StoreWorkFlowData);
-    case 64: EVD_HANDLER(StoreVirtualizeMEData);
-    case 65: EVD_HANDLER(StoreCustomQueryData);
-    case 66: EVD_HANDLER(StoreDataAnalytics);
-    case 67: EVD_HANDLER(StoreUnInstallSoftware);
-    case 68: EVD_HANDLER(StoreUpgradeClient);
-    case 69: EVD_HANDLER(StoreInstallSoftware);
-    case 70: EVD_HANDLER(StoreUserConfig);
-    case 71: EVD_HANDLER(StoreUserGroupConfig);
-    case 73: EVD_HANDLER(StoreAdminJobData);
-    case 75: EVD_HANDLER(StoreAdminAlertDataForAlert);
+#include "detector/handlers.def"
     default: m_lastOutcome = Outcome::NoHandler; return false;
   }
-#undef EVD_HANDLER
-#undef EVD_CONFIG_HANDLER
+#undef EVD_CALL_false
+#undef EVD_CALL_true
 }
 
 bool EvNDetector::MapAlertsToRelease5_9(int alert, int condition) {
@@ -356,37 +309,31 @@ bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
   }
 
   const int ruleOrUser = m_alertType == 70 ? static_cast<int>(alert.getWhomId()) : alert.getAlertRule();
+  const EvSuppressionArgs args = EvSuppressionArgs::fromEvent(alert)
+                                     .storeId(static_cast<int>(alert.getOtherLibId()))
+                                     .ruleOrUserId(ruleOrUser)
+                                     .storagePolicyId(static_cast<int>(alert.getStorPolicyId()))
+                                     .copyId(static_cast<int>(alert.getCopyId()));
   long long objId = 0;
-  const std::string objType = GetSupressionObjTypeId(
-      static_cast<int>(alert.getLibraryId()), alert.getSparePoolId(), alert.getDriveId(),
-      static_cast<int>(alert.getMediaId()), static_cast<int>(alert.getMediaAgentId()), alert.getMountPathId(),
-      static_cast<int>(alert.getClientId()), static_cast<int>(alert.getSubClientId()), objId, alert.getJobId(),
-      static_cast<int>(alert.getOtherLibId()), ruleOrUser, static_cast<int>(alert.getStorPolicyId()),
-      static_cast<int>(alert.getCopyId()));
-
+  const std::string objType = GetSupressionObjTypeId(args, objId);
   if (!objType.empty() && objId == 0) {
     log.DebugLvl(label, 3, "Invalid Supression Parameter, objType = <%s>, objId = <%lld>", objType.c_str(), objId);
     log.DebugLvl(label, 3, "Alert Info: [%d].[%d].[%d].<%d>.<%d>", m_category, m_alertType, m_criteria,
                  m_oldAlertId, m_alertStatus);
     return false;
   }
-  if (!objType.empty()) m_validatedEntity = objType + "|" + std::to_string(objId);
   return true;
 }
 
 bool EvNDetector::GetLastEvMsgId(int& id) {
-  try {
-    DBtran tran;
-    KRCounter counter(&tran);
-    counter.setWhere("name='Event_Counter'");
-    const int rc = counter.getOneRow();
-    if (!DBrowRead(rc)) return false;
-    id = counter.getDataPtr()->next_l;
-    counter.closeCursor();
-    return true;
-  } catch (...) {
-    return false;
-  }
+  DBtran tran;
+  KRCounter counter(&tran);
+  counter.setWhere("name='Event_Counter'");
+  const int rc = counter.getOneRow();
+  if (!DBrowRead(rc)) return false;
+  id = counter.getDataPtr()->next_l;
+  counter.closeCursor();
+  return true;
 }
 
 int isVMBackupFeatureDisabled() {

@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "Db/DbTypes.h"
+#include "detector/suppression_args.h"
 #include "params/EvNDetectParams.h"
 #include "params/EvNTRuleParams.h"
 
 class EvAlertEx;
 class CNMessageBase;
 struct NTDetectedAlerts_t;
-struct EvSuppressionArgs;
 namespace App {
 class QueryResultsContainer;
 }  // namespace App
@@ -40,9 +40,21 @@ struct EvNDetectorEventState {
   int64_t m_serverEventSelector = -1;
   int m_notificationId = 0;
   std::string m_entityId;
-  // The suppression entity that validation found for the event (empty when
-  // it has no object); the row gets an entity only when it is marked.
-  std::string m_validatedEntity;
+  // The suppression object last worked out for the event and what it was
+  // worked out from. Validation, the repeat look-up and the marking of a new
+  // occurrence ask for the same object; it is worked out once and found
+  // again while the criteria, type, old condition and the ids it read stay
+  // the same.
+  struct SuppressionObject {
+    bool known = false;
+    int criteria = 0;
+    int alertType = 0;
+    int alertStatus = 0;
+    EvSuppressionArgs args;
+    unsigned idsRead = 0;  // one bit per id of ARGS, in declaration order
+    std::string type;
+    long long id = 0;
+  } m_suppressionObject;
   // Working fields of the custom-query and trend handlers.
   int m_queryAlertKind = 0;
   int m_lastMatchTime = 0;
@@ -89,7 +101,12 @@ class EvNDetector : protected EvNDetectorEventState {
   void setNotificationId(int id) { m_notificationId = id; }
   const std::string& getEntityId() const { return m_entityId; }
   void setEntityId(const std::string& id) { m_entityId = id; }
-  const std::string& getValidatedEntity() const { return m_validatedEntity; }
+  // "Type|id" of the suppression object last worked out for the event
+  // (after validation, the event's own); empty when it names none.
+  std::string getSuppressionEntity() const {
+    return m_suppressionObject.type.empty() ? std::string()
+                                            : m_suppressionObject.type + "|" + std::to_string(m_suppressionObject.id);
+  }
 
   // ---- detected-alert record ----
   void SetNotiRec(NTDetectedAlerts_t* row);
@@ -110,7 +127,8 @@ class EvNDetector : protected EvNDetectorEventState {
   bool EnableSupression(int eventId, int library, int sparePool, int drive, int media, int mediaAgent,
                         int mountPath, int client, int subClient, long long jobId, int store, int ruleOrUser,
                         int storagePolicy, int copy);
-  // The same three with the argument list as one value (detector/suppression_args.h).
+  // The same three with the argument list as one value; the positional
+  // forms above hand their ids on to these.
   std::string GetSupressionObjTypeId(const EvSuppressionArgs& args, long long& objId);
   int GetExistingEventIdEx(const EvSuppressionArgs& args);
   bool EnableSupression(int eventId, const EvSuppressionArgs& args);
@@ -153,48 +171,14 @@ class EvNDetector : protected EvNDetectorEventState {
                                           std::string copyName);
   static std::string GetIDALink(int clientId, int appTypeId, std::string name);
 
-  // ---- handlers, one per alert family ----
-  bool StoreDataAgingData(EvAlertEx& alert);
-  bool StoreAuxCopyData(EvAlertEx& alert);
-  bool StoreDataProtectionData(EvAlertEx& alert);
-  bool StoreDataRecoveryData(EvAlertEx& alert);
-  bool StoreErBackupData(EvAlertEx& alert);
-  bool StoreDataVerific(EvAlertEx& alert);
-  bool StoreLibrary(EvAlertEx& alert);
-  bool StoreMediaErase(EvAlertEx& alert);
-  bool StoreClientConfig(EvAlertEx& alert, int criteriaCleared);
-  bool StoreZentra(EvAlertEx& alert, int criteriaCleared);
-  bool StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared);
-  bool StoreSchedules(EvAlertEx& alert);
-  bool StoreStoragePolicy(EvAlertEx& alert);
-  bool StoreVaultTracker(EvAlertEx& alert);
-  bool StoreDownloadUpdates(EvAlertEx& alert);
-  bool StorePatchInstall(EvAlertEx& alert);
-  bool StoreEraseData(EvAlertEx& alert);
-  bool StoreJournalMailbox(EvAlertEx& alert);
-  bool StoreUpdatesAvailForDownload(EvAlertEx& alert);
-  bool StoreFileReplication(EvAlertEx& alert);
-  bool StoreReleaseUpgradeAndUpdateRequired(EvAlertEx& alert);
-  bool StoreDataClassification(EvAlertEx& alert);
-  bool StoreFLRJobs(EvAlertEx& alert);
-  bool StoreAppSharePoint(EvAlertEx& alert);
-  bool StoreReportData(EvAlertEx& alert);
-  bool StoreInfoManagementData(EvAlertEx& alert);
-  bool LogMonitorAlert(EvAlertEx& alert);
-  bool TolvaneEventLogAlert(EvAlertEx& alert);
-  bool StoreClientGroupConfig(EvAlertEx& alert);
-  bool StoreBackupCopyData(EvAlertEx& alert);
-  bool StoreWorkFlowData(EvAlertEx& alert);
-  bool StoreVirtualizeMEData(EvAlertEx& alert);
-  bool StoreCustomQueryData(EvAlertEx& alert);
-  bool StoreDataAnalytics(EvAlertEx& alert);
-  bool StoreUnInstallSoftware(EvAlertEx& alert);
-  bool StoreUpgradeClient(EvAlertEx& alert);
-  bool StoreInstallSoftware(EvAlertEx& alert);
-  bool StoreUserConfig(EvAlertEx& alert);
-  bool StoreUserGroupConfig(EvAlertEx& alert);
-  bool StoreAdminJobData(EvAlertEx& alert);
-  bool StoreAdminAlertDataForAlert(EvAlertEx& alert);
+  // ---- handlers, one per alert family (detector/handlers.def) ----
+#define EVD_CLEARED_PARAM_true , int criteriaCleared
+#define EVD_CLEARED_PARAM_false
+#define EVD_TYPE(id, name, category)
+#define EVD_HANDLER(member, takesCleared, ...) bool member(EvAlertEx& alert EVD_CLEARED_PARAM_##takesCleared);
+#include "detector/handlers.def"
+#undef EVD_CLEARED_PARAM_true
+#undef EVD_CLEARED_PARAM_false
   // Adds the anomalous server events of the last full hour to occurrence
   // EVENTID; always true.
   bool StoreAdminAlertForEvents(int eventId);
@@ -212,17 +196,20 @@ class EvNDetector : protected EvNDetectorEventState {
   // reports itself first, then its clearing).
   bool StoreLMTrendAlertData(App::QueryResultsContainer& container, bool cleared, long runTime);
 
-  // Told by Dispatch which handler is about to run and the criteria-cleared
-  // flag it gets, -1 for a handler that takes none (tests and tools). Null,
-  // the default, costs nothing.
-  using DispatchObserver = void (*)(const char* handler, int criteriaCleared);
-  static DispatchObserver dispatchObserver;
+  // Hooks for tests and tools; the defaults are what a host runs with.
+  struct Testing {
+    // Told by Dispatch which handler is about to run and the
+    // criteria-cleared flag it gets, -1 for a handler that takes none.
+    // Null, the default, costs nothing.
+    using DispatchObserver = void (*)(const char* handler, int criteriaCleared);
+    static DispatchObserver dispatchObserver;
 
-  // Where StoreDataProtectionData reads the per-VM alert setting; the
-  // default is isVMBackupFeatureDisabled, which reads it once per process.
-  // Tests point it elsewhere to see both values in one process.
-  using VMFeatureProbe = int (*)();
-  static VMFeatureProbe vmBackupFeatureProbe;
+    // Where StoreDataProtectionData reads the per-VM alert setting; the
+    // default is isVMBackupFeatureDisabled, which reads it once per process,
+    // so a test points it elsewhere to see both values in one process.
+    using VMFeatureProbe = int (*)();
+    static VMFeatureProbe vmBackupFeatureProbe;
+  };
 
  protected:
   // Dispatches on the alert type; false for a type without a handler.

@@ -1,63 +1,32 @@
 #include "detector/alert_types.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "Db/AllBindings.h"
 #include "db/session.h"
 #include "schema/schema.h"
 
 namespace {
 
-const std::vector<AlertTypeInfo> kTypes = {
-    {1, "Data aging", kCategoryJobManagement},
-    {2, "Auxiliary copy", kCategoryJobManagement},
-    {3, "Data protection", kCategoryJobManagement},
-    {4, "Data recovery", kCategoryJobManagement},
-    {5, "Disaster recovery backup", kCategoryJobManagement},
-    {6, "Data verification", kCategoryJobManagement},
-    {7, "Library management", kCategoryMediaManagement},
-    {8, "Drive and media management", kCategoryMediaManagement},
-    {9, "Media erase", kCategoryMediaManagement},
-    {10, "Client configuration", kCategoryConfiguration},
-    {12, "System configuration", kCategoryConfiguration},
-    {13, "MediaAgent configuration", kCategoryConfiguration},
-    {14, "Schedules", kCategoryConfiguration},
-    {15, "Storage policy", kCategoryConfiguration},
-    {16, "Library configuration", kCategoryMediaManagement},
-    {17, "Media handling", kCategoryMediaManagement},
-    {18, "Media movement", kCategoryMediaManagement},
-    {19, "Update download", kCategorySoftwareUpdates},
-    {20, "Patch installation", kCategorySoftwareUpdates},
-    {21, "Drive pool", kCategoryMediaManagement},
-    {22, "Data erase", kCategoryMediaManagement},
-    {23, "Journal mailbox", kCategoryJobManagement},
-    {24, "Updates available", kCategorySoftwareUpdates},
-    {25, "File replication", kCategoryJobManagement},
-    {26, "Release upgrade required", kCategorySoftwareUpdates},
-    {27, "Data classification", kCategoryJobManagement},
-    {28, "File-level restore", kCategoryJobManagement},
-    {29, "Data verification (deduplication)", kCategoryJobManagement},
-    {30, "SharePoint", kCategoryJobManagement},
-    {52, "Reports", kCategoryAdministration},
-    {53, "Information management", kCategoryJobManagement},
-    {54, "Auxiliary copy (fallen behind)", kCategoryJobManagement},
-    {55, "Data verification (media)", kCategoryJobManagement},
-    {57, "Log monitoring", kCategoryQueriesAndMonitoring},
-    {58, "Event log", kCategoryAdministration},
-    {59, "Client group configuration", kCategoryConfiguration},
-    {60, "System configuration (licensing)", kCategoryConfiguration},
-    {61, "Backup copy", kCategoryJobManagement},
-    {62, "Log monitoring (policy)", kCategoryQueriesAndMonitoring},
-    {63, "Workflow", kCategoryJobManagement},
-    {64, "Virtualization", kCategoryJobManagement},
-    {65, "Custom query", kCategoryQueriesAndMonitoring},
-    {66, "Data analytics", kCategoryJobManagement},
-    {67, "Software uninstall", kCategorySoftwareUpdates},
-    {68, "Client upgrade", kCategorySoftwareUpdates},
-    {69, "Software install", kCategorySoftwareUpdates},
-    {70, "User", kCategoryConfiguration},
-    {71, "User group", kCategoryConfiguration},
-    {73, "Admin job", kCategoryJobManagement},
-    {75, "Server administration", kCategoryAdministration},
+struct TypeRow {
+  int id;
+  const char* name;
+  int category;
 };
+
+// Ordered by id, whatever the order of the handlers.
+const std::vector<AlertTypeInfo> kTypes = [] {
+  std::vector<AlertTypeInfo> types;
+  const auto add = [&](const char* handler, bool takesCleared, std::initializer_list<TypeRow> rows) {
+    for (const TypeRow& r : rows) types.push_back({r.id, r.name, r.category, handler, takesCleared});
+  };
+#define EVD_TYPE(id, name, category) {id, name, category},
+#define EVD_HANDLER(member, takesCleared, ...) add(#member, takesCleared, {__VA_ARGS__});
+#include "detector/handlers.def"
+  std::sort(types.begin(), types.end(), [](const AlertTypeInfo& a, const AlertTypeInfo& b) { return a.id < b.id; });
+  return types;
+}();
 
 }  // namespace
 

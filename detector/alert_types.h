@@ -1,5 +1,6 @@
-// The alert types the detector dispatches, with a display name and the
-// category that `evdetect init` seeds into NTAlertType.
+// The alert types the detector dispatches (detector/handlers.def), with the
+// display name and category that `evdetect init` seeds into NTAlertType and
+// the handler each one reaches.
 #pragma once
 
 #include <string>
@@ -9,6 +10,8 @@ struct AlertTypeInfo {
   int id;
   const char* name;
   int category;
+  const char* handler;  // the EvNDetector member, e.g. "StoreLibrary"
+  bool takesCleared;    // whether the handler is told the criteria were cleared
 };
 
 // Categories of our own schema (NTAlertType.categoryID).

@@ -100,76 +100,67 @@ RepeatResult updateRepeat(EvNDetector& detector, int eventId, bool conditionClea
 void EvNDetector::SetNotiRec(NTDetectedAlerts_t* row) {
   EvAlertDebug log;
   if (row == nullptr) return;
-  try {
-    row->category = m_category;
-    row->alertType = m_alertType;
-    row->criteria = m_criteria;
-    row->status = m_alertStatus;
-    const DB_DATETIME t = now();
-    row->occurTime = t;
-    row->processTime = t;
-    row->processStat = eAlertStatusWriting;
-    if (m_notificationId > 0) row->ntNotificationId = m_notificationId;
-    if (!m_entityId.empty()) EvNDetectParams::AllocateAndAssign(row->entityId, m_entityId);
-  } catch (...) {
-    log.Error("EvNDetector::SetNotiRec", "Could not copy entityId [%s] into the row", m_entityId.c_str());
-  }
+  row->category = m_category;
+  row->alertType = m_alertType;
+  row->criteria = m_criteria;
+  row->status = m_alertStatus;
+  const DB_DATETIME t = now();
+  row->occurTime = t;
+  row->processTime = t;
+  row->processStat = eAlertStatusWriting;
+  if (m_notificationId > 0) row->ntNotificationId = m_notificationId;
+  if (!m_entityId.empty()) EvNDetectParams::AllocateAndAssign(row->entityId, m_entityId);
 }
 
 bool EvNDetector::SetDetectedAlert(int& existingEventId, bool conditionCleared, int occurTime,
                                    bool writingIsPending) {
   EvAlertDebug log;
   const char* label = "EvNDetector::SetDetectedAlert";
-  try {
-    if (existingEventId == 0 && conditionCleared) {
+  if (existingEventId == 0 && conditionCleared) {
+    log.DebugLvl(label, 8, "ConditionCleared updates for the events that never existed. ignoring the event");
+    return true;
+  }
+
+  if (existingEventId != 0) {
+    const RepeatResult rc = updateRepeat(*this, existingEventId, conditionCleared, writingIsPending);
+    if (rc == kRepeatRecorded) {
+      // 0 tells the caller that no new row was made.
+      existingEventId = 0;
+      return true;
+    }
+    if (rc == kRepeatFailed) return false;
+    // The occurrence left the pending states since it was looked up (the
+    // notifier took it): this event is a new occurrence, exactly as if the
+    // look-up had found nothing.
+    log.DebugLvl(label, 8, "eventId <%d> is no longer pending; recording a new occurrence", existingEventId);
+    existingEventId = 0;
+    if (conditionCleared) {
       log.DebugLvl(label, 8, "ConditionCleared updates for the events that never existed. ignoring the event");
       return true;
     }
+  }
 
-    if (existingEventId != 0) {
-      const RepeatResult rc = updateRepeat(*this, existingEventId, conditionCleared, writingIsPending);
-      if (rc == kRepeatRecorded) {
-        // 0 tells the caller that no new row was made.
-        existingEventId = 0;
-        return true;
-      }
-      if (rc == kRepeatFailed) return false;
-      // The occurrence left the pending states since it was looked up (the
-      // notifier took it): this event is a new occurrence, exactly as if the
-      // look-up had found nothing.
-      log.DebugLvl(label, 8, "eventId <%d> is no longer pending; recording a new occurrence", existingEventId);
-      existingEventId = 0;
-      if (conditionCleared) {
-        log.DebugLvl(label, 8, "ConditionCleared updates for the events that never existed. ignoring the event");
-        return true;
-      }
-    }
-
-    NTDetectedAlerts table(nullptr);
-    NTDetectedAlerts_t* row = table.getDataPtr();
-    SetNotiRec(row);
-    if (occurTime > 0) UlongTimeToDbDatetime(occurTime, row->occurTime, false);
-    const int rc = table.rowInsert(true);
-    if (rc != 0) {
-      log.Error(label, "Could not insert row into table [%s], ErrorString [%s]", table.getTableName(),
-                table.getErrorStr(rc));
-      return false;
-    }
-    // An id that does not fit the column's type comes back cut or wrapped:
-    // the row it names would be another one (or none), so nothing may be
-    // written under it.
-    if (row->eventId <= 0) {
-      log.Error(label, "Could not insert row into table [%s], ErrorString [%s]", table.getTableName(),
-                "the new eventId does not fit 32 bits");
-      return false;
-    }
-    existingEventId = row->eventId;
-    setEventId(row->eventId);
-    return true;
-  } catch (...) {
-    log.Error(label, "Unexpected failure while recording eventId [%d]", existingEventId);
+  NTDetectedAlerts table(nullptr);
+  NTDetectedAlerts_t* row = table.getDataPtr();
+  SetNotiRec(row);
+  if (occurTime > 0) UlongTimeToDbDatetime(occurTime, row->occurTime, false);
+  const int rc = table.rowInsert(true);
+  if (rc != 0) {
+    log.Error(label, "Could not insert row into table [%s], ErrorString [%s]", table.getTableName(),
+              table.getErrorStr(rc));
     return false;
   }
+  // An id that does not fit the column's type comes back cut or wrapped:
+  // the row it names would be another one (or none), so nothing may be
+  // written under it.
+  if (row->eventId <= 0) {
+    log.Error(label, "Could not insert row into table [%s], ErrorString [%s]", table.getTableName(),
+              "the new eventId does not fit 32 bits");
+    return false;
+  }
+  existingEventId = row->eventId;
+  setEventId(row->eventId);
+  return true;
 }
 
 bool SetStatus_Detected(int eventId) { return changeState(eventId, eAlertStatusPending, nullptr, true); }

@@ -11,35 +11,31 @@
 #include "host/NxTime.h"
 
 void EvNDetector::Trace(int eventId, EvAlertEx& alert) {
-  try {
-    // Asked on every event, so tracing can be switched on while the service runs.
-    NXPI_CentrixServer server;
-    server.setFocus(NXPI_Focus::getFocus());
-    if (server.getTraceAlerts() != 1) return;
+  // Asked on every event, so tracing can be switched on while the service runs.
+  NXPI_CentrixServer server;
+  server.setFocus(NXPI_Focus::getFocus());
+  if (server.getTraceAlerts() != 1) return;
 
-    EvAlertDebug log;
-    const char* const label = "EvNDetector::Trace";
-    const long long jobId = alert.getJobId();
-    // The procedure takes 32-bit values; wider ids are cut as the columns cut them.
-    NTDAlertTrace trace(nullptr);
-    int rc = trace.CallDBsprintfWrapper(
-        "%d,%d,%d,%d,%d,'%s',%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", eventId, m_criteria, m_alertType,
-        static_cast<int>(alert.getAlert()), static_cast<int>(alert.getCondition()),
-        alert.IsConditionCleared() ? "yes" : "no", static_cast<int>(alert.getClientId()),
-        static_cast<int>(alert.getLibraryId()), alert.getSparePoolId(), alert.getDriveId(),
-        static_cast<int>(alert.getMediaId()), static_cast<int>(alert.getMediaAgentId()), alert.getMountPathId(),
-        static_cast<int>(JobIdLow(jobId)), static_cast<int>(JobIdHigh(jobId)), alert.getTaskId(),
-        alert.getSchedPolicyId(), static_cast<int>(alert.getStorPolicyId()), static_cast<int>(alert.getCopyId()));
-    if (rc == 0) rc = trace.getOneRow();
-    if (!DBrowRead(rc)) {
-      log.DebugLvl(label, 3, "Proc NTDAlertTrace failed. Database_error [%d]: %s", rc, trace.getErrorStr(rc));
-      return;
-    }
-    if (trace.getDataPtr()->retVal != 0)
-      log.DebugLvl(label, 3, "NTDAlertTrace returned errorcode [%d]", trace.getDataPtr()->retVal);
-  } catch (...) {
-    // The trace is a diagnostic: it never changes the event's outcome.
+  EvAlertDebug log;
+  const char* const label = "EvNDetector::Trace";
+  const long long jobId = alert.getJobId();
+  // The procedure takes 32-bit values; wider ids are cut as the columns cut them.
+  NTDAlertTrace trace(nullptr);
+  int rc = trace.CallDBsprintfWrapper(
+      "%d,%d,%d,%d,%d,'%s',%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d", eventId, m_criteria, m_alertType,
+      static_cast<int>(alert.getAlert()), static_cast<int>(alert.getCondition()),
+      alert.IsConditionCleared() ? "yes" : "no", static_cast<int>(alert.getClientId()),
+      static_cast<int>(alert.getLibraryId()), alert.getSparePoolId(), alert.getDriveId(),
+      static_cast<int>(alert.getMediaId()), static_cast<int>(alert.getMediaAgentId()), alert.getMountPathId(),
+      static_cast<int>(JobIdLow(jobId)), static_cast<int>(JobIdHigh(jobId)), alert.getTaskId(),
+      alert.getSchedPolicyId(), static_cast<int>(alert.getStorPolicyId()), static_cast<int>(alert.getCopyId()));
+  if (rc == 0) rc = trace.getOneRow();
+  if (!DBrowRead(rc)) {
+    log.DebugLvl(label, 3, "Proc NTDAlertTrace failed. Database_error [%d]: %s", rc, trace.getErrorStr(rc));
+    return;
   }
+  if (trace.getDataPtr()->retVal != 0)
+    log.DebugLvl(label, 3, "NTDAlertTrace returned errorcode [%d]", trace.getDataPtr()->retVal);
 }
 
 void EvNDetector::UlongTimeToDbDatetime(long time, DB_DATETIME& dt, bool utc) {

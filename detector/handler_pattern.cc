@@ -1,4 +1,4 @@
-// The shared steps of the job alert handlers (see handler_pattern.h).
+// The shared steps of the alert handlers (see handler_pattern.h).
 #include "detector/handler_pattern.h"
 
 namespace {
@@ -30,25 +30,20 @@ void HandlerCall::logInsertFailed(InsertWording wording, const char* table, cons
 
 bool HandlerCall::withdrawDelayedJob(const char* detailTable, WithdrawWording wording) {
   const long long jobId = m_alert.getJobId();
-  try {
-    NTDClearDelayedJobAlert proc(nullptr);
-    proc.setValues(static_cast<int>(EvNDetector::JobIdHigh(jobId)), static_cast<int>(EvNDetector::JobIdLow(jobId)),
-                   detailTable);
-    const int rc = proc.getOneRow();
-    if (!DBrowRead(rc)) {
-      logClearFailed(m_log, m_label, wording, jobId, proc.getErrorStr(rc));
-      return false;
-    }
-    const int retVal = proc.getDataPtr()->retVal;
-    if (retVal != 0) {
-      m_log.Error(m_label, "NTDClearDelayedJobAlert Failed [%d]", retVal);
-      return false;
-    }
-    return true;
-  } catch (...) {
-    logClearFailed(m_log, m_label, wording, jobId, "unexpected failure");
+  NTDClearDelayedJobAlert proc(nullptr);
+  proc.setValues(static_cast<int>(EvNDetector::JobIdHigh(jobId)), static_cast<int>(EvNDetector::JobIdLow(jobId)),
+                 detailTable);
+  const int rc = proc.getOneRow();
+  if (!DBrowRead(rc)) {
+    logClearFailed(m_log, m_label, wording, jobId, proc.getErrorStr(rc));
     return false;
   }
+  const int retVal = proc.getDataPtr()->retVal;
+  if (retVal != 0) {
+    m_log.Error(m_label, "NTDClearDelayedJobAlert Failed [%d]", retVal);
+    return false;
+  }
+  return true;
 }
 
 HandlerCall::Pending HandlerCall::matchPending(const EvSuppressionArgs& args) {
@@ -86,23 +81,18 @@ bool HandlerCall::insertDetectedAlert(InsertWording wording) { return insertDete
 
 bool HandlerCall::insertDetectedAlert(const std::function<bool()>& ready, InsertWording wording) {
   if (m_rowRecorded) return true;
-  try {
-    NTDetectedAlerts table(nullptr);
-    NTDetectedAlerts_t* row = table.getDataPtr();
-    m_detector.SetNotiRec(row);
-    logNewOccurrence(row->occurTime.toString(false));
-    if (ready && !ready()) return false;
-    const int rc = table.rowInsert(true);
-    if (rc != 0) {
-      logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
-      return false;
-    }
-    m_detector.setEventId(row->eventId);
-    return true;
-  } catch (...) {
-    logInsertFailed(wording, "NTDetectedAlerts", "unexpected failure");
+  NTDetectedAlerts table(nullptr);
+  NTDetectedAlerts_t* row = table.getDataPtr();
+  m_detector.SetNotiRec(row);
+  logNewOccurrence(row->occurTime.toString(false));
+  if (ready && !ready()) return false;
+  const int rc = table.rowInsert(true);
+  if (rc != 0) {
+    logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
     return false;
   }
+  m_detector.setEventId(row->eventId);
+  return true;
 }
 
 int HandlerCall::copyOccurrence(int storagePolicy, int copy, int* eventId, std::string* table, std::string* error) {

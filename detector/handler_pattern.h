@@ -5,23 +5,21 @@
 //
 // How to write a handler
 // ----------------------
+// Its line in detector/handlers.def declares it, dispatches its alert types
+// to it and seeds them; then its body:
 //   bool EvNDetector::StoreBackupCopyData(EvAlertEx& alert) {
 //     HandlerCall call(*this, alert, "EvNDetector::StoreBackupCopyData");  // log scope + parameter store
-//     if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDauxCopyDataVer");
-//     return recordJobOccurrence<NTDauxCopyDataVer>(
-//         call,
-//         [&](NTDauxCopyDataVer_t& row) {
-//           fillJobColumns(row, alert);  // job id halves, times, task, schedule policy
-//           row.storagePolicyId = static_cast<int>(alert.getStorPolicyId());
-//           row.copyId = static_cast<int>(alert.getCopyId());
-//         },
-//         [&](ParamRows& p) {
-//           p.text(ParamFailureReason, alert.getFailureReason())
-//               .asLong(ParamWhomId, alert.getWhomId())
-//               .msgParams(alert.getEventMsgList())
-//               .failureReasons(alert.getFailureReasons())
-//               .text(ParamJobErrorString, alert.getJobErrString());
-//         });
+//     return call.guarded([&]() -> bool {  // the one catch of a handler
+//       if (call.delayedJobCleared()) return call.withdrawDelayedJob("NTDauxCopyDataVer");
+//       return recordJobOccurrence<NTDauxCopyDataVer>(
+//           call,
+//           [&](NTDauxCopyDataVer_t& row) {
+//             fillJobColumns(row, alert);  // job id halves, times, task, schedule policy
+//             row.storagePolicyId = static_cast<int>(alert.getStorPolicyId());
+//             row.copyId = static_cast<int>(alert.getCopyId());
+//           },
+//           [&](ParamRows& p) { p.jobBasics(alert).text(ParamJobErrorString, alert.getJobErrString()); });
+//     });
 //   }
 //
 // recordJobOccurrence runs: new NTDetectedAlerts row, detail row, the
@@ -220,7 +218,7 @@ class ParamRows {
   bool m_ignored = false;
 };
 
-// One job handler call: its log scope, its parameter store and the steps.
+// One handler call: its log scope, its parameter store and the steps.
 class HandlerCall {
  public:
   HandlerCall(EvNDetector& detector, EvAlertEx& alert, const char* label)
@@ -228,8 +226,10 @@ class HandlerCall {
 
   EvAlertDebug& log() { return m_log; }
 
-  // Runs BODY, the handler's steps: no exception leaves a handler, so one
-  // ends the event with false and a line naming the alert.
+  // Runs BODY, the handler's steps. The steps themselves catch nothing:
+  // this is the one place a failure inside a handler (in practice an
+  // allocation) is caught, ending the event with false and a line naming
+  // the alert.
   template <class Body>
   bool guarded(Body&& body) {
     try {
@@ -299,17 +299,19 @@ class HandlerCall {
   // picks the line of a failing insert.
   template <class Table, class Fill>
   bool insertDetail(Fill&& fill, InsertWording wording = InsertWording::ErrorString) {
-    try {
-      Table table(nullptr);
-      auto* row = table.getDataPtr();
-      row->eventId = eventId();
-      fill(*row);
-      const int rc = table.rowInsert(true);
-      if (rc == 0) return true;
-      logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
-    } catch (...) {
-      logInsertFailed(wording, Table::def().name, "unexpected failure");
+    // A detail row belongs to an occurrence; without one it would be
+    // an orphan no notification ever reads.
+    if (eventId() <= 0) {
+      logInsertFailed(wording, Table::def().name, "no occurrence to attach the row to");
+      return false;
     }
+    Table table(nullptr);
+    auto* row = table.getDataPtr();
+    row->eventId = eventId();
+    fill(*row);
+    const int rc = table.rowInsert(true);
+    if (rc == 0) return true;
+    logInsertFailed(wording, table.getTableName(), table.getErrorStr(rc));
     return false;
   }
 

@@ -15,72 +15,54 @@ std::string entityIdOf(const std::string& objType, long long objId) {
 
 }  // namespace
 
-int EvNDetector::GetExistingEventIdEx(int library, int sparePool, int drive, int media, int mediaAgent,
-                                      int mountPath, int client, int subClient, long long jobId, int store,
-                                      int ruleOrUser, int storagePolicy, int copy) {
+int EvNDetector::GetExistingEventIdEx(const EvSuppressionArgs& args) {
   EvAlertDebug log;
   const char* label = "GetExistingEventIdEx";
-  try {
-    long long objId = 0;
-    const std::string objType = GetSupressionObjTypeId(library, sparePool, drive, media, mediaAgent, mountPath,
-                                                       client, subClient, objId, jobId, store, ruleOrUser,
-                                                       storagePolicy, copy);
-    // Without an object there is nothing to be a repeat of.
-    if (objType.empty() || objId == 0) return 0;
-    const std::string entity = entityIdOf(objType, objId);
+  long long objId = 0;
+  const std::string objType = GetSupressionObjTypeId(args, objId);
+  // Without an object there is nothing to be a repeat of.
+  if (objType.empty() || objId == 0) return 0;
+  const std::string entity = entityIdOf(objType, objId);
 
-    // Matches a row in any pending state (processStat & 0x43) with the same
-    // category, alert type, criteria, old condition and entity id.
-    NTGetExistingEventIdEx query(nullptr);
-    query.setIsolationType(4);
-    query.setValues(m_category, m_alertType, m_criteria, m_alertStatus, entity);
-    const int rc = query.getOneRow();
-    if (rc == DB_NO_DATA) return 0;
-    if (!DBrowRead(rc)) {
-      log.Error(label, "ErrorCode [%d] in checking for existing eventId", rc);
-      return 0;
-    }
-    const int eventId = query.getDataPtr()->rcCode;
-    if (eventId == 0) return 0;
-    setEventId(eventId);
-    log.DebugLvl(label, 8, "Alert event[eventId [%d]] already exists for this paramters.", eventId);
-    return eventId;
-  } catch (...) {
-    log.Error(label, "ErrorCode [%d] in checking for existing eventId", DB_ERR_USAGE);
+  // Matches a row in any pending state (processStat & 0x43) with the same
+  // category, alert type, criteria, old condition and entity id.
+  NTGetExistingEventIdEx query(nullptr);
+  query.setIsolationType(4);
+  query.setValues(m_category, m_alertType, m_criteria, m_alertStatus, entity);
+  const int rc = query.getOneRow();
+  if (rc == DB_NO_DATA) return 0;
+  if (!DBrowRead(rc)) {
+    log.Error(label, "ErrorCode [%d] in checking for existing eventId", rc);
     return 0;
   }
+  const int eventId = query.getDataPtr()->rcCode;
+  if (eventId == 0) return 0;
+  setEventId(eventId);
+  log.DebugLvl(label, 8, "Alert event[eventId [%d]] already exists for this paramters.", eventId);
+  return eventId;
 }
 
-bool EvNDetector::EnableSupression(int eventId, int library, int sparePool, int drive, int media, int mediaAgent,
-                                   int mountPath, int client, int subClient, long long jobId, int store,
-                                   int ruleOrUser, int storagePolicy, int copy) {
+bool EvNDetector::EnableSupression(int eventId, const EvSuppressionArgs& args) {
   EvAlertDebug log;
   const char* label = "EnableSupression";
-  try {
-    long long objId = 0;
-    const std::string objType = GetSupressionObjTypeId(library, sparePool, drive, media, mediaAgent, mountPath,
-                                                       client, subClient, objId, jobId, store, ruleOrUser,
-                                                       storagePolicy, copy);
-    if (objType.empty() || objId == 0) return true;
+  long long objId = 0;
+  const std::string objType = GetSupressionObjTypeId(args, objId);
+  if (objType.empty() || objId == 0) return true;
 
-    EvNDetectParams params(nullptr);
-    if (!params.AddOrUpdateParam(eventId, ParamSuppressionObjectType, objType.c_str())) return false;
-    if (!params.AddOrUpdateParam(eventId, ParamSuppressionObjectId, objId)) return false;
+  EvNDetectParams params(nullptr);
+  if (!params.AddOrUpdateParam(eventId, ParamSuppressionObjectType, objType.c_str())) return false;
+  if (!params.AddOrUpdateParam(eventId, ParamSuppressionObjectId, objId)) return false;
 
-    m_entityId = entityIdOf(objType, objId);
-    NTDetectedAlerts table(nullptr);
-    table.setWhere("eventId = %d", eventId);
-    // The quoted literal is bound as one value, so quotes in the entity id
-    // are stored as they are. No row updated (100) means the occurrence to
-    // mark does not exist: that is a failure, not a success.
-    const int rc = table.rowUpdate("entityId = N'%s'", m_entityId.c_str());
-    if (rc != 0) {
-      log.Error(label, "Error Updating table [%s] , ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
-      return false;
-    }
-    return true;
-  } catch (...) {
-    log.Error(label, "Error Updating table [%s] , ErrorString [%s]", "NTDetectedAlerts", "unexpected failure");
+  m_entityId = entityIdOf(objType, objId);
+  NTDetectedAlerts table(nullptr);
+  table.setWhere("eventId = %d", eventId);
+  // The quoted literal is bound as one value, so quotes in the entity id
+  // are stored as they are. No row updated (100) means the occurrence to
+  // mark does not exist: that is a failure, not a success.
+  const int rc = table.rowUpdate("entityId = N'%s'", m_entityId.c_str());
+  if (rc != 0) {
+    log.Error(label, "Error Updating table [%s] , ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
     return false;
   }
+  return true;
 }

@@ -1,5 +1,5 @@
-// The suppression argument list as one value, and the detector's forms that
-// take it; they hand the ids on to the positional forms in their order.
+// The suppression argument list as one value, and the detector's positional
+// forms, which hand their ids on to the forms that take it.
 #include "detector/suppression_args.h"
 
 #include "detector/EvNDetector.h"
@@ -20,17 +20,47 @@ EvSuppressionArgs EvSuppressionArgs::fromEvent(const EvAlertEx& alert) {
   return a;
 }
 
-std::string EvNDetector::GetSupressionObjTypeId(const EvSuppressionArgs& a, long long& objId) {
-  return GetSupressionObjTypeId(a.library, a.sparePool, a.drive, a.media, a.mediaAgent, a.mountPath, a.client,
-                                a.subClient, objId, a.job, a.store, a.ruleOrUser, a.storagePolicy, a.copy);
+namespace {
+
+EvSuppressionArgs positional(int library, int sparePool, int drive, int media, int mediaAgent, int mountPath,
+                             int client, int subClient, long long jobId, int store, int ruleOrUser, int storagePolicy,
+                             int copy) {
+  return EvSuppressionArgs{.library = library,
+                           .sparePool = sparePool,
+                           .drive = drive,
+                           .media = media,
+                           .mediaAgent = mediaAgent,
+                           .mountPath = mountPath,
+                           .client = client,
+                           .subClient = subClient,
+                           .job = jobId,
+                           .store = store,
+                           .ruleOrUser = ruleOrUser,
+                           .storagePolicy = storagePolicy,
+                           .copy = copy};
 }
 
-int EvNDetector::GetExistingEventIdEx(const EvSuppressionArgs& a) {
-  return GetExistingEventIdEx(a.library, a.sparePool, a.drive, a.media, a.mediaAgent, a.mountPath, a.client,
-                              a.subClient, a.job, a.store, a.ruleOrUser, a.storagePolicy, a.copy);
+}  // namespace
+
+std::string EvNDetector::GetSupressionObjTypeId(int library, int sparePool, int drive, int media, int mediaAgent,
+                                                int mountPath, int client, int subClient, long long& objId,
+                                                long long jobId, int store, int ruleOrUser, int storagePolicy,
+                                                int copy) {
+  return GetSupressionObjTypeId(positional(library, sparePool, drive, media, mediaAgent, mountPath, client, subClient,
+                                           jobId, store, ruleOrUser, storagePolicy, copy),
+                                objId);
 }
 
-bool EvNDetector::EnableSupression(int eventId, const EvSuppressionArgs& a) {
-  return EnableSupression(eventId, a.library, a.sparePool, a.drive, a.media, a.mediaAgent, a.mountPath, a.client,
-                          a.subClient, a.job, a.store, a.ruleOrUser, a.storagePolicy, a.copy);
+int EvNDetector::GetExistingEventIdEx(int library, int sparePool, int drive, int media, int mediaAgent, int mountPath,
+                                      int client, int subClient, long long jobId, int store, int ruleOrUser,
+                                      int storagePolicy, int copy) {
+  return GetExistingEventIdEx(positional(library, sparePool, drive, media, mediaAgent, mountPath, client, subClient,
+                                         jobId, store, ruleOrUser, storagePolicy, copy));
+}
+
+bool EvNDetector::EnableSupression(int eventId, int library, int sparePool, int drive, int media, int mediaAgent,
+                                   int mountPath, int client, int subClient, long long jobId, int store,
+                                   int ruleOrUser, int storagePolicy, int copy) {
+  return EnableSupression(eventId, positional(library, sparePool, drive, media, mediaAgent, mountPath, client,
+                                              subClient, jobId, store, ruleOrUser, storagePolicy, copy));
 }

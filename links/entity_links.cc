@@ -74,107 +74,79 @@ std::string adminConsole(bool& found) {
 }  // namespace
 
 std::string EvNDetector::FrameHTMLLink(std::string url, std::string text) {
-  try {
-    // The address keeps its '&' query separators; quotes and angle brackets
-    // could end the attribute, so they are escaped there too.
-    return "<a href=\"" + escapeHtml(url, true) + "\">" + escapeHtml(text, false) + "</a>";
-  } catch (...) {
-    return std::string();
-  }
+  // The address keeps its '&' query separators; quotes and angle brackets
+  // could end the attribute, so they are escaped there too.
+  return "<a href=\"" + escapeHtml(url, true) + "\">" + escapeHtml(text, false) + "</a>";
 }
 
 std::string EvNDetector::GetClientLink(int clientId, std::string name, int appTypeId) {
-  try {
-    bool found = false;
-    std::string url = adminConsole(found);
-    const ClientProperties props(static_cast<unsigned int>(clientId));
-    int workstation = 0;
-    props.getPersonalWorkstation(workstation, nullptr);
-    if (found) {
-      std::string uuid;
-      if (workstation != 0) {
-        url += "#/devices/" + std::to_string(clientId);
-      } else if (inList(appTypeId, kFileSystemAgents)) {
-        url += "#/fsAgentDetails/" + std::to_string(clientId) + "/" + std::to_string(appTypeId);
-      } else if (appTypeId == kVirtualizationAgent && props.getVMInstanceUUID(uuid, nullptr) == 0) {
-        url += "/#/vm/" + encodeRoutePart(uuid);
-      } else {
-        url += "/#/clientDetails/" + std::to_string(clientId);
-      }
+  bool found = false;
+  std::string url = adminConsole(found);
+  const ClientProperties props(static_cast<unsigned int>(clientId));
+  int workstation = 0;
+  props.getPersonalWorkstation(workstation, nullptr);
+  if (found) {
+    std::string uuid;
+    if (workstation != 0) {
+      url += "#/devices/" + std::to_string(clientId);
+    } else if (inList(appTypeId, kFileSystemAgents)) {
+      url += "#/fsAgentDetails/" + std::to_string(clientId) + "/" + std::to_string(appTypeId);
+    } else if (appTypeId == kVirtualizationAgent && props.getVMInstanceUUID(uuid, nullptr) == 0) {
+      url += "/#/vm/" + encodeRoutePart(uuid);
+    } else {
+      url += "/#/clientDetails/" + std::to_string(clientId);
     }
-    return FrameHTMLLink(url, name);
-  } catch (...) {
-    return FrameHTMLLink(std::string(), name);
   }
+  return FrameHTMLLink(url, name);
 }
 
 std::string EvNDetector::GetSubClientLink(int subclientId, std::string name, int appTypeId, int collectionRouteId) {
-  try {
-    bool found = false;
-    std::string url = adminConsole(found);
-    if (found) {
-      const std::string id = std::to_string(subclientId);
-      if (inList(appTypeId, kFileSystemAgents))
-        url += "/#/fsSubclientDetails/" + id;
-      else if (inList(appTypeId, kDatabaseAgents))
-        url += "/#/dbCollectionDetails/" + id;
-      else if (appTypeId == kVirtualizationAgent)
-        url += "/#/collectionDetails/" + std::to_string(collectionRouteId) + "/" + id;
-      else
-        url += "/#/subclientDetails/" + id;
-    }
-    return FrameHTMLLink(url, name);
-  } catch (...) {
-    return FrameHTMLLink(std::string(), name);
+  bool found = false;
+  std::string url = adminConsole(found);
+  if (found) {
+    const std::string id = std::to_string(subclientId);
+    if (inList(appTypeId, kFileSystemAgents))
+      url += "/#/fsSubclientDetails/" + id;
+    else if (inList(appTypeId, kDatabaseAgents))
+      url += "/#/dbCollectionDetails/" + id;
+    else if (appTypeId == kVirtualizationAgent)
+      url += "/#/collectionDetails/" + std::to_string(collectionRouteId) + "/" + id;
+    else
+      url += "/#/subclientDetails/" + id;
   }
+  return FrameHTMLLink(url, name);
 }
 
 std::string EvNDetector::GetJobLink(int jobId) {
-  try {
-    bool found = false;
-    std::string url = adminConsole(found);
-    if (found) url += "/#/jobs/" + std::to_string(jobId);
-    return FrameHTMLLink(url, std::to_string(jobId));
-  } catch (...) {
-    return std::string();
-  }
+  bool found = false;
+  std::string url = adminConsole(found);
+  if (found) url += "/#/jobs/" + std::to_string(jobId);
+  return FrameHTMLLink(url, std::to_string(jobId));
 }
 
 std::string EvNDetector::GetArchGroupLink(int storagePolicyId, std::string name) {
-  try {
-    bool found = false;
-    std::string url = adminConsole(found);
-    if (found) url += "/#/storagePolicyInfo?storagePolicyId=" + std::to_string(storagePolicyId);
-    return FrameHTMLLink(url, name);
-  } catch (...) {
-    return FrameHTMLLink(std::string(), name);
-  }
+  bool found = false;
+  std::string url = adminConsole(found);
+  if (found) url += "/#/storagePolicyInfo?storagePolicyId=" + std::to_string(storagePolicyId);
+  return FrameHTMLLink(url, name);
 }
 
 std::string EvNDetector::GetArchGroupCopyLink(int storagePolicyId, int copyId, std::string storagePolicyName,
                                               std::string copyName) {
-  try {
-    // No copy to point at: the name alone, still as HTML text.
-    if (copyId == 0) return escapeHtml(copyName, false);
-    bool found = false;
-    std::string url = adminConsole(found);
-    if (found)
-      url += "/#/storagePolicyCopyInfo?storagePolicyId=" + std::to_string(storagePolicyId) +
-             "&storagePolicyName=" + encodeRoutePart(storagePolicyName) +
-             "&storagePolicyCopyId=" + std::to_string(copyId);
-    return FrameHTMLLink(url, copyName);
-  } catch (...) {
-    return FrameHTMLLink(std::string(), copyName);
-  }
+  // No copy to point at: the name alone, still as HTML text.
+  if (copyId == 0) return escapeHtml(copyName, false);
+  bool found = false;
+  std::string url = adminConsole(found);
+  if (found)
+    url += "/#/storagePolicyCopyInfo?storagePolicyId=" + std::to_string(storagePolicyId) +
+           "&storagePolicyName=" + encodeRoutePart(storagePolicyName) +
+           "&storagePolicyCopyId=" + std::to_string(copyId);
+  return FrameHTMLLink(url, copyName);
 }
 
 std::string EvNDetector::GetIDALink(int clientId, int appTypeId, std::string name) {
-  try {
-    bool found = false;
-    std::string url = adminConsole(found);
-    if (found) url += "/#/agentDetails/" + std::to_string(clientId) + "/" + std::to_string(appTypeId);
-    return FrameHTMLLink(url, name);
-  } catch (...) {
-    return FrameHTMLLink(std::string(), name);
-  }
+  bool found = false;
+  std::string url = adminConsole(found);
+  if (found) url += "/#/agentDetails/" + std::to_string(clientId) + "/" + std::to_string(appTypeId);
+  return FrameHTMLLink(url, name);
 }

@@ -94,93 +94,81 @@ bool EvNDetectParams::AddMediaListParam(int eventId, std::vector<int>& mediaIds,
                                         NotiParamTypes locationType) {
   static const char* const kFn = "EvNDetectParams::AddMediaListParam";
   EvAlertDebug log;
-  try {
-    for (int mediaId : mediaIds) {
-      MMMedia media(m_tran);
-      media.setIsolationType(kIsolationReadCommitted);
-      media.setWhere("MediaId = %d", mediaId);
-      int rc = media.getOneRow();
-      if (!DBrowRead(rc)) {
-        log.Error(kFn, "cannot read from table [%s], errorString [%s]", media.getTableName(), media.getErrorStr(rc));
-        continue;
-      }
-      const MMMedia_t* m = media.getDataPtr();
-      const std::string barCode = columnText(m->BarCode);
-
-      std::string location = barCode;
-      const int exportLocationId = m->MediaLocation == kMediaLocationExported ? m->ExportLocationId : 0;
-      if (exportLocationId < 1) {
-        location += ", Inside Library";
-      } else {
-        MMExportLocation exported(m_tran);
-        exported.setIsolationType(kIsolationReadCommitted);
-        exported.setWhere("ExportLocationId = %d", exportLocationId);
-        rc = exported.getOneRow();
-        if (DBrowRead(rc))
-          location += ", " + columnText(exported.getDataPtr()->ExportLocation);
-        else
-          log.Error(kFn, "cannot read from table [%s], errorString [%s]", exported.getTableName(),
-                    exported.getErrorStr(rc));
-      }
-      if (m->ContainerId > 0) {
-        MMContainer container(m_tran);
-        container.setIsolationType(kIsolationReadCommitted);
-        container.setWhere("ContainerId = %d", m->ContainerId);
-        rc = container.getOneRow();
-        if (DBrowRead(rc))
-          location += ", " + columnText(container.getDataPtr()->ContainerName);
-        else
-          log.Error(kFn, "cannot read from table [%s], errorString [%s]", container.getTableName(),
-                    container.getErrorStr(rc));
-      }
-
-      // A disk media is named by its mount path and has no location.
-      if (m->MediaTypeId == kDiskMediaType) {
-        MMMountPath mountPath(m_tran);
-        mountPath.setIsolationType(kIsolationReadCommitted);
-        mountPath.setWhere("MediaSideId = %d", m->MediaId);
-        rc = mountPath.getOneRow(true);
-        if (DBrowRead(rc))
-          AddParam(eventId, mediaType, columnText(mountPath.getDataPtr()->MountPathName).c_str());
-        else
-          log.Error(kFn, "cannot read from table [%s], errorString [%s]", mountPath.getTableName(),
-                    mountPath.getErrorStr(rc));
-        continue;
-      }
-      AddParam(eventId, mediaType, barCode.c_str());
-      if (locationType != 0) AddParam(eventId, locationType, location.c_str());
+  for (int mediaId : mediaIds) {
+    MMMedia media(m_tran);
+    media.setIsolationType(kIsolationReadCommitted);
+    media.setWhere("MediaId = %d", mediaId);
+    int rc = media.getOneRow();
+    if (!DBrowRead(rc)) {
+      log.Error(kFn, "cannot read from table [%s], errorString [%s]", media.getTableName(), media.getErrorStr(rc));
+      continue;
     }
-  } catch (...) {
-    log.Error(kFn, "media list of eventId [%d] left incomplete: out of memory", eventId);
+    const MMMedia_t* m = media.getDataPtr();
+    const std::string barCode = columnText(m->BarCode);
+
+    std::string location = barCode;
+    const int exportLocationId = m->MediaLocation == kMediaLocationExported ? m->ExportLocationId : 0;
+    if (exportLocationId < 1) {
+      location += ", Inside Library";
+    } else {
+      MMExportLocation exported(m_tran);
+      exported.setIsolationType(kIsolationReadCommitted);
+      exported.setWhere("ExportLocationId = %d", exportLocationId);
+      rc = exported.getOneRow();
+      if (DBrowRead(rc))
+        location += ", " + columnText(exported.getDataPtr()->ExportLocation);
+      else
+        log.Error(kFn, "cannot read from table [%s], errorString [%s]", exported.getTableName(),
+                  exported.getErrorStr(rc));
+    }
+    if (m->ContainerId > 0) {
+      MMContainer container(m_tran);
+      container.setIsolationType(kIsolationReadCommitted);
+      container.setWhere("ContainerId = %d", m->ContainerId);
+      rc = container.getOneRow();
+      if (DBrowRead(rc))
+        location += ", " + columnText(container.getDataPtr()->ContainerName);
+      else
+        log.Error(kFn, "cannot read from table [%s], errorString [%s]", container.getTableName(),
+                  container.getErrorStr(rc));
+    }
+
+    // A disk media is named by its mount path and has no location.
+    if (m->MediaTypeId == kDiskMediaType) {
+      MMMountPath mountPath(m_tran);
+      mountPath.setIsolationType(kIsolationReadCommitted);
+      mountPath.setWhere("MediaSideId = %d", m->MediaId);
+      rc = mountPath.getOneRow(true);
+      if (DBrowRead(rc))
+        AddParam(eventId, mediaType, columnText(mountPath.getDataPtr()->MountPathName).c_str());
+      else
+        log.Error(kFn, "cannot read from table [%s], errorString [%s]", mountPath.getTableName(),
+                  mountPath.getErrorStr(rc));
+      continue;
+    }
+    AddParam(eventId, mediaType, barCode.c_str());
+    if (locationType != 0) AddParam(eventId, locationType, location.c_str());
   }
   return true;
 }
 
 bool EvNDetectParams::GetMountPathName(int eventId, char* out, unsigned long size) {
-  try {
-    int mountPathId = 0;
-    GetOneParam(eventId, ParamMountPath, mountPathId);
-    if (mountPathId < 1) return true;
-    MMS2getMountPathNameGUI proc(m_tran);
-    proc.setIsolationType(kIsolationReadCommitted);
-    proc.setValues(mountPathId);
-    if (DBrowRead(proc.getOneRow())) copyOut(out, size, proc.getDataPtr()->o_mountPathName);
-  } catch (...) {
-    // The name stays as the caller had it.
-  }
+  int mountPathId = 0;
+  GetOneParam(eventId, ParamMountPath, mountPathId);
+  if (mountPathId < 1) return true;
+  MMS2getMountPathNameGUI proc(m_tran);
+  proc.setIsolationType(kIsolationReadCommitted);
+  proc.setValues(mountPathId);
+  if (DBrowRead(proc.getOneRow())) copyOut(out, size, proc.getDataPtr()->o_mountPathName);
   return true;
 }
 
 bool EvNDetectParams::GetDriveName(int /*eventId*/, int driveId, char* out, unsigned long size) {
   if (driveId < 1) return true;
-  try {
-    MMDrive drive(m_tran);
-    drive.setIsolationType(kIsolationReadCommitted);
-    drive.setWhere("DriveId = %d", driveId);
-    if (DBrowRead(drive.getOneRow())) copyOut(out, size, drive.getDataPtr()->AliasName);
-  } catch (...) {
-    // The name stays as the caller had it.
-  }
+  MMDrive drive(m_tran);
+  drive.setIsolationType(kIsolationReadCommitted);
+  drive.setWhere("DriveId = %d", driveId);
+  if (DBrowRead(drive.getOneRow())) copyOut(out, size, drive.getDataPtr()->AliasName);
   return true;
 }
 
@@ -193,15 +181,11 @@ template <class Append>
 bool readDistRows(JMMaltrexUpdateStatus& table, Append append) {
   static const char* const kFn = "EvNDetectParams::GetDistClientStatusList";
   EvAlertDebug log;
-  try {
-    int counter = 0;
-    int rc = 0;
-    while (DBrowRead(rc = table.getNextRow(&counter))) append(*table.getDataPtr());
-    if (rc == DB_NO_DATA) return true;
-    log.Error(kFn, "Error readig from table [%s], ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
-  } catch (...) {
-    log.Error(kFn, "Error readig from table [%s], ErrorString [%s]", table.getTableName(), "out of memory");
-  }
+  int counter = 0;
+  int rc = 0;
+  while (DBrowRead(rc = table.getNextRow(&counter))) append(*table.getDataPtr());
+  if (rc == DB_NO_DATA) return true;
+  log.Error(kFn, "Error readig from table [%s], ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
   return false;
 }
 
@@ -253,30 +237,26 @@ bool EvNDetectParams::GetUpdateReqClntList(int eventId, int type, bool detailed,
                                            NXGui::ZentraTreeNode& entities) {
   static const char* const kFn = "EvNDetectParams::GetUpdateReqClntList";
   EvAlertDebug log;
-  try {
-    lines.clear();
-    const CNMessageList* entityList = entities.getlistobject(kEntityListField);
-    NTDUpdateReqClntList cursor(m_tran);
-    cursor.setValues(eventId, type);
-    int counter = 0;
-    int rc = 0;
-    while (DBrowRead(rc = cursor.getNextRow(&counter))) {
-      const NTDUpdateReqClntList_t* r = cursor.getDataPtr();
-      const std::string name = columnText(r->name);
-      if (!clientMatches(entityList, name)) {
-        log.DebugLvl(kFn, 7, "EventId[%d] Data[%s] .. No Match in Entity List(skipping).", eventId, name.c_str());
-        continue;
-      }
-      const std::string label = platformLabel(r->platform);
-      if (detailed)
-        lines.push_back(cutLine("[" + name + ", " + label + ", Release " + columnText(r->release) + "]"));
-      else
-        lines.push_back(cutLine(name + " - " + label));
+  lines.clear();
+  const CNMessageList* entityList = entities.getlistobject(kEntityListField);
+  NTDUpdateReqClntList cursor(m_tran);
+  cursor.setValues(eventId, type);
+  int counter = 0;
+  int rc = 0;
+  while (DBrowRead(rc = cursor.getNextRow(&counter))) {
+    const NTDUpdateReqClntList_t* r = cursor.getDataPtr();
+    const std::string name = columnText(r->name);
+    if (!clientMatches(entityList, name)) {
+      log.DebugLvl(kFn, 7, "EventId[%d] Data[%s] .. No Match in Entity List(skipping).", eventId, name.c_str());
+      continue;
     }
-    if (rc == DB_NO_DATA) return true;
-    log.Error(kFn, "Error reading from table [%s], ErrorString [%s]", cursor.getTableName(), cursor.getErrorStr(rc));
-  } catch (...) {
-    log.Error(kFn, "Error reading from table [%s], ErrorString [%s]", "NTDUpdateReqClntList", "out of memory");
+    const std::string label = platformLabel(r->platform);
+    if (detailed)
+      lines.push_back(cutLine("[" + name + ", " + label + ", Release " + columnText(r->release) + "]"));
+    else
+      lines.push_back(cutLine(name + " - " + label));
   }
+  if (rc == DB_NO_DATA) return true;
+  log.Error(kFn, "Error reading from table [%s], ErrorString [%s]", cursor.getTableName(), cursor.getErrorStr(rc));
   return false;
 }

@@ -92,261 +92,231 @@ std::string megabyteText(int value) {
 bool EvNDetectParams::AddMsgParams(int eventId, std::vector<AlertEventMsg>& msgs) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddMsgParams";
-  try {
-    int prevIndex = 0;
-    int position = 1;
-    for (size_t i = 0; i < msgs.size(); ++i) {
-      const AlertEventMsg* msg = &msgs[i];
-      const int msgIndex = static_cast<int32_t>(msg->msgIndex);
-      if (msgIndex != prevIndex) {
-        position = 1;
-        prevIndex = msgIndex;
-        if (static_cast<int32_t>(msg->type) == kMessageHeaderType) {
-          if (i + 1 < msgs.size() && static_cast<int32_t>(msgs[i + 1].msgIndex) == msgIndex) {
-            msg = &msgs[++i];
-          } else {
-            position = 0;
-          }
+  int prevIndex = 0;
+  int position = 1;
+  for (size_t i = 0; i < msgs.size(); ++i) {
+    const AlertEventMsg* msg = &msgs[i];
+    const int msgIndex = static_cast<int32_t>(msg->msgIndex);
+    if (msgIndex != prevIndex) {
+      position = 1;
+      prevIndex = msgIndex;
+      if (static_cast<int32_t>(msg->type) == kMessageHeaderType) {
+        if (i + 1 < msgs.size() && static_cast<int32_t>(msgs[i + 1].msgIndex) == msgIndex) {
+          msg = &msgs[++i];
+        } else {
+          position = 0;
         }
       }
-
-      NTDMsgParam table(m_tran);
-      NTDMsgParam_t* row = table.getDataPtr();
-      row->eventId = eventId;
-      row->tokenId = static_cast<int32_t>(msg->tokenId);
-      row->msgIndex = msgIndex;
-      row->msgId = static_cast<int32_t>(msg->msgId);
-      row->position = position;
-      row->type = static_cast<int32_t>(msg->type);
-      row->size = 0;
-      if (msg->data.size() > kMsgTextLimit) {
-        char kept[kMsgTextKeep + 1];
-        dbCopyText(kept, sizeof kept, msg->data.data(), msg->data.size());
-        const std::string cut = std::string(kept) + kCutMark;
-        setData(row, cut.c_str(), cut.size());
-        log.DebugLvl(label, 10, "String being truncated.  New length [%ld]", static_cast<long>(cut.size()));
-      } else {
-        setData(row, msg->data.c_str(), msg->data.size());
-      }
-      const int rc = table.rowInsert(true);
-      if (rc != 0) {
-        log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
-        return false;
-      }
-      ++position;
     }
-    return true;
-  } catch (...) {
-    log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", "unexpected failure");
-    return false;
+
+    NTDMsgParam table(m_tran);
+    NTDMsgParam_t* row = table.getDataPtr();
+    row->eventId = eventId;
+    row->tokenId = static_cast<int32_t>(msg->tokenId);
+    row->msgIndex = msgIndex;
+    row->msgId = static_cast<int32_t>(msg->msgId);
+    row->position = position;
+    row->type = static_cast<int32_t>(msg->type);
+    row->size = 0;
+    if (msg->data.size() > kMsgTextLimit) {
+      char kept[kMsgTextKeep + 1];
+      dbCopyText(kept, sizeof kept, msg->data.data(), msg->data.size());
+      const std::string cut = std::string(kept) + kCutMark;
+      setData(row, cut.c_str(), cut.size());
+      log.DebugLvl(label, 10, "String being truncated.  New length [%ld]", static_cast<long>(cut.size()));
+    } else {
+      setData(row, msg->data.c_str(), msg->data.size());
+    }
+    const int rc = table.rowInsert(true);
+    if (rc != 0) {
+      log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
+      return false;
+    }
+    ++position;
   }
+  return true;
 }
 
 bool EvNDetectParams::AddMsgParams(int eventId, std::vector<std::string>& list) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddMsgParams";
-  try {
-    if (list.size() < 2) return true;
-    const std::string header = list[0].substr(0, 63);
-    const int msgId = header.size() > 2 ? atoi(header.c_str() + 2) : 0;
-    for (size_t i = 1; i < list.size(); ++i) {
-      const std::string& element = list[i];
-      const int code = atoi(element.substr(0, 2).c_str());
-      const char* value = element.size() > 2 ? element.c_str() + 2 : "";
-      const size_t valueLen = element.size() > 2 ? element.size() - 2 : 0;
+  if (list.size() < 2) return true;
+  const std::string header = list[0].substr(0, 63);
+  const int msgId = header.size() > 2 ? atoi(header.c_str() + 2) : 0;
+  for (size_t i = 1; i < list.size(); ++i) {
+    const std::string& element = list[i];
+    const int code = atoi(element.substr(0, 2).c_str());
+    const char* value = element.size() > 2 ? element.c_str() + 2 : "";
+    const size_t valueLen = element.size() > 2 ? element.size() - 2 : 0;
 
-      NTDMsgParam table(m_tran);
-      NTDMsgParam_t* row = table.getDataPtr();
-      row->eventId = eventId;
-      row->tokenId = 0;
-      row->msgIndex = 0;
-      row->msgId = msgId;
-      row->position = static_cast<int>(i);
-      row->type = code;
-      const int size = sizeOfTypeCode(code);
-      if (size < 0) {
-        row->size = static_cast<int>(setData(row, value, valueLen));
-      } else {
-        row->size = size;
-        // Code 10 carries its size only.
-        if (size > 0 && code != 10) setData(row, value, valueLen);
-      }
-      const int rc = table.rowInsert(true);
-      if (rc != 0) {
-        log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
-        return false;
-      }
-      log.DebugLvl(label, 10, "params.size [%ld] for MsgId : [%d]", static_cast<long>(list.size() - 1), msgId);
+    NTDMsgParam table(m_tran);
+    NTDMsgParam_t* row = table.getDataPtr();
+    row->eventId = eventId;
+    row->tokenId = 0;
+    row->msgIndex = 0;
+    row->msgId = msgId;
+    row->position = static_cast<int>(i);
+    row->type = code;
+    const int size = sizeOfTypeCode(code);
+    if (size < 0) {
+      row->size = static_cast<int>(setData(row, value, valueLen));
+    } else {
+      row->size = size;
+      // Code 10 carries its size only.
+      if (size > 0 && code != 10) setData(row, value, valueLen);
     }
-    return true;
-  } catch (...) {
-    log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", "unexpected failure");
-    return false;
+    const int rc = table.rowInsert(true);
+    if (rc != 0) {
+      log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
+      return false;
+    }
+    log.DebugLvl(label, 10, "params.size [%ld] for MsgId : [%d]", static_cast<long>(list.size() - 1), msgId);
   }
+  return true;
 }
 
 bool EvNDetectParams::AddMsgParams(int eventId, std::vector<int>& freeSpace, std::vector<int>& thresholds,
                                    std::vector<std::string>& folders, bool percent) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddMsgParams";
-  try {
-    if (thresholds.size() < freeSpace.size() || folders.size() < freeSpace.size()) {
-      log.Error(label, "Free space list has [%lu] entries but thresholds [%lu] and folders [%lu]",
-                static_cast<unsigned long>(freeSpace.size()), static_cast<unsigned long>(thresholds.size()),
-                static_cast<unsigned long>(folders.size()));
-      return false;
-    }
-    const int valueType = percent ? EvEvent::kTextArgument : 5;
-    for (size_t i = 0; i < freeSpace.size(); ++i) {
-      std::string threshold;
-      std::string freeText;
-      if (percent) {
-        threshold = percentText(thresholds[i]);
-        log.DebugLvl(label, 10, "Inserting userMinFreeSpaceThreshold in alert : [%s]", threshold.c_str());
-        freeText = percentText(freeSpace[i]);
-        log.DebugLvl(label, 10, "Inserting diskFreeSpacePercentage in alert : [%s]", freeText.c_str());
-      } else {
-        threshold = megabyteText(thresholds[i]);
-        freeText = megabyteText(freeSpace[i]);
-      }
-      const struct {
-        int type;
-        const std::string* data;
-      } cells[] = {{EvEvent::kTextArgument, &folders[i]}, {valueType, &threshold}, {valueType, &freeText}};
-
-      for (int p = 0; p < 3; ++p) {
-        NTDMsgParam table(m_tran);
-        NTDMsgParam_t* row = table.getDataPtr();
-        row->tokenId = static_cast<int32_t>(EvMsg::kFreeSpaceToken);
-        row->eventId = eventId;
-        row->msgIndex = static_cast<int>(i);
-        row->msgId = static_cast<int32_t>(EvMsg::kFreeSpaceMessage);
-        row->position = p + 1;
-        row->type = cells[p].type;
-        row->size = 0;
-        setData(row, cells[p].data->c_str(), cells[p].data->size());
-        const int rc = table.rowInsert(true);
-        if (rc != 0) {
-          log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
-          return false;
-        }
-      }
-    }
-    return true;
-  } catch (...) {
-    log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", "unexpected failure");
+  if (thresholds.size() < freeSpace.size() || folders.size() < freeSpace.size()) {
+    log.Error(label, "Free space list has [%lu] entries but thresholds [%lu] and folders [%lu]",
+              static_cast<unsigned long>(freeSpace.size()), static_cast<unsigned long>(thresholds.size()),
+              static_cast<unsigned long>(folders.size()));
     return false;
   }
+  const int valueType = percent ? EvEvent::kTextArgument : 5;
+  for (size_t i = 0; i < freeSpace.size(); ++i) {
+    std::string threshold;
+    std::string freeText;
+    if (percent) {
+      threshold = percentText(thresholds[i]);
+      log.DebugLvl(label, 10, "Inserting userMinFreeSpaceThreshold in alert : [%s]", threshold.c_str());
+      freeText = percentText(freeSpace[i]);
+      log.DebugLvl(label, 10, "Inserting diskFreeSpacePercentage in alert : [%s]", freeText.c_str());
+    } else {
+      threshold = megabyteText(thresholds[i]);
+      freeText = megabyteText(freeSpace[i]);
+    }
+    const struct {
+      int type;
+      const std::string* data;
+    } cells[] = {{EvEvent::kTextArgument, &folders[i]}, {valueType, &threshold}, {valueType, &freeText}};
+
+    for (int p = 0; p < 3; ++p) {
+      NTDMsgParam table(m_tran);
+      NTDMsgParam_t* row = table.getDataPtr();
+      row->tokenId = static_cast<int32_t>(EvMsg::kFreeSpaceToken);
+      row->eventId = eventId;
+      row->msgIndex = static_cast<int>(i);
+      row->msgId = static_cast<int32_t>(EvMsg::kFreeSpaceMessage);
+      row->position = p + 1;
+      row->type = cells[p].type;
+      row->size = 0;
+      setData(row, cells[p].data->c_str(), cells[p].data->size());
+      const int rc = table.rowInsert(true);
+      if (rc != 0) {
+        log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 bool EvNDetectParams::AddJMFailureReason(int eventId, std::vector<int>& reasonIds) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddJMFailureReason";
-  try {
-    for (int reasonId : reasonIds) {
-      // The reason's arguments are read whole before any row is written, so
-      // no cursor stays open across the inserts. An argument longer than
-      // its buffer comes back cut, and is copied cut. A read error would
-      // leave the message with arguments missing: the event fails instead.
-      std::vector<JMFailureReasonMsgParam_t> args;
-      {
-        JMFailureReasonMsgParam reasons(m_tran);
-        reasons.setWhere("msgId = %d", reasonId);
-        int counter = 0;
-        int rc = 0;
-        while (DBrowRead(rc = reasons.getNextRow(&counter))) args.push_back(*reasons.getDataPtr());
-        if (rc != DB_NO_DATA) {
-          log.Error(label, "cannot read from table [%s], errorString [%s]", reasons.getTableName(),
-                    reasons.getErrorStr(rc));
-          return false;
-        }
-      }
-      for (const JMFailureReasonMsgParam_t& arg : args) {
-        NTDMsgParam table(m_tran);
-        NTDMsgParam_t* row = table.getDataPtr();
-        row->tokenId = static_cast<int32_t>(EvMsg::kFailureReasonToken);
-        row->eventId = eventId;
-        row->msgIndex = reasonId;
-        row->msgId = arg.eventid;
-        row->position = arg.position;
-        row->type = arg.type;
-        row->size = arg.size;
-        setData(row, arg.data, std::strlen(arg.data));
-        const int rc = table.rowInsert(true);
-        if (rc != 0) {
-          log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
-          log.Error(label, "debug size [%ld]", 1L);
-          log.Error(label, "FATAL ERROR: value[%d]: eventId [%d], msgIndex [%d], msgId [%d], position [%d]", 0,
-                    row->eventId, row->msgIndex, row->msgId, row->position);
-          return false;
-        }
+  for (int reasonId : reasonIds) {
+    // The reason's arguments are read whole before any row is written, so
+    // no cursor stays open across the inserts. An argument longer than
+    // its buffer comes back cut, and is copied cut. A read error would
+    // leave the message with arguments missing: the event fails instead.
+    std::vector<JMFailureReasonMsgParam_t> args;
+    {
+      JMFailureReasonMsgParam reasons(m_tran);
+      reasons.setWhere("msgId = %d", reasonId);
+      int counter = 0;
+      int rc = 0;
+      while (DBrowRead(rc = reasons.getNextRow(&counter))) args.push_back(*reasons.getDataPtr());
+      if (rc != DB_NO_DATA) {
+        log.Error(label, "cannot read from table [%s], errorString [%s]", reasons.getTableName(),
+                  reasons.getErrorStr(rc));
+        return false;
       }
     }
-    return true;
-  } catch (...) {
-    log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", "unexpected failure");
-    return false;
+    for (const JMFailureReasonMsgParam_t& arg : args) {
+      NTDMsgParam table(m_tran);
+      NTDMsgParam_t* row = table.getDataPtr();
+      row->tokenId = static_cast<int32_t>(EvMsg::kFailureReasonToken);
+      row->eventId = eventId;
+      row->msgIndex = reasonId;
+      row->msgId = arg.eventid;
+      row->position = arg.position;
+      row->type = arg.type;
+      row->size = arg.size;
+      setData(row, arg.data, std::strlen(arg.data));
+      const int rc = table.rowInsert(true);
+      if (rc != 0) {
+        log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
+        log.Error(label, "debug size [%ld]", 1L);
+        log.Error(label, "FATAL ERROR: value[%d]: eventId [%d], msgIndex [%d], msgId [%d], position [%d]", 0,
+                  row->eventId, row->msgIndex, row->msgId, row->position);
+        return false;
+      }
+    }
   }
+  return true;
 }
 
 bool EvNDetectParams::AddParamWithSizeUnits(int eventId, NotiParamTypes type, long long bytes,
                                             unsigned long formatArg) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddParamWithSizeUnits";
-  try {
-    char number[kSizeText];
-    unsigned long unit = EvMsg::kSizeBytes;
-    if (bytes <= 1023) {
-      snprintf(number, sizeof number, "%lld", bytes);
-    } else {
-      double size = static_cast<double>(bytes) / 1024;
-      unit = EvMsg::kSizeKB;
+  char number[kSizeText];
+  unsigned long unit = EvMsg::kSizeBytes;
+  if (bytes <= 1023) {
+    snprintf(number, sizeof number, "%lld", bytes);
+  } else {
+    double size = static_cast<double>(bytes) / 1024;
+    unit = EvMsg::kSizeKB;
+    if (size >= 1024) {
+      size /= 1024;
+      unit = EvMsg::kSizeMB;
       if (size >= 1024) {
         size /= 1024;
-        unit = EvMsg::kSizeMB;
+        unit = EvMsg::kSizeGB;
         if (size >= 1024) {
           size /= 1024;
-          unit = EvMsg::kSizeGB;
-          if (size >= 1024) {
-            size /= 1024;
-            unit = EvMsg::kSizeTB;
-          }
+          unit = EvMsg::kSizeTB;
         }
       }
-      snprintf(number, sizeof number, "%.2lf", size);
     }
-    EvEvent event;
-    event << number;
-    char text[kUnitText] = {};
-    const int rc = event.evPrintf(unit, text, sizeof text, static_cast<long long>(formatArg));
-    if (rc < 0) {
-      log.Error(label, "Cannot format size message [0x%lx] for [%s], result [%d]", unit, number, rc);
-      return false;
-    }
-    return AddParam(eventId, type, text);
-  } catch (...) {
-    log.Error(label, "Cannot format size message for [%lld] bytes", bytes);
+    snprintf(number, sizeof number, "%.2lf", size);
+  }
+  EvEvent event;
+  event << number;
+  char text[kUnitText] = {};
+  const int rc = event.evPrintf(unit, text, sizeof text, static_cast<long long>(formatArg));
+  if (rc < 0) {
+    log.Error(label, "Cannot format size message [0x%lx] for [%s], result [%d]", unit, number, rc);
     return false;
   }
+  return AddParam(eventId, type, text);
 }
 
 bool EvNDetectParams::FormatMsg(int first, std::string& text, int second, unsigned long third) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::FormatMsg";
-  try {
-    NTFormatLocaleMsg proc(m_tran);
-    proc.setValues(first, second, static_cast<int>(third));
-    const int rc = proc.getOneRow();
-    if (!DBrowRead(rc)) {
-      log.Error(label, "format localize message failed errorString [%s]", proc.getErrorStr(rc));
-      return false;
-    }
-    text = proc.getDataPtr()->r_MsgTxt;
-    return true;
-  } catch (...) {
-    log.Error(label, "format localize message failed errorString [%s]", "unexpected failure");
+  NTFormatLocaleMsg proc(m_tran);
+  proc.setValues(first, second, static_cast<int>(third));
+  const int rc = proc.getOneRow();
+  if (!DBrowRead(rc)) {
+    log.Error(label, "format localize message failed errorString [%s]", proc.getErrorStr(rc));
     return false;
   }
+  text = proc.getDataPtr()->r_MsgTxt;
+  return true;
 }
 
 // ---- free functions ----
@@ -370,28 +340,21 @@ char* AutoRangeSizeInMegaByte(long long megabytes, char* out, unsigned long prec
 
 void convertIntFreeSpaceIntoStringPercentage(int value, std::string& out) {
   if (value == 0) return;
-  try {
-    out = std::to_string(value) + "%";
-  } catch (...) {
-  }
+  out = std::to_string(value) + "%";
 }
 
 std::string getStatusText(int status) {
   EvAlertDebug log;
-  try {
-    std::string result = XMLDecoder::GetEnumString(kUpdateStatusTag, status);
-    const CNClassDef* def = CNMessageBase::GetClassDef(kUpdateStatusTag);
-    if (def == nullptr) {
-      log.Error("getStatusText", "Error retrieving metadata for given tag id : [%ul]", kUpdateStatusTag);
-      return result;
-    }
-    CNMessageBase annotation(kAnnotationMajor, kAnnotationMinor);
-    if (XMLDecoder::FillAnnotation(def, result, annotation) == 0) {
-      std::string text = annotation.getstring(0);
-      if (!text.empty()) result = text;
-    }
+  std::string result = XMLDecoder::GetEnumString(kUpdateStatusTag, status);
+  const CNClassDef* def = CNMessageBase::GetClassDef(kUpdateStatusTag);
+  if (def == nullptr) {
+    log.Error("getStatusText", "Error retrieving metadata for given tag id : [%ul]", kUpdateStatusTag);
     return result;
-  } catch (...) {
-    return std::string();
   }
+  CNMessageBase annotation(kAnnotationMajor, kAnnotationMinor);
+  if (XMLDecoder::FillAnnotation(def, result, annotation) == 0) {
+    std::string text = annotation.getstring(0);
+    if (!text.empty()) result = text;
+  }
+  return result;
 }

@@ -82,12 +82,8 @@ NumberText renderParam(long long value) {
 
 void UTF8Char2WideChar(char* dst, unsigned long size, const char* src) {
   if (dst == nullptr || size == 0) return;
-  try {
-    const std::string text = FXString::ToString(src);
-    dbCopyText(dst, size, text.c_str(), text.size());
-  } catch (...) {
-    dst[0] = '\0';
-  }
+  const std::string text = FXString::ToString(src);
+  dbCopyText(dst, size, text.c_str(), text.size());
   dst[size - 1] = '\0';
 }
 
@@ -96,25 +92,20 @@ void UTF8Char2WideChar(char* dst, unsigned long size, const char* src) {
 bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, const char* value) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddParam";
-  try {
-    NTDparams table(m_tran);
-    NTDparams_t* row = table.getDataPtr();
-    row->eventId = eventId;
-    row->type = type;
-    UTF8Char2WideChar(row->value, kValueBuffer, value);
-    row->created = nowSeconds();
-    const int rc = table.rowInsert(true);
-    if (rc != 0) {
-      log.Error(label, "Cannot insert NTDparams row, errorString [%s]", table.getErrorStr(rc));
-      return false;
-    }
-    log.DebugLvl(label, 10, "eventId [%d] paramType : [%d] value : [%s]", eventId, static_cast<int>(type),
-                 value ? value : "");
-    return true;
-  } catch (...) {
-    log.Error(label, "Cannot insert NTDparams row, errorString [%s]", "unexpected failure");
+  NTDparams table(m_tran);
+  NTDparams_t* row = table.getDataPtr();
+  row->eventId = eventId;
+  row->type = type;
+  UTF8Char2WideChar(row->value, kValueBuffer, value);
+  row->created = nowSeconds();
+  const int rc = table.rowInsert(true);
+  if (rc != 0) {
+    log.Error(label, "Cannot insert NTDparams row, errorString [%s]", table.getErrorStr(rc));
     return false;
   }
+  log.DebugLvl(label, 10, "eventId [%d] paramType : [%d] value : [%s]", eventId, static_cast<int>(type),
+               value ? value : "");
+  return true;
 }
 
 bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, int value) {
@@ -132,44 +123,39 @@ bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, long long value
 bool EvNDetectParams::AddOrUpdateParam(int eventId, NotiParamTypes type, const char* value) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddOrUpdateParam";
-  try {
-    NTDparams table(m_tran);
-    NTDparams_t* row = table.getDataPtr();
-    table.setWhere("eventid = %d and type=%d", eventId, static_cast<int>(type));
-    int rc = table.getOneRow();
-    if (!DBrowRead(rc) && rc != DB_NO_DATA) {
-      log.Error(label, "cannot read from table [%s], errorString [%s]", table.getTableName(), table.getErrorStr(rc));
-      return false;
-    }
-    const bool found = rc != DB_NO_DATA;
-    const long long created = nowSeconds();
-    row->eventId = eventId;
-    row->type = type;
-    UTF8Char2WideChar(row->value, kValueBuffer, value);
-    row->created = created;
-    if (found) {
-      // Every row of the pair takes the new value, so a pair that somehow
-      // holds several rows still reads back one value.
-      rc = table.rowUpdate("value=N'%s' , created = %lld", row->value, created);
-      if (rc != 0) {
-        log.Error(label, "Cannot Update NTDparams row for eventid [%d] ,type [%d] and value [%s], errorString[%s]",
-                  eventId, static_cast<int>(type), row->value, table.getErrorStr(rc));
-        return false;
-      }
-    } else {
-      rc = table.rowInsert(true);
-      if (rc != 0) {
-        log.Error(label, "Cannot Update NTDparams row for eventid [%d],type [%d] and value [%s], errorString[%s]",
-                  eventId, static_cast<int>(type), row->value, table.getErrorStr(rc));
-        return false;
-      }
-    }
-    log.DebugLvl(label, 10, "eventId [%d] paramType [%d] value [%s]", eventId, static_cast<int>(type), row->value);
-    return true;
-  } catch (...) {
-    log.Error(label, "cannot read from table [%s], errorString [%s]", "NTDparams", "unexpected failure");
+  NTDparams table(m_tran);
+  NTDparams_t* row = table.getDataPtr();
+  table.setWhere("eventid = %d and type=%d", eventId, static_cast<int>(type));
+  int rc = table.getOneRow();
+  if (!DBrowRead(rc) && rc != DB_NO_DATA) {
+    log.Error(label, "cannot read from table [%s], errorString [%s]", table.getTableName(), table.getErrorStr(rc));
     return false;
   }
+  const bool found = rc != DB_NO_DATA;
+  const long long created = nowSeconds();
+  row->eventId = eventId;
+  row->type = type;
+  UTF8Char2WideChar(row->value, kValueBuffer, value);
+  row->created = created;
+  if (found) {
+    // Every row of the pair takes the new value, so a pair that somehow
+    // holds several rows still reads back one value.
+    rc = table.rowUpdate("value=N'%s' , created = %lld", row->value, created);
+    if (rc != 0) {
+      log.Error(label, "Cannot Update NTDparams row for eventid [%d] ,type [%d] and value [%s], errorString[%s]",
+                eventId, static_cast<int>(type), row->value, table.getErrorStr(rc));
+      return false;
+    }
+  } else {
+    rc = table.rowInsert(true);
+    if (rc != 0) {
+      log.Error(label, "Cannot Update NTDparams row for eventid [%d],type [%d] and value [%s], errorString[%s]",
+                eventId, static_cast<int>(type), row->value, table.getErrorStr(rc));
+      return false;
+    }
+  }
+  log.DebugLvl(label, 10, "eventId [%d] paramType [%d] value [%s]", eventId, static_cast<int>(type), row->value);
+  return true;
 }
 
 bool EvNDetectParams::AddOrUpdateParam(int eventId, NotiParamTypes type, int value) {
@@ -188,71 +174,64 @@ bool EvNDetectParams::AddParams(int eventId, NotiParamTypes type, std::vector<st
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddParams";
   // A list is all or nothing: without a caller's transaction the call runs
-  // under one of its own, installed for its length only.
-  DBtran local;
-  bool owned = false;
-  // Leaves the object without the local transaction, ending it as asked.
-  auto release = [&](bool commit) -> int {
-    if (!owned) return 0;
-    m_tran = nullptr;
-    owned = false;
-    return commit ? local.commitTran(false) : local.rollbackTran();
-  };
-  try {
-    if (m_tran == nullptr) {
-      const int rc = local.startTran();
-      if (rc != 0) {
-        // Rows written outside a transaction could not be taken back.
-        log.Error(label, "Cannot start a transaction for NTDparams rows, errorString [%s]", local.getErrorStr(rc));
-        return false;
-      }
-      m_tran = &local;
-      owned = true;
+  // under one of its own, installed for its length only. However the call
+  // ends, the object is left without it, and an unfinished one rolls back.
+  struct LocalTran {
+    explicit LocalTran(DBtran*& slot) : installed(slot) {}
+    ~LocalTran() { release(false); }
+    int release(bool commit) {
+      if (!owned) return 0;
+      installed = nullptr;
+      owned = false;
+      return commit ? tran.commitTran(false) : tran.rollbackTran();
     }
-    const long long created = nowSeconds();
-    for (size_t i = 0; i < values.size(); ++i) {
-      if (i % 100 == 0) log.DebugLvl(label, 10, "Finished entry for [%lu] entries", static_cast<unsigned long>(i));
-      NTDparams table(m_tran);
-      NTDparams_t* row = table.getDataPtr();
-      row->eventId = eventId;
-      row->type = type;
-      UTF8Char2WideChar(row->value, kValueBuffer, values[i].c_str());
-      row->created = created;
-      const int rc = table.rowInsert(true);
-      if (rc != 0) {
-        log.Error(label, "Cannot insert NTDparams row, errorString [%s]", table.getErrorStr(rc));
-        release(false);
-        return false;
-      }
-    }
-    const int rc = release(true);
+    DBtran*& installed;
+    DBtran tran;
+    bool owned = false;
+  } local(m_tran);
+  if (m_tran == nullptr) {
+    const int rc = local.tran.startTran();
     if (rc != 0) {
-      log.Error(label, "Cannot commit NTDparams rows, errorString [%s]", local.getErrorStr(rc));
+      // Rows written outside a transaction could not be taken back.
+      log.Error(label, "Cannot start a transaction for NTDparams rows, errorString [%s]", local.tran.getErrorStr(rc));
       return false;
     }
-    return true;
-  } catch (...) {
-    log.Error(label, "Cannot insert NTDparams row, errorString [%s]", "unexpected failure");
-    release(false);
+    m_tran = &local.tran;
+    local.owned = true;
+  }
+  const long long created = nowSeconds();
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i % 100 == 0) log.DebugLvl(label, 10, "Finished entry for [%lu] entries", static_cast<unsigned long>(i));
+    NTDparams table(m_tran);
+    NTDparams_t* row = table.getDataPtr();
+    row->eventId = eventId;
+    row->type = type;
+    UTF8Char2WideChar(row->value, kValueBuffer, values[i].c_str());
+    row->created = created;
+    const int rc = table.rowInsert(true);
+    if (rc != 0) {
+      log.Error(label, "Cannot insert NTDparams row, errorString [%s]", table.getErrorStr(rc));
+      return false;
+    }
+  }
+  const int rc = local.release(true);
+  if (rc != 0) {
+    log.Error(label, "Cannot commit NTDparams rows, errorString [%s]", local.tran.getErrorStr(rc));
     return false;
   }
+  return true;
 }
 
 bool EvNDetectParams::AddParams(int eventId, NotiParamTypes type, std::vector<int> values) {
   EvAlertDebug log;
-  try {
-    std::vector<std::string> texts;
-    texts.reserve(values.size());
-    char text[kNumberBuffer];
-    for (int v : values) {
-      snprintf(text, sizeof text, "%lld", static_cast<long long>(v));
-      texts.emplace_back(text);
-    }
-    return AddParams(eventId, type, std::move(texts));
-  } catch (...) {
-    log.Error("EvNDetectParams::AddParams", "Cannot insert NTDparams row, errorString [%s]", "unexpected failure");
-    return false;
+  std::vector<std::string> texts;
+  texts.reserve(values.size());
+  char text[kNumberBuffer];
+  for (int v : values) {
+    snprintf(text, sizeof text, "%lld", static_cast<long long>(v));
+    texts.emplace_back(text);
   }
+  return AddParams(eventId, type, std::move(texts));
 }
 
 // ---- reads ----
@@ -261,22 +240,17 @@ bool EvNDetectParams::GetOneParam(int eventId, NotiParamTypes type, char* out, u
   EvAlertDebug log;
   const char* label = "EvNDetectParams::GetOneParam";
   if (out != nullptr && size > 0) std::memset(out, 0, size);
-  try {
-    NTGetEventParam proc(m_tran);
-    proc.setValues(eventId, static_cast<int>(type));
-    const int rc = proc.getOneRow();
-    if (rc == DB_NO_DATA) return false;
-    if (!DBrowRead(rc)) {
-      log.Error(label, "Error [%d] reading param [%d] for eventId [%d]", rc, static_cast<int>(type), eventId);
-      return false;
-    }
-    const char* value = proc.getDataPtr()->eventParam;
-    if (out != nullptr && size > 0 && value != nullptr) dbCopyText(out, size, value, std::strlen(value));
-    return true;
-  } catch (...) {
-    log.Error(label, "Error [%d] reading param [%d] for eventId [%d]", DB_ERR_USAGE, static_cast<int>(type), eventId);
+  NTGetEventParam proc(m_tran);
+  proc.setValues(eventId, static_cast<int>(type));
+  const int rc = proc.getOneRow();
+  if (rc == DB_NO_DATA) return false;
+  if (!DBrowRead(rc)) {
+    log.Error(label, "Error [%d] reading param [%d] for eventId [%d]", rc, static_cast<int>(type), eventId);
     return false;
   }
+  const char* value = proc.getDataPtr()->eventParam;
+  if (out != nullptr && size > 0 && value != nullptr) dbCopyText(out, size, value, std::strlen(value));
+  return true;
 }
 
 bool EvNDetectParams::GetOneParam(int eventId, NotiParamTypes type, int& out) {
@@ -298,24 +272,19 @@ bool EvNDetectParams::GetOneParam(int eventId, NotiParamTypes type, long long& o
 bool EvNDetectParams::GetParams(int eventId, NotiParamTypes type, std::vector<std::string>& out) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::GetParams";
-  try {
-    NTDparams table(m_tran);
-    table.setWhere("eventId = %d and type = %d", eventId, static_cast<int>(type));
-    int counter = 0;
-    for (;;) {
-      const int rc = table.getNextRow(&counter);
-      // A cut value (1004) is still a row: its first 8000 bytes are all the
-      // column holds.
-      if (DBrowRead(rc)) {
-        out.emplace_back(table.getDataPtr()->value);
-        continue;
-      }
-      if (rc == DB_NO_DATA) return true;
-      log.Error(label, "Error readig from table [%s], ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
-      return false;
+  NTDparams table(m_tran);
+  table.setWhere("eventId = %d and type = %d", eventId, static_cast<int>(type));
+  int counter = 0;
+  for (;;) {
+    const int rc = table.getNextRow(&counter);
+    // A cut value (1004) is still a row: its first 8000 bytes are all the
+    // column holds.
+    if (DBrowRead(rc)) {
+      out.emplace_back(table.getDataPtr()->value);
+      continue;
     }
-  } catch (...) {
-    log.Error(label, "Error readig from table [%s], ErrorString [%s]", "NTDparams", "unexpected failure");
+    if (rc == DB_NO_DATA) return true;
+    log.Error(label, "Error readig from table [%s], ErrorString [%s]", table.getTableName(), table.getErrorStr(rc));
     return false;
   }
 }
@@ -323,24 +292,20 @@ bool EvNDetectParams::GetParams(int eventId, NotiParamTypes type, std::vector<st
 bool EvNDetectParams::IsParamPresentWithValue(int eventId, NotiParamTypes type, const char* value) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::IsParamPresentWithValue";
-  try {
-    // The caller's literal is never pasted into the statement: its text is
-    // taken out and bound, and compared in the form AddParam stores.
-    std::string text;
-    if (!literalText(value, text)) {
-      log.DebugLvl(label, 3, "Value [%s] for param [%d] of eventId [%d] is not a literal", value ? value : "",
-                   static_cast<int>(type), eventId);
-      return false;
-    }
-    char stored[kValueBuffer];
-    UTF8Char2WideChar(stored, kValueBuffer, text.c_str());
-    NTDparams table(m_tran);
-    table.setWhere("eventId = %d and type = %d and value = '%s'", eventId, static_cast<int>(type), stored);
-    const int rc = table.getOneRow();
-    return DBrowRead(rc);
-  } catch (...) {
+  // The caller's literal is never pasted into the statement: its text is
+  // taken out and bound, and compared in the form AddParam stores.
+  std::string text;
+  if (!literalText(value, text)) {
+    log.DebugLvl(label, 3, "Value [%s] for param [%d] of eventId [%d] is not a literal", value ? value : "",
+                 static_cast<int>(type), eventId);
     return false;
   }
+  char stored[kValueBuffer];
+  UTF8Char2WideChar(stored, kValueBuffer, text.c_str());
+  NTDparams table(m_tran);
+  table.setWhere("eventId = %d and type = %d and value = '%s'", eventId, static_cast<int>(type), stored);
+  const int rc = table.getOneRow();
+  return DBrowRead(rc);
 }
 
 // ---- deletes ----
@@ -348,14 +313,10 @@ bool EvNDetectParams::IsParamPresentWithValue(int eventId, NotiParamTypes type, 
 bool EvNDetectParams::ClearEventParams(int eventId) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::ClearEventParams";
-  int rc = DB_ERR_USAGE;
-  try {
-    NTDparams table(m_tran);
-    table.setWhere(" eventId = %d and type != 143 and type != 144 ", eventId);
-    rc = table.rowDelete();
-    if (rc == 0 || rc == DB_NO_DATA) return true;
-  } catch (...) {
-  }
+  NTDparams table(m_tran);
+  table.setWhere(" eventId = %d and type != 143 and type != 144 ", eventId);
+  const int rc = table.rowDelete();
+  if (rc == 0 || rc == DB_NO_DATA) return true;
   log.Error(label, "Error while deleting event params for eventId [%d] with error Code [%d]", eventId, rc);
   return false;
 }
@@ -363,14 +324,10 @@ bool EvNDetectParams::ClearEventParams(int eventId) {
 bool EvNDetectParams::ClearEventParams(int eventId, NotiParamTypes type) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::ClearEventParams";
-  int rc = DB_ERR_USAGE;
-  try {
-    NTDparams table(m_tran);
-    table.setWhere(" eventId = %d and type=%d", eventId, static_cast<int>(type));
-    rc = table.rowDelete();
-    if (rc == 0 || rc == DB_NO_DATA) return true;
-  } catch (...) {
-  }
+  NTDparams table(m_tran);
+  table.setWhere(" eventId = %d and type=%d", eventId, static_cast<int>(type));
+  const int rc = table.rowDelete();
+  if (rc == 0 || rc == DB_NO_DATA) return true;
   log.Error(label, "Error while deleting event params for eventId [%d] with error Code [%d] for param Type [%d]",
             eventId, rc, static_cast<int>(type));
   return false;
@@ -379,14 +336,10 @@ bool EvNDetectParams::ClearEventParams(int eventId, NotiParamTypes type) {
 bool EvNDetectParams::ClearMsgParams(int eventId) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::ClearMsgParams";
-  int rc = DB_ERR_USAGE;
-  try {
-    NTDMsgParam table(m_tran);
-    table.setWhere(" eventId = %d", eventId);
-    rc = table.rowDelete();
-    if (rc == 0 || rc == DB_NO_DATA) return true;
-  } catch (...) {
-  }
+  NTDMsgParam table(m_tran);
+  table.setWhere(" eventId = %d", eventId);
+  const int rc = table.rowDelete();
+  if (rc == 0 || rc == DB_NO_DATA) return true;
   log.Error(label, "Error while deleting msg params for eventId [%d] with error Code [%d]", eventId, rc);
   return false;
 }

@@ -50,126 +50,136 @@ int rewriteParam(int eventId, NotiParamTypes type, const std::string& text, NTDp
   return table.rowUpdate("value = '%s'", row->value);
 }
 
+// A repeat of a pending library occurrence: types 16 and 17 carry the
+// values the notification shows over into it; the other types only have
+// their detected-alert row refreshed, which matchOrRecord has done.
+bool refreshLibraryRepeat(HandlerCall& call, EvAlertEx& alert, const EvNDetector& detector) {
+  const int eventId = call.eventId();
+  const bool cleared = alert.IsConditionCleared();
+  if (cleared) call.log().DebugLvl(call.label(), 7, "Condition Cleared for the alert event[eventId [%d]].", eventId);
+
+  if (detector.getAlertType() == kLibraryConfig) {
+    NTDlibConfig config(nullptr);
+    // Cut to the column as an inserted comment would be.
+    dbCopyText(config.getDataPtr()->comment, alert.getComment().c_str());
+    config.setWhere("eventId = %d", eventId);
+    const int rc = config.rowUpdate("comment = '%s'", config.getDataPtr()->comment);
+    if (rc == 0) return true;
+    call.log().Error(call.label(), "Could not update NTDlibConfig[%d]. ErrorString [%s]", eventId,
+                     config.getErrorStr(rc));
+    return false;
+  }
+  if (detector.getAlertType() != kLibraryManagement) return true;
+
+  NTDlibraryMang mang(nullptr);
+  mang.setWhere("eventId = %d", eventId);
+  int rc = mang.rowUpdate("mediaSpaceLeft = %d", static_cast<int>(alert.getMediaSpaceLeft()));
+  if (rc != 0) {
+    call.log().Error(call.label(), "Could not update NTDlibraryMang[%d]. ErrorString [%s]", eventId,
+                     mang.getErrorStr(rc));
+    return false;
+  }
+  if ((detector.getCriteria() != kThresholdCriteria && detector.getAlertStatus() != kThresholdCondition) || cleared)
+    return true;
+  for (const NotiParamTypes type : {ParamThreshold, ParamFailureReason}) {
+    NTDparams params(nullptr);
+    rc = rewriteParam(eventId, type, type == ParamThreshold ? alert.getThresholdCommen() : alert.getFailureReason(),
+                      params);
+    if (rc != 0) {
+      call.log().prefixedError("../library_media(%d): -Error-: Could not update NTDParam[%d].Error[%s]", __LINE__, eventId,
+                       params.getErrorStr(rc));
+      return false;
+    }
+  }
+  return true;
+}
+
+// A new library occurrence (its detected-alert row made by matchOrRecord):
+// the detail row and parameters of its type, its suppression object, and
+// the final state.
+bool recordNewLibraryOccurrence(HandlerCall& call, EvAlertEx& alert, int alertType) {
+  ParamRows p = call.params();
+  switch (alertType) {
+    case kLibraryConfig: {
+      // The comment travels as a parameter; the column takes it only from a repeat.
+      NTDlibConfig config(nullptr);
+      config.getDataPtr()->eventId = call.eventId();
+      config.getDataPtr()->libraryId = static_cast<int>(alert.getLibraryId());
+      const int rc = config.rowInsert(true);
+      if (rc != 0) {
+        call.log().Error(call.label(), "Could not insert row into table [%s][%d], ErrorString [%s]",
+                         config.getTableName(), call.eventId(), config.getErrorStr(rc));
+        return false;
+      }
+      p.text(ParamComment, alert.getComment());
+      break;
+    }
+    case kMediaInventory:
+    case kMediaExport:
+      if (!call.insertDetail<NTDmediaInvSchedExport>([&](NTDmediaInvSchedExport_t& row) {
+            fillJobColumns(row, alert);
+            row.libraryId = static_cast<int>(alert.getLibraryId());
+            dbCopyText(row.exportLoc, alert.getExportLocName().c_str());
+          }))
+        return false;
+      p.failureReasons(alert.getFailureReasons());
+      if (alertType == kMediaExport) p.texts(ParamMediaList, alert.getMediaList());
+      break;
+    case kLibraryManagement:
+      if (!call.insertDetail<NTDlibraryMang>([&](NTDlibraryMang_t& row) { fillManagementColumns(row, alert); }))
+        return false;
+      call.log().DebugLvl(call.label(), 7, "MediaAgentId [%d] LibraryId [%d] DriveId [%d]",
+                          static_cast<int>(alert.getMediaAgentId()), static_cast<int>(alert.getLibraryId()),
+                          alert.getDriveId());
+      p.text(ParamFailureReason, alert.getFailureReason())
+          .text(ParamDriveName, alert.getDriveName())
+          .text(ParamDrivePoolName, alert.getDrivePoolName())
+          .text(ParamMountPath, alert.getSparePoolMountPathName())
+          .text(ParamMediaLabel, alert.getMediaLable())
+          .text(ParamDescription, alert.getDescription())
+          .text(ParamThreshold, alert.getThresholdCommen())
+          .msgParams(alert.getEventMsgList())
+          .failureReasons(alert.getFailureReasons())
+          .asLong(ParamRecallTime, alert.getRecallTime())
+          .text(ParamRecallReason, alert.getRecallReason())
+          .text(ParamRecallDestination, alert.getRecallDestination())
+          .texts(ParamMediaList, alert.getMediaList());
+      break;
+    case kDrive:
+      if (!call.insertDetail<NTDlibraryMang>([&](NTDlibraryMang_t& row) {
+            row.libraryId = static_cast<int>(alert.getLibraryId());
+            row.driveId = alert.getDriveId();
+          }))
+        return false;
+      p.text(ParamFailureReason, alert.getFailureReason())
+          .text(ParamDriveName, alert.getDriveName())
+          .asInt(ParamMountPath, alert.getMountPathId())
+          .msgParams(alert.getEventMsgList())
+          .failureReasons(alert.getFailureReasons())
+          .text(ParamDrivePoolName, alert.getDrivePoolName());
+      break;
+    default:
+      call.log().Error(call.label(), "Alert type [%d] is not a library alert; event not recorded.", alertType);
+      return false;
+  }
+  p.asLong(ParamWhomId, alert.getWhomId());
+  if (!p.ok()) return false;
+  if (!call.enableSuppression(libraryObjects(alert))) return false;
+  return call.markDetected();
+}
+
 }  // namespace
 
 bool EvNDetector::StoreLibrary(EvAlertEx& alert) {
   HandlerCall call(*this, alert, "EvNDetector::StoreLibrary");
   return call.guarded([&]() -> bool {
-    const bool cleared = alert.IsConditionCleared();
-    const HandlerCall::Matched outcome = call.matchOrRecord(libraryObjects(alert));
-    if (outcome == HandlerCall::Matched::Failed) return false;
-    if (outcome == HandlerCall::Matched::ClearedNothing) return true;
-
-    if (outcome == HandlerCall::Matched::Repeat) {
-      if (cleared)
-        call.log().DebugLvl(call.label(), 7, "Condition Cleared for the alert event[eventId [%d]].", m_eventId);
-
-      if (m_alertType == kLibraryConfig) {
-        NTDlibConfig config(nullptr);
-        // Cut to the column as an inserted comment would be.
-        dbCopyText(config.getDataPtr()->comment, alert.getComment().c_str());
-        config.setWhere("eventId = %d", m_eventId);
-        const int rc = config.rowUpdate("comment = '%s'", config.getDataPtr()->comment);
-        if (rc == 0) return true;
-        call.log().Error(call.label(), "Could not update NTDlibConfig[%d]. ErrorString [%s]", m_eventId,
-                         config.getErrorStr(rc));
-        return false;
-      }
-
-      if (m_alertType == kLibraryManagement) {
-        NTDlibraryMang mang(nullptr);
-        mang.setWhere("eventId = %d", m_eventId);
-        int rc = mang.rowUpdate("mediaSpaceLeft = %d", static_cast<int>(alert.getMediaSpaceLeft()));
-        if (rc != 0) {
-          call.log().Error(call.label(), "Could not update NTDlibraryMang[%d]. ErrorString [%s]", m_eventId,
-                           mang.getErrorStr(rc));
-          return false;
-        }
-        if ((m_criteria != kThresholdCriteria && m_alertStatus != kThresholdCondition) || cleared) return true;
-        for (const NotiParamTypes type : {ParamThreshold, ParamFailureReason}) {
-          NTDparams params(nullptr);
-          rc = rewriteParam(m_eventId, type,
-                            type == ParamThreshold ? alert.getThresholdCommen() : alert.getFailureReason(), params);
-          if (rc != 0) {
-            call.log().prefixedError("../library_media(%d): -Error-: Could not update NTDParam[%d].Error[%s]", __LINE__,
-                             m_eventId, params.getErrorStr(rc));
-            return false;
-          }
-        }
-        return true;
-      }
-      // A repeat of the other types only refreshes the detected-alert row.
-      return true;
+    switch (call.matchOrRecord(libraryObjects(alert))) {
+      case HandlerCall::Matched::New: return recordNewLibraryOccurrence(call, alert, m_alertType);
+      case HandlerCall::Matched::Repeat: return refreshLibraryRepeat(call, alert, *this);
+      case HandlerCall::Matched::ClearedNothing: return true;
+      case HandlerCall::Matched::Failed: break;
     }
-
-    ParamRows p = call.params();
-    switch (m_alertType) {
-      case kLibraryConfig: {
-        // The comment travels as a parameter; the column takes it only from a repeat.
-        NTDlibConfig config(nullptr);
-        config.getDataPtr()->eventId = m_eventId;
-        config.getDataPtr()->libraryId = static_cast<int>(alert.getLibraryId());
-        const int rc = config.rowInsert(true);
-        if (rc != 0) {
-          call.log().Error(call.label(), "Could not insert row into table [%s][%d], ErrorString [%s]",
-                           config.getTableName(), m_eventId, config.getErrorStr(rc));
-          return false;
-        }
-        p.text(ParamComment, alert.getComment());
-        break;
-      }
-      case kMediaInventory:
-      case kMediaExport:
-        if (!call.insertDetail<NTDmediaInvSchedExport>([&](NTDmediaInvSchedExport_t& row) {
-              fillJobColumns(row, alert);
-              row.libraryId = static_cast<int>(alert.getLibraryId());
-              dbCopyText(row.exportLoc, alert.getExportLocName().c_str());
-            }))
-          return false;
-        p.failureReasons(alert.getFailureReasons());
-        if (m_alertType == kMediaExport) p.texts(ParamMediaList, alert.getMediaList());
-        break;
-      case kLibraryManagement:
-        if (!call.insertDetail<NTDlibraryMang>([&](NTDlibraryMang_t& row) { fillManagementColumns(row, alert); }))
-          return false;
-        call.log().DebugLvl(call.label(), 7, "MediaAgentId [%d] LibraryId [%d] DriveId [%d]",
-                            static_cast<int>(alert.getMediaAgentId()), static_cast<int>(alert.getLibraryId()),
-                            alert.getDriveId());
-        p.text(ParamFailureReason, alert.getFailureReason())
-            .text(ParamDriveName, alert.getDriveName())
-            .text(ParamDrivePoolName, alert.getDrivePoolName())
-            .text(ParamMountPath, alert.getSparePoolMountPathName())
-            .text(ParamMediaLabel, alert.getMediaLable())
-            .text(ParamDescription, alert.getDescription())
-            .text(ParamThreshold, alert.getThresholdCommen())
-            .msgParams(alert.getEventMsgList())
-            .failureReasons(alert.getFailureReasons())
-            .asLong(ParamRecallTime, alert.getRecallTime())
-            .text(ParamRecallReason, alert.getRecallReason())
-            .text(ParamRecallDestination, alert.getRecallDestination())
-            .texts(ParamMediaList, alert.getMediaList());
-        break;
-      case kDrive:
-        if (!call.insertDetail<NTDlibraryMang>([&](NTDlibraryMang_t& row) {
-              row.libraryId = static_cast<int>(alert.getLibraryId());
-              row.driveId = alert.getDriveId();
-            }))
-          return false;
-        p.text(ParamFailureReason, alert.getFailureReason())
-            .text(ParamDriveName, alert.getDriveName())
-            .asInt(ParamMountPath, alert.getMountPathId())
-            .msgParams(alert.getEventMsgList())
-            .failureReasons(alert.getFailureReasons())
-            .text(ParamDrivePoolName, alert.getDrivePoolName());
-        break;
-      default:
-        call.log().Error(call.label(), "Alert type [%d] is not a library alert; event not recorded.", m_alertType);
-        return false;
-    }
-    p.asLong(ParamWhomId, alert.getWhomId());
-    if (!p.ok()) return false;
-    if (!call.enableSuppression(libraryObjects(alert))) return false;
-    return call.markDetected();
+    return false;
   });
 }
 

@@ -6,8 +6,6 @@
 // of the virtual-server agent may be held (state 128) for per-VM processing.
 #include "detector/handler_pattern.h"
 
-EvNDetector::VMFeatureProbe EvNDetector::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
-
 namespace {
 
 constexpr int kDelayedJobCriteria = 5;
@@ -137,7 +135,7 @@ bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
     const bool levelFlag = alert.getBackupLevel() == 64 || alert.getBackupLevel() == 128;
     if (alert.getappTypeId() != kVirtualServerAppType || (!jobFlag && !levelFlag)) return call.markDetected();
 
-    int featureOff = vmBackupFeatureProbe ? vmBackupFeatureProbe() : isVMBackupFeatureDisabled();
+    int featureOff = Testing::vmBackupFeatureProbe ? Testing::vmBackupFeatureProbe() : isVMBackupFeatureDisabled();
     const bool indexingV2 = isIndexingVSAV2EnabledOnClient(static_cast<unsigned int>(alert.getClientId()));
     if (featureOff == 0 && indexingV2) {
       featureOff = 1;

@@ -1,10 +1,11 @@
 // Information-management (53), data-classification (27), data-analytics (66),
 // report (52), workflow (63) and virtualization (64) job alerts.
 //
-// Each is the plain job pattern with its own detail table and parameters;
-// information management adds per-phase parameter blocks, analytics drops a
-// repeated fallen-behind alert of a storage policy copy, and a workflow alert
-// is only written once its name and description message have been read.
+// Each records a plain job occurrence (recordJobOccurrence) with its own
+// detail table and parameters; information management adds per-phase
+// parameter blocks, analytics drops a repeated fallen-behind alert of a
+// storage policy copy, and a workflow alert is only written once its name and
+// description message have been read.
 #include <algorithm>
 #include <iterator>
 #include <utility>

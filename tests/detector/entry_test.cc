@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,9 +27,9 @@ class LogScope : public evd::test::AlertLogCapture {
  public:
   LogScope() {
     g_dispatched.clear();
-    EvNDetector::dispatchObserver = &recordDispatch;
+    EvNDetector::Testing::dispatchObserver = &recordDispatch;
   }
-  ~LogScope() { EvNDetector::dispatchObserver = nullptr; }
+  ~LogScope() { EvNDetector::Testing::dispatchObserver = nullptr; }
 };
 
 EvAlertEx event(int alertType, int criteria, int client = 107, int alertRule = 0) {
@@ -148,12 +150,19 @@ TEST_P(EntryTest, DispatchByAlertType) {
     seed(t, 100 + t);
   }
   EXPECT_EQ("EvNDetector::LogMonitorAlert/-1", dispatchedTo(event(62, 1)));
-  // Every alert type init seeds reaches a handler, and only those do.
+  // Every alert type init seeds reaches the handler its row names, with the flag when that handler takes one;
+  // any other type ends without a handler.
   for (int t = 0; t <= 80; ++t) {
     EvNDetector::Outcome outcome = EvNDetector::Outcome::None;
-    const bool handled = !dispatchedTo(event(t, 1), &outcome).empty();
-    EXPECT_EQ(findAlertType(t) != nullptr, handled) << "alert type " << t;
-    EXPECT_EQ(handled, outcome != EvNDetector::Outcome::NoHandler) << "alert type " << t;
+    const std::string reached = dispatchedTo(event(t, 1), &outcome);
+    if (const AlertTypeInfo* info = findAlertType(t)) {
+      EXPECT_EQ("EvNDetector::" + std::string(info->handler) + (info->takesCleared ? "/0" : "/-1"), reached)
+          << "alert type " << t;
+      EXPECT_NE(EvNDetector::Outcome::NoHandler, outcome) << "alert type " << t;
+    } else {
+      EXPECT_EQ("", reached) << "alert type " << t;
+      EXPECT_EQ(EvNDetector::Outcome::NoHandler, outcome) << "alert type " << t;
+    }
   }
   // Condition 3034 clears the criteria and tells the handler; a neighbour condition keeps them,
   // and without criteria there is nothing to clear.
@@ -191,6 +200,35 @@ TEST_P(EntryTest, DroppedEventsAndFailedLookUps) {
   EXPECT_EQ("EvNDetector::StoreDataProtectionData/-1", dispatchedTo(event(3, 1)));
 }
 
+// A failure is caught once, where it ends the event: inside a handler by the handler's guard, which names the
+// alert and leaves what was written before it; before any handler by StoreNotiData. Either way the event ends
+// with false, and the next event on the same detector is recorded as usual.
+TEST_P(EntryTest, AFailureEndsTheEventWithFalseAtItsBoundary) {
+  seed(3, 1);
+  EvNDetector d;
+  EvAlertEx vmBackup = event(3, 3, 12);
+  vmBackup.setAppTypeId(106);  // a failed virtual-server backup asks the per-VM setting after its rows are written
+  vmBackup.setJobId(77);
+  EvNDetector::Testing::vmBackupFeatureProbe = []() -> int { throw std::bad_alloc(); };
+  EXPECT_FALSE(d.StoreNotiData(vmBackup));
+  EvNDetector::Testing::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
+  EXPECT_EQ(EvNDetector::Outcome::Failed, d.lastOutcome());
+  EXPECT_EQ(1, log_.count("Alert event of type [3] criteria [3] for job [77] not recorded: unexpected failure"))
+      << log_.text();
+  EXPECT_EQ(1, countRows("NTDetectedAlerts WHERE processStat = 0"));  // the row stays, never marked detected
+
+  EvNDetector::Testing::dispatchObserver = [](const char*, int) { throw std::runtime_error("observer failed"); };
+  EXPECT_FALSE(d.StoreNotiData(vmBackup));
+  EXPECT_EQ(EvNDetector::Outcome::Failed, d.lastOutcome());
+  EXPECT_TRUE(log_.contains("Alert [3] not processed: observer failed")) << log_.text();
+  EvNDetector::Testing::dispatchObserver = &recordDispatch;
+
+  EvAlertEx plain = event(3, 1, 13);
+  EXPECT_TRUE(d.StoreNotiData(plain));
+  EXPECT_EQ(EvNDetector::Outcome::Handled, d.lastOutcome());
+  EXPECT_EQ(1, countRows("NTDetectedAlerts WHERE processStat = 0"));
+}
+
 // A stand-in handler that records the way handlers do: match a pending occurrence
 // on the event's client, else insert, mark and complete a new one.
 EvNDetector* g_detector = nullptr;
@@ -212,7 +250,7 @@ void standInHandler(const char*, int) {
 std::vector<std::string> run(const std::vector<EvAlertEx>& events, bool oneDetector) {
   std::vector<std::string> out;
   EvNDetector shared;
-  EvNDetector::dispatchObserver = &standInHandler;
+  EvNDetector::Testing::dispatchObserver = &standInHandler;
   for (EvAlertEx e : events) {
     EvNDetector fresh;
     EvNDetector& d = oneDetector ? shared : fresh;
@@ -223,7 +261,7 @@ std::vector<std::string> run(const std::vector<EvAlertEx>& events, bool oneDetec
                   std::to_string(d.getAlertType()) + "." + std::to_string(d.getCriteria()) + "." +
                   std::to_string(d.getOldAlertId()) + "." + std::to_string(d.getAlertStatus()));
   }
-  EvNDetector::dispatchObserver = nullptr;
+  EvNDetector::Testing::dispatchObserver = nullptr;
   return out;
 }
 

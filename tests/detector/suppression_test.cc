@@ -33,16 +33,35 @@ struct Case {
   long long id;
 };
 
+std::string objectOf(Probe& p, const Ids& ids) {
+  long long id = -99;
+  const std::string type =
+      p.GetSupressionObjTypeId(ids.library, ids.sparePool, ids.drive, ids.media, ids.mediaAgent, ids.mountPath,
+                               ids.client, ids.subClient, id, ids.job, ids.store, ids.ruleOrUser, ids.storagePolicy,
+                               ids.copy);
+  return type + "/" + std::to_string(id);
+}
+
+// Each case on a fresh detector, and on one detector reused for all of them that was first asked about other
+// ids: an object worked out once must not be handed out for another event state or other ids.
 void expectCases(const std::vector<Case>& cases, const Ids& ids = Ids()) {
+  Ids others = ids;
+  for (int* v : {&others.library, &others.sparePool, &others.drive, &others.media, &others.mediaAgent,
+                 &others.mountPath, &others.client, &others.subClient, &others.store, &others.ruleOrUser,
+                 &others.storagePolicy, &others.copy})
+    *v += 1000;
+  others.job += 1000;
+  Probe reused;
   for (const Case& c : cases) {
+    const std::string expected = c.type + std::string("/") + std::to_string(c.id);
     Probe p;
     p.state(c.alertType, c.criteria, c.alertStatus);
-    long long id = -99;
-    const std::string type = p.GetSupressionObjTypeId(ids.library, ids.sparePool, ids.drive, ids.media, ids.mediaAgent,
-                                                      ids.mountPath, ids.client, ids.subClient, id, ids.job, ids.store,
-                                                      ids.ruleOrUser, ids.storagePolicy, ids.copy);
-    EXPECT_EQ(c.type + std::string("/") + std::to_string(c.id), type + "/" + std::to_string(id))
-        << "type " << c.alertType << " criteria " << c.criteria << " status " << c.alertStatus;
+    EXPECT_EQ(expected, objectOf(p, ids)) << "type " << c.alertType << " criteria " << c.criteria << " status "
+                                          << c.alertStatus;
+    reused.state(c.alertType, c.criteria, c.alertStatus);
+    objectOf(reused, others);
+    EXPECT_EQ(expected, objectOf(reused, ids)) << "reused, type " << c.alertType << " criteria " << c.criteria
+                                               << " status " << c.alertStatus;
   }
 }
 
@@ -86,7 +105,7 @@ class ValidationTest : public ::testing::Test {
     p.state(alertType, criteria, alertStatus);
     EvAlertEx copy = alert;
     copy.setAlertCriteria(criteria);
-    return p.ValidateInputParameters(copy) ? p.getValidatedEntity() : "rejected";
+    return p.ValidateInputParameters(copy) ? p.getSuppressionEntity() : "rejected";
   }
   evd::test::AlertLogCapture log_;
 };

@@ -83,7 +83,7 @@ TEST_P(DataProtectionTest, ReplicationOccurrenceIsPendingPerClient) {
 
 TEST_P(DataProtectionTest, VirtualServerBackupsAreHeldForPerVMProcessing) {
   static int featureOff = 0;  // what the feature probe answers
-  EvNDetector::vmBackupFeatureProbe = [] { return featureOff; };
+  EvNDetector::Testing::vmBackupFeatureProbe = [] { return featureOff; };
   exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
        "(12, 'IndexingV2_VSA', '1', 0), (13, 'IndexingV2_VSA', '0', 0)");
   struct Case { int client, featureOff, level, criteria, alertStatus, appType, state; };
@@ -100,7 +100,7 @@ TEST_P(DataProtectionTest, VirtualServerBackupsAreHeldForPerVMProcessing) {
                                                  key("backupLevel", c.level) + key("appTypeId", c.appType)));
     EXPECT_EQ(c.state, detected(id).processStat) << c.client << "/" << c.level << "/" << c.criteria;
   }
-  EvNDetector::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
+  EvNDetector::Testing::vmBackupFeatureProbe = &isVMBackupFeatureDisabled;
 }
 
 TEST_P(DataProtectionTest, MailboxAndSharePointAreFiledAsTheEventNamesThem) {
