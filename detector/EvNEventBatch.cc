@@ -28,8 +28,8 @@ void notCommitted(EvNEventResult& r, const std::string& why) {
 }  // namespace
 
 EvNEventBatch::EvNEventBatch(EvNDetector& detector, EvNBatchOptions options, Settled settled)
-    : detector_(detector), options_(options), settled_(std::move(settled)) {
-  if (options_.group == 0) options_.group = 1;
+    : m_detector(detector), m_options(options), m_settled(std::move(settled)) {
+  if (m_options.group == 0) m_options.group = 1;
 }
 
 EvNEventBatch::~EvNEventBatch() {
@@ -43,43 +43,43 @@ EvNEventBatch::~EvNEventBatch() {
 void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
   EvNEventResult r;
   r.tag = tag;
-  if (options_.mode == EvNCommitMode::PerStatement) {
+  if (m_options.mode == EvNCommitMode::PerStatement) {
     ErrorWatch errors;
-    r.ok = detector_.StoreNotiData(alert);
-    r.outcome = detector_.lastOutcome();
+    r.ok = m_detector.StoreNotiData(alert);
+    r.outcome = m_detector.lastOutcome();
     errors.into(r);
-    settled_(r);
+    m_settled(r);
     return;
   }
   runEvent(alert, r);
-  if (options_.group == 1) {
-    settled_(r);
+  if (m_options.group == 1) {
+    m_settled(r);
     return;
   }
-  pending_.push_back(std::move(r));
-  if (pending_.size() >= options_.group) flush();
+  m_pending.push_back(std::move(r));
+  if (m_pending.size() >= m_options.group) flush();
 }
 
 void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
   // A group of one is the event's own transaction; a larger group opens
   // its transaction with its first event and gives each event a savepoint.
-  if (options_.group > 1 && !group_) {
+  if (m_options.group > 1 && !m_group) {
     beginPipeline();
-    group_ = std::make_unique<DBtran>();
-    if (const int rc = group_->startTran(); rc != 0) {
-      const std::string why = group_->getErrorStr(rc);
-      group_.reset();
+    m_group = std::make_unique<DBtran>();
+    if (const int rc = m_group->startTran(); rc != 0) {
+      const std::string why = m_group->getErrorStr(rc);
+      m_group.reset();
       endPipeline();
       notCommitted(r, why);
       return;
     }
   }
-  if (options_.group == 1) beginPipeline();
+  if (m_options.group == 1) beginPipeline();
   // The handler may change the alert; a run to be done again starts from
   // the alert as it came.
   EvAlertEx original;
-  if (pipelined_) original = alert;
-  if (!runIsolated(alert, r) && pipelined_) {
+  if (m_pipelined) original = alert;
+  if (!runIsolated(alert, r) && m_pipelined) {
     // Something in the pipeline failed, so the event's rows may differ from
     // those of a run where every statement stands alone: they were rolled
     // back, and the event runs again the plain way.
@@ -88,9 +88,9 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
     r = EvNEventResult();
     r.tag = tag;
     runIsolated(original, r);
-    if (group_) beginPipeline();
+    if (m_group) beginPipeline();
   }
-  if (options_.group == 1) endPipeline();
+  if (m_options.group == 1) endPipeline();
 }
 
 bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
@@ -101,18 +101,18 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
     notCommitted(r, tran.getErrorStr(rc));
     return true;
   }
-  r.ok = detector_.StoreNotiData(alert);
-  r.outcome = detector_.lastOutcome();
+  r.ok = m_detector.StoreNotiData(alert);
+  r.outcome = m_detector.lastOutcome();
   // In a group the event's savepoint is released only after its pipelined
   // statements have answered, so that a failure can still be rolled back
   // to it; a group of one learns it from its COMMIT.
-  if (pipelined_ && group_ && Db::syncPipeline(nullptr) != 0) {
+  if (m_pipelined && m_group && Db::syncPipeline(nullptr) != 0) {
     tran.rollbackTran();
     return false;
   }
   const int rc = tran.commitTran();
   if (rc != 0) {
-    const bool failedInPipeline = pipelined_ && Db::pipelineFailed();
+    const bool failedInPipeline = m_pipelined && Db::pipelineFailed();
     const std::string why = tran.getErrorStr(rc);
     if (tran.isActive()) tran.rollbackTran();
     if (failedInPipeline) return false;
@@ -124,25 +124,25 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
   return true;
 }
 
-void EvNEventBatch::beginPipeline() { pipelined_ = options_.pipeline && Db::beginPipeline(); }
+void EvNEventBatch::beginPipeline() { m_pipelined = m_options.pipeline && Db::beginPipeline(); }
 
 void EvNEventBatch::endPipeline() {
-  if (pipelined_) Db::endPipeline();
-  pipelined_ = false;
+  if (m_pipelined) Db::endPipeline();
+  m_pipelined = false;
 }
 
 int EvNEventBatch::flush() {
-  if (!group_) {
+  if (!m_group) {
     settleAll(true, "");
     return 0;
   }
-  const int rc = group_->commitTran();
+  const int rc = m_group->commitTran();
   std::string why;
   if (rc != 0) {
-    why = group_->getErrorStr(rc);
-    if (group_->isActive()) group_->rollbackTran();
+    why = m_group->getErrorStr(rc);
+    if (m_group->isActive()) m_group->rollbackTran();
   }
-  group_.reset();
+  m_group.reset();
   endPipeline();
   settleAll(rc == 0, why);
   return rc;
@@ -150,9 +150,9 @@ int EvNEventBatch::flush() {
 
 void EvNEventBatch::settleAll(bool committed, const std::string& why) {
   std::vector<EvNEventResult> done;
-  done.swap(pending_);
+  done.swap(m_pending);
   for (EvNEventResult& r : done) {
     if (!committed && r.committed) notCommitted(r, why);
-    settled_(r);
+    m_settled(r);
   }
 }

@@ -84,7 +84,7 @@ class EvNEventBatch {
   // the commit (every event of the group then settled as not committed).
   int flush();
   // Events run but not yet settled.
-  size_t pending() const { return pending_.size(); }
+  size_t pending() const { return m_pending.size(); }
 
  private:
   void runEvent(EvAlertEx& alert, EvNEventResult& result);
@@ -96,10 +96,10 @@ class EvNEventBatch {
   void endPipeline();
   void settleAll(bool committed, const std::string& why);
 
-  EvNDetector& detector_;
-  EvNBatchOptions options_;
-  Settled settled_;
-  std::unique_ptr<DBtran> group_;  // the open group transaction (groups of more than 1)
-  std::vector<EvNEventResult> pending_;
-  bool pipelined_ = false;
+  EvNDetector& m_detector;
+  EvNBatchOptions m_options;
+  Settled m_settled;
+  std::unique_ptr<DBtran> m_group;  // the open group transaction (groups of more than 1)
+  std::vector<EvNEventResult> m_pending;
+  bool m_pipelined = false;
 };
