@@ -9,7 +9,7 @@ mkdir -p "$out"
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I. -Iinclude)
 
 # shellcheck disable=SC2046  # the alert log's library flags split on purpose
-clang++ "${flags[@]}" fuzz/event_json_fuzz.cc host/event_json.cc host/EvAlertEx.cc host/EvDebug.cc host/NxLog.cc \
+clang++ "${flags[@]}" fuzz/event_json_fuzz.cc host/event_json.cc host/EvAlertEx.cc host/EvDebug.cc host/NxLog.cc host/NxSettings.cc \
   $(pkg-config --cflags --libs spdlog) -o "$out/event_json_fuzz"
 clang++ "${flags[@]}" fuzz/messages_fuzz.cc host/messages/*.cc -lpugixml -o "$out/messages_fuzz"
 
