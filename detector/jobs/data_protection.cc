@@ -38,6 +38,72 @@ void fillBackupColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
   row.isRDJob = alert.getRdJob() ? 1 : 0;
 }
 
+// A pending occurrence of the object was refreshed: a job view also counts
+// the items and jobs again; a cleared condition ends the occurrence.
+bool refreshPendingBackup(HandlerCall& call, EvAlertEx& alert, bool jobView, int criteria) {
+  if (jobView) {
+    call.params()
+        .upsert().ignored().as64(ParamRepeatItemCount, alert.getNumberOfItems())
+        .upsert().ignored().asInt(ParamRepeatJobCount, alert.getNumOfJobsToBeCopied());
+  }
+  if (alert.IsConditionCleared()) {
+    call.setState(kConditionCleared);
+    call.log().DebugLvl(call.label(), 8,
+                        "EventId [%d] already present for criteria :  [%d]  SubclientId [%ld]  being cleared now.",
+                        call.eventId(), criteria, static_cast<long>(alert.getSubClientId()));
+  } else {
+    call.log().DebugLvl(call.label(), 8, "EventId [%d] already present for criteria [%d] SubclientId [%ld] ",
+                        call.eventId(), criteria, static_cast<long>(alert.getSubClientId()));
+  }
+  return true;
+}
+
+// The parameters of a new backup occurrence, in the order they are stored.
+ParamRows& addBackupParams(ParamRows& p, EvAlertEx& alert) {
+  return p.text(ParamFailureReason, alert.getFailureReason())
+      .texts(ParamMediaList, alert.getMediaList())
+      .asLong(ParamWhomId, alert.getWhomId())
+      .msgParams(alert.getEventMsgList())
+      .failureReasons(alert.getFailureReasons())
+      .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
+      .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
+      .mediaList(alert.getMediaIdsList(), ParamMediaList, ParamMediaLocation)
+      .text(ParamSvuName, alert.getSVUName())
+      .text(ParamWorkflowName, alert.getWorkFlowName())
+      .asInt(ParamMbTransferred, alert.getMbTransferred())
+      .as64(ParamTransferSize, alert.getXferSizeBytes())
+      .asInt(ParamTransferTimeSecs, alert.getXferTimeSecs())
+      .text(ParamThroughputGb, alert.getXferThruPutGB())
+      .text(ParamJobErrorString, alert.getJobErrString())
+      .as64(ParamPrevJobId, alert.getPrevJobId())
+      .as64(ParamPrevBackupSize, alert.getPrevBkpSize())
+      .asInt(ParamPercentageChange, alert.getPercentageChange())
+      .asLong(ParamRetentionTime, alert.getRetensionTime())
+      .asInt(ParamExtendedRetention, alert.IsExtendedRetension() ? 1 : 0)
+      .textIfNotEmpty(ParamJobAttachmentName, alert.getAttachmentName())
+      .texts(ParamStoragePolicyList, alert.getVtStoragePolicyList());
+}
+
+// Failed virtual-server backups and synthetic-level ones may be held for
+// additional per-VM processing.
+bool heldForVMProcessing(HandlerCall& call, EvAlertEx& alert, int criteria, int alertStatus) {
+  const bool jobFlag = criteria == 3 || criteria == 1 || criteria == 57 || (criteria == 14 && alertStatus == 3001);
+  const bool levelFlag = alert.getBackupLevel() == 64 || alert.getBackupLevel() == 128;
+  if (alert.getappTypeId() != kVirtualServerAppType || (!jobFlag && !levelFlag)) return false;
+
+  const auto probe = EvNDetector::Testing::vmBackupFeatureProbe;
+  int featureOff = probe ? probe() : isVMBackupFeatureDisabled();
+  const bool indexingV2 = isIndexingVSAV2EnabledOnClient(static_cast<unsigned int>(alert.getClientId()));
+  if (featureOff == 0 && indexingV2) {
+    featureOff = 1;
+    call.log().DebugLvl(call.label(), 8,
+                        "Disabling additional alert processing for individual VM backups since client[%d] has "
+                        "indexing v2 for VSA enabled. ",
+                        static_cast<int>(alert.getClientId()));
+  }
+  return (levelFlag && indexingV2) || (jobFlag && featureOff == 0);
+}
+
 }  // namespace
 
 bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
@@ -55,23 +121,7 @@ bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
       if (pending == HandlerCall::Pending::Failed) return false;
       // Anything but a refresh is a new occurrence, as if nothing had been
       // pending: a cleared criteria-65 event included.
-      if (pending == HandlerCall::Pending::Refreshed) {
-        if (jobView) {
-          call.params()
-              .upsert().ignored().as64(ParamRepeatItemCount, alert.getNumberOfItems())
-              .upsert().ignored().asInt(ParamRepeatJobCount, alert.getNumOfJobsToBeCopied());
-        }
-        if (alert.IsConditionCleared()) {
-          call.setState(kConditionCleared);
-          call.log().DebugLvl(call.label(), 8,
-                              "EventId [%d] already present for criteria :  [%d]  SubclientId [%ld]  being cleared now.",
-                              m_eventId, m_criteria, static_cast<long>(alert.getSubClientId()));
-        } else {
-          call.log().DebugLvl(call.label(), 8, "EventId [%d] already present for criteria [%d] SubclientId [%ld] ",
-                              m_eventId, m_criteria, static_cast<long>(alert.getSubClientId()));
-        }
-        return true;
-      }
+      if (pending == HandlerCall::Pending::Refreshed) return refreshPendingBackup(call, alert, jobView, m_criteria);
     }
 
     if (!call.insertDetectedAlert()) return false;
@@ -96,29 +146,7 @@ bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
     }
 
     ParamRows p = call.params();
-    p.text(ParamFailureReason, alert.getFailureReason())
-        .texts(ParamMediaList, alert.getMediaList())
-        .asLong(ParamWhomId, alert.getWhomId())
-        .msgParams(alert.getEventMsgList())
-        .failureReasons(alert.getFailureReasons())
-        .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
-        .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
-        .mediaList(alert.getMediaIdsList(), ParamMediaList, ParamMediaLocation)
-        .text(ParamSvuName, alert.getSVUName())
-        .text(ParamWorkflowName, alert.getWorkFlowName())
-        .asInt(ParamMbTransferred, alert.getMbTransferred())
-        .as64(ParamTransferSize, alert.getXferSizeBytes())
-        .asInt(ParamTransferTimeSecs, alert.getXferTimeSecs())
-        .text(ParamThroughputGb, alert.getXferThruPutGB())
-        .text(ParamJobErrorString, alert.getJobErrString())
-        .as64(ParamPrevJobId, alert.getPrevJobId())
-        .as64(ParamPrevBackupSize, alert.getPrevBkpSize())
-        .asInt(ParamPercentageChange, alert.getPercentageChange())
-        .asLong(ParamRetentionTime, alert.getRetensionTime())
-        .asInt(ParamExtendedRetention, alert.IsExtendedRetension() ? 1 : 0)
-        .textIfNotEmpty(ParamJobAttachmentName, alert.getAttachmentName())
-        .texts(ParamStoragePolicyList, alert.getVtStoragePolicyList());
-    if (!p.ok()) return false;
+    if (!addBackupParams(p, alert).ok()) return false;
 
     call.logRecorded();
 
@@ -128,23 +156,7 @@ bool EvNDetector::StoreDataProtectionData(EvAlertEx& alert) {
 
     if (!p.as64(ParamNumberOfItems, alert.getNumberOfItems()).ok()) return false;
 
-    // Failed virtual-server backups and synthetic-level ones may be held
-    // for additional per-VM processing.
-    const bool jobFlag = m_criteria == 3 || m_criteria == 1 || m_criteria == 57 ||
-                         (m_criteria == 14 && m_alertStatus == 3001);
-    const bool levelFlag = alert.getBackupLevel() == 64 || alert.getBackupLevel() == 128;
-    if (alert.getappTypeId() != kVirtualServerAppType || (!jobFlag && !levelFlag)) return call.markDetected();
-
-    int featureOff = Testing::vmBackupFeatureProbe ? Testing::vmBackupFeatureProbe() : isVMBackupFeatureDisabled();
-    const bool indexingV2 = isIndexingVSAV2EnabledOnClient(static_cast<unsigned int>(alert.getClientId()));
-    if (featureOff == 0 && indexingV2) {
-      featureOff = 1;
-      call.log().DebugLvl(call.label(), 8,
-                          "Disabling additional alert processing for individual VM backups since client[%d] has "
-                          "indexing v2 for VSA enabled. ",
-                          static_cast<int>(alert.getClientId()));
-    }
-    if ((levelFlag && indexingV2) || (jobFlag && featureOff == 0)) return call.setState(kHeldForVMProcessing);
-    return call.markDetected();
+    return heldForVMProcessing(call, alert, m_criteria, m_alertStatus) ? call.setState(kHeldForVMProcessing)
+                                                                      : call.markDetected();
   });
 }
