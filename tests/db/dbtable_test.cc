@@ -173,3 +173,19 @@ TEST(DbOpenTest, SchemalessAndMissingDatabasesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a new SQLite file the hidden row id of a keyless table is a plain rowid:
+// inserts leave sqlite_sequence alone (serials still use it) and the rows
+// still read back in the order written.
+TEST_P(DbLayerTest, KeylessTablesOfANewSqliteFileUseAPlainRowid) {
+  if (isPostgres()) GTEST_SKIP() << "the row id of PostgreSQL is an identity column";
+  for (const char* value : {"first", "second", "third"}) ASSERT_EQ(0, insertParam(5, 1, value));
+  exec("INSERT INTO NTDetectedAlerts (alertType, criteria) VALUES (3, 1)");
+  EXPECT_EQ(0, countRows("sqlite_sequence WHERE name = 'NTDparams'"));
+  EXPECT_EQ(1, countRows("sqlite_sequence WHERE name = 'NTDetectedAlerts'"));
+  EXPECT_EQ((std::vector<std::string>{"first", "second", "third"}), paramValues(5));
+}
+
+}  // namespace
