@@ -173,3 +173,47 @@ TEST(DbOpenTest, SchemalessAndMissingDatabasesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a new SQLite file the hidden row id of a keyless table is a plain rowid:
+// inserts leave sqlite_sequence alone (serials still use it) and the rows
+// still read back in the order written.
+TEST_P(DbLayerTest, KeylessTablesUseAPlainRowidInNewSqliteFilesAndOlderFilesKeepTheirs) {
+  if (isPostgres()) GTEST_SKIP() << "the row id of PostgreSQL is an identity column";
+  for (const char* value : {"first", "second", "third"}) ASSERT_EQ(0, insertParam(5, 1, value));
+  exec("INSERT INTO NTDetectedAlerts (alertType, criteria) VALUES (3, 1)");
+  EXPECT_EQ(0, countRows("sqlite_sequence WHERE name = 'NTDparams'"));
+  EXPECT_EQ(1, countRows("sqlite_sequence WHERE name = 'NTDetectedAlerts'"));
+  EXPECT_EQ((std::vector<std::string>{"first", "second", "third"}), paramValues(5));
+
+  // A file made when the row id was AUTOINCREMENT keeps it through a later
+  // init, and its rows still go in and come back in order.
+  const std::string sql = queryText("SELECT sql FROM sqlite_master WHERE name = 'NTDparams'");
+  const std::string plain = "evdRowId INTEGER PRIMARY KEY";
+  ASSERT_NE(std::string::npos, sql.find(plain)) << sql;
+  const std::string older = sql.substr(0, sql.find(plain)) + plain + " AUTOINCREMENT" + sql.substr(sql.find(plain) + plain.size());
+  const std::string path = evd::test::tempPath("older") + ".db";
+  std::string report, err;
+  ASSERT_EQ(0, Db::initSchema("sqlite:" + path, &report, &err)) << err;
+  {
+    auto b = Db::detail::openBackend(path, &err);
+    ASSERT_TRUE(b) << err;
+    ASSERT_EQ(0, b->exec("DROP TABLE NTDparams")) << b->lastError();
+    ASSERT_EQ(0, b->exec(older)) << b->lastError();
+  }
+  ASSERT_EQ(0, Db::initSchema("sqlite:" + path, &report, &err)) << err;
+  Db::closeThreadConnection();
+  Db::configure("sqlite:" + path);
+  for (const char* value : {"first", "second"}) EXPECT_EQ(0, insertParam(6, 1, value));
+  const std::vector<std::string> values = paramValues(6);
+  const long long sequenced = countRows("sqlite_sequence WHERE name = 'NTDparams'");
+  const std::string kept = queryText("SELECT sql FROM sqlite_master WHERE name = 'NTDparams'");
+  Db::closeThreadConnection();
+  Db::configure(uri());
+  EXPECT_EQ((std::vector<std::string>{"first", "second"}), values);
+  EXPECT_EQ(1, sequenced);
+  EXPECT_EQ(older, kept);
+}
+
+}  // namespace

@@ -306,3 +306,18 @@ TEST_P(EntryTest, AReusedDetectorRecordsEveryEventAsAFreshOneWould) {
 EVD_INSTANTIATE_BACKENDS(EntryTest);
 
 }  // namespace
+
+namespace {
+
+// A rule table that cannot be read still lets the event through, as if it had
+// a rule, but the fault is logged rather than passed over in silence.
+TEST_P(EntryTest, AFailedRuleLookUpIsLoggedAndCountsAsARule) {
+  seed(3, 1);
+  EXPECT_EQ("EvNDetector::StoreDataProtectionData/-1", dispatchedTo(event(3, 1)));
+  EXPECT_EQ(0, log_.count("Cannot read rules for Alert")) << log_.text();
+  exec("DROP TABLE NTnotificationRule");
+  EXPECT_EQ("EvNDetector::StoreDataProtectionData/-1", dispatchedTo(event(3, 1)));
+  EXPECT_EQ(1, log_.count("Cannot read rules for Alert [3], table [NTnotificationRule]")) << log_.text();
+}
+
+}  // namespace

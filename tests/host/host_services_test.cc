@@ -343,3 +343,19 @@ TEST_F(SettingsStoreTest, NoCallThrowsAndNoneReachesAStoreWithABadKeyOrWithoutOn
 }
 
 }  // namespace
+
+namespace {
+
+// The second argument of addArgument is the value's type code (11 text, 9 a
+// number), never a length: values longer than the code render whole.
+TEST(EvEventTest, TheSecondArgumentIsATypeCodeNotALength) {
+  EvEvent ev;
+  const std::string folder = "/srv/backup/volumes/archive-01";
+  ASSERT_EQ(1, ev.addArgument(folder.c_str(), EvEvent::kTextArgument));
+  ev << 12345678901234LL;
+  std::string text;
+  ASSERT_TRUE(ev.render(EvMsg::kFreeSpaceMessage, text));
+  EXPECT_EQ("Folder " + folder + ": free space threshold 12345678901234, free space ", text);
+}
+
+}  // namespace

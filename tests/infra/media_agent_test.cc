@@ -78,3 +78,30 @@ TEST_P(MediaAgentTest, CriteriaParametersAndTheObjectHeldBack) {
 EVD_INSTANTIATE_BACKENDS(MediaAgentTest);
 
 }  // namespace
+
+namespace {
+
+// A store alert that cannot hold its store back names the occurrence it was
+// matching, also on a repeat: the suppression rows of the pending occurrences
+// are removed and writing them again is refused.
+TEST_P(MediaAgentTest, AFailedHoldBackOfAStoreNamesTheOccurrence) {
+  seedRule(13, 5);
+  const std::pair<int, std::string> cases[] = {{70, kEntity}, {84, kOffline}};
+  std::vector<int> ids;
+  for (const auto& [criteria, description] : cases) {
+    ASSERT_TRUE(run(maEvent(criteria, description)));
+    ids.push_back(lastEventId());
+  }
+  exec("DELETE FROM NTDparams WHERE type = 26");
+  refuseInserts("NTDparams", "value", "SIDBSubStore");
+  for (size_t i = 0; i < ids.size(); ++i) {
+    SCOPED_TRACE(cases[i].first);
+    EXPECT_FALSE(run(maEvent(cases[i].first, cases[i].second)));
+    EXPECT_EQ(ids[i], lastEventId());
+    EXPECT_EQ(1, log().count("Unable to enable suppression. error for eventId [" + std::to_string(ids[i]) + "]"))
+        << log().text();
+  }
+  EXPECT_EQ(2, detectedCount());
+}
+
+}  // namespace

@@ -224,3 +224,21 @@ TEST_P(LookupsTest, DownloadedUpdatesWithoutRowsOrWithReadErrorStoreNothing) {
 EVD_INSTANTIATE_BACKENDS(LookupsTest);
 
 }  // namespace
+
+namespace {
+
+// A job without downloads and a table that cannot be read both store nothing
+// and answer false; only the second is an error the log must show.
+TEST_P(LookupsTest, DownloadedUpdatesReadErrorIsLoggedAsAnErrorNotAsNoUpdates) {
+  EvNDetector d;
+  EXPECT_FALSE(d.getDownloadedUpdates(204, 97, 0, ParamDownloadedUpdates));
+  EXPECT_EQ(1, log_.count("No update downloaded as part of jobId  [97]")) << log_.text();
+  EXPECT_EQ(0, log_.count("Error in reading job details")) << log_.text();
+  exec("DROP TABLE JMMaltrexDownloadStatus");
+  EXPECT_FALSE(d.getDownloadedUpdates(204, 98, 0, ParamDownloadedUpdates));
+  EXPECT_EQ(1, log_.count("Error in reading job details [98]")) << log_.text();
+  EXPECT_EQ(0, log_.count("No update downloaded as part of jobId  [98]")) << log_.text();
+  EXPECT_TRUE(paramsOf(204).empty());
+}
+
+}  // namespace

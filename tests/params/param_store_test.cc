@@ -215,3 +215,33 @@ TEST_P(ParamStoreTest, ClearingAnEventKeepsTypes143And144ClearingATypeOrTheMessa
 EVD_INSTANTIATE_BACKENDS(ParamStoreTest);
 
 }  // namespace
+
+namespace {
+
+// A list whose own transaction could not start or commit was not stored, and
+// the call says so. SQLite refuses to begin inside a transaction opened behind
+// the store's back; PostgreSQL refuses the commit through a deferred check.
+TEST_P(ParamStoreTest, AListInsertWhoseTransactionCannotStartOrCommitFails) {
+  if (isPostgres()) {
+    exec("CREATE OR REPLACE FUNCTION evd_refuse_late() RETURNS trigger LANGUAGE plpgsql AS "
+         "$$BEGIN IF NEW.value = 'late' THEN RAISE EXCEPTION 'refused at commit'; END IF; RETURN NEW; END$$");
+    exec("CREATE CONSTRAINT TRIGGER evd_refuse_late AFTER INSERT ON NTDparams DEFERRABLE INITIALLY DEFERRED "
+         "FOR EACH ROW EXECUTE FUNCTION evd_refuse_late()");
+    const bool stored = params.AddParams(14, ParamMediaList, std::vector<std::string>{"early", "late"});
+    exec("DROP TRIGGER evd_refuse_late ON NTDparams");
+    EXPECT_FALSE(stored);
+    EXPECT_EQ(0, paramRows(14));
+  } else {
+    exec("BEGIN");
+    const bool stored = params.AddParams(14, ParamMediaList, std::vector<std::string>{"early", "late"});
+    const long long inside = paramRows(14);
+    exec("ROLLBACK");
+    EXPECT_FALSE(stored);
+    EXPECT_EQ(0, inside);
+  }
+  EXPECT_EQ(nullptr, params.transaction());
+  ASSERT_TRUE(params.AddParams(14, ParamMediaList, std::vector<std::string>{"after"}));
+  EXPECT_EQ(std::vector<std::string>{"after"}, valuesOf(14, ParamMediaList));
+}
+
+}  // namespace

@@ -143,3 +143,72 @@ TEST_P(AdminAlertTest, EventLogRangeSinceTheMarkerAndTheMarkerMovesOnlyOnceStore
 EVD_INSTANTIATE_BACKENDS(AdminAlertTest);
 
 }  // namespace
+
+namespace {
+
+// A repeat of an administrative alert refreshes its pending occurrence and
+// writes nothing under event id 0, nor a second copy of the parameters the
+// occurrence was first recorded with. Only criteria that hold their object
+// back can repeat; the anomalous-events summary, asked directly for no
+// occurrence, is not written either.
+TEST_P(AdminAlertTest, RepeatsWriteNoParametersUnderEventIdZeroOrTwice) {
+  seedRule(75, 2);
+  const long long hour = 1733392800;
+  exec("INSERT INTO APP_CentrixEvents (clientId, eventTime, eventTimeSecs, severity, description, anomaly, occurance) "
+       "VALUES (13, '2024-12-05 09:30:00', " + std::to_string(hour - 60) + ", 2, 'spike', 1, 4)");
+  const struct {
+    int criteria;
+    std::string more;
+  } cases[] = {{94, R"(,"jobId":77)"},
+               {107, R"(,"clientId":12,"clientName":"fs01","subClientId":118,"failureReason":"quota")"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.criteria);
+    const std::string line = R"({"alertType":75,"alertCriteria":)" + std::to_string(c.criteria) + c.more + "}";
+    ASSERT_TRUE(run(event(line)));
+    const int first = lastEventId();
+    const auto firstParams = params(first);
+    EXPECT_FALSE(firstParams.empty());
+    ASSERT_TRUE(run(event(line)));
+    EXPECT_EQ(first, lastEventId());
+    EXPECT_EQ(firstParams, params(first));
+  }
+  EXPECT_EQ(2, detectedCount());
+  g_now = hour + 60;
+  const EvAlertDebug::Clock saved = EvAlertDebug::setClock(fixedNow);
+  EXPECT_TRUE(EvNDetector().StoreAdminAlertForEvents(0));
+  EvAlertDebug::setClock(saved);
+  EXPECT_EQ(0, countRows("NTDparams WHERE eventId <= 0"));
+}
+
+// The marker is the one record of what was reported: one that cannot be read
+// is not a marker of 0 (the whole event log again) but fails the event before
+// anything is written.
+TEST_P(AdminAlertTest, AMarkerThatCannotBeReadFailsTheEventAndWritesNothing) {
+  seedRule(58, 2);
+  for (const bool dropped : {false, true}) {
+    SCOPED_TRACE(dropped ? "settings table dropped" : "marker not a number");
+    exec("DELETE FROM KRCounter");
+    exec("INSERT INTO KRCounter (name, next_l) VALUES ('Event_Counter', 105)");
+    std::string error;
+    ASSERT_EQ(0, Settings::set("GlobalParam", "NTAlertLastEventId", "one hundred", &error)) << error;
+    if (dropped) exec("DROP TABLE EvdSettings");
+    EXPECT_FALSE(run(event(R"({"alertType":58,"alertCriteria":1})")));
+    EXPECT_EQ(0, detectedCount() + countRows("NTDEventMonitoring"));
+  }
+  EXPECT_EQ(2, log().count("Unable to read last Event processed for Alerts")) << log().text();
+}
+
+// One that cannot be moved fails the event after the range is stored: the
+// next event reports the same range again, which the host must hear of.
+TEST_P(AdminAlertTest, AMarkerThatCannotBeMovedFailsTheEventAfterTheRangeIsStored) {
+  seedRule(58, 2);
+  exec("INSERT INTO KRCounter (name, next_l) VALUES ('Event_Counter', 105)");
+  refuseInserts("EvdSettings", "name", "NTAlertLastEventId");  // no marker yet: the first write inserts it
+  EXPECT_FALSE(run(event(R"({"alertType":58,"alertCriteria":1})")));
+  EXPECT_EQ(1, detailInt("NTDEventMonitoring", "tolvaneEventId_l", lastEventId()));
+  EXPECT_EQ(105, detailInt("NTDEventMonitoring", "tolvaneEventId_h", lastEventId()));
+  EXPECT_EQ(0, countRows("EvdSettings WHERE name = 'NTAlertLastEventId'"));
+  EXPECT_EQ(1, log().count("Unable to update last Event processed for Alerts to [105]")) << log().text();
+}
+
+}  // namespace

@@ -110,3 +110,30 @@ TEST_P(CustomQueryTest, TrendRuleWithLastValueFilterRemembersItsLastMatch) {
 EVD_INSTANTIATE_BACKENDS(CustomQueryTest);
 
 }  // namespace
+
+namespace {
+
+// A result whose occurrence is still being written (state 0) is the same
+// result again: the handler refreshes that row rather than recording a second
+// occurrence beside it. Once the row has left state 0 and the pending states
+// it is history, and the result is a new occurrence.
+TEST_P(CustomQueryTest, AResultStillInStateZeroIsRefreshedAndOneThatEndedIsNew) {
+  const auto again = [&](const std::string& gb) {
+    return runResults({{.rule = 12, .query = 31, .columns = {{"C", "fs01"}, {"GB", gb}}, .key = "k"}});
+  };
+  ASSERT_TRUE(again("5"));
+  const int first = lastEventId();
+  setState(first, 0);
+  ASSERT_TRUE(again("3"));
+  EXPECT_EQ(first, lastEventId());
+  EXPECT_EQ(1u, ofRule(12).size());
+  EXPECT_EQ("3", column(first, 1));
+  setState(first, 4);
+  ASSERT_TRUE(again("2"));
+  EXPECT_NE(first, lastEventId());
+  EXPECT_EQ(2u, ofRule(12).size());
+  EXPECT_EQ("3", column(first, 1));
+  EXPECT_EQ("2", column(lastEventId(), 1));
+}
+
+}  // namespace

@@ -123,3 +123,26 @@ TEST_P(LogMonitorTest, BuilderRoutesAndNames) {
 EVD_INSTANTIATE_BACKENDS(LogMonitorTest);
 
 }  // namespace
+
+namespace {
+
+// A console client whose address lacks "/webconsole" gives no admin console
+// rather than a link into the wrong one, and is not kept: once its address is
+// mended the next look-up finds it. (The console found is kept for the whole
+// process: each backend takes a client of its own.)
+TEST_P(LogMonitorTest, AConsoleAddressWithoutWebconsoleCountsAsNoConsoleAndIsNotKept) {
+  const std::string client = isPostgres() ? "44" : "43";
+  set("GlobalParam", "WebConsoleURL", "http://h/portal");
+  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) "
+       "VALUES (" + client + ", 'WebURL', 'http://c" + client + "/console', 0)");
+  exec("INSERT INTO SimInstalledPackages (ClientId, simPackageID) VALUES (" + client + ", 726)");
+  std::string url = "untouched";
+  EXPECT_EQ(-1, E::fetchNonCXAdminConsoleURL(url));
+  EXPECT_EQ("untouched", url);
+  EXPECT_EQ("<none>", admin());
+  EXPECT_EQ(2, log().count("Could not find proper webconsole URL [http://c" + client + "/console]")) << log().text();
+  exec("UPDATE APP_ClientProp SET attrVal = 'http://c" + client + "/webconsole' WHERE componentNameId = " + client);
+  EXPECT_EQ("http://c" + client + "/adminconsole", admin());
+}
+
+}  // namespace
