@@ -197,7 +197,6 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
       EvDebug::ErrorTally errors = EvDebug::errorTally();
       if (errors.count != errorsBefore) m_lastReason = std::move(errors.last);
       else if (m_lastOutcome == Outcome::NoHandler) m_lastReason = "no handler for alert type " + std::to_string(m_alertType);
-      else m_lastReason = "the handler failed without logging an error";
     }
   } catch (...) {
   }

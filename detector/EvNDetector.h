@@ -114,7 +114,8 @@ class EvNDetector : protected EvNDetectorEventState {
   int lastRepeatCount() const { return m_occurrencesRepeated; }
   int lastClearedCount() const { return m_occurrencesCleared; }
   // For a refused or failed event: the refusal, else the last error line
-  // the detector logged while handling it; empty otherwise.
+  // the detector logged while handling it; empty otherwise (also for a
+  // failure nothing was logged for).
   const std::string& lastReason() const { return m_lastReason; }
   // Told by the steps that decide it: occurrence EVENTID of this event was
   // made new, refreshed, or cleared.

@@ -15,6 +15,8 @@ struct ErrorWatch {
     const Db::ErrorTally now = Db::errorTally();
     r.databaseErrors = now.count - start.count;
     if (r.databaseErrors != 0) r.lastDatabaseError = now.last;
+    // A failure the detector logged nothing for is told by its database error.
+    if (r.kind == EvNEventKind::Failed && r.reason.empty()) r.reason = r.lastDatabaseError;
   }
 };
 

@@ -560,7 +560,9 @@ TEST_P(CliTest, EveryLineIsToldWhatBecameOfItAndTheRowsAgree) {
         EXPECT_EQ("", reason);
       } else {
         EXPECT_NE(std::string::npos, reason.find(l.reason)) << reason;
-        EXPECT_NE(std::string::npos, r.out.find("evdetect: <stdin>:" + std::to_string(i + 1) + ": ")) << r.out;
+        const size_t said = r.out.find("evdetect: <stdin>:" + std::to_string(i + 1) + ": ");
+        ASSERT_NE(std::string::npos, said) << r.out;
+        EXPECT_NE(std::string::npos, r.out.substr(said, r.out.find('\n', said) - said).find(l.reason)) << r.out;
       }
       if (l.sameOccurrenceAs == 0) {
         EXPECT_EQ(0, t.at("occurrenceId"));
@@ -635,6 +637,18 @@ TEST_P(CliTest, MetricsFileHoldsTheDocumentedMetricsAndTheSummarysFigures) {
   // One commit per event the detector took: the unreadable line made none.
   EXPECT_EQ(3, values["evdetect_commit_seconds_count"]);
   EXPECT_EQ(3, values["evdetect_commit_seconds_bucket{le=\"+Inf\"}"]);
+  const std::string bucket = "evdetect_commit_seconds_bucket{le=\"";
+  std::map<double, double> buckets;  // by bound: each counts the calls at or below it
+  for (const auto& [name, n] : values)
+    if (name.rfind(bucket, 0) == 0 && name.find("+Inf") == std::string::npos)
+      buckets[std::stod(name.substr(bucket.size()))] = n;
+  EXPECT_EQ(12u, buckets.size());
+  double below = 0;
+  for (const auto& [bound, n] : buckets) {
+    EXPECT_LE(below, n) << bound;
+    below = n;
+  }
+  EXPECT_LE(below, 3);
   EXPECT_GT(values["evdetect_last_commit_timestamp_seconds"], 1.7e9);
   EXPECT_EQ(2, run("run - --metrics /nonexistent/dir/m.prom", "").status);
 }

@@ -275,7 +275,7 @@ int runEvents(const std::string& db, const RunOptions& o) {
         ++s.failed;
     }
     std::string reason = r.reason;
-    if (kind == EvNEventKind::Failed && reason.empty()) reason = "the detector did not say why";
+    if (kind == EvNEventKind::Failed && reason.empty()) reason = "the event failed and the detector logged no error for it";
     if (kind == EvNEventKind::Failed || kind == EvNEventKind::Invalid) {
       std::fprintf(stderr, "evdetect: %s:%lld: %s\n", where.c_str(), r.tag, shown(reason).c_str());
     } else if (r.databaseErrors > 0) {
