@@ -143,7 +143,67 @@ EvNDetector::EvNDetector() { m_blockAlerts = -1; }
 
 EvNDetector::~EvNDetector() = default;
 
+const char* eventKindName(EvNEventKind kind) {
+  switch (kind) {
+    case EvNEventKind::None: return "none";
+    case EvNEventKind::New: return "new";
+    case EvNEventKind::Repeat: return "repeat";
+    case EvNEventKind::Cleared: return "cleared";
+    case EvNEventKind::Unchanged: return "unchanged";
+    case EvNEventKind::NoRule: return "no-rule";
+    case EvNEventKind::Blocked: return "blocked";
+    case EvNEventKind::Invalid: return "invalid";
+    case EvNEventKind::Failed: return "failed";
+  }
+  return "none";
+}
+
+EvNEventKind EvNDetector::lastKind() const {
+  switch (m_lastOutcome) {
+    case Outcome::None: return EvNEventKind::None;
+    case Outcome::Blocked: return EvNEventKind::Blocked;
+    case Outcome::Invalid: return EvNEventKind::Invalid;
+    case Outcome::NoRule: return EvNEventKind::NoRule;
+    case Outcome::NoCategory:
+    case Outcome::Failed:
+    case Outcome::NoHandler: return EvNEventKind::Failed;
+    case Outcome::Handled: break;
+  }
+  if (m_occurrencesNew > 0) return EvNEventKind::New;
+  if (m_occurrencesCleared > 0) return EvNEventKind::Cleared;
+  if (m_occurrencesRepeated > 0) return EvNEventKind::Repeat;
+  return EvNEventKind::Unchanged;
+}
+
+void EvNDetector::noteOccurrence(EvNEventKind kind, int eventId) {
+  if (kind == EvNEventKind::New) ++m_occurrencesNew;
+  else if (kind == EvNEventKind::Repeat) ++m_occurrencesRepeated;
+  else if (kind == EvNEventKind::Cleared) ++m_occurrencesCleared;
+  else return;
+  m_lastOccurrenceId = eventId;
+}
+
 bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
+  // The reason is taken where the detector decided or logged it, so that a
+  // host can report a failure without reading the alert log back.
+  const unsigned long long errorsBefore = EvDebug::errorTally().count;
+  const bool result = storeEvent(alert);
+  try {
+    m_lastReason.clear();
+    const EvNEventKind kind = lastKind();
+    if (kind == EvNEventKind::Invalid) {
+      m_lastReason = m_refusal.empty() ? "invalid input" : m_refusal;
+    } else if (kind == EvNEventKind::Failed) {
+      EvDebug::ErrorTally errors = EvDebug::errorTally();
+      if (errors.count != errorsBefore) m_lastReason = std::move(errors.last);
+      else if (m_lastOutcome == Outcome::NoHandler) m_lastReason = "no handler for alert type " + std::to_string(m_alertType);
+    }
+  } catch (...) {
+  }
+  return result;
+}
+
+bool EvNDetector::storeEvent(EvAlertEx& alert) {
   try {
     EvAlertDebug log;
     bool result = false;
@@ -171,6 +231,15 @@ bool EvNDetector::StoreNotiData(EvAlertEx& alert) {
       criteriaCleared = 1;
     }
 
+    if (alert.getAlertCriteria() == 0 && alert.getAlert() == 0 && alert.getCondition() == 0) {
+      // Nothing to map from: without this the event would pass as alert
+      // type 0, which has no rule, and be reported as dropped.
+      m_alertType = alert.getAlertType();
+      m_refusal = "alertCriteria is missing (and there is no alert and condition to map it from)";
+      log.DebugLvl(kStoreNotiData, 3, "Invalid Input Parameter: %s", m_refusal.c_str());
+      m_lastOutcome = Outcome::Invalid;
+      return false;
+    }
     if (alert.getAlertCriteria() != 0) {
       m_alertType = alert.getAlertType();
       m_criteria = alert.getAlertCriteria();
@@ -277,6 +346,7 @@ bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
 
   if (m_alertType == 10 && m_criteria == 40 && alert.getClientIdsList().empty()) {
     log.DebugLvl(label, 6, "NT_ALERTTYPE_CLIENTS/NT_UPDATES_REQUIRED has no clients in the client list.");
+    m_refusal = "clientIdsList is empty: an updates-required alert names the clients it is about";
     return false;
   }
 
@@ -304,6 +374,7 @@ bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
   for (const WideField& f : wide) {
     if (f.value < INT32_MIN || f.value > INT32_MAX) {
       log.DebugLvl(label, 3, "Invalid Input Parameter [%s] = <%lld>: does not fit 32 bits", f.name, f.value);
+      m_refusal = std::string(f.name) + " = " + std::to_string(f.value) + " does not fit 32 bits";
       return false;
     }
   }
@@ -320,6 +391,7 @@ bool EvNDetector::ValidateInputParameters(EvAlertEx& alert) {
     log.DebugLvl(label, 3, "Invalid Supression Parameter, objType = <%s>, objId = <%lld>", objType.c_str(), objId);
     log.DebugLvl(label, 3, "Alert Info: [%d].[%d].[%d].<%d>.<%d>", m_category, m_alertType, m_criteria,
                  m_oldAlertId, m_alertStatus);
+    m_refusal = "the event names a " + objType + " object without its id";
     return false;
   }
   return true;

@@ -28,6 +28,24 @@ namespace App {
 class QueryResultsContainer;
 }  // namespace App
 
+// What became of one event. An event may touch several occurrences (a
+// saved-query event carries one result per entity): its kind is then New
+// when any occurrence was new, else Cleared when any was cleared, else
+// Repeat; the counts and the last occurrence id tell the rest.
+enum class EvNEventKind {
+  None,       // no event handled yet
+  New,        // a new occurrence was recorded
+  Repeat,     // a pending occurrence was refreshed
+  Cleared,    // a pending occurrence was cleared
+  Unchanged,  // handled, no occurrence touched (a clearing with nothing pending)
+  NoRule,     // dropped: no enabled rule for the alert type
+  Blocked,    // dropped: alerts are blocked on this server
+  Invalid,    // refused: the event does not carry what it needs
+  Failed,     // the handler (or the database) failed
+};
+// The lower-case name used in reports: "new", "no-rule", ...
+const char* eventKindName(EvNEventKind kind);
+
 // The state of the event being handled. A field added here is reset with
 // the others at the start of every event.
 struct EvNDetectorEventState {
@@ -55,6 +73,13 @@ struct EvNDetectorEventState {
     std::string type;
     long long id = 0;
   } m_suppressionObject;
+  // Occurrences this event made, refreshed or cleared, and the last one's id.
+  int m_occurrencesNew = 0;
+  int m_occurrencesRepeated = 0;
+  int m_occurrencesCleared = 0;
+  int m_lastOccurrenceId = 0;
+  // Why the event was refused, when it was.
+  std::string m_refusal;
   // Working fields of the custom-query and trend handlers.
   int m_queryAlertKind = 0;
   int m_lastMatchTime = 0;
@@ -82,6 +107,19 @@ class EvNDetector : protected EvNDetectorEventState {
   // How the last StoreNotiData call ended, for hosts that count outcomes.
   enum class Outcome { None, Blocked, Invalid, NoRule, NoCategory, Handled, Failed, NoHandler };
   Outcome lastOutcome() const { return m_lastOutcome; }
+  // What became of the last event, and its occurrences (see EvNEventKind).
+  EvNEventKind lastKind() const;
+  int lastOccurrenceId() const { return m_lastOccurrenceId; }
+  int lastNewCount() const { return m_occurrencesNew; }
+  int lastRepeatCount() const { return m_occurrencesRepeated; }
+  int lastClearedCount() const { return m_occurrencesCleared; }
+  // For a refused or failed event: the refusal, else the last error line
+  // the detector logged while handling it; empty otherwise (also for a
+  // failure nothing was logged for).
+  const std::string& lastReason() const { return m_lastReason; }
+  // Told by the steps that decide it: occurrence EVENTID of this event was
+  // made new, refreshed, or cleared.
+  void noteOccurrence(EvNEventKind kind, int eventId);
 
   int getEventId() const { return m_eventId; }
   void setEventId(int id) { m_eventId = id; }
@@ -212,6 +250,8 @@ class EvNDetector : protected EvNDetectorEventState {
   };
 
  protected:
+  // StoreNotiData without working out the reason of a refusal or failure.
+  bool storeEvent(EvAlertEx& alert);
   // Dispatches on the alert type; false for a type without a handler.
   bool Dispatch(EvAlertEx& alert, int criteriaCleared);
   // Back to the per-event state of a new detector.
@@ -220,6 +260,7 @@ class EvNDetector : protected EvNDetectorEventState {
   std::string m_consoleAddress;
   EvNTRuleParams m_ruleParams{nullptr};
   Outcome m_lastOutcome = Outcome::None;
+  std::string m_lastReason;
 };
 
 // Exported helpers of the detector.

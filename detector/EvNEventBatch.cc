@@ -15,12 +15,33 @@ struct ErrorWatch {
     const Db::ErrorTally now = Db::errorTally();
     r.databaseErrors = now.count - start.count;
     if (r.databaseErrors != 0) r.lastDatabaseError = now.last;
+    // A failure the detector logged nothing for is told by its database error.
+    if (r.kind == EvNEventKind::Failed && r.reason.empty()) r.reason = r.lastDatabaseError;
   }
 };
+
+void fromDetector(EvNEventResult& r, const EvNDetector& detector) {
+  r.outcome = detector.lastOutcome();
+  r.kind = detector.lastKind();
+  r.occurrenceId = detector.lastOccurrenceId();
+  r.newCount = detector.lastNewCount();
+  r.repeatCount = detector.lastRepeatCount();
+  r.clearedCount = detector.lastClearedCount();
+  r.reason = detector.lastReason();
+  if (detector.getAlertType() != 0) {
+    r.alertType = detector.getAlertType();
+    r.criteria = detector.getCriteria();
+  }
+}
 
 void notCommitted(EvNEventResult& r, const std::string& why) {
   r.committed = false;
   r.ok = false;
+  // Nothing of the event is stored: whatever it would have been, it failed.
+  r.kind = EvNEventKind::Failed;
+  r.occurrenceId = 0;
+  r.newCount = r.repeatCount = r.clearedCount = 0;
+  r.reason = why;
   if (r.databaseErrors == 0) r.databaseErrors = 1;
   r.lastDatabaseError = why;
 }
@@ -43,15 +64,24 @@ EvNEventBatch::~EvNEventBatch() {
 void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
   EvNEventResult r;
   r.tag = tag;
+  // Before the handler runs: it may change the alert.
+  const int givenType = alert.getAlertType(), givenCriteria = alert.getAlertCriteria();
+  const auto given = [&] {
+    if (r.alertType != 0) return;
+    r.alertType = givenType;
+    r.criteria = givenCriteria;
+  };
   if (m_options.mode == EvNCommitMode::PerStatement) {
     ErrorWatch errors;
     r.ok = m_detector.StoreNotiData(alert);
-    r.outcome = m_detector.lastOutcome();
+    fromDetector(r, m_detector);
     errors.into(r);
+    given();
     m_settled(r);
     return;
   }
   runEvent(alert, r);
+  given();
   if (m_options.group == 1) {
     m_settled(r);
     return;
@@ -102,7 +132,7 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
     return true;
   }
   r.ok = m_detector.StoreNotiData(alert);
-  r.outcome = m_detector.lastOutcome();
+  fromDetector(r, m_detector);
   // In a group the event's savepoint is released only after its pipelined
   // statements have answered, so that a failure can still be rolled back
   // to it; a group of one learns it from its COMMIT.

@@ -58,6 +58,18 @@ struct EvNEventResult {
   long long tag = 0;  // the caller's own number for the event (a line number)
   bool ok = false;    // what StoreNotiData answered
   EvNDetector::Outcome outcome = EvNDetector::Outcome::None;
+  // What became of the event (Failed when it could not be committed), its
+  // last occurrence (0 for none) and how many occurrences it made new,
+  // refreshed and cleared; see EvNEventKind.
+  EvNEventKind kind = EvNEventKind::None;
+  int occurrenceId = 0;
+  // The alert type and criteria the detector worked out (the old numbering
+  // mapped), else those the event carried.
+  int alertType = 0, criteria = 0;
+  int newCount = 0, repeatCount = 0, clearedCount = 0;
+  // Why a refused or failed event was: the refusal, the last error line the
+  // detector logged for it, or the commit's error.
+  std::string reason;
   // False when the event's rows could not be committed: nothing of it is
   // stored, whatever OK says.
   bool committed = true;

@@ -124,6 +124,7 @@ bool EvNDetector::SetDetectedAlert(int& existingEventId, bool conditionCleared, 
   if (existingEventId != 0) {
     const RepeatResult rc = updateRepeat(*this, existingEventId, conditionCleared, writingIsPending);
     if (rc == kRepeatRecorded) {
+      noteOccurrence(conditionCleared ? EvNEventKind::Cleared : EvNEventKind::Repeat, existingEventId);
       // 0 tells the caller that no new row was made.
       existingEventId = 0;
       return true;
@@ -160,6 +161,7 @@ bool EvNDetector::SetDetectedAlert(int& existingEventId, bool conditionCleared, 
   }
   existingEventId = row->eventId;
   setEventId(row->eventId);
+  noteOccurrence(EvNEventKind::New, row->eventId);
   return true;
 }
 

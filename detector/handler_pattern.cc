@@ -92,6 +92,7 @@ bool HandlerCall::insertDetectedAlert(const std::function<bool()>& ready, Insert
     return false;
   }
   m_detector.setEventId(row->eventId);
+  m_detector.noteOccurrence(EvNEventKind::New, row->eventId);
   return true;
 }
 

@@ -256,13 +256,24 @@ std::string EvDebugFileInstance::directoryForDatabase(const std::string& uri) {
 
 // ---- EvDebug ----
 
+namespace {
+thread_local EvDebug::ErrorTally t_errors;
+}  // namespace
+
+EvDebug::ErrorTally EvDebug::errorTally() { return t_errors; }
+
 EvDebug::EvDebug(EvDebugFileInstance* instance) : m_instance(instance) {}
 EvDebug::~EvDebug() = default;
 
 void EvDebug::emit(bool isError, int level, const char* function, const char* format, va_list ap) {
   try {
     if (!isError && !enabled(level)) return;
-    const std::string lines = formatLines(isError, level, function, vformat(format, ap));
+    const std::string body = vformat(format, ap);
+    if (isError) {
+      t_errors.count++;
+      t_errors.last = function ? std::string(function) + ": " + body : body;
+    }
+    const std::string lines = formatLines(isError, level, function, body);
     const bool written = m_instance != nullptr && m_instance->write(lines);
     // An error must be seen somewhere even when the log cannot take it.
     if (!written && isError) std::fputs(lines.c_str(), stderr);

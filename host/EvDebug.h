@@ -123,6 +123,15 @@ class EvDebug {
   // True when a line of LEVEL would be written.
   bool enabled(int level) const;
 
+  // Error lines written on this thread, and the latest one ("label: text"),
+  // so that a caller can tell what went wrong within its own call without
+  // reading the log back.
+  struct ErrorTally {
+    unsigned long long count = 0;
+    std::string last;
+  };
+  static ErrorTally errorTally();
+
   // Installs the source of configured levels (Settings::appDebugLevel until
   // one is installed); returns the previous one.
   static AppLevelSource setAppDebugLevelSource(AppLevelSource source);

@@ -37,6 +37,7 @@ bool EvNDetector::StoreSchedules(EvAlertEx& alert) {
         return false;
       }
       setEventId(detected.getDataPtr()->eventId);
+      noteOccurrence(EvNEventKind::New, detected.getDataPtr()->eventId);
     }
     if (!call.insertDetail<NTDschedConfig>([&](NTDschedConfig_t& row) {
           row.clientId = static_cast<int>(alert.getClientId());

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -490,6 +492,190 @@ TEST_P(CliTest, HistoryAddsOccurrencesThatRealEventsRecordAndMatchAfter) {
                                             evd::test::sqlText(c.repeated) + " AND (processStat & 67) <> 0)"));
     }
   }
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string& text) {
+  std::vector<nlohmann::json> out;
+  size_t from = 0;
+  for (size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+    out.push_back(nlohmann::json::parse(text.substr(from, nl - from)));
+  return out;
+}
+
+// What became of each line, as --events tells it, the stderr line and the
+// summary agree with the rows stored; a group gives every event the kind it
+// has alone.
+TEST_P(CliTest, EveryLineIsToldWhatBecameOfItAndTheRowsAgree) {
+  ASSERT_EQ(0, run("init").status);
+  ASSERT_EQ(0, run("rule add --type 17").status);
+  ASSERT_EQ(0, run("rule add --type 3").status);
+  if (isPostgres()) {
+    exec("CREATE OR REPLACE FUNCTION evd_refuse_jobs() RETURNS trigger LANGUAGE plpgsql AS "
+         "$$BEGIN IF NEW.alertType = 3 THEN RAISE EXCEPTION 'no job alerts today'; END IF; RETURN NEW; END$$");
+    exec("CREATE TRIGGER evd_refuse_jobs BEFORE INSERT ON NTDetectedAlerts FOR EACH ROW EXECUTE FUNCTION "
+         "evd_refuse_jobs()");
+  } else {
+    exec("CREATE TRIGGER evd_refuse_jobs BEFORE INSERT ON NTDetectedAlerts WHEN NEW.alertType = 3 "
+         "BEGIN SELECT RAISE(ABORT, 'no job alerts today'); END");
+  }
+  const std::string spare = R"("alertType":17,"alertCriteria":26,"alertStatus":2002,"libraryId":3,"mediaAgentId":2)";
+  struct Line {
+    std::string event;
+    const char* kind;
+    int sameOccurrenceAs;  // the line whose occurrence it touched; 0 for none
+    const char* reason;    // in the reason, and so on standard error; "" for none
+  };
+  const std::vector<Line> lines = {
+      {"{" + spare + R"(,"driveId":11,"mediaSpaceLeft":6,"threshold":10})", "new", 1, ""},
+      {"{" + spare + R"(,"driveId":11,"mediaSpaceLeft":4,"threshold":10})", "repeat", 1, ""},
+      {"{" + spare + R"(,"mediaSpaceLeft":24,"conditionCleared":true})", "cleared", 1, ""},
+      {"{" + spare + R"(,"mediaSpaceLeft":25,"conditionCleared":true})", "unchanged", 0, ""},
+      {R"({"alertType":7,"alertCriteria":20,"libraryId":3})", "no-rule", 0, ""},
+      {R"({"alertType":17,"libraryId":3})", "invalid", 0, "alertCriteria is missing"},
+      {R"({"alertType":3,"alertCriteria":1,"clientId":12,"jobId":184500})", "failed", 0, "no job alerts today"},
+      {R"({"alertType":17,"alertCriteria":26,"clientIdd":5})", "unreadable", 0, "clientIdd"},
+  };
+  std::string input;
+  for (const Line& l : lines) input += l.event + "\n";
+  const std::string eventsPath = evd::test::tempPath("events") + ".jsonl";
+  std::map<std::string, int> kinds;
+  for (const char* group : {"1", "3"}) {
+    SCOPED_TRACE(std::string("group ") + group);
+    // The occurrences of the run before go, so that both runs start alike.
+    exec("DELETE FROM NTDetectedAlerts");
+    Result r = run("run - --json --events " + quote(eventsPath) + " --group " + group, input);
+    EXPECT_EQ(6, r.status) << r.out;
+    std::ifstream in(eventsPath);
+    const std::vector<nlohmann::json> told =
+        jsonLines(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    ASSERT_EQ(lines.size(), told.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const Line& l = lines[i];
+      const nlohmann::json& t = told[i];
+      SCOPED_TRACE(l.event);
+      EXPECT_EQ(i + 1, t.at("line"));
+      EXPECT_EQ(l.kind, t.at("kind"));
+      const std::string reason = t.at("reason");
+      if (*l.reason == 0) {
+        EXPECT_EQ("", reason);
+      } else {
+        EXPECT_NE(std::string::npos, reason.find(l.reason)) << reason;
+        const size_t said = r.out.find("evdetect: <stdin>:" + std::to_string(i + 1) + ": ");
+        ASSERT_NE(std::string::npos, said) << r.out;
+        EXPECT_NE(std::string::npos, r.out.substr(said, r.out.find('\n', said) - said).find(l.reason)) << r.out;
+      }
+      if (l.sameOccurrenceAs == 0) {
+        EXPECT_EQ(0, t.at("occurrenceId"));
+        continue;
+      }
+      const int id = t.at("occurrenceId");
+      EXPECT_EQ(told[l.sameOccurrenceAs - 1].at("occurrenceId"), id);
+      EXPECT_EQ(17, queryInt("SELECT alertType FROM NTDetectedAlerts WHERE eventId = " + std::to_string(id)));
+      EXPECT_EQ(17, t.at("alertType"));
+      EXPECT_EQ(26, t.at("criteria"));
+    }
+    // The cleared occurrence is the only one stored; nothing of the failed job alert.
+    EXPECT_EQ(1, countRows("NTDetectedAlerts"));
+    EXPECT_EQ(4, queryInt("SELECT processStat FROM NTDetectedAlerts"));
+    const size_t summary = r.out.rfind("{\"read\"");
+    ASSERT_NE(std::string::npos, summary) << r.out;
+    const auto j = nlohmann::json::parse(r.out.substr(summary));
+    for (const auto& [key, n] : {std::pair<const char*, int>{"read", 8}, {"new", 1}, {"repeat", 1}, {"cleared", 1},
+                                 {"unchanged", 1}, {"handled", 4}, {"dropped", 1}, {"invalid", 1}, {"failed", 1},
+                                 {"unreadable", 1}})
+      EXPECT_EQ(n, j.at(key)) << key;
+  }
+  if (isPostgres()) exec("DROP TRIGGER evd_refuse_jobs ON NTDetectedAlerts");
+  // Blocked, and the lines on standard output with the summary on standard error.
+  ASSERT_EQ(0, run("config set Server BlockAlerts 1").status);
+  Result blocked = run("run - --events -", lines[0].event + "\n", false);
+  EXPECT_EQ(0, blocked.status);
+  const std::vector<nlohmann::json> told = jsonLines(blocked.out);
+  ASSERT_EQ(1u, told.size()) << blocked.out;
+  EXPECT_EQ("blocked", told[0].at("kind"));
+  EXPECT_EQ(17, told[0].at("alertType"));
+}
+
+// The metrics file names every metric the documentation lists, and its
+// figures are those of the summary.
+TEST_P(CliTest, MetricsFileHoldsTheDocumentedMetricsAndTheSummarysFigures) {
+  ASSERT_EQ(0, run("init").status);
+  ASSERT_EQ(0, run("rule add --type 7").status);
+  const std::string input = "{\"alertType\":7,\"alertCriteria\":20,\"libraryId\":3}\n"
+                            "{\"alertType\":9,\"alertCriteria\":20,\"libraryId\":3}\n"
+                            "\n"
+                            "oops\n"
+                            "{\"alertType\":9}\n";
+  const std::string path = evd::test::tempPath("metrics") + ".prom";
+  Result r = run("run - --json --metrics " + quote(path), input, false);
+  EXPECT_EQ(6, r.status) << r.out;
+  const auto summary = nlohmann::json::parse(r.out);
+  std::map<std::string, double> values;
+  std::set<std::string> typed;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("# TYPE ", 0) == 0) typed.insert(line.substr(7, line.find(' ', 7) - 7));
+    if (line.empty() || line[0] == '#') continue;
+    const size_t space = line.rfind(' ');
+    values[line.substr(0, space)] = std::stod(line.substr(space + 1));
+  }
+  std::ifstream doc(std::string(EVD_SOURCE_DIR) + "/docs/metrics.md");
+  int documented = 0;
+  for (std::string line; std::getline(doc, line);)
+    if (line.rfind("# TYPE ", 0) == 0) {
+      ++documented;
+      EXPECT_TRUE(typed.count(line.substr(7, line.find(' ', 7) - 7))) << line;
+    }
+  EXPECT_EQ(static_cast<size_t>(documented), typed.size());
+  EXPECT_EQ(summary.at("read"), values["evdetect_events_read_total"]);
+  for (const auto& [kind, key] : {std::pair<const char*, const char*>{"new", "new"}, {"no-rule", "dropped"},
+                                  {"invalid", "invalid"}, {"unreadable", "unreadable"}, {"failed", "failed"}})
+    EXPECT_EQ(summary.at(key), values[std::string("evdetect_events_total{kind=\"") + kind + "\"}"]) << kind;
+  EXPECT_EQ(1, values["evdetect_events_failed_total"]);
+  EXPECT_EQ(5, values["evdetect_input_line"]);
+  EXPECT_EQ(static_cast<double>(input.size()), values["evdetect_input_offset_bytes"]);
+  // One commit per event the detector took: the unreadable line made none.
+  EXPECT_EQ(3, values["evdetect_commit_seconds_count"]);
+  EXPECT_EQ(3, values["evdetect_commit_seconds_bucket{le=\"+Inf\"}"]);
+  const std::string bucket = "evdetect_commit_seconds_bucket{le=\"";
+  std::map<double, double> buckets;  // by bound: each counts the calls at or below it
+  for (const auto& [name, n] : values)
+    if (name.rfind(bucket, 0) == 0 && name.find("+Inf") == std::string::npos)
+      buckets[std::stod(name.substr(bucket.size()))] = n;
+  EXPECT_EQ(12u, buckets.size());
+  double below = 0;
+  for (const auto& [bound, n] : buckets) {
+    EXPECT_LE(below, n) << bound;
+    below = n;
+  }
+  EXPECT_LE(below, 3);
+  EXPECT_GT(values["evdetect_last_commit_timestamp_seconds"], 1.7e9);
+  EXPECT_EQ(2, run("run - --metrics /nonexistent/dir/m.prom", "").status);
+}
+
+// A saved-query event touches an occurrence per entity: it is "new" when any
+// was new, else "cleared" when any was cleared, and names the last one.
+TEST_P(CliTest, SavedQueryEventIsToldByTheOccurrencesItTouched) {
+  ASSERT_EQ(0, run("init").status);
+  ASSERT_EQ(0, run("rule add --type 65").status);  // rule 1, which the example results name
+  std::ifstream in(std::string(EVD_SOURCE_DIR) + "/examples/queries.jsonl");
+  std::string first, second;
+  ASSERT_TRUE(std::getline(in, first) && std::getline(in, second));
+  Result r = run("run - --events -", first + "\n" + second + "\n", false);
+  EXPECT_EQ(0, r.status) << r.out;
+  const std::vector<nlohmann::json> told = jsonLines(r.out);
+  ASSERT_EQ(2u, told.size()) << r.out;
+  const auto idOf = [&](const char* entity) {
+    return queryInt(std::string("SELECT eventId FROM NTDetectedAlerts WHERE entityId = '") + entity + "'");
+  };
+  EXPECT_EQ("new", told[0].at("kind"));  // three entities, all new
+  EXPECT_EQ(3, told[0].at("occurrences"));
+  EXPECT_EQ(idOf("client|14"), told[0].at("occurrenceId"));
+  EXPECT_EQ("cleared", told[1].at("kind"));  // client|12 repeated, then client|13 cleared
+  EXPECT_EQ(2, told[1].at("occurrences"));
+  EXPECT_EQ(idOf("client|13"), told[1].at("occurrenceId"));
+  EXPECT_EQ(4, queryInt("SELECT processStat FROM NTDetectedAlerts WHERE entityId = 'client|13'"));
+  EXPECT_EQ(3, countRows("NTDetectedAlerts"));
 }
 
 EVD_INSTANTIATE_BACKENDS(CliTest);

@@ -9,9 +9,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Db/Database.h"
@@ -20,14 +23,64 @@
 #include "host/EvAlertEx.h"
 #include "host/event_json.h"
 #include "tools/evdetect/commands.h"
+#include "tools/evdetect/run_metrics.h"
 
 namespace evdetect {
 namespace {
 
 struct Summary {
-  long read = 0, handled = 0, dropped = 0, blocked = 0, unreadable = 0, failed = 0;
+  long read = 0, made = 0, repeat = 0, cleared = 0, unchanged = 0;
+  long dropped = 0, blocked = 0, invalid = 0, unreadable = 0, failed = 0;
   long databaseErrors = 0;  // events that went on past a database error (failed ones are in failed)
   bool readError = false;
+  long handled() const { return made + repeat + cleared + unchanged; }
+};
+
+// How often --metrics rewrites its file while the run goes on.
+constexpr std::chrono::seconds kMetricsInterval{5};
+
+// --events: one JSON object per input line, in input order, for scripts
+// that follow a run. An unreadable line read while a group's events wait
+// for their commit is held back until they are written.
+class EventLines {
+ public:
+  explicit EventLines(FILE* out) : m_out(out) {}
+  void write(long long line, const char* kind, int occurrenceId, int occurrences, int alertType, int criteria,
+             const std::string& reason) {
+    if (!m_out) return;
+    while (!m_held.empty() && m_held.front().first < line) release();
+    put(line, kind, occurrenceId, occurrences, alertType, criteria, reason);
+  }
+  void unreadable(long long line, const std::string& reason, bool hold) {
+    if (!m_out) return;
+    if (hold) m_held.emplace_back(line, reason);
+    else put(line, "unreadable", 0, 0, 0, 0, reason);
+  }
+  void releaseAll() {
+    while (!m_held.empty()) release();
+  }
+
+ private:
+  void release() {
+    put(m_held.front().first, "unreadable", 0, 0, 0, 0, m_held.front().second);
+    m_held.pop_front();
+  }
+  void put(long long line, const char* kind, int occurrenceId, int occurrences, int alertType, int criteria,
+           const std::string& reason) {
+    nlohmann::ordered_json j;
+    j["line"] = line;
+    j["kind"] = kind;
+    j["occurrenceId"] = occurrenceId;
+    j["occurrences"] = occurrences;
+    j["alertType"] = alertType;
+    j["criteria"] = criteria;
+    j["reason"] = reason;
+    const std::string text = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::fputs(text.c_str(), m_out);
+  }
+
+  FILE* m_out;
+  std::deque<std::pair<long long, std::string>> m_held;
 };
 
 // A progress line on a terminal, once the run has taken more than a second.
@@ -40,7 +93,8 @@ class Progress {
     if (now - m_start < std::chrono::seconds(1) || now - m_last < std::chrono::milliseconds(200)) return;
     m_last = now;
     m_shown = true;
-    std::fprintf(stderr, "\r%ld events read, %ld handled, %ld failed ...", s.read, s.handled, s.failed);
+    std::fprintf(stderr, "\r%ld events read, %ld handled, %ld failed ...", s.read, s.handled(),
+                 s.failed + s.invalid);
     std::fflush(stderr);
   }
   void done() {
@@ -97,8 +151,10 @@ class LineReader {
         std::string().swap(line);
       }
       m_pos += len;
+      m_offset += static_cast<long long>(len);
       if (nl) {
         ++m_pos;
+        ++m_offset;
         return tooLong ? Status::TooLong : Status::Line;
       }
     }
@@ -106,6 +162,8 @@ class LineReader {
     return tooLong ? Status::TooLong : Status::Line;
   }
   int error() const { return m_errno; }
+  // Bytes of the input taken up to the end of the last line returned.
+  long long offset() const { return m_offset; }
 
  private:
   int m_fd;
@@ -113,6 +171,7 @@ class LineReader {
   size_t m_pos = 0, m_end = 0;
   bool m_eof = false;
   int m_errno = 0;
+  long long m_offset = 0;
   std::function<void()> m_idle;
 };
 
@@ -121,6 +180,8 @@ struct RunOptions {
   bool json = false;
   std::string commit = "per-event";
   size_t group = 1;
+  std::string events;   // --events: a file, "-" for standard output, "" for none
+  std::string metrics;  // --metrics: the file to keep rewritten, "" for none
 };
 
 int runEvents(const std::string& db, const RunOptions& o) {
@@ -154,39 +215,114 @@ int runEvents(const std::string& db, const RunOptions& o) {
   if (int rc = openDatabase(db)) return rc;
   const std::string where = file == "-" ? "<stdin>" : shown(file);
 
+  // With the event lines on standard output, the summary goes to standard
+  // error so that the output stays one JSON object per line.
+  FILE* eventsOut = nullptr;
+  std::unique_ptr<FILE, int (*)(FILE*)> eventsFile(nullptr, &std::fclose);
+  if (o.events == "-") {
+    eventsOut = stdout;
+  } else if (!o.events.empty()) {
+    eventsFile.reset(std::fopen(o.events.c_str(), "w"));
+    if (!eventsFile) {
+      error("cannot write events to '" + o.events + "': " + std::strerror(errno));
+      return kExitUsage;
+    }
+    eventsOut = eventsFile.get();
+  }
+  FILE* summaryOut = o.events == "-" ? stderr : stdout;
+  EventLines eventLines(eventsOut);
+
+  RunFigures figures;
+  LatencyHistogram commits;
+  std::unique_ptr<MetricsFile> metrics;
+  bool metricsFailing = false;
+  // A metrics file that cannot be written is said once per failing spell;
+  // the run goes on, since the events matter more than their figures.
+  const auto metricsWritten = [&](const std::string& failure) {
+    if (!failure.empty() && !metricsFailing) error(failure);
+    metricsFailing = !failure.empty();
+  };
+  if (!o.metrics.empty()) {
+    metrics = std::make_unique<MetricsFile>(o.metrics);
+    if (const std::string failure = metrics->write(figures, commits); !failure.empty()) {
+      error(failure);
+      return kExitUsage;
+    }
+  }
+
   Summary s;
   Progress progress;
   EvNDetector detector;
   EvNBatchOptions options;
   options.mode = o.commit == "per-statement" ? EvNCommitMode::PerStatement : EvNCommitMode::PerEvent;
   options.group = o.group;
+  long settledCount = 0;
   // Counted only once the event's transaction has committed: an event of a
   // group that could not commit is a failed one, whatever its handler said.
   EvNEventBatch batch(detector, options, [&](const EvNEventResult& r) {
-    switch (r.outcome) {
-      case EvNDetector::Outcome::Blocked: ++s.blocked; break;
-      case EvNDetector::Outcome::NoRule: ++s.dropped; break;
+    ++settledCount;
+    EvNEventKind kind = r.kind;
+    switch (kind) {
+      case EvNEventKind::New: ++s.made; break;
+      case EvNEventKind::Repeat: ++s.repeat; break;
+      case EvNEventKind::Cleared: ++s.cleared; break;
+      case EvNEventKind::Unchanged: ++s.unchanged; break;
+      case EvNEventKind::NoRule: ++s.dropped; break;
+      case EvNEventKind::Blocked: ++s.blocked; break;
+      case EvNEventKind::Invalid: ++s.invalid; break;
       default:
-        if (r.ok && r.committed) ++s.handled;
-        else ++s.failed;
+        kind = EvNEventKind::Failed;
+        ++s.failed;
     }
-    // The detector logs a database error and goes on where the event can
-    // still be recorded (a marker or trace write); the run must not end as
-    // if nothing was lost.
-    if (r.databaseErrors > 0) {
-      if (r.ok && r.committed) ++s.databaseErrors;
+    std::string reason = r.reason;
+    if (kind == EvNEventKind::Failed && reason.empty()) reason = "the event failed and the detector logged no error for it";
+    if (kind == EvNEventKind::Failed || kind == EvNEventKind::Invalid) {
+      std::fprintf(stderr, "evdetect: %s:%lld: %s\n", where.c_str(), r.tag, shown(reason).c_str());
+    } else if (r.databaseErrors > 0) {
+      // The detector logs a database error and goes on where the event can
+      // still be recorded (a marker or trace write); the run must not end
+      // as if nothing was lost.
+      ++s.databaseErrors;
       std::fprintf(stderr, "evdetect: %s:%lld: database error: %s\n", where.c_str(), r.tag,
                    shown(r.lastDatabaseError).c_str());
     }
+    ++figures.kinds[eventKindName(kind)];
+    figures.databaseErrors += static_cast<long long>(r.databaseErrors);
+    if (r.committed)
+      figures.lastCommit = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    eventLines.write(r.tag, eventKindName(kind), r.occurrenceId, r.newCount + r.repeatCount + r.clearedCount,
+                     r.alertType, r.criteria, reason);
     progress.update(s);
   });
+  const auto refreshMetrics = [&] {
+    if (!metrics) return;
+    figures.read = s.read;
+    figures.failed = s.failed + s.invalid;
+    metricsWritten(metrics->writeEvery(kMetricsInterval, figures, commits));
+  };
+  // Times the batch calls that commit: those that settled an event.
+  const auto timed = [&](const auto& call) {
+    const long before = settledCount;
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    if (settledCount != before)
+      commits.observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  };
   // Events waiting in an open group are committed before the run waits for
   // more input, so a slow pipe never holds them back.
-  LineReader reader(fd, [&batch] {
-    if (batch.pending() > 0) batch.flush();
+  LineReader reader(fd, [&] {
+    if (batch.pending() > 0) timed([&] { batch.flush(); });
+    refreshMetrics();
   });
   std::string line;
   long lineNo = 0;
+  const auto unreadable = [&](const std::string& reason) {
+    ++s.read;
+    ++s.unreadable;
+    ++figures.kinds["unreadable"];
+    std::fprintf(stderr, "evdetect: %s:%ld: %s\n", where.c_str(), lineNo, shown(reason).c_str());
+    eventLines.unreadable(lineNo, reason, batch.pending() > 0);
+  };
   for (LineReader::Status st; (st = reader.next(line)) != LineReader::Status::End;) {
     if (st == LineReader::Status::Error) {
       // What follows is lost: say so instead of ending as if the input had.
@@ -197,43 +333,64 @@ int runEvents(const std::string& db, const RunOptions& o) {
       break;
     }
     ++lineNo;
+    figures.line = lineNo;
+    figures.offset = reader.offset();
     if (st == LineReader::Status::TooLong) {
-      ++s.read;
-      ++s.unreadable;
-      std::fprintf(stderr, "evdetect: %s:%ld: line longer than %zu bytes, refused\n", where.c_str(), lineNo,
-                   kMaxEventLineBytes);
+      unreadable("line longer than " + std::to_string(kMaxEventLineBytes) + " bytes, refused");
       continue;
     }
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-    ++s.read;
     EvAlertEx event;
     EventReadError err;
     if (!parseEventLine(line, event, err)) {
-      ++s.unreadable;
-      std::fprintf(stderr, "evdetect: %s:%ld: %s\n", where.c_str(), lineNo, shown(err.message).c_str());
+      unreadable(err.message);
       continue;
     }
-    batch.store(event, lineNo);
+    ++s.read;
+    timed([&] { batch.store(event, lineNo); });
+    refreshMetrics();
   }
-  batch.flush();
+  timed([&] { batch.flush(); });
+  eventLines.releaseAll();
   progress.done();
-
-  if (o.json) {
-    std::printf("{\"read\": %ld, \"handled\": %ld, \"dropped\": %ld, \"blocked\": %ld, \"unreadable\": %ld, "
-                "\"failed\": %ld, \"databaseErrors\": %ld, \"readError\": %s}\n",
-                s.read, s.handled, s.dropped, s.blocked, s.unreadable, s.failed, s.databaseErrors,
-                s.readError ? "true" : "false");
-  } else {
-    std::printf("%ld read, %ld handled, %ld dropped (no rule), %ld blocked, %ld unreadable, %ld failed%s%s\n",
-                s.read, s.handled, s.dropped, s.blocked, s.unreadable, s.failed,
-                s.databaseErrors ? (", " + std::to_string(s.databaseErrors) + " with database errors").c_str() : "",
-                s.readError ? ", input cut short by a read error" : "");
+  if (metrics) {
+    figures.read = s.read;
+    figures.failed = s.failed + s.invalid;
+    if (const std::string failure = metrics->write(figures, commits); !failure.empty()) error(failure);
   }
-  const bool unreadable = s.unreadable || s.readError;
-  if (s.failed && unreadable) return kExitBoth;
-  if (s.failed) return kExitFailed;
+
+  bool outputLost = false;
+  if (eventsFile && (std::fflush(eventsFile.get()) != 0 || std::ferror(eventsFile.get()))) {
+    error("cannot write events to '" + o.events + "': " + std::strerror(errno));
+    outputLost = true;
+  }
+  if (o.json) {
+    std::fprintf(summaryOut,
+                 "{\"read\": %ld, \"handled\": %ld, \"new\": %ld, \"repeat\": %ld, \"cleared\": %ld, "
+                 "\"unchanged\": %ld, \"dropped\": %ld, \"blocked\": %ld, \"invalid\": %ld, \"unreadable\": %ld, "
+                 "\"failed\": %ld, \"databaseErrors\": %ld, \"readError\": %s}\n",
+                 s.read, s.handled(), s.made, s.repeat, s.cleared, s.unchanged, s.dropped, s.blocked, s.invalid,
+                 s.unreadable, s.failed, s.databaseErrors, s.readError ? "true" : "false");
+  } else {
+    std::fprintf(summaryOut,
+                 "%ld read, %ld handled (%ld new, %ld repeat, %ld cleared, %ld unchanged), %ld dropped (no rule), "
+                 "%ld blocked, %ld invalid, %ld unreadable, %ld failed%s%s\n",
+                 s.read, s.handled(), s.made, s.repeat, s.cleared, s.unchanged, s.dropped, s.blocked, s.invalid,
+                 s.unreadable, s.failed,
+                 s.databaseErrors ? (", " + std::to_string(s.databaseErrors) + " with database errors").c_str() : "",
+                 s.readError ? ", input cut short by a read error" : "");
+  }
+  if (o.events == "-" && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    error("cannot write standard output");
+    outputLost = true;
+  }
+  const bool failed = s.failed || s.invalid;
+  const bool unreadableInput = s.unreadable || s.readError;
+  if (failed && unreadableInput) return kExitBoth;
+  if (failed) return kExitFailed;
   if (s.databaseErrors) return kExitDatabase;
-  if (unreadable) return kExitUnreadable;
+  if (unreadableInput) return kExitUnreadable;
+  if (outputLost) return kExitOutput;
   return 0;
 }
 
@@ -254,8 +411,15 @@ void addRun(CLI::App& app, std::vector<Command>& out) {
                   "events are counted once their group committed")
       ->check(CLI::Range(size_t{1}, size_t{100000}))
       ->capture_default_str();
+  sub->add_option("--events", o->events,
+                  "write one JSON line per input line (line, kind, occurrenceId, occurrences, alertType, criteria, "
+                  "reason) to FILE, or - for standard output (the summary then goes to standard error)");
+  sub->add_option("--metrics", o->metrics,
+                  "keep FILE rewritten (every 5 seconds and at the end) with the run's figures in the text "
+                  "exposition format (docs/metrics.md)");
   sub->footer(
-      "Lines longer than 1 MiB are refused. Exit status: 0 all events read and none failed; 4 an event failed; "
+      "Lines longer than 1 MiB are refused. Exit status: 0 all events read and none failed; 4 an event failed "
+      "or was refused as invalid; 8 the events could not be written; "
       "5 the input could not be opened, a line could not be read or the input could not be read to its end; 6 both; 3 the database cannot be "
       "used or a database operation failed.");
   out.push_back({sub, [o](const std::string& db) { return runEvents(db, *o); }});
