@@ -1,6 +1,9 @@
 // The detected-alert record: filling, inserting and updating the
 // NTDetectedAlerts row of one occurrence, and moving it between processing
 // states.
+#include <strings.h>
+
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -173,6 +176,33 @@ bool SetStatus(int eventId, int processStat, int status) {
   return changeState(eventId, processStat, &status, false);
 }
 
+namespace {
+
+// Whether the rows of DEF belong to one occurrence each: the detail,
+// parameter, message-argument and query-result tables of ours all carry the
+// occurrence's eventId (spelt EventId in the query results; SQL names are
+// not case-sensitive).
+bool ownedByOccurrence(const Db::TableDef& def) {
+  if (def.foreign || def.kind != Db::HeaderType::Table || std::strcmp(def.name, "NTDetectedAlerts") == 0)
+    return false;
+  for (int i = 0; i < def.columnCount; ++i)
+    if (strcasecmp(def.columns[i].name, "eventId") == 0) return true;
+  return false;
+}
+
+// Deletes the rows of table T that belong to an occurrence of RULEID, on
+// TRAN. 0 or the error code (no rows is 0).
+template <class T>
+int clearOwnedRows(DBtran& tran, int ruleId) {
+  T table(&tran);
+  if (!ownedByOccurrence(table.definition())) return 0;
+  table.setWhere("eventId IN (SELECT eventId FROM NTDetectedAlerts WHERE ntNotificationId = %d)", ruleId);
+  const int rc = table.rowDelete();
+  return rc == DB_NO_DATA ? 0 : rc;
+}
+
+}  // namespace
+
 int ClearDetectedAlertsForRule(int ruleId) {
   EvAlertDebug log;
   const char* label = "ClearDetectedAlertsForRule";
@@ -181,11 +211,24 @@ int ClearDetectedAlertsForRule(int ruleId) {
     // Rows recorded without a rule keep notification id 0; a rule id that
     // names no rule must not sweep them away.
     if (ruleId <= 0) return DB_NO_DATA;
-    NTDetectedAlerts table(nullptr);
+    // An occurrence goes with every row that hangs on it, or not at all: rows
+    // left behind would be read as another occurrence's once its id is reused.
+    DBtran tran;
+    int rc = tran.startTran();
+#define EVD_CLEAR_OWNED(T) \
+    if (rc == 0) rc = clearOwnedRows<T>(tran, ruleId);
+    DB_ALL_TABLES(EVD_CLEAR_OWNED)
+#undef EVD_CLEAR_OWNED
+    NTDetectedAlerts table(&tran);
     table.setWhere("ntNotificationId = %d", ruleId);
-    const int rc = table.rowDelete();
-    if (rc != 0 && rc != DB_NO_DATA)
-      log.Error(label, "ErrorCode [%d] in clearing detected alerts for notif rule [%d]", rc, ruleId);
+    if (rc == 0) rc = table.rowDelete();
+    if (rc == 0 || rc == DB_NO_DATA) {
+      const int deleted = rc;
+      rc = tran.commitTran();
+      if (rc == 0) return deleted;
+    }
+    if (tran.isActive()) tran.rollbackTran();
+    log.Error(label, "ErrorCode [%d] in clearing detected alerts for notif rule [%d]", rc, ruleId);
     return rc;
   } catch (...) {
     log.Error(label, "ErrorCode [%d] in clearing detected alerts for notif rule [%d]", DB_ERR_USAGE, ruleId);

@@ -441,3 +441,15 @@ bool recordJobOccurrence(HandlerCall& call, Fill&& fill, Params&& params, Record
   call.logRecorded(wording);
   return call.markDetected();
 }
+
+// A figure of the event (a size, a count) for a 32-bit column. Cutting it to
+// its low half would store a figure that has nothing to do with the event
+// (10 GiB became -2147483648), so beyond the column's range it is stored as
+// the nearest value the column holds, with one error line naming FIELD.
+inline int saturateToInt(long long value, const char* field) {
+  if (value >= INT32_MIN && value <= INT32_MAX) return static_cast<int>(value);
+  const int stored = value < 0 ? INT32_MIN : INT32_MAX;
+  EvAlertDebug().Error("saturateToInt", "Value [%lld] of [%s] does not fit its column: stored as [%d]", value, field,
+                       stored);
+  return stored;
+}

@@ -3,9 +3,7 @@
 // the record alone and says why, and an accepted line survives a write and a
 // second read unchanged.
 //
-// Build: clang++ -std=c++20 -fsanitize=fuzzer,address -I. -Iinclude
-//   fuzz/event_json_fuzz.cc host/event_json.cc host/EvAlertEx.cc
-//   host/EvDebug.cc host/NxLog.cc $(pkg-config --cflags --libs spdlog)
+// Built and run by scripts/fuzz.sh.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

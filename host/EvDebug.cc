@@ -1,7 +1,8 @@
 #include "host/EvDebug.h"
 
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/rotating_file_sink.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -108,6 +109,94 @@ std::string formatLines(bool isError, int level, const char* function, const std
   return out;
 }
 
+
+void closeLog(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+// evdetector.log -> evdetector.N.log (a name without extension: name.N).
+std::string rotatedName(const std::string& path, size_t n) {
+  const std::filesystem::path p(path);
+  std::filesystem::path name = p.parent_path() / p.stem();
+  return name.string() + "." + std::to_string(n) + p.extension().string();
+}
+
+// Moves PATH to the first rotated name, the older ones one up, and drops the
+// one beyond KEPT (with none kept, the file itself).
+void rotate(const std::string& path, size_t kept) {
+  if (kept == 0) {
+    ::unlink(path.c_str());
+    return;
+  }
+  ::unlink(rotatedName(path, kept).c_str());
+  for (size_t i = kept - 1; i >= 1; --i) ::rename(rotatedName(path, i).c_str(), rotatedName(path, i + 1).c_str());
+  ::rename(path.c_str(), rotatedName(path, 1).c_str());
+}
+
+bool writeAll(int fd, const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Appends TEXT to the log at PATH, which other processes may be writing and
+// rotating at the same time. Checking the size, rotating and appending happen
+// under an exclusive lock on the file itself; a writer that waited for the
+// lock while another rotated finds the name now belongs to a new file, and
+// starts over on that one. FD is the caller's open file, kept between lines.
+bool appendShared(const std::string& path, int& fd, const std::string& text, size_t maxBytes, size_t kept,
+                  std::string* why) {
+  // A file that keeps changing under us (a misbehaving writer) ends the line
+  // rather than the process.
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    if (fd < 0) {
+      // Only the file is ours to create, not a folder on a mistyped path.
+      const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+      std::error_code ec;
+      if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
+        *why = "no folder " + parent.string();
+        return false;
+      }
+      fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+      if (fd < 0) {
+        *why = std::strerror(errno);
+        return false;
+      }
+    }
+    while (::flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        *why = std::strerror(errno);
+        closeLog(fd);
+        return false;
+      }
+    }
+    struct stat mine {}, named {};
+    const bool current = ::fstat(fd, &mine) == 0 && ::stat(path.c_str(), &named) == 0 &&
+                         mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+    if (!current) {  // rotated (or removed) by another writer
+      closeLog(fd);
+      continue;
+    }
+    const size_t size = static_cast<size_t>(mine.st_size);
+    if (size > 0 && size + text.size() > maxBytes) {
+      rotate(path, kept);
+      closeLog(fd);
+      continue;
+    }
+    const bool ok = writeAll(fd, text);
+    if (!ok) *why = std::strerror(errno);
+    ::flock(fd, LOCK_UN);
+    return ok;
+  }
+  *why = "the file kept changing while being written";
+  return false;
+}
+
 }  // namespace
 
 // ---- EvDebugFileInstance ----
@@ -121,8 +210,9 @@ struct EvDebugFileInstance::Impl {
   std::atomic<int> moduleId{0};
   size_t maxBytes = kDefaultMaxBytes;
   size_t keptFiles = kDefaultKeptFiles;
-  // Our lines come formatted; the sink only appends them and rotates.
-  std::shared_ptr<spdlog::sinks::rotating_file_sink_st> sink;
+  // The open log file (-1: none) and the path it was opened under.
+  int fd = -1;
+  pid_t fdOwner = 0;  // a forked child opens the file anew: a shared descriptor shares its lock
   std::string openedPath;
   std::string reportedPath;  // a file we could not open, reported once
 
@@ -145,6 +235,7 @@ EvDebugFileInstance::~EvDebugFileInstance() {
       setLogErrorSink(nullptr);
     }
   }
+  closeLog(m_impl->fd);
   delete m_impl;
 }
 
@@ -175,8 +266,6 @@ void EvDebugFileInstance::setRotation(size_t maxBytes, size_t keptFiles) {
   std::lock_guard<std::mutex> lk(m_impl->m);
   m_impl->maxBytes = maxBytes > 0 ? maxBytes : kDefaultMaxBytes;
   m_impl->keptFiles = keptFiles;
-  m_impl->sink.reset();  // the next line opens the file under the new bounds
-  m_impl->openedPath.clear();
 }
 
 bool EvDebugFileInstance::write(const std::string& line) {
@@ -186,38 +275,18 @@ bool EvDebugFileInstance::write(const std::string& line) {
   {
     std::lock_guard<std::mutex> lk(m_impl->m);
     const std::string target = m_impl->resolvedLocked();
-    if (!m_impl->sink || target != m_impl->openedPath) {
-      m_impl->sink.reset();
-      m_impl->openedPath.clear();
-      try {
-        // Only the file is ours to create, not a folder on a mistyped path.
-        const std::filesystem::path parent = std::filesystem::path(target).parent_path();
-        if (!parent.empty() && !std::filesystem::is_directory(parent))
-          throw std::runtime_error("no folder " + parent.string());
-        // The file is opened for appending, so each line is one append and
-        // lines of other processes writing the same file do not interleave.
-        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_st>(target, m_impl->maxBytes, m_impl->keptFiles);
-        sink->set_formatter(
-            std::make_unique<spdlog::pattern_formatter>("%v", spdlog::pattern_time_type::local, std::string()));
-        m_impl->sink = std::move(sink);
-        m_impl->openedPath = target;
-        m_impl->reportedPath.clear();
-      } catch (const std::exception& e) {
-        if (m_impl->reportedPath != target) {
-          m_impl->reportedPath = target;
-          std::fprintf(stderr, "evdetector: cannot open the alert log %s: %s\n", target.c_str(), e.what());
-        }
-      }
+    if (target != m_impl->openedPath || m_impl->fdOwner != ::getpid()) {
+      closeLog(m_impl->fd);
+      m_impl->openedPath = target;
+      m_impl->fdOwner = ::getpid();
     }
-    if (m_impl->sink) {
-      try {
-        m_impl->sink->log(spdlog::details::log_msg(spdlog::source_loc{}, spdlog::string_view_t{}, spdlog::level::info,
-                                                  spdlog::string_view_t(text.data(), text.size())));
-        m_impl->sink->flush();
-        written = true;
-      } catch (const std::exception&) {
-        written = false;
-      }
+    std::string why;
+    written = appendShared(target, m_impl->fd, text, m_impl->maxBytes, m_impl->keptFiles, &why);
+    if (written) {
+      m_impl->reportedPath.clear();
+    } else if (m_impl->reportedPath != target) {
+      m_impl->reportedPath = target;
+      std::fprintf(stderr, "evdetector: cannot open the alert log %s: %s\n", target.c_str(), why.c_str());
     }
   }
   if (m_impl->echo.load()) std::fputs(text.c_str(), stderr);

@@ -14,7 +14,9 @@
 // (kDefaultMaxBytes unless setRotation says otherwise) it is renamed with a
 // number before its extension (evdetector.log -> evdetector.1.log, the
 // older ones moving up to .2, .3 ...), the oldest beyond the kept count is
-// deleted, and a new file is begun.
+// deleted, and a new file is begun. Several processes may share the file:
+// each checks the size, rotates and appends under a lock on the file, so the
+// bound holds for all of them together and no line is lost.
 #pragma once
 
 #include <cstdarg>

@@ -156,6 +156,34 @@ std::vector<std::string> ddl(Dialect d) {
   return out;
 }
 
+std::vector<ExpectedTable> expectedTables(Dialect d) {
+  static const std::string kCreate = "CREATE TABLE IF NOT EXISTS ";
+  std::vector<ExpectedTable> out;
+  for (const std::string& stmt : ddl(d)) {
+    if (stmt.rfind(kCreate, 0) != 0) continue;
+    const size_t open = stmt.find('(');
+    ExpectedTable t{stmt.substr(kCreate.size(), stmt.find_first_of(" (", kCreate.size()) - kCreate.size()), {}};
+    // The column list: pieces between commas outside parentheses, each
+    // starting with its column's name unless it is a table constraint.
+    int depth = 0;
+    size_t start = open + 1;
+    for (size_t i = start; i < stmt.size() && depth >= 0; ++i) {
+      const char c = stmt[i];
+      if (c == '(') ++depth;
+      if (c == ')') --depth;
+      if ((c == ',' && depth == 0) || depth < 0) {
+        const size_t b = stmt.find_first_not_of(' ', start);
+        const std::string name = stmt.substr(b, stmt.find_first_of(" ,)", b) - b);
+        if (name != "PRIMARY" && name != "UNIQUE" && name != "CONSTRAINT" && name != "FOREIGN" && name != "CHECK")
+          t.columns.push_back(name);
+        start = i + 1;
+      }
+    }
+    out.push_back(std::move(t));
+  }
+  return out;
+}
+
 int createSchema(Db::detail::SessionBackend& b, std::vector<std::string>* created, std::string* error) {
   const Dialect d = b.dialect();
   // One transaction for the whole schema. SQLite's IMMEDIATE takes the write

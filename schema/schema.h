@@ -29,6 +29,14 @@ const std::vector<std::string>& extraTables();
 // The DDL for one backend, in order.
 std::vector<std::string> ddl(Db::detail::Dialect dialect);
 
+// A table as the schema creates it, with the names of its columns.
+struct ExpectedTable {
+  std::string name;
+  std::vector<std::string> columns;
+};
+// Every table the DDL creates, read back from it: what a sound database holds.
+std::vector<ExpectedTable> expectedTables(Db::detail::Dialect dialect);
+
 // Creates what is missing, in one transaction; *created lists the tables made.
 int createSchema(Db::detail::SessionBackend& backend, std::vector<std::string>* created, std::string* error);
 

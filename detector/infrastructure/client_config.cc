@@ -64,8 +64,8 @@ bool EvNDetector::StoreClientConfig(EvAlertEx& alert, int criteriaCleared) {
               row.subClientId = static_cast<int>(alert.getSubClientId());
               fillAgentColumns(row, alert);
               row.mediaAgentId = static_cast<int>(alert.getMediaAgentId());
-              row.freeSpace = static_cast<int>(alert.getFreeSpace());
-              row.threshold = static_cast<int>(alert.getThreshold());
+              row.freeSpace = saturateToInt(alert.getFreeSpace(), "freeSpace");
+              row.threshold = saturateToInt(alert.getThreshold(), "threshold");
               row.evGuiAuditOperation = auditOperation(alert);
             },
             [](NTDclntAgentMAConfig& t, const NTDclntAgentMAConfig_t& row) {
@@ -126,8 +126,8 @@ bool EvNDetector::StoreZentra(EvAlertEx& alert, int criteriaCleared) {
               row.deConfigClientId = static_cast<int>(alert.getClientId());
               row.deConfigAppId = static_cast<int>(alert.getappTypeId());
               row.deConfigInstId = static_cast<int>(alert.getInstanceId());
-              row.freeSpace = static_cast<int>(alert.getFreeSpace());
-              row.freeDBSpace = static_cast<int>(alert.getFreeDBSpace());
+              row.freeSpace = saturateToInt(alert.getFreeSpace(), "freeSpace");
+              row.freeDBSpace = saturateToInt(alert.getFreeDBSpace(), "freeDBSpace");
             },
             [](NTDzentraConfig& t, const NTDzentraConfig_t& row) {
               return t.rowUpdate(

@@ -34,8 +34,8 @@ void fillManagementColumns(NTDlibraryMang_t& row, const EvAlertEx& alert) {
   row.otherLibId = static_cast<int>(alert.getOtherLibId());
   row.copyId = static_cast<int>(alert.getCopyId());
   row.mediaAgentId = static_cast<int>(alert.getMediaAgentId());
-  row.mediaSpaceLeft = static_cast<int>(alert.getMediaSpaceLeft());
-  row.threshold = static_cast<int>(alert.getThreshold());
+  row.mediaSpaceLeft = saturateToInt(alert.getMediaSpaceLeft(), "mediaSpaceLeft");
+  row.threshold = saturateToInt(alert.getThreshold(), "threshold");
   row.driveId = alert.getDriveId();
   row.moreMedia = alert.getMoreMediaToCome() ? 1 : 0;
   dbCopyText(row.exportLoc, alert.getExportLocName().c_str());
@@ -73,7 +73,7 @@ bool refreshLibraryRepeat(HandlerCall& call, EvAlertEx& alert, const EvNDetector
 
   NTDlibraryMang mang(nullptr);
   mang.setWhere("eventId = %d", eventId);
-  int rc = mang.rowUpdate("mediaSpaceLeft = %d", static_cast<int>(alert.getMediaSpaceLeft()));
+  int rc = mang.rowUpdate("mediaSpaceLeft = %d", saturateToInt(alert.getMediaSpaceLeft(), "mediaSpaceLeft"));
   if (rc != 0) {
     call.log().Error(call.label(), "Could not update NTDlibraryMang[%d]. ErrorString [%s]", eventId,
                      mang.getErrorStr(rc));

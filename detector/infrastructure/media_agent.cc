@@ -87,8 +87,8 @@ bool EvNDetector::StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared) {
             [&](NTDclntAgentMAConfig_t& row) {
               fillAgentColumns(row, alert);
               row.mediaAgentId = static_cast<int>(alert.getMediaAgentId());
-              row.freeSpace = static_cast<int>(alert.getFreeSpace());
-              row.threshold = static_cast<int>(alert.getThreshold());
+              row.freeSpace = saturateToInt(alert.getFreeSpace(), "freeSpace");
+              row.threshold = saturateToInt(alert.getThreshold(), "threshold");
             },
             [](NTDclntAgentMAConfig& t, const NTDclntAgentMAConfig_t& row) {
               return t.rowUpdate(
@@ -112,8 +112,8 @@ bool EvNDetector::StoreMediaAgentConfig(EvAlertEx& alert, int criteriaCleared) {
       // The store's folder figures replace the event's lists; they reach the
       // caller's event only, the folder parameters being written already.
       alert.setFoldersList({info.text(kLowDiskFolder, kLowDiskFolderSlot, kLowDiskFolderKey)});
-      alert.setFreeSpaceList({static_cast<int>(info.int64(kLowDiskFree, kLowDiskFreeKey))});
-      alert.setThresholdsList({static_cast<int>(info.int64(kLowDiskThreshold, kLowDiskThresholdKey))});
+      alert.setFreeSpaceList({saturateToInt(info.int64(kLowDiskFree, kLowDiskFreeKey), "freeSpace")});
+      alert.setThresholdsList({saturateToInt(info.int64(kLowDiskThreshold, kLowDiskThresholdKey), "threshold")});
     }
 
     if (m_criteria == kStoreOfflineCriteria) {

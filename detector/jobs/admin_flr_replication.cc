@@ -38,8 +38,8 @@ bool EvNDetector::StoreFLRJobs(EvAlertEx& alert) {
         [&](NTDdpDr_t& row) {
           fillJobColumns(row, alert);
           fillAgentColumns(row, alert);
-          row.protectedCount = static_cast<int>(alert.getProtectedCount());
-          row.failedCount = static_cast<int>(alert.getFailedCount());
+          row.protectedCount = saturateToInt(alert.getProtectedCount(), "protectedCount");
+          row.failedCount = saturateToInt(alert.getFailedCount(), "failedCount");
         },
         [&](ParamRows& p) {
           p.text(ParamFailureReason, alert.getFailureReason())
@@ -71,8 +71,8 @@ bool EvNDetector::StoreFileReplication(EvAlertEx& alert) {
           fillClientApp(row, alert);
           row.backupSetId = static_cast<int>(alert.getBackupsetId());
           row.subClientId = static_cast<int>(alert.getSubClientId());
-          row.freeSpace = static_cast<int>(alert.getFreeSpace());
-          row.threshold = static_cast<int>(alert.getThreshold());
+          row.freeSpace = saturateToInt(alert.getFreeSpace(), "freeSpace");
+          row.threshold = saturateToInt(alert.getThreshold(), "threshold");
           row.fileSize = alert.getFileSize();
           UlongTimeToDbDatetime(static_cast<long>(alert.getLastActivity()), row.lastActivity, false);
         }))
@@ -106,7 +106,7 @@ bool recordApplicationAlert(EvNDetector& detector, HandlerCall& call, EvAlertEx&
       [&](NTDclntAgentMAConfig_t& row) {
         fillClientApp(row, alert);
         if (mailbox) {
-          row.exJorMsgCount = static_cast<int>(alert.getMessageCount());
+          row.exJorMsgCount = saturateToInt(alert.getMessageCount(), "messageCount");
           dbCopyText(row.jorMBName, alert.getMailBoxName().c_str());
         }
       },

@@ -31,8 +31,8 @@ void fillBackupColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
   fillJobColumns(row, alert);
   fillAgentColumns(row, alert);
   row.subClientId = static_cast<int>(alert.getSubClientId());
-  row.protectedCount = static_cast<int>(alert.getProtectedCount());
-  row.failedCount = static_cast<int>(alert.getFailedCount());
+  row.protectedCount = saturateToInt(alert.getProtectedCount(), "protectedCount");
+  row.failedCount = saturateToInt(alert.getFailedCount(), "failedCount");
   row.backupLevel = static_cast<int>(alert.getBackupLevel());
   row.isVSS = alert.IsVSS() ? 1 : 0;
   row.isRDJob = alert.getRdJob() ? 1 : 0;

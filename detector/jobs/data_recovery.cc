@@ -34,9 +34,9 @@ void fillRestoreColumns(NTDdpDr_t& row, const EvAlertEx& alert) {
   row.subClientId = static_cast<int>(alert.getSubClientId());
   row.libraryId = static_cast<int>(alert.getLibraryId());
   row.mediaRequired = alert.IsMediaRequired() ? 1 : 0;
-  row.failedCount = static_cast<int>(alert.getFailedCount());
-  row.protectedCount = static_cast<int>(alert.getRecoveredCount());  // the restored items
-  row.skippedCount = static_cast<int>(alert.getSkippedCount());
+  row.failedCount = saturateToInt(alert.getFailedCount(), "failedCount");
+  row.protectedCount = saturateToInt(alert.getRecoveredCount(), "recoveredCount");  // the restored items
+  row.skippedCount = saturateToInt(alert.getSkippedCount(), "skippedCount");
   dbCopyText(row.container, alert.getContainerName().c_str());
   dbCopyText(row.exportLoc, alert.getExportLocName().c_str());
   dbCopyText(row.mediaLabel, alert.getMediaLable().c_str());

@@ -278,7 +278,7 @@ TEST_P(CliTest, RulesAreChangedInPlaceAndRemovedWithTheirOccurrences) {
          std::to_string(other) + ")");
   Result removed = run("rule remove --clear-alerts " + id, "", false);
   EXPECT_EQ(0, removed.status);
-  EXPECT_EQ("rule " + id + " removed with 3 occurrences\n", removed.out);
+  EXPECT_EQ("rule " + id + " removed with 3 occurrences and their rows\n", removed.out);
   EXPECT_EQ(1, countRows("NTDetectedAlerts"));
   EXPECT_EQ(0, countRows("NTnotificationRule"));
 }

@@ -176,7 +176,7 @@ int removeRule(const std::string& db, int id, bool clearAlerts) {
     error(std::string("cannot remove rule: ") + tran.getErrorStr(rc));
     return kExitDatabase;
   }
-  if (clearAlerts) std::printf("rule %d removed with %lld occurrences\n", id, cleared);
+  if (clearAlerts) std::printf("rule %d removed with %lld occurrences and their rows\n", id, cleared);
   return 0;
 }
 
@@ -246,8 +246,8 @@ void addRule(CLI::App& app, std::vector<Command>& out) {
   CLI::App* r = rule->add_subcommand("remove", "remove a rule");
   r->add_option("id", o->id, "rule id")->required();
   r->add_flag("--clear-alerts", o->clearAlerts,
-              "also delete every occurrence recorded for the rule (its NTDetectedAlerts rows; their detail and "
-              "parameter rows stay), and print how many");
+              "also delete every occurrence recorded for the rule with its detail, parameter, message and "
+              "query-result rows, and print how many occurrences");
   out.push_back({r, [o](const std::string& db) { return removeRule(db, o->id, o->clearAlerts); }});
 
   CLI::App* t = app.add_subcommand("types", "list the alert types of the database: id, name and category");

@@ -32,6 +32,7 @@ void addRule(CLI::App& app, std::vector<Command>& out);
 void addConfig(CLI::App& app, std::vector<Command>& out);
 void addShow(CLI::App& app, std::vector<Command>& out);
 void addHistory(CLI::App& app, std::vector<Command>& out);
+void addCheck(CLI::App& app, std::vector<Command>& out);
 
 // Prints "evdetect: MESSAGE" on standard error, its control characters
 // escaped and the password of the database (see hidePasswordOf) masked.

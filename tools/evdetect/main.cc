@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
   evdetect::addConfig(app, commands);
   evdetect::addShow(app, commands);
   evdetect::addHistory(app, commands);
+  evdetect::addCheck(app, commands);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
