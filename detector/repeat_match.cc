@@ -1,6 +1,7 @@
 // Repeated-alert matching: finding the pending occurrence of the same alert
 // on the same object, and marking a new occurrence with its object so that
 // later events find it.
+#include <stdexcept>
 #include <string>
 
 #include "Db/AllBindings.h"
@@ -33,7 +34,10 @@ int EvNDetector::GetExistingEventIdEx(const EvSuppressionArgs& args) {
   if (rc == DB_NO_DATA) return 0;
   if (!DBrowRead(rc)) {
     log.Error(label, "ErrorCode [%d] in checking for existing eventId", rc);
-    return 0;
+    // Taken for "nothing pending", the error would record a second pending
+    // occurrence of the same alert and call the event handled: the event
+    // fails instead, before anything more of it is written.
+    throw std::runtime_error("the look-up of a pending occurrence failed: " + std::string(query.getErrorStr(rc)));
   }
   const int eventId = query.getDataPtr()->rcCode;
   if (eventId == 0) return 0;

@@ -281,6 +281,45 @@ TEST_P(CommitModesTest, AKilledEventLeavesNothingOfItself) {
   EXPECT_NE(start.at("ntdparams"), dumpAll().at("ntdparams"));
 }
 
+// Renames the occurrence table just before the pending look-up reads it and
+// back before the next statement: only the look-up meets the error.
+std::atomic<bool> g_breakLookup{false};
+void breakLookup(const std::string& sql) {
+  static bool renamed = false;
+  if (!g_breakLookup) return;
+  int rc = 0;
+  std::string err;
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
+  const bool lookup = sql.find("(processStat & 67)") != std::string::npos;
+  if (lookup && !renamed) renamed = s->backend().exec("ALTER TABLE NTDetectedAlerts RENAME TO NTDetectedAlertsAway") == 0;
+  else if (!lookup && renamed) renamed = s->backend().exec("ALTER TABLE NTDetectedAlertsAway RENAME TO NTDetectedAlerts") != 0;
+}
+
+TEST_P(CommitModesTest, AFailedLookUpFailsTheEventInsteadOfRecordingAgain) {
+  const std::string event = R"({"alertType":10,"alertCriteria":77,"clientId":12,"clientName":"fs01",)"
+                            R"("mediaAgentId":7,"freeSpace":512,"threshold":1024,"foldersList":["/opt/jobresults"],)"
+                            R"("freeSpaceList":[512],"thresholdsList":[1024]})";
+  for (const EvNCommitMode mode : {EvNCommitMode::PerStatement, EvNCommitMode::PerEvent}) {
+    SCOPED_TRACE(mode == EvNCommitMode::PerEvent ? "per event" : "per statement");
+    preparedDatabase({event}, false);
+    ASSERT_EQ(1u, run({event}, {mode, 1, false}).size());
+    const std::string pending = "NTDetectedAlerts WHERE alertType = 10 AND (processStat & 67) <> 0";
+    ASSERT_EQ(1, countRows(pending));
+    g_breakLookup = true;
+    Db::detail::setStatementHook(breakLookup);
+    const std::vector<Told> told = run({event}, {mode, 1, false});
+    Db::detail::setStatementHook(nullptr);
+    g_breakLookup = false;
+    ASSERT_EQ(1u, told.size());
+    EXPECT_FALSE(told[0].ok);
+    EXPECT_EQ(EvNDetector::Outcome::Failed, told[0].outcome);
+    EXPECT_EQ(1, countRows(pending));
+    // Without the fault the same event is a repeat of the one occurrence.
+    EXPECT_TRUE(run({event}, {mode, 1, false}).at(0).ok);
+    EXPECT_EQ(1, countRows(pending));
+  }
+}
+
 EVD_INSTANTIATE_BACKENDS(CommitModesTest);
 
 }  // namespace
