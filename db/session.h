@@ -75,7 +75,15 @@ class Session : public std::enable_shared_from_this<Session> {
   bool isOpen(const DBtran* tran) const;
   bool isInnermost(const DBtran* tran) const { return !m_levels.empty() && m_levels.back() == tran; }
 
+  // Db::lockKey and its scope (see Database.h).
+  int lockKey(const std::string& key, bool wait, bool* held);
+  void beginKeyScope() { m_keyScope = true; }
+  int endKeyScope();
+
  private:
+  // The outermost level ended: its keys went with it.
+  void transactionEnded() { m_keysInTransaction = 0; }
+
   struct Entry {
     std::unique_ptr<StatementBackend> st;
     bool inUse = false;
@@ -84,6 +92,9 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string m_uri;
   std::unordered_map<std::string, Entry> m_cache;
   std::vector<DBtran*> m_levels;  // open transaction levels, outermost first
+  bool m_keyScope = false;         // keys outside a transaction are held until endKeyScope
+  bool m_sessionKeys = false;      // a key is held at session level
+  unsigned m_keysInTransaction = 0;
 };
 
 // Called with the text of every statement a table object is about to send,

@@ -45,8 +45,12 @@ void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
   r.tag = tag;
   if (m_options.mode == EvNCommitMode::PerStatement) {
     ErrorWatch errors;
+    // No transaction holds the match key here: the connection holds it from
+    // the look-up to the end of the event.
+    Db::beginKeyScope();
     r.ok = m_detector.StoreNotiData(alert);
     r.outcome = m_detector.lastOutcome();
+    Db::endKeyScope();
     errors.into(r);
     m_settled(r);
     return;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Db/AllBindings.h"
+#include "Db/Database.h"
 #include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 
@@ -24,6 +25,17 @@ int EvNDetector::GetExistingEventIdEx(const EvSuppressionArgs& args) {
   // Without an object there is nothing to be a repeat of.
   if (objType.empty() || objId == 0) return 0;
   const std::string entity = entityIdOf(objType, objId);
+
+  // Another detector on the same database must not record the same
+  // occurrence between this look-up and the write that follows it: both
+  // happen under the match key, held until the event's transaction ends.
+  const std::string key = "evd-match|" + std::to_string(m_category) + "|" + std::to_string(m_alertType) + "|" +
+                          std::to_string(m_criteria) + "|" + std::to_string(m_alertStatus) + "|" + entity;
+  int lockRc = 0;
+  if (Db::lockKey(key, true, &lockRc) == Db::KeyLock::Failed) {
+    log.Error(label, "ErrorCode [%d] in locking the match key [%s]", lockRc, key.c_str());
+    throw std::runtime_error("the match key of a pending occurrence could not be locked");
+  }
 
   // Matches a row in any pending state (processStat & 0x43) with the same
   // category, alert type, criteria, old condition and entity id.

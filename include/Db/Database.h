@@ -51,6 +51,20 @@ bool pipelineFailed();
 // Sends what is still queued and ends pipelining.
 void endPipeline();
 
+// Work on one key (a pending occurrence's match key) serialised across
+// processes sharing a PostgreSQL database: the look-up that decides between
+// a new row and a repeat, and the write that follows, happen under the key.
+// Inside a transaction the key is held until the transaction ends; outside
+// one only between beginKeyScope() and endKeyScope(), and elsewhere nothing
+// is taken. On SQLite, whose write transaction admits one writer at a time,
+// nothing is taken either: Held at once. With WAIT false a key another
+// connection holds is Busy instead of waited for. Failed sets *rc.
+enum class KeyLock { Held, Busy, Failed };
+KeyLock lockKey(const std::string& key, bool wait, int* rc);
+void beginKeyScope();
+// Lets go of the keys taken outside a transaction since beginKeyScope().
+int endKeyScope();
+
 // Drops every table of the schema (test and tool use only).
 int dropSchema(const std::string& uri, std::string* error);
 
