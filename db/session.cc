@@ -213,6 +213,9 @@ int Session::lockKey(const std::string& key, bool wait, bool* held) {
   if (dialect() != Dialect::PostgreSQL) return 0;
   const bool inTran = inTransaction();
   if (!inTran && !m_keyScope) return 0;
+  // Waiting for a key while holding another is how two transactions that
+  // take them in opposite orders deadlock.
+  if (inTran && m_tryWhileHolding && m_keysInTransaction > 0) wait = false;
   // Keys of a transaction go with it; outside one, a key is held by the
   // connection until the scope ends.
   const char* sql = inTran ? (wait ? "SELECT 1 FROM pg_advisory_xact_lock(hashtextextended($1, 0))"
@@ -227,6 +230,7 @@ int Session::lockKey(const std::string& key, bool wait, bool* held) {
   if (rc == 0) rc = q.fetch();
   if (rc != 0) return rc == DB_NO_DATA ? DB_ERR_TRANSACTION : rc;
   *held = q.getInt(0) == 1;
+  if (!*held) m_keyBusy = true;
   if (*held && inTran) ++m_keysInTransaction;
   if (*held && !inTran) m_sessionKeys = true;
   return 0;
@@ -283,6 +287,19 @@ void beginKeyScope() {
   int rc = 0;
   std::string err;
   if (Db::detail::Session* s = Db::detail::Session::current(&rc, &err)) s->beginKeyScope();
+}
+
+void tryKeysWhileHolding(bool on) {
+  int rc = 0;
+  std::string err;
+  if (Db::detail::Session* s = Db::detail::Session::current(&rc, &err)) s->tryKeysWhileHolding(on);
+}
+
+bool takeKeyBusy() {
+  int rc = 0;
+  std::string err;
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
+  return s != nullptr && s->takeKeyBusy();
 }
 
 int endKeyScope() {

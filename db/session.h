@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "db/backend.h"
@@ -78,6 +79,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // Db::lockKey and its scope (see Database.h).
   int lockKey(const std::string& key, bool wait, bool* held);
   void beginKeyScope() { m_keyScope = true; }
+  void tryKeysWhileHolding(bool on) { m_tryWhileHolding = on; }
+  bool takeKeyBusy() { return std::exchange(m_keyBusy, false); }
   int endKeyScope();
 
  private:
@@ -95,6 +98,8 @@ class Session : public std::enable_shared_from_this<Session> {
   bool m_keyScope = false;         // keys outside a transaction are held until endKeyScope
   bool m_sessionKeys = false;      // a key is held at session level
   unsigned m_keysInTransaction = 0;
+  bool m_tryWhileHolding = false;  // a transaction that holds a key does not wait for another
+  bool m_keyBusy = false;          // a key was found busy since takeKeyBusy()
 };
 
 // Called with the text of every statement a table object is about to send,

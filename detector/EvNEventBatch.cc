@@ -11,6 +11,11 @@ namespace {
 // Errors of this thread's database operations since a starting tally.
 struct ErrorWatch {
   Db::ErrorTally start = Db::errorTally();
+  // The text of an error no retry cures met since the start, or "".
+  std::string fatal() const {
+    const Db::ErrorTally now = Db::errorTally();
+    return now.fatal != start.fatal ? now.lastFatal : std::string();
+  }
   void into(EvNEventResult& r) const {
     const Db::ErrorTally now = Db::errorTally();
     r.databaseErrors = now.count - start.count;
@@ -41,6 +46,7 @@ EvNEventBatch::~EvNEventBatch() {
 }
 
 void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
+  if (m_stopped) return;
   EvNEventResult r;
   r.tag = tag;
   if (m_options.mode == EvNCommitMode::PerStatement) {
@@ -52,6 +58,11 @@ void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
     r.outcome = m_detector.lastOutcome();
     Db::endKeyScope();
     errors.into(r);
+    if (const std::string why = errors.fatal(); !why.empty()) {
+      m_stopped = true;
+      r.ok = false;
+      r.lastDatabaseError = why;
+    }
     m_settled(r);
     return;
   }
@@ -75,6 +86,7 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
       m_group.reset();
       endPipeline();
       notCommitted(r, why);
+      m_stopped = Db::isFatalError(rc);
       return;
     }
   }
@@ -82,7 +94,8 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
   // The handler may change the alert; a run to be done again starts from
   // the alert as it came.
   EvAlertEx original;
-  if (m_pipelined) original = alert;
+  if (m_pipelined || m_group) original = alert;
+  if (m_group) Db::tryKeysWhileHolding(!m_waitForKeys);
   if (!runIsolated(alert, r) && m_pipelined) {
     // Something in the pipeline failed, so the event's rows may differ from
     // those of a run where every statement stands alone: they were rolled
@@ -95,6 +108,17 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
     if (m_group) beginPipeline();
   }
   if (m_options.group == 1) endPipeline();
+  if (m_contended) {
+    // Settles the events before this one; the new group holds no key.
+    m_contended = false;
+    flush();
+    const long long tag = r.tag;
+    r = EvNEventResult();
+    r.tag = tag;
+    m_waitForKeys = true;
+    runEvent(original, r);
+    m_waitForKeys = false;
+  }
 }
 
 bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
@@ -102,7 +126,8 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
   DBtran tran;
   if (const int rc = tran.startTran(); rc != 0) {
     errors.into(r);
-    notCommitted(r, tran.getErrorStr(rc));
+    if (Db::isFatalError(rc)) stop(r, tran, tran.getErrorStr(rc));
+    else notCommitted(r, tran.getErrorStr(rc));
     return true;
   }
   r.ok = m_detector.StoreNotiData(alert);
@@ -114,10 +139,41 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
     tran.rollbackTran();
     return false;
   }
+  if (const std::string why = errors.fatal(); !why.empty()) {
+    errors.into(r);
+    stop(r, tran, why);
+    return true;
+  }
+  if (m_group && Db::takeKeyBusy()) {
+    tran.rollbackTran();
+    if (m_pipelined && Db::pipelineFailed()) return false;
+    m_contended = true;
+    return true;
+  }
+  if (!r.ok && r.outcome == EvNDetector::Outcome::Failed) {
+    // A failed handler leaves nothing half-made: its rows go with its level.
+    // What tells what happened stays: the alert log is a file, and the
+    // trace row is written again, after the rollback.
+    const int eventId = m_detector.getEventId();
+    tran.rollbackTran();
+    if (m_pipelined && Db::pipelineFailed()) return false;
+    DBtran traced;
+    if (traced.startTran() == 0) {
+      m_detector.Trace(eventId, alert);
+      if (traced.commitTran() != 0 && traced.isActive()) traced.rollbackTran();
+    }
+    errors.into(r);
+    return true;
+  }
   const int rc = tran.commitTran();
   if (rc != 0) {
     const bool failedInPipeline = m_pipelined && Db::pipelineFailed();
     const std::string why = tran.getErrorStr(rc);
+    if (Db::isFatalError(rc)) {
+      errors.into(r);
+      stop(r, tran, why);
+      return true;
+    }
     if (tran.isActive()) tran.rollbackTran();
     if (failedInPipeline) return false;
     errors.into(r);
@@ -150,6 +206,17 @@ int EvNEventBatch::flush() {
   endPipeline();
   settleAll(rc == 0, why);
   return rc;
+}
+
+void EvNEventBatch::stop(EvNEventResult& r, DBtran& tran, const std::string& why) {
+  if (tran.isActive()) tran.rollbackTran();
+  m_stopped = true;
+  notCommitted(r, why);
+  if (!m_group) return;
+  if (m_group->isActive()) m_group->rollbackTran();
+  m_group.reset();
+  endPipeline();
+  settleAll(false, why);
 }
 
 void EvNEventBatch::settleAll(bool committed, const std::string& why) {

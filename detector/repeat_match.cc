@@ -32,9 +32,16 @@ int EvNDetector::GetExistingEventIdEx(const EvSuppressionArgs& args) {
   const std::string key = "evd-match|" + std::to_string(m_category) + "|" + std::to_string(m_alertType) + "|" +
                           std::to_string(m_criteria) + "|" + std::to_string(m_alertStatus) + "|" + entity;
   int lockRc = 0;
-  if (Db::lockKey(key, true, &lockRc) == Db::KeyLock::Failed) {
-    log.Error(label, "ErrorCode [%d] in locking the match key [%s]", lockRc, key.c_str());
-    throw std::runtime_error("the match key of a pending occurrence could not be locked");
+  switch (Db::lockKey(key, true, &lockRc)) {
+    case Db::KeyLock::Held: break;
+    case Db::KeyLock::Busy:
+      // Another detector holds the key while this event's group holds
+      // others: the batch rolls the event back, commits the group and runs
+      // the event again; what it does until then is undone.
+      return 0;
+    case Db::KeyLock::Failed:
+      log.Error(label, "ErrorCode [%d] in locking the match key [%s]", lockRc, key.c_str());
+      throw std::runtime_error("the match key of a pending occurrence could not be locked");
   }
 
   // Matches a row in any pending state (processStat & 0x43) with the same

@@ -59,7 +59,7 @@ TEST_P(ConcurrencyTest, RunsSideBySideRecordEachPendingOccurrenceOnce) {
   const struct {
     const char* name;
     const char* options;
-  } modes[] = {{"per event", ""}};
+  } modes[] = {{"per event", ""}, {"groups of 100", "--group 100"}};
   std::vector<std::string> files;
   for (int p = 1; p <= kRuns; ++p) files.push_back(writeEvents(p));
   for (const auto& mode : modes) {

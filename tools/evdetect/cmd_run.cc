@@ -28,6 +28,7 @@ struct Summary {
   long read = 0, handled = 0, dropped = 0, blocked = 0, unreadable = 0, failed = 0;
   long databaseErrors = 0;  // events that went on past a database error (failed ones are in failed)
   bool readError = false;
+  long stoppedAt = 0;  // the line where the database refused writes for good
 };
 
 // A progress line on a terminal, once the run has taken more than a second.
@@ -214,6 +215,13 @@ int runEvents(const std::string& db, const RunOptions& o) {
       continue;
     }
     batch.store(event, lineNo);
+    if (batch.stopped()) {
+      // Every later event would fail the same way: nothing more is run.
+      s.stoppedAt = lineNo;
+      progress.done();
+      std::fprintf(stderr, "evdetect: %s:%ld: the database refuses writes, stopped here\n", where.c_str(), lineNo);
+      break;
+    }
   }
   batch.flush();
   progress.done();
@@ -230,6 +238,7 @@ int runEvents(const std::string& db, const RunOptions& o) {
                 s.readError ? ", input cut short by a read error" : "");
   }
   const bool unreadable = s.unreadable || s.readError;
+  if (s.stoppedAt) return kExitDatabase;
   if (s.failed && unreadable) return kExitBoth;
   if (s.failed) return kExitFailed;
   if (s.databaseErrors) return kExitDatabase;
