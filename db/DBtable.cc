@@ -12,6 +12,7 @@
 #include "Db/Database.h"
 #include "Db/NXDBRow.h"
 #include "db/catalog.h"
+#include "db/postgres/pg_result.h"
 #include "db/session.h"
 #include "db/sql_format.h"
 
@@ -142,12 +143,31 @@ namespace {
 std::mutex g_tallyMutex;
 Db::ErrorTally g_tally;
 
-void tallyError(const std::string& what) {
+void tallyError(int code, const std::string& what) {
   std::lock_guard<std::mutex> lk(g_tallyMutex);
   ++g_tally.count;
   g_tally.last = what;
+  if (Db::isFatalError(code)) {
+    ++g_tally.fatal;
+    g_tally.lastFatal = what;
+  }
 }
 }  // namespace
+
+bool Db::isFatalError(int code) {
+  if (code > 0 && code < 0x10000) {
+    switch (code & 0xff) {
+      case 8:   // SQLITE_READONLY
+      case 10:  // SQLITE_IOERR
+      case 11:  // SQLITE_CORRUPT
+      case 13:  // SQLITE_FULL
+        return true;
+      default: return false;
+    }
+  }
+  const std::string state = Db::detail::postgresSqlState(code);
+  return state == "53100" || state == "25006" || state == "58030" || state == "XX001" || state == "XX002";
+}
 
 Db::ErrorTally Db::errorTally() {
   std::lock_guard<std::mutex> lk(g_tallyMutex);
@@ -157,7 +177,7 @@ Db::ErrorTally Db::errorTally() {
 int DBtable::fail(int code, const std::string& message) {
   m_lastCode = code;
   m_lastError = message;
-  tallyError(std::string(m_def.name) + ": " + message);
+  tallyError(code, std::string(m_def.name) + ": " + message);
   return code;
 }
 
@@ -554,7 +574,7 @@ DBtran::~DBtran() {
 void DBtran::addObject(DBtable*) { ++m_objects; }
 
 int DBtran::fail(int code, std::string message) {
-  tallyError("transaction: " + message);
+  tallyError(code, "transaction: " + message);
   m_lastError = std::move(message);
   return m_lastCode = code;
 }

@@ -179,7 +179,10 @@ int Session::commit(DBtran* tran) {
   int rc = m_backend->commit();
   // A failed COMMIT may leave the transaction open (SQLite when another
   // writer holds the file): then it is still the caller's to roll back.
-  if (rc == 0 || !m_backend->inTransaction()) m_levels.clear();
+  if (rc == 0 || !m_backend->inTransaction()) {
+    m_levels.clear();
+    transactionEnded();
+  }
   return rc;
 }
 
@@ -200,7 +203,44 @@ int Session::rollback(DBtran* tran) {
   // The levels inside this one went with it.
   for (size_t i = m_levels.size(); i-- > level + 1;) m_levels[i]->detach(false);
   m_levels.resize(level);
+  if (level == 0) transactionEnded();
   return rc;
+}
+
+int Session::lockKey(const std::string& key, bool wait, bool* held) {
+  *held = true;
+  // SQLite's write transaction already serialises every writer.
+  if (dialect() != Dialect::PostgreSQL) return 0;
+  const bool inTran = inTransaction();
+  if (!inTran && !m_keyScope) return 0;
+  // Waiting for a key while holding another is how two transactions that
+  // take them in opposite orders deadlock.
+  if (inTran && m_tryWhileHolding && m_keysInTransaction > 0) wait = false;
+  // Keys of a transaction go with it; outside one, a key is held by the
+  // connection until the scope ends.
+  const char* sql = inTran ? (wait ? "SELECT 1 FROM pg_advisory_xact_lock(hashtextextended($1, 0))"
+                                   : "SELECT CASE WHEN pg_try_advisory_xact_lock(hashtextextended($1, 0)) THEN 1 ELSE 0 END")
+                           : (wait ? "SELECT 1 FROM pg_advisory_lock(hashtextextended($1, 0))"
+                                   : "SELECT CASE WHEN pg_try_advisory_lock(hashtextextended($1, 0)) THEN 1 ELSE 0 END");
+  int rc = 0;
+  auto st = acquire(sql, &rc);
+  if (!st) return rc;
+  StatementBackend& q = st->get();
+  rc = q.execute({Db::Param::text(key)});
+  if (rc == 0) rc = q.fetch();
+  if (rc != 0) return rc == DB_NO_DATA ? DB_ERR_TRANSACTION : rc;
+  *held = q.getInt(0) == 1;
+  if (!*held) m_keyBusy = true;
+  if (*held && inTran) ++m_keysInTransaction;
+  if (*held && !inTran) m_sessionKeys = true;
+  return 0;
+}
+
+int Session::endKeyScope() {
+  m_keyScope = false;
+  if (!m_sessionKeys) return 0;
+  m_sessionKeys = false;
+  return m_backend->exec("SELECT pg_advisory_unlock_all()");
 }
 
 }  // namespace Db::detail
@@ -231,6 +271,43 @@ int openThreadConnection(std::string* error) {
 }
 
 void closeThreadConnection() { Db::detail::t_slot.session.reset(); }
+
+KeyLock lockKey(const std::string& key, bool wait, int* rc) {
+  std::string err;
+  *rc = 0;
+  Db::detail::Session* s = Db::detail::Session::current(rc, &err);
+  if (s == nullptr) return KeyLock::Failed;
+  bool held = false;
+  *rc = s->lockKey(key, wait, &held);
+  if (*rc != 0) return KeyLock::Failed;
+  return held ? KeyLock::Held : KeyLock::Busy;
+}
+
+void beginKeyScope() {
+  int rc = 0;
+  std::string err;
+  if (Db::detail::Session* s = Db::detail::Session::current(&rc, &err)) s->beginKeyScope();
+}
+
+void tryKeysWhileHolding(bool on) {
+  int rc = 0;
+  std::string err;
+  if (Db::detail::Session* s = Db::detail::Session::current(&rc, &err)) s->tryKeysWhileHolding(on);
+}
+
+bool takeKeyBusy() {
+  int rc = 0;
+  std::string err;
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
+  return s != nullptr && s->takeKeyBusy();
+}
+
+int endKeyScope() {
+  int rc = 0;
+  std::string err;
+  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
+  return s ? s->endKeyScope() : rc;
+}
 
 namespace {
 Db::detail::SessionBackend* threadBackend() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "db/backend.h"
@@ -75,7 +76,17 @@ class Session : public std::enable_shared_from_this<Session> {
   bool isOpen(const DBtran* tran) const;
   bool isInnermost(const DBtran* tran) const { return !m_levels.empty() && m_levels.back() == tran; }
 
+  // Db::lockKey and its scope (see Database.h).
+  int lockKey(const std::string& key, bool wait, bool* held);
+  void beginKeyScope() { m_keyScope = true; }
+  void tryKeysWhileHolding(bool on) { m_tryWhileHolding = on; }
+  bool takeKeyBusy() { return std::exchange(m_keyBusy, false); }
+  int endKeyScope();
+
  private:
+  // The outermost level ended: its keys went with it.
+  void transactionEnded() { m_keysInTransaction = 0; }
+
   struct Entry {
     std::unique_ptr<StatementBackend> st;
     bool inUse = false;
@@ -84,6 +95,11 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string m_uri;
   std::unordered_map<std::string, Entry> m_cache;
   std::vector<DBtran*> m_levels;  // open transaction levels, outermost first
+  bool m_keyScope = false;         // keys outside a transaction are held until endKeyScope
+  bool m_sessionKeys = false;      // a key is held at session level
+  unsigned m_keysInTransaction = 0;
+  bool m_tryWhileHolding = false;  // a transaction that holds a key does not wait for another
+  bool m_keyBusy = false;          // a key was found busy since takeKeyBusy()
 };
 
 // Called with the text of every statement a table object is about to send,

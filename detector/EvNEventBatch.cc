@@ -11,6 +11,11 @@ namespace {
 // Errors of this thread's database operations since a starting tally.
 struct ErrorWatch {
   Db::ErrorTally start = Db::errorTally();
+  // The text of an error no retry cures met since the start, or "".
+  std::string fatal() const {
+    const Db::ErrorTally now = Db::errorTally();
+    return now.fatal != start.fatal ? now.lastFatal : std::string();
+  }
   void into(EvNEventResult& r) const {
     const Db::ErrorTally now = Db::errorTally();
     r.databaseErrors = now.count - start.count;
@@ -62,6 +67,7 @@ EvNEventBatch::~EvNEventBatch() {
 }
 
 void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
+  if (m_stopped) return;
   EvNEventResult r;
   r.tag = tag;
   // Before the handler runs: it may change the alert.
@@ -73,9 +79,18 @@ void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
   };
   if (m_options.mode == EvNCommitMode::PerStatement) {
     ErrorWatch errors;
+    // No transaction holds the match key here: the connection holds it from
+    // the look-up to the end of the event.
+    Db::beginKeyScope();
     r.ok = m_detector.StoreNotiData(alert);
     fromDetector(r, m_detector);
+    Db::endKeyScope();
     errors.into(r);
+    if (const std::string why = errors.fatal(); !why.empty()) {
+      m_stopped = true;
+      r.ok = false;
+      r.lastDatabaseError = why;
+    }
     given();
     m_settled(r);
     return;
@@ -101,6 +116,7 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
       m_group.reset();
       endPipeline();
       notCommitted(r, why);
+      m_stopped = Db::isFatalError(rc);
       return;
     }
   }
@@ -108,7 +124,8 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
   // The handler may change the alert; a run to be done again starts from
   // the alert as it came.
   EvAlertEx original;
-  if (m_pipelined) original = alert;
+  if (m_pipelined || m_group) original = alert;
+  if (m_group) Db::tryKeysWhileHolding(!m_waitForKeys);
   if (!runIsolated(alert, r) && m_pipelined) {
     // Something in the pipeline failed, so the event's rows may differ from
     // those of a run where every statement stands alone: they were rolled
@@ -121,6 +138,17 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
     if (m_group) beginPipeline();
   }
   if (m_options.group == 1) endPipeline();
+  if (m_contended) {
+    // Settles the events before this one; the new group holds no key.
+    m_contended = false;
+    flush();
+    const long long tag = r.tag;
+    r = EvNEventResult();
+    r.tag = tag;
+    m_waitForKeys = true;
+    runEvent(original, r);
+    m_waitForKeys = false;
+  }
 }
 
 bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
@@ -128,7 +156,8 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
   DBtran tran;
   if (const int rc = tran.startTran(); rc != 0) {
     errors.into(r);
-    notCommitted(r, tran.getErrorStr(rc));
+    if (Db::isFatalError(rc)) stop(r, tran, tran.getErrorStr(rc));
+    else notCommitted(r, tran.getErrorStr(rc));
     return true;
   }
   r.ok = m_detector.StoreNotiData(alert);
@@ -140,10 +169,44 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
     tran.rollbackTran();
     return false;
   }
+  if (const std::string why = errors.fatal(); !why.empty()) {
+    errors.into(r);
+    stop(r, tran, why);
+    return true;
+  }
+  if (m_group && Db::takeKeyBusy()) {
+    tran.rollbackTran();
+    if (m_pipelined && Db::pipelineFailed()) return false;
+    m_contended = true;
+    return true;
+  }
+  if (!r.ok && r.outcome == EvNDetector::Outcome::Failed) {
+    // A failed handler leaves nothing half-made: its rows go with its level.
+    // What tells what happened stays: the alert log is a file, and the
+    // trace row is written again, after the rollback.
+    const int eventId = m_detector.getEventId();
+    tran.rollbackTran();
+    // The rows it touched are gone with it.
+    r.occurrenceId = 0;
+    r.newCount = r.repeatCount = r.clearedCount = 0;
+    if (m_pipelined && Db::pipelineFailed()) return false;
+    DBtran traced;
+    if (traced.startTran() == 0) {
+      m_detector.Trace(eventId, alert);
+      if (traced.commitTran() != 0 && traced.isActive()) traced.rollbackTran();
+    }
+    errors.into(r);
+    return true;
+  }
   const int rc = tran.commitTran();
   if (rc != 0) {
     const bool failedInPipeline = m_pipelined && Db::pipelineFailed();
     const std::string why = tran.getErrorStr(rc);
+    if (Db::isFatalError(rc)) {
+      errors.into(r);
+      stop(r, tran, why);
+      return true;
+    }
     if (tran.isActive()) tran.rollbackTran();
     if (failedInPipeline) return false;
     errors.into(r);
@@ -176,6 +239,17 @@ int EvNEventBatch::flush() {
   endPipeline();
   settleAll(rc == 0, why);
   return rc;
+}
+
+void EvNEventBatch::stop(EvNEventResult& r, DBtran& tran, const std::string& why) {
+  if (tran.isActive()) tran.rollbackTran();
+  m_stopped = true;
+  notCommitted(r, why);
+  if (!m_group) return;
+  if (m_group->isActive()) m_group->rollbackTran();
+  m_group.reset();
+  endPipeline();
+  settleAll(false, why);
 }
 
 void EvNEventBatch::settleAll(bool committed, const std::string& why) {

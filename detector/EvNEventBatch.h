@@ -4,9 +4,10 @@
 // Called on its own, EvNDetector::StoreNotiData lets every statement commit
 // by itself: an event is a few dozen commits, and a process killed half way
 // leaves half an occurrence. EvNEventBatch wraps each call in a transaction
-// instead and commits it at the end whatever the handler answered, so that
-// every row the handler wrote before a failure is stored just as with
-// per-statement commits, and a kill stores nothing of the event.
+// instead: an event whose handler succeeded is committed with every row it
+// wrote, just as with per-statement commits; one whose handler failed is
+// rolled back, so that no half-made occurrence stays, and only its trace row
+// is written again. A kill stores nothing of the event.
 //
 //   EvNDetector detector;
 //   EvNEventBatch batch(detector, {EvNCommitMode::PerEvent, 1},
@@ -17,7 +18,10 @@
 // With a group of N, N events share one transaction, each under a savepoint
 // of its own (a failed event is rolled back alone and touches no other), and
 // no event is settled before its group committed. A failed group commit
-// settles every event of the group as not committed.
+// settles every event of the group as not committed. A group never waits
+// for a match key (Db::lockKey) while it holds another: an event that meets
+// one another detector holds is rolled back, the group so far is committed,
+// and the event runs again first in a new group, where it waits.
 //
 // On PostgreSQL the batch pipelines an event's statements (Db::beginPipeline);
 // when anything in the pipeline fails, the event is rolled back and run once
@@ -97,6 +101,10 @@ class EvNEventBatch {
   int flush();
   // Events run but not yet settled.
   size_t pending() const { return m_pending.size(); }
+  // True once the database refused a write for good (Db::isFatalError): the
+  // event that met it and the open group were rolled back and settled as not
+  // committed, and nothing more is run or committed.
+  bool stopped() const { return m_stopped; }
 
  private:
   void runEvent(EvAlertEx& alert, EvNEventResult& result);
@@ -107,6 +115,8 @@ class EvNEventBatch {
   void beginPipeline();
   void endPipeline();
   void settleAll(bool committed, const std::string& why);
+  // Rolls back TRAN and the open group and stops the batch.
+  void stop(EvNEventResult& result, DBtran& tran, const std::string& why);
 
   EvNDetector& m_detector;
   EvNBatchOptions m_options;
@@ -114,4 +124,9 @@ class EvNEventBatch {
   std::unique_ptr<DBtran> m_group;  // the open group transaction (groups of more than 1)
   std::vector<EvNEventResult> m_pending;
   bool m_pipelined = false;
+  // The event met a key another detector holds while its group held others.
+  bool m_contended = false;
+  // Run the event with the open group committed, waiting for its keys.
+  bool m_waitForKeys = false;
+  bool m_stopped = false;
 };

@@ -31,8 +31,16 @@ int initSchema(const std::string& uri, std::string* report, std::string* error);
 struct ErrorTally {
   unsigned long long count = 0;
   std::string last;
+  // Of those, the errors no retry cures (isFatalError), and the latest's text.
+  unsigned long long fatal = 0;
+  std::string lastFatal;
 };
 ErrorTally errorTally();
+// True for an error that says the database refuses writes for good: a full
+// disk, a read-only or damaged database, a failing device (SQLite FULL,
+// READONLY, IOERR, CORRUPT; PostgreSQL classes 53100, 25006, 58030, XX001,
+// XX002). Every later write would fail the same way.
+bool isFatalError(int code);
 
 // Pipelining of this thread's statements, for the work of one event inside
 // a transaction the caller opened (PostgreSQL; on SQLite, where a statement
@@ -50,6 +58,25 @@ int syncPipeline(std::string* error);
 bool pipelineFailed();
 // Sends what is still queued and ends pipelining.
 void endPipeline();
+
+// Work on one key (a pending occurrence's match key) serialised across
+// processes sharing a PostgreSQL database: the look-up that decides between
+// a new row and a repeat, and the write that follows, happen under the key.
+// Inside a transaction the key is held until the transaction ends; outside
+// one only between beginKeyScope() and endKeyScope(), and elsewhere nothing
+// is taken. On SQLite, whose write transaction admits one writer at a time,
+// nothing is taken either: Held at once. With WAIT false a key another
+// connection holds is Busy instead of waited for. Failed sets *rc.
+enum class KeyLock { Held, Busy, Failed };
+KeyLock lockKey(const std::string& key, bool wait, int* rc);
+void beginKeyScope();
+// Lets go of the keys taken outside a transaction since beginKeyScope().
+int endKeyScope();
+// With ON, a transaction that already holds a key gets Busy instead of
+// waiting for another (a group of events must not deadlock with another
+// group); takeKeyBusy() tells whether that happened since it was last asked.
+void tryKeysWhileHolding(bool on);
+bool takeKeyBusy();
 
 // Drops every table of the schema (test and tool use only).
 int dropSchema(const std::string& uri, std::string* error);

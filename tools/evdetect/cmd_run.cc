@@ -34,6 +34,7 @@ struct Summary {
   long databaseErrors = 0;  // events that went on past a database error (failed ones are in failed)
   bool readError = false;
   long handled() const { return made + repeat + cleared + unchanged; }
+  long stoppedAt = 0;  // the line where the database refused writes for good
 };
 
 // How often --metrics rewrites its file while the run goes on.
@@ -349,6 +350,13 @@ int runEvents(const std::string& db, const RunOptions& o) {
     ++s.read;
     timed([&] { batch.store(event, lineNo); });
     refreshMetrics();
+    if (batch.stopped()) {
+      // Every later event would fail the same way: nothing more is run.
+      s.stoppedAt = lineNo;
+      progress.done();
+      std::fprintf(stderr, "evdetect: %s:%ld: the database refuses writes, stopped here\n", where.c_str(), lineNo);
+      break;
+    }
   }
   timed([&] { batch.flush(); });
   eventLines.releaseAll();
@@ -385,6 +393,7 @@ int runEvents(const std::string& db, const RunOptions& o) {
     outputLost = true;
   }
   const bool failed = s.failed || s.invalid;
+  if (s.stoppedAt) return kExitDatabase;
   const bool unreadableInput = s.unreadable || s.readError;
   if (failed && unreadableInput) return kExitBoth;
   if (failed) return kExitFailed;
