@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Db/Database.h"
+#include "support/child_process.h"
 #include "support/db_fixture.h"
 
 namespace evd::test {
@@ -26,27 +27,10 @@ std::string writeEvents(int p) {
   std::ofstream out(path);
   for (int i = 0; i < kEventsPerRun; ++i) {
     const int c = p % 2 ? 1 + i % kClients : kClients - i % kClients;
-    out << R"({"alertType":10,"alertCriteria":77,"clientId":)" << c << R"(,"clientName":"c)" << c
-        << R"(","mediaAgentId":7,"freeSpace":)" << i << R"(,"threshold":1024,"foldersList":["/data"],)"
-        << R"("freeSpaceList":[)" << i << R"(],"thresholdsList":[1024])"
-        << ((i / kClients) % 3 == 2 ? R"(,"conditionCleared":true)" : "") << "}\n";
+    out << freeSpaceEvent(c, i, (i / kClients) % 3 == 2);
   }
   return path;
 }
-
-// Runs ARGS through the shell and returns what it printed; *status its exit status.
-std::string shell(const std::string& args, int* status) {
-  std::string out;
-  FILE* f = popen(args.c_str(), "r");
-  if (f == nullptr) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-  const int rc = pclose(f);
-  *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
-
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 long long field(const std::string& json, const std::string& name) {
   const size_t at = json.find("\"" + name + "\": ");
@@ -67,13 +51,13 @@ TEST_P(ConcurrencyTest, RunsSideBySideRecordEachPendingOccurrenceOnce) {
     const std::string db = freshDatabase(GetParam());
     ASSERT_FALSE(db.empty());
     int status = 0;
-    shell(std::string(EVDETECT_PATH) + " init --db " + quoted(db) + " && " + EVDETECT_PATH + " rule add --db " +
-              quoted(db) + " --type 10 --name free-space",
+    shell(std::string(EVDETECT_PATH) + " init --db " + shellQuoted(db) + " && " + EVDETECT_PATH + " rule add --db " +
+              shellQuoted(db) + " --type 10 --name free-space",
           &status);
     ASSERT_EQ(0, status);
     std::string runs;
     for (const std::string& f : files)
-      runs += std::string(EVDETECT_PATH) + " run --json " + mode.options + " --db " + quoted(db) + " " + f + " & ";
+      runs += std::string(EVDETECT_PATH) + " run --json " + mode.options + " --db " + shellQuoted(db) + " " + f + " & ";
     const std::string out = shell(runs + "wait", &status);
     long long handled = 0, failed = 0;
     for (size_t at = 0; (at = out.find("{", at)) != std::string::npos; ++at) {
