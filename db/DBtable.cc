@@ -151,6 +151,8 @@ void tallyError(int code, const std::string& what) {
     ++g_tally.fatal;
     g_tally.lastFatal = what;
   }
+  if (Db::isConnectionLost(code)) ++g_tally.lost;
+  if (Db::isBusy(code)) ++g_tally.busy;
 }
 }  // namespace
 
@@ -167,6 +169,17 @@ bool Db::isFatalError(int code) {
   }
   const std::string state = Db::detail::postgresSqlState(code);
   return state == "53100" || state == "25006" || state == "58030" || state == "XX001" || state == "XX002";
+}
+
+bool Db::isConnectionLost(int code) {
+  if (code == DB_ERR_CONNECT) return true;
+  const std::string state = Db::detail::postgresSqlState(code);
+  return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
+}
+
+bool Db::isBusy(int code) {
+  if (code <= 0 || code >= 0x10000) return false;
+  return (code & 0xff) == 5 /* SQLITE_BUSY */ || (code & 0xff) == 6 /* SQLITE_LOCKED */;
 }
 
 Db::ErrorTally Db::errorTally() {

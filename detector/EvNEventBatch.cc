@@ -1,5 +1,7 @@
 #include "detector/EvNEventBatch.h"
 
+#include <algorithm>
+#include <thread>
 #include <utility>
 
 #include "Db/DBtable.h"
@@ -16,6 +18,8 @@ struct ErrorWatch {
     const Db::ErrorTally now = Db::errorTally();
     return now.fatal != start.fatal ? now.lastFatal : std::string();
   }
+  bool lost() const { return Db::errorTally().lost != start.lost; }
+  bool busy() const { return Db::errorTally().busy != start.busy; }
   void into(EvNEventResult& r) const {
     const Db::ErrorTally now = Db::errorTally();
     r.databaseErrors = now.count - start.count;
@@ -95,7 +99,10 @@ void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
     m_settled(r);
     return;
   }
+  m_lostRuns = 0;
+  m_busyRun = false;
   runEvent(alert, r);
+  if (m_retry == Retry::None) m_gaveUp = false;
   given();
   if (m_options.group == 1) {
     m_settled(r);
@@ -124,7 +131,7 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
   // The handler may change the alert; a run to be done again starts from
   // the alert as it came.
   EvAlertEx original;
-  if (m_pipelined || m_group) original = alert;
+  if (m_pipelined || m_group || m_options.group == 1) original = alert;
   if (m_group) Db::tryKeysWhileHolding(!m_waitForKeys);
   if (!runIsolated(alert, r) && m_pipelined) {
     // Something in the pipeline failed, so the event's rows may differ from
@@ -137,7 +144,16 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
     runIsolated(original, r);
     if (m_group) beginPipeline();
   }
-  if (m_options.group == 1) endPipeline();
+  if (m_options.group == 1) {
+    endPipeline();
+    if (m_retry != Retry::None && mayRunAgain()) {
+      const long long tag = r.tag;
+      r = EvNEventResult();
+      r.tag = tag;
+      runEvent(original, r);
+      return;
+    }
+  }
   if (m_contended) {
     // Settles the events before this one; the new group holds no key.
     m_contended = false;
@@ -153,9 +169,12 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
 
 bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
   ErrorWatch errors;
+  m_retry = Retry::None;
   DBtran tran;
   if (const int rc = tran.startTran(); rc != 0) {
     errors.into(r);
+    if (Db::isConnectionLost(rc)) m_retry = Retry::Lost;
+    else if (Db::isBusy(rc)) m_retry = Retry::Busy;
     if (Db::isFatalError(rc)) stop(r, tran, tran.getErrorStr(rc));
     else notCommitted(r, tran.getErrorStr(rc));
     return true;
@@ -172,6 +191,15 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
   if (const std::string why = errors.fatal(); !why.empty()) {
     errors.into(r);
     stop(r, tran, why);
+    return true;
+  }
+  if (m_options.group == 1 && (errors.lost() || errors.busy())) {
+    // Whatever the handler made of it, the event cannot be committed whole:
+    // it runs again, and the run that ends it writes its trace row.
+    m_retry = errors.lost() ? Retry::Lost : Retry::Busy;
+    if (tran.isActive()) tran.rollbackTran();
+    errors.into(r);
+    notCommitted(r, r.lastDatabaseError);
     return true;
   }
   if (m_group && Db::takeKeyBusy()) {
@@ -209,12 +237,43 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
     }
     if (tran.isActive()) tran.rollbackTran();
     if (failedInPipeline) return false;
+    if (Db::isConnectionLost(rc) || errors.lost()) m_retry = Retry::Lost;
+    else if (Db::isBusy(rc) || errors.busy()) m_retry = Retry::Busy;
     errors.into(r);
     notCommitted(r, why);
     return true;
   }
   errors.into(r);
   return true;
+}
+
+bool EvNEventBatch::mayRunAgain() {
+  if (m_retry == Retry::Busy) {
+    if (m_busyRun) return false;
+    m_busyRun = true;
+    return true;
+  }
+  // A run that loses its connection every time (a statement that takes the
+  // server down) must not go on for ever.
+  constexpr int kMaxLostRuns = 8;
+  return ++m_lostRuns <= kMaxLostRuns && reconnect();
+}
+
+bool EvNEventBatch::reconnect() {
+  if (m_gaveUp) return false;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + m_options.reconnectFor;
+  std::chrono::milliseconds pause(100);
+  for (;;) {
+    Db::closeThreadConnection();
+    if (Db::openThreadConnection(nullptr) == 0) return true;
+    if (Clock::now() + pause > deadline) {
+      m_gaveUp = true;
+      return false;
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(2000));
+  }
 }
 
 void EvNEventBatch::beginPipeline() { m_pipelined = m_options.pipeline && Db::beginPipeline(); }

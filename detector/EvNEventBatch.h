@@ -28,11 +28,20 @@
 // more without pipelining, so that its stored rows are exactly those of the
 // unpipelined run.
 //
+// With one event per transaction, an event whose connection went (a server
+// restart or failover) is run again from the alert as it came once a new
+// connection opens: the batch tries to open one again and again, waiting
+// 0.1 s, then twice as long each time up to 2 s, for at most reconnectFor.
+// Its transaction was rolled back whole, so nothing of it is stored twice.
+// An event that found the database locked by another writer past the busy
+// timeout is run again once.
+//
 // The detector must outlive the batch, and the batch is used on the thread
 // that made it (it uses the thread's database connection). The destructor
 // commits the open group; call flush() to learn how that went.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -55,6 +64,9 @@ struct EvNBatchOptions {
   size_t group = 1;
   // Pipeline statements where the backend supports it (PostgreSQL).
   bool pipeline = true;
+  // How long an event whose connection went waits for a new one before it
+  // is settled as failed (one event per transaction only).
+  std::chrono::milliseconds reconnectFor{30000};
 };
 
 // How one event ended, reported once its transaction is settled.
@@ -112,6 +124,10 @@ class EvNEventBatch {
   // its pipeline failed: the level was rolled back and the event must run
   // again without pipelining.
   bool runIsolated(EvAlertEx& alert, EvNEventResult& result);
+  // Whether the event that just failed for a reason noted in m_retry runs
+  // again; waits for a new connection when the old one went.
+  bool mayRunAgain();
+  bool reconnect();
   void beginPipeline();
   void endPipeline();
   void settleAll(bool committed, const std::string& why);
@@ -129,4 +145,12 @@ class EvNEventBatch {
   // Run the event with the open group committed, waiting for its keys.
   bool m_waitForKeys = false;
   bool m_stopped = false;
+  // Why the event just run may succeed when run again.
+  enum class Retry { None, Lost, Busy };
+  Retry m_retry = Retry::None;
+  int m_lostRuns = 0;     // runs of the current event that lost their connection
+  bool m_busyRun = false; // the current event already ran again after a busy database
+  // No connection opened within reconnectFor: later events fail at once
+  // until one runs without losing its connection.
+  bool m_gaveUp = false;
 };

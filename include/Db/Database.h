@@ -34,6 +34,10 @@ struct ErrorTally {
   // Of those, the errors no retry cures (isFatalError), and the latest's text.
   unsigned long long fatal = 0;
   std::string lastFatal;
+  // Of those, the errors that say the connection went (isConnectionLost) and
+  // those of a database another writer kept locked (isBusy).
+  unsigned long long lost = 0;
+  unsigned long long busy = 0;
 };
 ErrorTally errorTally();
 // True for an error that says the database refuses writes for good: a full
@@ -41,6 +45,14 @@ ErrorTally errorTally();
 // READONLY, IOERR, CORRUPT; PostgreSQL classes 53100, 25006, 58030, XX001,
 // XX002). Every later write would fail the same way.
 bool isFatalError(int code);
+// True for an error that says the server went away or cannot take a
+// connection yet: it cannot be opened (DB_ERR_CONNECT), PostgreSQL class 08,
+// 57P01, 57P02, 57P03. A transaction that met one is gone; the work can be
+// done again once a connection opens.
+bool isConnectionLost(int code);
+// True when another connection kept the database locked past the busy
+// timeout (SQLite BUSY, LOCKED): the work can be done again.
+bool isBusy(int code);
 
 // Pipelining of this thread's statements, for the work of one event inside
 // a transaction the caller opened (PostgreSQL; on SQLite, where a statement
