@@ -167,6 +167,18 @@ class ParamRows {
         .msgParams(alert.getEventMsgList())
         .failureReasons(alert.getFailureReasons());
   }
+  // The rows a failed backup or file-level restore starts with: failure
+  // reason, media, whom id, event messages, failure reasons, and the phase
+  // and network failure counts.
+  ParamRows& jobFailureRows(EvAlertEx& alert) {
+    return text(ParamFailureReason, alert.getFailureReason())
+        .texts(ParamMediaList, alert.getMediaList())
+        .asLong(ParamWhomId, alert.getWhomId())
+        .msgParams(alert.getEventMsgList())
+        .failureReasons(alert.getFailureReasons())
+        .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
+        .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount());
+  }
   ParamRows& byKind(NotiParamTypes type, ParamKind kind, long long number, const std::string& textValue) {
     switch (kind) {
       case ParamKind::Int: return asInt(type, number);

@@ -42,13 +42,7 @@ bool EvNDetector::StoreFLRJobs(EvAlertEx& alert) {
           row.failedCount = saturateToInt(alert.getFailedCount(), "failedCount");
         },
         [&](ParamRows& p) {
-          p.text(ParamFailureReason, alert.getFailureReason())
-              .texts(ParamMediaList, alert.getMediaList())
-              .asLong(ParamWhomId, alert.getWhomId())
-              .msgParams(alert.getEventMsgList())
-              .failureReasons(alert.getFailureReasons())
-              .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
-              .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
+          p.jobFailureRows(alert)
               .text(ParamFlrSvuName, alert.getSVUName())
               .text(ParamJobErrorString, alert.getJobErrString());
         });

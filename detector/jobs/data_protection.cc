@@ -60,13 +60,7 @@ bool refreshPendingBackup(HandlerCall& call, EvAlertEx& alert, bool jobView, int
 
 // The parameters of a new backup occurrence, in the order they are stored.
 ParamRows& addBackupParams(ParamRows& p, EvAlertEx& alert) {
-  return p.text(ParamFailureReason, alert.getFailureReason())
-      .texts(ParamMediaList, alert.getMediaList())
-      .asLong(ParamWhomId, alert.getWhomId())
-      .msgParams(alert.getEventMsgList())
-      .failureReasons(alert.getFailureReasons())
-      .asInt(ParamPhaseFailureCount, alert.getPhaseFailuresCount())
-      .asInt(ParamNetworkFailureCount, alert.getNetworkFailuresCount())
+  return p.jobFailureRows(alert)
       .mediaList(alert.getMediaIdsList(), ParamMediaList, ParamMediaLocation)
       .text(ParamSvuName, alert.getSVUName())
       .text(ParamWorkflowName, alert.getWorkFlowName())
