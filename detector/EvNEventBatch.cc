@@ -221,9 +221,19 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
     DBtran traced;
     if (traced.startTran() == 0) {
       m_detector.Trace(eventId, alert);
-      if (traced.commitTran() != 0 && traced.isActive()) traced.rollbackTran();
+      // The event is settled: a reader resumes after it, not at it.
+      std::string unused;
+      const bool noted = m_group || noteCommit(r.tag, &unused);
+      if ((!noted || traced.commitTran() != 0) && traced.isActive()) traced.rollbackTran();
     }
     errors.into(r);
+    return true;
+  }
+  if (std::string why; !m_group && !noteCommit(r.tag, &why)) {
+    tran.rollbackTran();
+    if (m_pipelined && Db::pipelineFailed()) return false;
+    errors.into(r);
+    notCommitted(r, why);
     return true;
   }
   const int rc = tran.commitTran();
@@ -245,6 +255,13 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
   }
   errors.into(r);
   return true;
+}
+
+bool EvNEventBatch::noteCommit(long long tag, std::string* error) {
+  if (!m_options.beforeCommit) return true;
+  if (m_options.beforeCommit(tag, error)) return true;
+  if (error->empty()) *error = "the batch's caller refused the commit";
+  return false;
 }
 
 bool EvNEventBatch::mayRunAgain() {
@@ -288,10 +305,12 @@ int EvNEventBatch::flush() {
     settleAll(true, "");
     return 0;
   }
-  const int rc = m_group->commitTran();
   std::string why;
+  int rc = 0;
+  if (!m_pending.empty() && !noteCommit(m_pending.back().tag, &why)) rc = DB_ERR_USAGE;
+  if (rc == 0) rc = m_group->commitTran();
   if (rc != 0) {
-    why = m_group->getErrorStr(rc);
+    if (why.empty()) why = m_group->getErrorStr(rc);
     if (m_group->isActive()) m_group->rollbackTran();
   }
   m_group.reset();

@@ -67,6 +67,12 @@ struct EvNBatchOptions {
   // How long an event whose connection went waits for a new one before it
   // is settled as failed (one event per transaction only).
   std::chrono::milliseconds reconnectFor{30000};
+  // Called inside every transaction the batch is about to commit (PerEvent
+  // only), with the tag of the last event it covers, so that what it writes
+  // is committed with those events or not at all: a reader's position in
+  // its input, for instance. False, with *error set, fails the commit: the
+  // events it covers are settled as not committed.
+  std::function<bool(long long lastTag, std::string* error)> beforeCommit = nullptr;
 };
 
 // How one event ended, reported once its transaction is settled.
@@ -127,6 +133,8 @@ class EvNEventBatch {
   // Whether the event that just failed for a reason noted in m_retry runs
   // again; waits for a new connection when the old one went.
   bool mayRunAgain();
+  // Runs the beforeCommit hook, if any, for a commit that ends with TAG.
+  bool noteCommit(long long tag, std::string* error);
   bool reconnect();
   void beginPipeline();
   void endPipeline();
