@@ -275,6 +275,10 @@ bool EvDebugFileInstance::write(const std::string& line) {
   {
     std::lock_guard<std::mutex> lk(m_impl->m);
     const std::string target = m_impl->resolvedLocked();
+    if (target == kStandardError) {
+      // One write per line, so that lines of several threads never mix.
+      return ::write(STDERR_FILENO, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
     if (target != m_impl->openedPath || m_impl->fdOwner != ::getpid()) {
       closeLog(m_impl->fd);
       m_impl->openedPath = target;

@@ -40,7 +40,9 @@ class EvDebugFileInstance {
   EvDebugFileInstance(const EvDebugFileInstance&) = delete;
   EvDebugFileInstance& operator=(const EvDebugFileInstance&) = delete;
 
-  // Where lines go; empty means the default file beside the database.
+  // Where lines go; empty means the default file beside the database, "-"
+  // standard error (for a service whose output goes to a journal).
+  static constexpr const char* kStandardError = "-";
   void setPath(const std::string& path);
   const std::string& path() const;
   // The file the next line goes to: path() when set, else the default

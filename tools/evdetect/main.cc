@@ -11,6 +11,7 @@
 
 #include "Db/Database.h"
 #include "db/uri.h"
+#include "host/EvAlertDebug.h"
 #include "detector/version.h"
 #include "tools/evdetect/commands.h"
 
@@ -112,6 +113,10 @@ int main(int argc, char** argv) {
                  "(default: $EVDETECT_DB, else ./evdetector.db)")
       ->envname("EVDETECT_DB")
       ->default_val("evdetector.db");
+  std::string log;
+  app.add_option("--log", log,
+                 "the alert log: FILE, or - for standard error (default: evdetector.log beside an SQLite "
+                 "database, else in the working directory)");
   std::vector<evdetect::Command> commands;
   evdetect::addInit(app, commands);
   evdetect::addRun(app, commands);
@@ -134,6 +139,7 @@ int main(int argc, char** argv) {
                     "or a libpq connection string such as 'host=/tmp dbname=x'");
     return evdetect::kExitUsage;
   }
+  if (!log.empty()) alertInstance.setPath(log);
   for (auto& c : commands) {
     if (!c.app->parsed()) continue;
     const int rc = c.run(db);
