@@ -38,6 +38,7 @@
 #include "Db/Tbl/MMContainer.h"
 #include "Db/Tbl/MMMountPath.h"
 #include "Db/Tbl/MMDrive.h"
+#include "Db/Tbl/EvdRunPosition.h"
 #include "Db/Tbl/EvdSettings.h"
 #include "Db/Proc/NTDClearDelayedJobAlert.h"
 #include "Db/Proc/NTDAlertTrace.h"
@@ -89,7 +90,8 @@
   X(MMContainer) \
   X(MMMountPath) \
   X(MMDrive) \
-  X(EvdSettings)
+  X(EvdSettings) \
+  X(EvdRunPosition)
 
 #define DB_ALL_PROCEDURES(X) \
   X(NTDClearDelayedJobAlert) \

@@ -24,6 +24,7 @@
 #include "host/EvAlertEx.h"
 #include "host/event_json.h"
 #include "support/db_fixture.h"
+#include "support/table_dump.h"
 
 namespace evd::test {
 namespace {
@@ -45,63 +46,6 @@ std::vector<std::string> exampleStream() {
       if (line.find('{') != std::string::npos) lines.push_back(line);
   }
   return lines;
-}
-
-// Every row of every table, as text, sorted within its table.
-using Dump = std::map<std::string, std::vector<std::string>>;
-
-std::vector<std::string> column0(Db::detail::Session& s, const std::string& sql) {
-  int rc = 0;
-  std::vector<std::string> out;
-  auto st = s.backend().prepare(sql, &rc);
-  EXPECT_TRUE(st) << s.backend().lastError();
-  if (!st || st->execute({}) != 0) return out;
-  while (st->fetch() == 0) out.emplace_back(st->getText(0, nullptr));
-  return out;
-}
-
-Dump dumpAll() {
-  int rc = 0;
-  std::string err;
-  Db::detail::Session* s = Db::detail::Session::current(&rc, &err);
-  EXPECT_TRUE(s) << err;
-  if (s == nullptr) return {};
-  const bool sqlite = s->dialect() == Db::detail::Dialect::SQLite;
-  Dump dump;
-  for (const std::string& table :
-       column0(*s, sqlite ? "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'"
-                          : "SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname = current_schema()")) {
-    auto st = s->backend().prepare("SELECT * FROM " + table, &rc);
-    EXPECT_TRUE(st && st->execute({}) == 0) << table << ": " << s->backend().lastError();
-    std::string key = table;  // PostgreSQL folds the names to lower case
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-    std::vector<std::string>& rows = dump[key];
-    while (st && st->fetch() == 0) {
-      std::string row;
-      for (int c = 0; c < st->columnCount(); ++c) row += (st->isNull(c) ? "\\N" : st->getText(c, nullptr)) + std::string("|");
-      rows.push_back(row);
-    }
-    std::sort(rows.begin(), rows.end());
-  }
-  return dump;
-}
-
-// The rows only one of A and B holds, a few of each.
-std::string difference(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-  std::string out;
-  for (const auto& [from, to, sign] : {std::tuple{&a, &b, "-"}, std::tuple{&b, &a, "+"}}) {
-    int shown = 0;
-    for (const std::string& row : *from)
-      if (!std::binary_search(to->begin(), to->end(), row) && shown++ < 3) out += std::string("\n ") + sign + row;
-  }
-  return out;
-}
-
-// Rows per table.
-std::map<std::string, long long> sizes(const Dump& dump) {
-  std::map<std::string, long long> out;
-  for (const auto& [table, rows] : dump) out[table] = static_cast<long long>(rows.size());
-  return out;
 }
 
 // What the host is told of each event.

@@ -3,7 +3,6 @@
 // rows are those of a run the restarts never touched.
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "Db/Database.h"
@@ -26,13 +25,6 @@ std::string writeEvents() {
     out << freeSpaceEvent(c, i, (i / kClients) % 3 == 2);
   }
   return path;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 long long field(const std::string& json, const std::string& name) {

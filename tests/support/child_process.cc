@@ -1,8 +1,12 @@
 #include "support/child_process.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace evd::test {
 
@@ -15,6 +19,34 @@ std::string shell(const std::string& args, int* status) {
   const int rc = pclose(f);
   *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return out;
+}
+
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, const std::string& out,
+            const std::string& err) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int in = ::open("/dev/null", O_RDONLY);
+  const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (in < 0 || o < 0 || e < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(126);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+int waitFor(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 std::string shellQuoted(const std::string& s) { return "'" + s + "'"; }

@@ -2,7 +2,10 @@
 // free-space events.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 namespace evd::test {
 
@@ -10,6 +13,14 @@ namespace evd::test {
 std::string shell(const std::string& args, int* status);
 // S in single quotes, for a shell command line.
 std::string shellQuoted(const std::string& s);
+// Starts PROGRAM with ARGS, its standard output and error going to OUT and
+// ERR (appended), its standard input /dev/null; the child's pid.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, const std::string& out,
+            const std::string& err);
+// Waits for PID: its exit status, or 128 + the signal that ended it.
+int waitFor(pid_t pid);
+// The whole of the file at PATH ("" when there is none).
+std::string readFile(const std::string& path);
 // One free-space event (alert type 10) of CLIENT as a JSON line, its free
 // space N, clearing the condition when CLEARED.
 std::string freeSpaceEvent(int client, int n, bool cleared);

@@ -22,7 +22,10 @@
 #include "detector/EvNEventBatch.h"
 #include "host/EvAlertEx.h"
 #include "host/event_json.h"
+#include "Db/DBtable.h"
 #include "tools/evdetect/commands.h"
+#include "tools/evdetect/run_input.h"
+#include "tools/evdetect/run_position.h"
 #include "tools/evdetect/run_metrics.h"
 
 namespace evdetect {
@@ -77,7 +80,10 @@ class EventLines {
     j["criteria"] = criteria;
     j["reason"] = reason;
     const std::string text = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    // Flushed line by line: a script follows the file as the run goes, and
+    // a killed run leaves no half line for the next one to append to.
     std::fputs(text.c_str(), m_out);
+    std::fflush(m_out);
   }
 
   FILE* m_out;
@@ -109,73 +115,6 @@ class Progress {
   Clock::time_point m_start, m_last;
 };
 
-// Lines of a descriptor, each at most kMaxEventLineBytes: the rest of a longer
-// line is skipped unread, so memory stays bounded whatever arrives. A read
-// error is told apart from the end of the input.
-class LineReader {
- public:
-  enum class Status { Line, TooLong, End, Error };
-  // IDLE is called before a read that would wait for more input.
-  LineReader(int fd, std::function<void()> idle) : m_fd(fd), m_buf(64 * 1024), m_idle(std::move(idle)) {}
-
-  Status next(std::string& line) {
-    line.clear();
-    bool started = false, tooLong = false;
-    while (true) {
-      if (m_pos == m_end) {
-        if (m_eof) break;
-        if (m_idle) {
-          pollfd p{m_fd, POLLIN, 0};
-          if (::poll(&p, 1, 0) == 0) m_idle();
-        }
-        const ssize_t n = ::read(m_fd, m_buf.data(), m_buf.size());
-        if (n < 0) {
-          if (errno == EINTR) continue;
-          m_errno = errno;
-          return Status::Error;
-        }
-        if (n == 0) {
-          m_eof = true;
-          break;
-        }
-        m_pos = 0;
-        m_end = static_cast<size_t>(n);
-      }
-      started = true;
-      const char* from = m_buf.data() + m_pos;
-      const void* nl = std::memchr(from, '\n', m_end - m_pos);
-      const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - from) : m_end - m_pos;
-      if (!tooLong && line.size() + len <= kMaxEventLineBytes) {
-        line.append(from, len);
-      } else if (!tooLong) {
-        tooLong = true;
-        std::string().swap(line);
-      }
-      m_pos += len;
-      m_offset += static_cast<long long>(len);
-      if (nl) {
-        ++m_pos;
-        ++m_offset;
-        return tooLong ? Status::TooLong : Status::Line;
-      }
-    }
-    if (!started) return Status::End;
-    return tooLong ? Status::TooLong : Status::Line;
-  }
-  int error() const { return m_errno; }
-  // Bytes of the input taken up to the end of the last line returned.
-  long long offset() const { return m_offset; }
-
- private:
-  int m_fd;
-  std::vector<char> m_buf;
-  size_t m_pos = 0, m_end = 0;
-  bool m_eof = false;
-  int m_errno = 0;
-  long long m_offset = 0;
-  std::function<void()> m_idle;
-};
-
 struct RunOptions {
   std::string file = "-";
   bool json = false;
@@ -183,6 +122,89 @@ struct RunOptions {
   size_t group = 1;
   std::string events;   // --events: a file, "-" for standard output, "" for none
   std::string metrics;  // --metrics: the file to keep rewritten, "" for none
+  bool follow = false;  // --follow: read FILE as it grows, across rotations, until stopped
+  bool resume = false;  // --resume: start after the position kept in the database, and keep it
+};
+
+// The position a run keeps (--resume, --follow): written with every commit,
+// inside its transaction, and when the run waits or ends with nothing open.
+class PositionKeeper {
+ public:
+  PositionKeeper(std::string source, InputFile& input) : m_source(std::move(source)), m_input(input) {}
+
+  // Where the run starts: 0 and the offset and line to start at, or an exit
+  // status having said why.
+  int start(FilePosition& from) {
+    FilePosition at;
+    bool found = false;
+    std::string err;
+    if (loadPosition(m_source, at, &found, &err) != 0) {
+      error("cannot read the run position of '" + m_source + "': " + err);
+      return kExitDatabase;
+    }
+    from = m_input.identity();
+    if (!found) return 0;
+    if (!at.sameFile(from) && m_input.openRotated(m_source + ".1", at)) {
+      // Rotated while no run read it: the rest of the old file comes first.
+      error("'" + m_source + "' was rotated since its position was kept: reading the rest of '" + m_source +
+            ".1' first");
+      from = at;
+      m_saved = at;
+    } else if (!at.sameFile(from)) {
+      error("'" + m_source + "' is not the file its kept position was taken in (rotated or replaced): reading it "
+            "from the start");
+    } else if (m_input.size() < at.offset) {
+      error("'" + m_source + "' is shorter than its kept position (truncated): reading it from the start");
+    } else {
+      from.offset = at.offset;
+      from.line = at.line;
+      m_saved = at;
+    }
+    return 0;
+  }
+  // An event of LINE, ending at OFFSET, goes to the batch.
+  void taken(long long line, long long offset) { m_open.emplace_back(line, offset); }
+  // The events up to LINE are settled.
+  void settled(long long line) {
+    while (!m_open.empty() && m_open.front().first <= line) m_open.pop_front();
+  }
+  // Inside the transaction that commits the events up to LINE.
+  bool beforeCommit(long long line, std::string* error) {
+    FilePosition at = m_input.identity();
+    at.line = line;
+    at.offset = m_saved.offset;
+    for (const auto& [l, offset] : m_open)
+      if (l == line) at.offset = offset;
+    if (savePosition(m_source, at, error) != 0) return false;
+    m_saved = at;
+    return true;
+  }
+  // With no event open: the lines since the last commit (unreadable, empty)
+  // are passed too.
+  void saveIdle(long long line, long long offset) {
+    FilePosition at = m_input.identity();
+    at.line = line;
+    at.offset = offset;
+    if (at.sameFile(m_saved) && at.offset == m_saved.offset) return;
+    DBtran tran;
+    std::string err;
+    int rc = tran.startTran();
+    if (rc == 0) rc = savePosition(m_source, at, &err);
+    if (rc == 0) rc = tran.commitTran();
+    if (rc == 0) {
+      m_saved = at;
+      return;
+    }
+    if (tran.isActive()) tran.rollbackTran();
+    if (err.empty()) err = tran.getErrorStr(rc);
+    error("cannot keep the run position of '" + m_source + "': " + err);
+  }
+
+ private:
+  std::string m_source;
+  InputFile& m_input;
+  FilePosition m_saved;
+  std::deque<std::pair<long long, long long>> m_open;  // line, offset after it
 };
 
 int runEvents(const std::string& db, const RunOptions& o) {
@@ -191,28 +213,30 @@ int runEvents(const std::string& db, const RunOptions& o) {
     error("--group needs --commit per-event: statements that commit one by one cannot be grouped");
     return kExitUsage;
   }
-  int fd = STDIN_FILENO;
+  const bool keepPosition = o.follow || o.resume;
+  if (keepPosition && file == "-") {
+    error(std::string(o.follow ? "--follow" : "--resume") + " needs a FILE: standard input has no position to keep");
+    return kExitUsage;
+  }
+  if (keepPosition && o.commit == "per-statement") {
+    error(std::string(o.follow ? "--follow" : "--resume") +
+          " needs --commit per-event: the position is committed with the events");
+    return kExitUsage;
+  }
+  StopSignals stopSignals;
+  InputFile input(file, o.follow, keepPosition);
   if (file != "-") {
-    fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      fd = -1;
-      errno = EISDIR;
-    }
     // Input that cannot be opened is unreadable input, like input that
     // cannot be read to its end.
-    if (fd < 0) {
-      error("cannot read '" + file + "': " + std::strerror(errno));
+    if (const std::string why = input.open(); !why.empty()) {
+      error("cannot read '" + file + "': " + why);
       return kExitUnreadable;
     }
   }
-  struct Closer {
-    int fd;
-    ~Closer() {
-      if (fd != STDIN_FILENO) ::close(fd);
-    }
-  } closer{fd};
+  if (file != "-" && !input.isOpen()) {
+    error(std::string("stopped by ") + StopSignals::name() + " before '" + file + "' appeared");
+    return 0;
+  }
   if (int rc = openDatabase(db)) return rc;
   const std::string where = file == "-" ? "<stdin>" : shown(file);
 
@@ -223,7 +247,7 @@ int runEvents(const std::string& db, const RunOptions& o) {
   if (o.events == "-") {
     eventsOut = stdout;
   } else if (!o.events.empty()) {
-    eventsFile.reset(std::fopen(o.events.c_str(), "w"));
+    eventsFile.reset(std::fopen(o.events.c_str(), o.follow || o.resume ? "a" : "w"));
     if (!eventsFile) {
       error("cannot write events to '" + o.events + "': " + std::strerror(errno));
       return kExitUsage;
@@ -232,6 +256,16 @@ int runEvents(const std::string& db, const RunOptions& o) {
   }
   FILE* summaryOut = o.events == "-" ? stderr : stdout;
   EventLines eventLines(eventsOut);
+
+  PositionKeeper position(positionSource(file), input);
+  FilePosition from;
+  if (keepPosition && input.isOpen())
+    if (int rc = position.start(from)) return rc;
+  const int fd = file == "-" ? STDIN_FILENO : input.fd();
+  if (from.offset > 0 && ::lseek(fd, from.offset, SEEK_SET) < 0) {
+    error("cannot read '" + file + "' from its kept position: " + std::strerror(errno));
+    return kExitUnreadable;
+  }
 
   RunFigures figures;
   LatencyHistogram commits;
@@ -257,11 +291,14 @@ int runEvents(const std::string& db, const RunOptions& o) {
   EvNBatchOptions options;
   options.mode = o.commit == "per-statement" ? EvNCommitMode::PerStatement : EvNCommitMode::PerEvent;
   options.group = o.group;
+  if (keepPosition)
+    options.beforeCommit = [&](long long line, std::string* err) { return position.beforeCommit(line, err); };
   long settledCount = 0;
   // Counted only once the event's transaction has committed: an event of a
   // group that could not commit is a failed one, whatever its handler said.
   EvNEventBatch batch(detector, options, [&](const EvNEventResult& r) {
     ++settledCount;
+    position.settled(r.tag);
     EvNEventKind kind = r.kind;
     switch (kind) {
       case EvNEventKind::New: ++s.made; break;
@@ -309,26 +346,56 @@ int runEvents(const std::string& db, const RunOptions& o) {
     if (settledCount != before)
       commits.observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   };
+  long long lineNo = from.line;
   // Events waiting in an open group are committed before the run waits for
-  // more input, so a slow pipe never holds them back.
-  LineReader reader(fd, [&] {
+  // more input, so a slow writer never holds them back.
+  LineReader reader(fd, o.follow, nullptr);
+  reader.reset(fd, from.offset);
+  const auto idle = [&] {
     if (batch.pending() > 0) timed([&] { batch.flush(); });
+    if (keepPosition && !batch.stopped()) position.saveIdle(lineNo, reader.offset());
     refreshMetrics();
-  });
+  };
+  reader.setIdle(idle);
   std::string line;
-  long lineNo = 0;
   const auto unreadable = [&](const std::string& reason) {
     ++s.read;
     ++s.unreadable;
     ++figures.kinds["unreadable"];
-    std::fprintf(stderr, "evdetect: %s:%ld: %s\n", where.c_str(), lineNo, shown(reason).c_str());
+    std::fprintf(stderr, "evdetect: %s:%lld: %s\n", where.c_str(), lineNo, shown(reason).c_str());
     eventLines.unreadable(lineNo, reason, batch.pending() > 0);
   };
-  for (LineReader::Status st; (st = reader.next(line)) != LineReader::Status::End;) {
+  // The followed file starts anew (rotated, truncated): the events and the
+  // position of the old one are committed first, so that no transaction
+  // spans both and no position names one file with the other's offset.
+  const auto startAnew = [&](bool rotated) {
+    idle();
+    if (rotated ? !input.reopen() : ::lseek(input.fd(), 0, SEEK_SET) != 0) return false;
+    lineNo = 0;
+    reader.reset(input.fd(), 0);
+    return true;
+  };
+  while (!StopSignals::requested()) {
+    const LineReader::Status st = reader.next(line);
+    if (st == LineReader::Status::Stopped) break;
+    if (st == LineReader::Status::End) {
+      if ((o.follow || input.switchPending()) && startAnew(true)) continue;
+      break;
+    }
+    if (st == LineReader::Status::Wait) {
+      idle();
+      const InputFile::Change change = input.look(reader.scanned());
+      if (change == InputFile::Change::Rotated) reader.finish();
+      if (change == InputFile::Change::Truncated) {
+        error("'" + file + "' was truncated: reading it again from the start");
+        startAnew(false);
+      }
+      continue;
+    }
     if (st == LineReader::Status::Error) {
       // What follows is lost: say so instead of ending as if the input had.
       progress.done();
-      std::fprintf(stderr, "evdetect: %s: read error after line %ld: %s\n", where.c_str(), lineNo,
+      std::fprintf(stderr, "evdetect: %s: read error after line %lld: %s\n", where.c_str(), lineNo,
                    std::strerror(reader.error()));
       s.readError = true;
       break;
@@ -348,17 +415,19 @@ int runEvents(const std::string& db, const RunOptions& o) {
       continue;
     }
     ++s.read;
+    if (keepPosition) position.taken(lineNo, reader.offset());
     timed([&] { batch.store(event, lineNo); });
     refreshMetrics();
     if (batch.stopped()) {
       // Every later event would fail the same way: nothing more is run.
       s.stoppedAt = lineNo;
       progress.done();
-      std::fprintf(stderr, "evdetect: %s:%ld: the database refuses writes, stopped here\n", where.c_str(), lineNo);
+      std::fprintf(stderr, "evdetect: %s:%lld: the database refuses writes, stopped here\n", where.c_str(), lineNo);
       break;
     }
   }
   timed([&] { batch.flush(); });
+  if (keepPosition && !batch.stopped() && !s.readError) position.saveIdle(lineNo, reader.offset());
   eventLines.releaseAll();
   progress.done();
   if (metrics) {
@@ -372,21 +441,24 @@ int runEvents(const std::string& db, const RunOptions& o) {
     error("cannot write events to '" + o.events + "': " + std::strerror(errno));
     outputLost = true;
   }
+  const std::string stoppedBy = StopSignals::name();
   if (o.json) {
     std::fprintf(summaryOut,
                  "{\"read\": %ld, \"handled\": %ld, \"new\": %ld, \"repeat\": %ld, \"cleared\": %ld, "
                  "\"unchanged\": %ld, \"dropped\": %ld, \"blocked\": %ld, \"invalid\": %ld, \"unreadable\": %ld, "
-                 "\"failed\": %ld, \"databaseErrors\": %ld, \"readError\": %s}\n",
+                 "\"failed\": %ld, \"databaseErrors\": %ld, \"readError\": %s, \"stoppedBy\": %s, \"line\": %lld}\n",
                  s.read, s.handled(), s.made, s.repeat, s.cleared, s.unchanged, s.dropped, s.blocked, s.invalid,
-                 s.unreadable, s.failed, s.databaseErrors, s.readError ? "true" : "false");
+                 s.unreadable, s.failed, s.databaseErrors, s.readError ? "true" : "false",
+                 stoppedBy.empty() ? "null" : ("\"" + stoppedBy + "\"").c_str(), lineNo);
   } else {
     std::fprintf(summaryOut,
                  "%ld read, %ld handled (%ld new, %ld repeat, %ld cleared, %ld unchanged), %ld dropped (no rule), "
-                 "%ld blocked, %ld invalid, %ld unreadable, %ld failed%s%s\n",
+                 "%ld blocked, %ld invalid, %ld unreadable, %ld failed%s%s%s\n",
                  s.read, s.handled(), s.made, s.repeat, s.cleared, s.unchanged, s.dropped, s.blocked, s.invalid,
                  s.unreadable, s.failed,
                  s.databaseErrors ? (", " + std::to_string(s.databaseErrors) + " with database errors").c_str() : "",
-                 s.readError ? ", input cut short by a read error" : "");
+                 s.readError ? ", input cut short by a read error" : "",
+                 stoppedBy.empty() ? "" : (", stopped by " + stoppedBy + " after line " + std::to_string(lineNo)).c_str());
   }
   if (o.events == "-" && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
     error("cannot write standard output");
@@ -423,11 +495,19 @@ void addRun(CLI::App& app, std::vector<Command>& out) {
   sub->add_option("--events", o->events,
                   "write one JSON line per input line (line, kind, occurrenceId, occurrences, alertType, criteria, "
                   "reason) to FILE, or - for standard output (the summary then goes to standard error)");
+  sub->add_flag("--follow", o->follow,
+                "read FILE as it grows, like tail -F (across rotation by rename or truncation), until SIGINT or "
+                "SIGTERM; keeps its position like --resume");
+  sub->add_flag("--resume", o->resume,
+                "start after the position of FILE kept in the database, and keep it there, committed with the "
+                "events, so that a run killed at any moment and started again records every event once");
   sub->add_option("--metrics", o->metrics,
                   "keep FILE rewritten (every 5 seconds and at the end) with the run's figures in the text "
                   "exposition format (docs/metrics.md)");
   sub->footer(
-      "Lines longer than 1 MiB are refused. Exit status: 0 all events read and none failed; 4 an event failed "
+      "Lines longer than 1 MiB are refused. SIGINT or SIGTERM: the event in hand is finished, the open group "
+      "committed and the summary printed; the status is then that of the events read; a second signal ends at once "
+      "(status 128 + the signal) and rolls back what is not committed. Exit status: 0 all events read and none failed; 4 an event failed "
       "or was refused as invalid; 8 the events could not be written; "
       "5 the input could not be opened, a line could not be read or the input could not be read to its end; 6 both; 3 the database cannot be "
       "used or a database operation failed.");
