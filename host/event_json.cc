@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 #include "host/EvAlertEx.h"
 
@@ -286,6 +288,31 @@ std::string closestKey(std::string_view key, const Keys& known) {
   return best;
 }
 
+using Value = simdjson::dom::element;
+using simdjson::dom::element_type;
+
+// The type names the messages have always used.
+const char* typeName(const Value& v) {
+  switch (v.type()) {
+    case element_type::OBJECT: return "object";
+    case element_type::ARRAY: return "array";
+    case element_type::STRING: return "string";
+    case element_type::BOOL: return "boolean";
+    case element_type::NULL_VALUE: return "null";
+    default: return "number";
+  }
+}
+
+// A number as the writer would print it ("12.0", "1e+20"), so the messages
+// show what was read, not the digits of the line.
+std::string shownNumber(const Value& v) {
+  switch (v.type()) {
+    case element_type::INT64: return std::to_string(int64_t(v));
+    case element_type::UINT64: return std::to_string(uint64_t(v));
+    default: return Json(double(v)).dump();
+  }
+}
+
 struct Reader {
   EventReadError& err;
 
@@ -295,8 +322,8 @@ struct Reader {
     return false;
   }
 
-  bool wrongType(const std::string& key, const char* expected, const Json& v) {
-    return fail(key, shownKey(key) + ": expected " + expected + ", got " + v.type_name());
+  bool wrongType(const std::string& key, const char* expected, const Value& v) {
+    return fail(key, shownKey(key) + ": expected " + expected + ", got " + typeName(v));
   }
 
   template <class Keys>
@@ -309,35 +336,34 @@ struct Reader {
 
   // Integers only, read from their exact 64-bit form; LO and HI give the
   // field's range (every range used fits in int64).
-  bool integer(const std::string& key, const Json& v, int64_t lo, int64_t hi, const char* rangeName, int64_t& out) {
+  bool integer(const std::string& key, const Value& v, int64_t lo, int64_t hi, const char* rangeName, int64_t& out) {
     bool inRange = false;
-    if (v.is_number_unsigned()) {
-      uint64_t u = v.get<uint64_t>();
+    if (v.type() == element_type::UINT64) {
+      uint64_t u = v;
       inRange = hi >= 0 && u <= static_cast<uint64_t>(hi);
       if (inRange) out = static_cast<int64_t>(u);
-    } else if (v.is_number_integer()) {
-      int64_t i = v.get<int64_t>();
+    } else if (v.type() == element_type::INT64) {
+      int64_t i = v;
       inRange = i >= lo && i <= hi;
       if (inRange) out = i;
-    } else if (v.is_number_float()) {
-      // The parser turns integers beyond 64 bits into doubles too.
-      double d = v.get<double>();
+    } else if (v.type() == element_type::DOUBLE) {
+      double d = v;
       if (d > -9.2e18 && d < 1.8e19)
-        return fail(key, shownKey(key) + ": expected an integer, got " + printable(v.dump()));
+        return fail(key, shownKey(key) + ": expected an integer, got " + printable(shownNumber(v)));
     } else {
       return wrongType(key, "an integer", v);
     }
     if (!inRange)
-      return fail(key, shownKey(key) + ": " + printable(v.dump()) + " is out of range for " + rangeName + " (" +
+      return fail(key, shownKey(key) + ": " + printable(shownNumber(v)) + " is out of range for " + rangeName + " (" +
                            std::to_string(lo) + " to " + std::to_string(hi) + ")");
     return true;
   }
 
-  bool read(const std::string& key, const Json& v, int64_t& out) {
+  bool read(const std::string& key, const Value& v, int64_t& out) {
     return integer(key, v, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max(),
                    "a 64-bit integer", out);
   }
-  bool read(const std::string& key, const Json& v, int32_t& out) {
+  bool read(const std::string& key, const Value& v, int32_t& out) {
     int64_t wide = 0;
     if (!integer(key, v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
                  "a 32-bit integer", wide))
@@ -345,26 +371,26 @@ struct Reader {
     out = static_cast<int32_t>(wide);
     return true;
   }
-  bool read(const std::string& key, const Json& v, uint32_t& out) {
+  bool read(const std::string& key, const Value& v, uint32_t& out) {
     int64_t wide = 0;
     if (!integer(key, v, 0, std::numeric_limits<uint32_t>::max(), "an unsigned 32-bit integer", wide)) return false;
     out = static_cast<uint32_t>(wide);
     return true;
   }
-  bool read(const std::string& key, const Json& v, bool& out) {
-    if (!v.is_boolean()) return wrongType(key, "true or false", v);
-    out = v.get<bool>();
+  bool read(const std::string& key, const Value& v, bool& out) {
+    if (!v.is_bool()) return wrongType(key, "true or false", v);
+    out = bool(v);
     return true;
   }
-  bool read(const std::string& key, const Json& v, std::string& out) {
+  bool read(const std::string& key, const Value& v, std::string& out) {
     if (!v.is_string()) return wrongType(key, "a string", v);
-    out = v.get_ref<const std::string&>();
+    out = std::string_view(v);
     return true;
   }
-  bool read(const std::string& key, const Json& v, AlertEventMsg& out) {
+  bool read(const std::string& key, const Value& v, AlertEventMsg& out) {
     if (!v.is_object()) return wrongType(key, "an object", v);
-    for (const auto& [k, item] : v.items()) {
-      std::string path = key + "." + k;
+    for (const auto [k, item] : simdjson::dom::object(v)) {
+      std::string path = key + "." + std::string(k);
       bool ok;
       if (k == "tokenId") ok = read(path, item, out.tokenId);
       else if (k == "msgId") ok = read(path, item, out.msgId);
@@ -376,10 +402,10 @@ struct Reader {
     }
     return true;
   }
-  bool read(const std::string& key, const Json& v, InfoManagementPhaseDetails& out) {
+  bool read(const std::string& key, const Value& v, InfoManagementPhaseDetails& out) {
     if (!v.is_object()) return wrongType(key, "an object", v);
-    for (const auto& [k, item] : v.items()) {
-      std::string path = key + "." + k;
+    for (const auto [k, item] : simdjson::dom::object(v)) {
+      std::string path = key + "." + std::string(k);
       bool ok;
       if (k == "phaseNumber") ok = read(path, item, out.phaseNumber);
       else if (k == "phaseName") ok = read(path, item, out.phaseName);
@@ -392,19 +418,21 @@ struct Reader {
     return true;
   }
   template <class T>
-  bool read(const std::string& key, const Json& v, std::vector<T>& out) {
+  bool read(const std::string& key, const Value& v, std::vector<T>& out) {
     if (!v.is_array()) return wrongType(key, "an array", v);
+    const simdjson::dom::array list(v);
     out.clear();
-    out.reserve(v.size());
-    for (size_t i = 0; i < v.size(); ++i) {
+    out.reserve(list.size());
+    size_t i = 0;
+    for (const Value item : list) {
       T element{};
-      if (!read(key + "[" + std::to_string(i) + "]", v[i], element)) return false;
+      if (!read(key + "[" + std::to_string(i++) + "]", item, element)) return false;
       out.push_back(std::move(element));
     }
     return true;
   }
 
-  bool apply(const Field& field, const Json& v, EvAlertEx& ev) {
+  bool apply(const Field& field, const Value& v, EvAlertEx& ev) {
     const std::string key = field.key;
     return std::visit(
         [&](const auto& acc) {
@@ -440,67 +468,125 @@ bool hasAlias(std::string_view key) {
   return false;
 }
 
-// Notes the first key found twice within one object. The DOM
-// keeps only one value per key, so this has to be caught while parsing.
-// Thrown by the watch below to stop the parser past kMaxEventNesting, before
+// The first key given twice within one object, in the order of the line;
+// empty when there is none. The parsed document keeps every copy of a key.
+std::string_view firstDuplicate(const Value& v) {
+  if (v.is_array()) {
+    for (const Value item : simdjson::dom::array(v))
+      if (std::string_view d = firstDuplicate(item); !d.empty()) return d;
+  } else if (v.is_object()) {
+    // Objects of an event hold a few dozen keys: a scan beats hashing them.
+    std::vector<std::string_view> seen;
+    for (const auto [k, item] : simdjson::dom::object(v)) {
+      if (std::find(seen.begin(), seen.end(), k) != seen.end()) return k;
+      seen.push_back(k);
+      if (std::string_view d = firstDuplicate(item); !d.empty()) return d;
+    }
+  }
+  return {};
+}
+
+// Thrown by the check below to stop the parser past kMaxEventNesting, before
 // the nesting costs memory.
 struct TooDeep {};
 
-// Builds the document like the library's own DOM builder, and on the way
-// stops nesting past kMaxEventNesting and notes the first duplicate key.
-class EventSax {
+// Reads a line the fast parser refused once more with the JSON library's own
+// parser, which says where and why the line is bad. It stops nesting past
+// kMaxEventNesting, and notes the first integer too wide for 64 bits, which
+// the library accepts and the fast parser does not.
+class Diagnosis {
  public:
-  explicit EventSax(Json& doc) : m_dom(doc) {}
-  bool null() { return m_dom.null(); }
-  bool boolean(bool v) { return m_dom.boolean(v); }
-  bool number_integer(Json::number_integer_t v) { return m_dom.number_integer(v); }
-  bool number_unsigned(Json::number_unsigned_t v) { return m_dom.number_unsigned(v); }
-  bool number_float(Json::number_float_t v, const Json::string_t& s) { return m_dom.number_float(v, s); }
-  bool string(Json::string_t& v) { return m_dom.string(v); }
-  bool binary(Json::binary_t& v) { return m_dom.binary(v); }
-  bool start_object(std::size_t n) {
-    deeper();
-    m_keys.emplace_back();
-    return m_dom.start_object(n);
-  }
-  bool end_object() {
-    --m_depth;
-    m_keys.pop_back();
-    return m_dom.end_object();
-  }
-  bool start_array(std::size_t n) {
-    deeper();
-    return m_dom.start_array(n);
-  }
-  bool end_array() {
-    --m_depth;
-    return m_dom.end_array();
-  }
-  bool key(Json::string_t& k) {
-    // Objects of an event hold a few dozen keys: a scan beats hashing them.
-    if (m_duplicate.empty() && !m_keys.empty()) {
-      std::vector<std::string>& seen = m_keys.back();
-      if (std::find(seen.begin(), seen.end(), k) != seen.end()) m_duplicate = k;
-      else seen.push_back(k);
+  bool null() { return value(); }
+  bool boolean(bool) { return value(); }
+  bool number_integer(Json::number_integer_t) { return value(); }
+  bool number_unsigned(Json::number_unsigned_t) { return value(); }
+  bool number_float(Json::number_float_t, const Json::string_t& text) {
+    if (m_wide.empty() && text.find_first_of(".eE") == std::string::npos) {
+      m_wideKey = path();
+      m_wide = text;
     }
-    return m_dom.key(k);
+    return value();
+  }
+  bool string(Json::string_t&) { return value(); }
+  bool binary(Json::binary_t&) { return value(); }
+  bool start_object(std::size_t) { return deeper(false); }
+  bool start_array(std::size_t) { return deeper(true); }
+  bool end_object() { return out(); }
+  bool end_array() { return out(); }
+  bool key(Json::string_t& k) {
+    m_levels.back().key = k;
+    return true;
   }
   template <class Exception>
-  bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
-    return m_dom.parse_error(position, token, e);
+  bool parse_error(std::size_t, const std::string&, const Exception& e) {
+    m_error = e.what();
+    // Drop the library's "[json.exception.parse_error.101] " tag.
+    size_t tag = m_error.find("] ");
+    if (tag != std::string::npos && m_error.rfind("[json.exception", 0) == 0) m_error.erase(0, tag + 2);
+    return false;
   }
-  const std::string& duplicate() const { return m_duplicate; }
+
+  const std::string& error() const { return m_error; }
+  // The first integer beyond 64 bits, and the path of its key.
+  const std::string& wide() const { return m_wide; }
+  const std::string& wideKey() const { return m_wideKey; }
 
  private:
-  void deeper() {
-    if (m_depth >= kMaxEventNesting) throw TooDeep{};
-    ++m_depth;
+  struct Level {
+    bool array;
+    size_t index = 0;
+    std::string key;
+  };
+  bool deeper(bool array) {
+    if (m_levels.size() >= static_cast<size_t>(kMaxEventNesting)) throw TooDeep{};
+    m_levels.push_back(Level{array, 0, {}});
+    return true;
   }
-  nlohmann::detail::json_sax_dom_parser<Json> m_dom;
-  std::vector<std::vector<std::string>> m_keys;
-  int m_depth = 0;
-  std::string m_duplicate;
+  bool out() {
+    m_levels.pop_back();
+    return value();
+  }
+  // Counts the elements of the array being read.
+  bool value() {
+    if (!m_levels.empty() && m_levels.back().array) ++m_levels.back().index;
+    return true;
+  }
+  std::string path() const {
+    std::string p;
+    for (const Level& l : m_levels) {
+      if (l.array) p += "[" + std::to_string(l.index) + "]";
+      else p += (p.empty() ? "" : ".") + l.key;
+    }
+    return p;
+  }
+
+  std::vector<Level> m_levels;
+  std::string m_error;
+  std::string m_wide, m_wideKey;
 };
+
+bool refused(std::string_view line, Reader& r) {
+  Diagnosis d;
+  try {
+    if (!Json::sax_parse(line.begin(), line.end(), &d))
+      return r.fail("", "not valid JSON: " + printable(d.error()));
+  } catch (const TooDeep&) {
+    return r.fail("", "arrays and objects nested deeper than " + std::to_string(kMaxEventNesting) + " levels");
+  }
+  if (!d.wide().empty())
+    return r.fail(d.wideKey(), shownKey(d.wideKey()) + ": " + printable(d.wide()) + " does not fit in 64 bits");
+  return r.fail("", "not valid JSON");
+}
+
+// Lines up to this size are parsed by a parser kept per thread; a longer one
+// gets a parser of its own, so that one long line does not hold its memory.
+constexpr size_t kKeptParserBytes = 64 * 1024;
+
+simdjson::dom::parser newParser(size_t bytes) {
+  simdjson::dom::parser p;
+  if (p.allocate(bytes, kMaxEventNesting) != simdjson::SUCCESS) throw std::bad_alloc();
+  return p;
+}
 
 bool parseLine(std::string_view line, EvAlertEx& out, Reader& r) {
   if (line.size() > kMaxEventLineBytes)
@@ -510,38 +596,36 @@ bool parseLine(std::string_view line, EvAlertEx& out, Reader& r) {
   // whatever came before it.
   if (const size_t nul = line.find('\0'); nul != std::string_view::npos)
     return r.fail("", "NUL byte at column " + std::to_string(nul + 1));
-  Json doc;
-  EventSax watch(doc);
-  try {
-    Json::sax_parse(line.begin(), line.end(), &watch);
-  } catch (const TooDeep&) {
-    return r.fail("", "arrays and objects nested deeper than " + std::to_string(kMaxEventNesting) + " levels");
-  } catch (const Json::exception& e) {
-    // Syntax errors, and numbers too large even for a double.
-    std::string what = e.what();
-    // Drop the library's "[json.exception.parse_error.101] " tag.
-    size_t tag = what.find("] ");
-    if (tag != std::string::npos && what.rfind("[json.exception", 0) == 0) what.erase(0, tag + 2);
-    return r.fail("", "not valid JSON: " + printable(what));
+  // A byte order mark may open the line, as a text editor may have saved it.
+  std::string_view text = line;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+
+  thread_local simdjson::dom::parser kept = newParser(kKeptParserBytes);
+  std::optional<simdjson::dom::parser> own;
+  simdjson::dom::parser& parser = text.size() <= kKeptParserBytes ? kept : own.emplace(newParser(text.size()));
+  Value doc;
+  if (parser.parse(text.data(), text.size()).get(doc) != simdjson::SUCCESS) return refused(line, r);
+  if (!doc.is_object()) return r.fail("", std::string("expected a JSON object, got ") + typeName(doc));
+  if (std::string_view dup = firstDuplicate(doc); !dup.empty()) {
+    std::string k(dup);
+    return r.fail(k, "key " + shownKey(k) + " is given twice in one object");
   }
-  if (!doc.is_object()) return r.fail("", std::string("expected a JSON object, got ") + doc.type_name());
-  if (!watch.duplicate().empty())
-    return r.fail(watch.duplicate(), "key " + shownKey(watch.duplicate()) + " is given twice in one object");
 
   EvAlertEx ev;
   // Keys of the slots that have a second name, as the line spelt them.
   std::vector<std::pair<std::string_view, std::string_view>> sharedSlots;
-  for (const auto& [key, value] : doc.items()) {
+  for (const auto [key, value] : simdjson::dom::object(doc)) {
     const Field* field = findField(key);
     if (!field) {
       std::vector<std::string_view> known;
       for (const Field& f : kFields) known.push_back(f.key);
-      return r.unknownKey(key, key, known);
+      return r.unknownKey(std::string(key), key, known);
     }
     std::string_view slot = field->aliasOf ? field->aliasOf : field->key;
     for (const auto& [seenSlot, seenKey] : sharedSlots)
       if (seenSlot == slot)
-        return r.fail(key, shownKey(key) + " and " + shownKey(seenKey) + " name the same list; give only one of them");
+        return r.fail(std::string(key),
+                      shownKey(key) + " and " + shownKey(seenKey) + " name the same list; give only one of them");
     if (field->aliasOf || hasAlias(field->key)) sharedSlots.emplace_back(slot, field->key);
     if (!r.apply(*field, value, ev)) return false;
   }

@@ -92,6 +92,7 @@ TEST(EventJsonRoundTrip, EveryFieldSurvivesAndEmptyValuesAreLeftOut) {
   EXPECT_EQ(parseOk(eventToJson(e)), e);
   EXPECT_EQ(eventToJson(EvAlertEx()), "{}");
   EXPECT_EQ(parseOk(R"( {"mediaList":[],"eventMsgList":[]})"), EvAlertEx());
+  EXPECT_EQ(parseOk("\xEF\xBB\xBF{\"clientId\":5}").getClientId(), 5) << "a byte order mark is skipped";
   json doc = json::parse(eventToJson(EvAlertEx(), true));
   EXPECT_EQ(doc.size(), eventJsonKeys().size() - 1) << "every key but the second name of the shared list";
   EXPECT_EQ(doc.at("eventMsgList"), json::array());
@@ -166,6 +167,7 @@ TEST(EventJsonBadInput, NamesTheKeyAndTheReason) {
       {R"({"noOfDaysLicenseToExpire":-1})", "noOfDaysLicenseToExpire", "out of range"},
       {R"({"jobId":9223372036854775808})", "jobId", "out of range"},
       {R"({"clientId":12.0})", "clientId", "expected an integer"},
+      {R"({"eventMsgList":[{},{"tokenId":-99999999999999999999}]})", "eventMsgList[1].tokenId", "not fit in 64 bits"},
   };
   for (const auto& [line, key, said] : cases) {
     EventReadError err = parseBad(line);
