@@ -101,15 +101,59 @@ void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
   }
   m_lostRuns = 0;
   m_busyRun = false;
+  // A group's events are kept as they came until it commits: if its
+  // connection goes, the whole group runs again.
+  EvAlertEx original;
+  if (m_options.group > 1) original = alert;
   runEvent(alert, r);
-  if (m_retry == Retry::None) m_gaveUp = false;
+  if (m_retry == Retry::None && !m_groupLost) m_gaveUp = false;
   given();
   if (m_options.group == 1) {
     m_settled(r);
     return;
   }
   m_pending.push_back(std::move(r));
+  m_groupAlerts.push_back(std::move(original));
+  if (m_groupLost) runGroupAgain();
   if (m_pending.size() >= m_options.group) flush();
+}
+
+void EvNEventBatch::runGroupAgain() {
+  while (m_groupLost) {
+    // Its transaction went with the connection: nothing of the group is stored.
+    m_groupLost = false;
+    m_group.reset();
+    endPipeline();
+    std::vector<EvAlertEx> alerts;
+    alerts.swap(m_groupAlerts);
+    std::vector<EvNEventResult> was;
+    was.swap(m_pending);
+    if (!mayRunAgain()) {
+      for (EvNEventResult& r : was) {
+        if (r.committed) notCommitted(r, "the connection to the database was lost");
+        m_settled(r);
+      }
+      return;
+    }
+    for (size_t i = 0; i < alerts.size(); ++i) {
+      if (m_groupLost) {
+        // Lost again: the rest waits for the next round as it is.
+        m_pending.push_back(std::move(was[i]));
+        m_groupAlerts.push_back(std::move(alerts[i]));
+        continue;
+      }
+      EvAlertEx alert = alerts[i];
+      EvNEventResult r;
+      r.tag = was[i].tag;
+      runEvent(alert, r);
+      if (r.alertType == 0) {
+        r.alertType = alerts[i].getAlertType();
+        r.criteria = alerts[i].getAlertCriteria();
+      }
+      m_pending.push_back(std::move(r));
+      m_groupAlerts.push_back(std::move(alerts[i]));
+    }
+  }
 }
 
 void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
@@ -122,6 +166,10 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
       const std::string why = m_group->getErrorStr(rc);
       m_group.reset();
       endPipeline();
+      if (Db::isConnectionLost(rc) && mayRunAgain()) {
+        runEvent(alert, r);
+        return;
+      }
       notCommitted(r, why);
       m_stopped = Db::isFatalError(rc);
       return;
@@ -175,6 +223,7 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
     errors.into(r);
     if (Db::isConnectionLost(rc)) m_retry = Retry::Lost;
     else if (Db::isBusy(rc)) m_retry = Retry::Busy;
+    if (m_group && Db::isConnectionLost(rc)) m_groupLost = true;
     if (Db::isFatalError(rc)) stop(r, tran, tran.getErrorStr(rc));
     else notCommitted(r, tran.getErrorStr(rc));
     return true;
@@ -191,6 +240,14 @@ bool EvNEventBatch::runIsolated(EvAlertEx& alert, EvNEventResult& r) {
   if (const std::string why = errors.fatal(); !why.empty()) {
     errors.into(r);
     stop(r, tran, why);
+    return true;
+  }
+  if (m_group && errors.lost()) {
+    // The group's transaction went with the connection: the group runs
+    // again whole once a new one opens (see runGroupAgain).
+    m_groupLost = true;
+    errors.into(r);
+    notCommitted(r, r.lastDatabaseError);
     return true;
   }
   if (m_options.group == 1 && (errors.lost() || errors.busy())) {
@@ -315,6 +372,11 @@ int EvNEventBatch::flush() {
   }
   m_group.reset();
   endPipeline();
+  if (rc != 0 && Db::isConnectionLost(rc) && !m_pending.empty()) {
+    m_groupLost = true;
+    runGroupAgain();
+    return flush();
+  }
   settleAll(rc == 0, why);
   return rc;
 }
@@ -331,6 +393,7 @@ void EvNEventBatch::stop(EvNEventResult& r, DBtran& tran, const std::string& why
 }
 
 void EvNEventBatch::settleAll(bool committed, const std::string& why) {
+  m_groupAlerts.clear();
   std::vector<EvNEventResult> done;
   done.swap(m_pending);
   for (EvNEventResult& r : done) {

@@ -28,11 +28,13 @@
 // more without pipelining, so that its stored rows are exactly those of the
 // unpipelined run.
 //
-// With one event per transaction, an event whose connection went (a server
-// restart or failover) is run again from the alert as it came once a new
-// connection opens: the batch tries to open one again and again, waiting
-// 0.1 s, then twice as long each time up to 2 s, for at most reconnectFor.
-// Its transaction was rolled back whole, so nothing of it is stored twice.
+// An event whose connection went (a server restart or failover) is run
+// again from the alert as it came once a new connection opens: the batch
+// tries to open one again and again, waiting 0.1 s, then twice as long each
+// time up to 2 s, for at most reconnectFor. Its transaction was rolled back
+// whole, so nothing of it is stored twice. In a group every event of the
+// group runs again (the batch keeps a copy of each until the group commits),
+// and each is settled once, after the commit.
 // An event that found the database locked by another writer past the busy
 // timeout is run again once.
 //
@@ -49,8 +51,8 @@
 #include <vector>
 
 #include "detector/EvNDetector.h"
+#include "host/EvAlertEx.h"
 
-class EvAlertEx;
 class DBtran;
 
 enum class EvNCommitMode {
@@ -133,6 +135,9 @@ class EvNEventBatch {
   // Whether the event that just failed for a reason noted in m_retry runs
   // again; waits for a new connection when the old one went.
   bool mayRunAgain();
+  // Runs the events of a group whose connection went again in a new group,
+  // once a new connection opens (else settles them as failed).
+  void runGroupAgain();
   // Runs the beforeCommit hook, if any, for a commit that ends with TAG.
   bool noteCommit(long long tag, std::string* error);
   bool reconnect();
@@ -147,6 +152,10 @@ class EvNEventBatch {
   Settled m_settled;
   std::unique_ptr<DBtran> m_group;  // the open group transaction (groups of more than 1)
   std::vector<EvNEventResult> m_pending;
+  // The open group's events as they came, beside m_pending.
+  std::vector<EvAlertEx> m_groupAlerts;
+  // The open group's connection went: every event of it runs again.
+  bool m_groupLost = false;
   bool m_pipelined = false;
   // The event met a key another detector holds while its group held others.
   bool m_contended = false;

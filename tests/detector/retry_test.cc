@@ -96,39 +96,50 @@ TEST_P(RetryTest, ServerRestartsLoseNoEvent) {
                             "else \"$bin/pg_ctl\" \"$@\"; fi; }; ";
   const std::string restart = "pgctl -D " + shellQuoted(dir_ + "/data") + " -l " + shellQuoted(dir_ + "/server.log") +
                               " -m fast -w restart >/dev/null 2>&1";
-  const std::string reference = freshDatabase("postgres");
-  ASSERT_FALSE(reference.empty());
-  prepare(reference);
-  int status = 0;
-  const std::string refEvents = tempPath("retry-ref-events.jsonl");
-  shell(std::string(EVDETECT_PATH) + " run --json --events " + shellQuoted(refEvents) + " --db " + shellQuoted(reference) + " " +
-            shellQuoted(events),
-        &status);
-  ASSERT_EQ(0, status);
+  const auto terminations = [&] {
+    const std::string log = readFile(dir_ + "/server.log");
+    size_t n = 0;
+    for (size_t at = 0; (at = log.find("terminating connection due to administrator command", at)) != std::string::npos;
+         ++at)
+      ++n;
+    return n;
+  };
+  // In a group, every event of the open group runs again.
+  for (const std::string options : {"", " --group 20"}) {
+    SCOPED_TRACE(options.empty() ? "per event" : "groups of 20");
+    const std::string reference = freshDatabase("postgres");
+    ASSERT_FALSE(reference.empty());
+    prepare(reference);
+    int status = 0;
+    const std::string refEvents = tempPath("retry-ref-events.jsonl");
+    shell(std::string(EVDETECT_PATH) + " run --json --events " + shellQuoted(refEvents) + " --db " +
+              shellQuoted(reference) + " " + shellQuoted(events),
+          &status);
+    ASSERT_EQ(0, status);
 
-  prepare(privateUri_);
-  const std::string runEvents = tempPath("retry-run-events.jsonl");
-  const std::string summary = tempPath("retry-summary.json");
-  const std::string feed = "for from in $(seq 1 50 " + std::to_string(kEvents) + "); do sed -n \"${from},$((from + 49))p\" " +
-                           shellQuoted(events) + "; sleep 0.05; done";
-  const std::string run = pgCtl + "(" + feed + ") | " + EVDETECT_PATH + " run --json --events " +
-                          shellQuoted(runEvents) + " --db " + shellQuoted(privateUri_) + " - >" + shellQuoted(summary) +
-                          " 2>/dev/null & run=$!; sleep 0.6; " + restart + "; sleep 0.6; " + restart +
-                          "; wait $run; echo $?";
-  const std::string rc = shell(run, &status);
-  EXPECT_EQ("0\n", rc) << readFile(summary);
-  const std::string sum = readFile(summary);
-  EXPECT_EQ(kEvents, field(sum, "handled")) << sum;
-  EXPECT_EQ(0, field(sum, "failed")) << sum;
-  // Both restarts reached the run's connection.
-  const std::string log = readFile(dir_ + "/server.log");
-  size_t terminated = 0;
-  for (size_t at = 0; (at = log.find("terminating connection due to administrator command", at)) != std::string::npos;
-       ++at)
-    ++terminated;
-  EXPECT_GE(terminated, 2u) << log;
-  EXPECT_EQ(kinds(readFile(refEvents)), kinds(readFile(runEvents)));
-  EXPECT_EQ(stored(reference), stored(privateUri_));
+    std::string err;
+    ASSERT_EQ(0, Db::dropSchema(privateUri_, &err)) << err;
+    Db::configure(uri());
+    prepare(privateUri_);
+    const std::string runEvents = tempPath("retry-run-events.jsonl");
+    const std::string summary = tempPath("retry-summary.json");
+    const std::string feed = "for from in $(seq 1 50 " + std::to_string(kEvents) + "); do sed -n \"${from},$((from + 49))p\" " +
+                             shellQuoted(events) + "; sleep 0.05; done";
+    const std::string run = pgCtl + "(" + feed + ") | " + EVDETECT_PATH + " run --json" + options + " --events " +
+                            shellQuoted(runEvents) + " --db " + shellQuoted(privateUri_) + " - >" +
+                            shellQuoted(summary) + " 2>/dev/null & run=$!; sleep 0.6; " + restart + "; sleep 0.6; " +
+                            restart + "; wait $run; echo $?";
+    const size_t before = terminations();
+    const std::string rc = shell(run, &status);
+    EXPECT_EQ("0\n", rc) << readFile(summary);
+    const std::string sum = readFile(summary);
+    EXPECT_EQ(kEvents, field(sum, "handled")) << sum;
+    EXPECT_EQ(0, field(sum, "failed")) << sum;
+    // Both restarts reached the run's connection.
+    EXPECT_GE(terminations() - before, 2u);
+    EXPECT_EQ(kinds(readFile(refEvents)), kinds(readFile(runEvents)));
+    EXPECT_EQ(stored(reference), stored(privateUri_));
+  }
 }
 
 EVD_INSTANTIATE_BACKENDS(RetryTest);
