@@ -272,6 +272,8 @@ int openThreadConnection(std::string* error) {
 
 void closeThreadConnection() { Db::detail::t_slot.session.reset(); }
 
+void setBusyTimeout(int milliseconds) { Db::detail::setSqliteBusyTimeout(milliseconds); }
+
 KeyLock lockKey(const std::string& key, bool wait, int* rc) {
   std::string err;
   *rc = 0;

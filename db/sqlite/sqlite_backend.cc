@@ -1,5 +1,6 @@
 #include "db/sqlite/sqlite_backend.h"
 
+#include <atomic>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +15,7 @@ namespace Db::detail {
 namespace {
 
 // How long a writer waits for another process's write lock before failing.
-constexpr int kBusyTimeoutMs = 10000;
+std::atomic<int> g_busyTimeoutMs{10000};
 
 // Our stored form of a date-time: "YYYY-MM-DD HH:MM:SS.mmm"; the zero value is
 // "0000-00-00 00:00:00.000", which sorts before every real time.
@@ -200,6 +201,8 @@ class SqliteSession final : public SessionBackend {
 
 }  // namespace
 
+void setSqliteBusyTimeout(int milliseconds) { g_busyTimeoutMs.store(milliseconds < 0 ? 0 : milliseconds); }
+
 std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error, bool createMissing) {
   // Memory statistics take a global lock on every allocation; nothing reads
   // them. Only possible before the library starts, so the first open does it.
@@ -231,14 +234,15 @@ std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string*
     return nullptr;
   }
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  const int busyTimeoutMs = g_busyTimeoutMs.load();
+  sqlite3_busy_timeout(db, busyTimeoutMs);
   auto session = std::make_unique<SqliteSession>(db);
   // journal_mode is the first statement that touches the file, so it is also
   // where a path that is not a database shows up. Switching a new file to
   // WAL while another process does the same can answer "locked" at once,
   // without the busy handler: wait and try again within the busy timeout.
   int walRc = session->exec("PRAGMA journal_mode=WAL");
-  for (int waited = 0; (walRc & 0xff) == SQLITE_BUSY && waited < kBusyTimeoutMs; waited += 20) {
+  for (int waited = 0; (walRc & 0xff) == SQLITE_BUSY && waited < busyTimeoutMs; waited += 20) {
     sqlite3_sleep(20);
     walRc = session->exec("PRAGMA journal_mode=WAL");
   }

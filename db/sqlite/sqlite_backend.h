@@ -13,5 +13,7 @@ namespace Db::detail {
 // Without CREATE_MISSING a file that does not exist is refused, so a mistyped
 // path never turns into a new, empty database.
 std::unique_ptr<SessionBackend> openSqlite(const std::string& path, std::string* error, bool createMissing);
+// The busy timeout of connections opened from now on.
+void setSqliteBusyTimeout(int milliseconds);
 
 }  // namespace Db::detail

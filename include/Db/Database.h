@@ -21,6 +21,10 @@ int openThreadConnection(std::string* error);
 // Closes this thread's connection (the next use opens a new one).
 void closeThreadConnection();
 
+// How long an SQLite connection waits for another writer's lock before its
+// statement fails as busy (10 s unless set). Connections opened later use it.
+void setBusyTimeout(int milliseconds);
+
 // Creates every table, index and view that is missing. Running it again
 // changes nothing. *report lists what was created.
 int initSchema(const std::string& uri, std::string* report, std::string* error);

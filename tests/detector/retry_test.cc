@@ -1,11 +1,16 @@
 // A run whose PostgreSQL server restarts under it loses no event: each event
 // whose connection went runs again once the server answers, and the stored
 // rows are those of a run the restarts never touched.
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 
+#include "Db/DBtable.h"
 #include "Db/Database.h"
+#include "detector/EvNEventBatch.h"
+#include "host/event_json.h"
 #include "support/child_process.h"
 #include "support/db_fixture.h"
 
@@ -143,6 +148,55 @@ TEST_P(RetryTest, ServerRestartsLoseNoEvent) {
 }
 
 EVD_INSTANTIATE_BACKENDS(RetryTest);
+
+// SQLite: an event that waited past the busy timeout for another writer's
+// lock runs once more, and fails only when the lock outlasts that too.
+TEST(BusyRetryTest, AnEventThatMetABusyDatabaseRunsOnceMore) {
+  const std::string db = freshDatabase("sqlite");
+  ASSERT_FALSE(db.empty());
+  int status = 0;
+  shell(std::string(EVDETECT_PATH) + " init --db " + shellQuoted(db) + " >/dev/null && " + EVDETECT_PATH +
+            " rule add --db " + shellQuoted(db) + " --type 10 >/dev/null",
+        &status);
+  ASSERT_EQ(0, status);
+  Db::configure(db);
+  constexpr int kTimeoutMs = 300;
+  Db::setBusyTimeout(kTimeoutMs);
+  const struct {
+    int holdMs;  // how long another writer holds the database
+    bool stored;
+  } cases[] = {{kTimeoutMs * 3 / 2, true}, {kTimeoutMs * 3, false}};
+  int client = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE("held for " + std::to_string(c.holdMs) + " ms");
+    Db::closeThreadConnection();
+    bool holding = false;
+    std::thread writer([&] {
+      DBtran hold;
+      holding = hold.startTran() == 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.holdMs));
+      hold.rollbackTran();
+      Db::closeThreadConnection();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the writer takes the lock first
+    EvNEventResult result;
+    EvNDetector detector;
+    EvNEventBatch batch(detector, {}, [&](const EvNEventResult& r) { result = r; });
+    EvAlertEx alert;
+    EventReadError err;
+    ASSERT_TRUE(parseEventLine(freeSpaceEvent(++client, 1, false), alert, err)) << err.message;
+    batch.store(alert, 1);
+    writer.join();
+    ASSERT_TRUE(holding);
+    EXPECT_EQ(c.stored, result.committed && result.ok) << result.reason;
+    EXPECT_EQ(c.stored ? EvNEventKind::New : EvNEventKind::Failed, result.kind) << result.reason;
+    if (!c.stored) {
+      EXPECT_NE(std::string::npos, result.reason.find("locked")) << result.reason;
+    }
+  }
+  Db::setBusyTimeout(10000);
+  Db::closeThreadConnection();
+}
 
 }  // namespace
 }  // namespace evd::test

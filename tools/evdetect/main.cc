@@ -117,6 +117,12 @@ int main(int argc, char** argv) {
   app.add_option("--log", log,
                  "the alert log: FILE, or - for standard error (default: evdetector.log beside an SQLite "
                  "database, else in the working directory)");
+  int busyTimeout = 10000;
+  app.add_option("--busy-timeout", busyTimeout,
+                 "SQLite: milliseconds a statement waits for another writer's lock before it fails as busy "
+                 "(an event that waited that long runs once more)")
+      ->check(CLI::Range(0, 3600000))
+      ->capture_default_str();
   std::vector<evdetect::Command> commands;
   evdetect::addInit(app, commands);
   evdetect::addRun(app, commands);
@@ -140,6 +146,7 @@ int main(int argc, char** argv) {
     return evdetect::kExitUsage;
   }
   if (!log.empty()) alertInstance.setPath(log);
+  Db::setBusyTimeout(busyTimeout);
   for (auto& c : commands) {
     if (!c.app->parsed()) continue;
     const int rc = c.run(db);
