@@ -178,8 +178,10 @@ bool Db::isConnectionLost(int code) {
 }
 
 bool Db::isBusy(int code) {
-  if (code <= 0 || code >= 0x10000) return false;
-  return (code & 0xff) == 5 /* SQLITE_BUSY */ || (code & 0xff) == 6 /* SQLITE_LOCKED */;
+  if (code > 0 && code < 0x10000)
+    return (code & 0xff) == 5 /* SQLITE_BUSY */ || (code & 0xff) == 6 /* SQLITE_LOCKED */;
+  const std::string state = Db::detail::postgresSqlState(code);
+  return state == "40P01" || state == "40001";
 }
 
 Db::ErrorTally Db::errorTally() {

@@ -54,8 +54,10 @@ bool isFatalError(int code);
 // 57P01, 57P02, 57P03. A transaction that met one is gone; the work can be
 // done again once a connection opens.
 bool isConnectionLost(int code);
-// True when another connection kept the database locked past the busy
-// timeout (SQLite BUSY, LOCKED): the work can be done again.
+// True when another connection got in the way: it kept the database locked
+// past the busy timeout (SQLite BUSY, LOCKED), or the server ended this
+// transaction to break a deadlock or keep transactions serialisable
+// (PostgreSQL 40P01, 40001). The work can be done again.
 bool isBusy(int code);
 
 // Pipelining of this thread's statements, for the work of one event inside
