@@ -1,7 +1,4 @@
 // evdetect run: feeds events (JSON Lines) to one detector, in order.
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -10,19 +7,16 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "Db/Database.h"
 #include "detector/EvNDetector.h"
 #include "detector/EvNEventBatch.h"
 #include "host/EvAlertEx.h"
 #include "host/event_json.h"
-#include "Db/DBtable.h"
 #include "tools/evdetect/commands.h"
 #include "tools/evdetect/run_input.h"
 #include "tools/evdetect/run_position.h"
@@ -126,353 +120,334 @@ struct RunOptions {
   bool resume = false;  // --resume: start after the position kept in the database, and keep it
 };
 
-// The position a run keeps (--resume, --follow): written with every commit,
-// inside its transaction, and when the run waits or ends with nothing open.
-class PositionKeeper {
- public:
-  PositionKeeper(std::string source, InputFile& input) : m_source(std::move(source)), m_input(input) {}
-
-  // Where the run starts: 0 and the offset and line to start at, or an exit
-  // status having said why.
-  int start(FilePosition& from) {
-    FilePosition at;
-    bool found = false;
-    std::string err;
-    if (loadPosition(m_source, at, &found, &err) != 0) {
-      error("cannot read the run position of '" + m_source + "': " + err);
-      return kExitDatabase;
-    }
-    from = m_input.identity();
-    if (!found) return 0;
-    if (!at.sameFile(from) && m_input.openRotated(m_source + ".1", at)) {
-      // Rotated while no run read it: the rest of the old file comes first.
-      error("'" + m_source + "' was rotated since its position was kept: reading the rest of '" + m_source +
-            ".1' first");
-      from = at;
-      m_saved = at;
-    } else if (!at.sameFile(from)) {
-      error("'" + m_source + "' is not the file its kept position was taken in (rotated or replaced): reading it "
-            "from the start");
-    } else if (m_input.size() < at.offset) {
-      error("'" + m_source + "' is shorter than its kept position (truncated): reading it from the start");
-    } else {
-      from.offset = at.offset;
-      from.line = at.line;
-      m_saved = at;
-    }
-    return 0;
-  }
-  // An event of LINE, ending at OFFSET, goes to the batch.
-  void taken(long long line, long long offset) { m_open.emplace_back(line, offset); }
-  // The events up to LINE are settled.
-  void settled(long long line) {
-    while (!m_open.empty() && m_open.front().first <= line) m_open.pop_front();
-  }
-  // Inside the transaction that commits the events up to LINE.
-  bool beforeCommit(long long line, std::string* error) {
-    FilePosition at = m_input.identity();
-    at.line = line;
-    at.offset = m_saved.offset;
-    for (const auto& [l, offset] : m_open)
-      if (l == line) at.offset = offset;
-    if (savePosition(m_source, at, error) != 0) return false;
-    m_saved = at;
-    return true;
-  }
-  // With no event open: the lines since the last commit (unreadable, empty)
-  // are passed too.
-  void saveIdle(long long line, long long offset) {
-    FilePosition at = m_input.identity();
-    at.line = line;
-    at.offset = offset;
-    if (at.sameFile(m_saved) && at.offset == m_saved.offset) return;
-    DBtran tran;
-    std::string err;
-    int rc = tran.startTran();
-    if (rc == 0) rc = savePosition(m_source, at, &err);
-    if (rc == 0) rc = tran.commitTran();
-    if (rc == 0) {
-      m_saved = at;
-      return;
-    }
-    if (tran.isActive()) tran.rollbackTran();
-    if (err.empty()) err = tran.getErrorStr(rc);
-    error("cannot keep the run position of '" + m_source + "': " + err);
-  }
-
- private:
-  std::string m_source;
-  InputFile& m_input;
-  FilePosition m_saved;
-  std::deque<std::pair<long long, long long>> m_open;  // line, offset after it
-};
-
-int runEvents(const std::string& db, const RunOptions& o) {
-  const std::string& file = o.file;
+// Refuses options that do not go together: kExitUsage having said why, or 0.
+int checkOptions(const RunOptions& o) {
+  const char* positionFlag = o.follow ? "--follow" : "--resume";
   if (o.commit == "per-statement" && o.group > 1) {
     error("--group needs --commit per-event: statements that commit one by one cannot be grouped");
     return kExitUsage;
   }
-  const bool keepPosition = o.follow || o.resume;
-  if (keepPosition && file == "-") {
-    error(std::string(o.follow ? "--follow" : "--resume") + " needs a FILE: standard input has no position to keep");
+  if ((o.follow || o.resume) && o.file == "-") {
+    error(std::string(positionFlag) + " needs a FILE: standard input has no position to keep");
     return kExitUsage;
   }
-  if (keepPosition && o.commit == "per-statement") {
-    error(std::string(o.follow ? "--follow" : "--resume") +
-          " needs --commit per-event: the position is committed with the events");
+  if ((o.follow || o.resume) && o.commit == "per-statement") {
+    error(std::string(positionFlag) + " needs --commit per-event: the position is committed with the events");
     return kExitUsage;
   }
-  StopSignals stopSignals;
-  InputFile input(file, o.follow, keepPosition);
-  if (file != "-") {
-    // Input that cannot be opened is unreadable input, like input that
-    // cannot be read to its end.
-    if (const std::string why = input.open(); !why.empty()) {
-      error("cannot read '" + file + "': " + why);
+  return 0;
+}
+
+// One `evdetect run`: reads the input line by line, feeds the events to the
+// batch, and counts what became of each once it is settled.
+class EventRun {
+ public:
+  explicit EventRun(const RunOptions& o)
+      : m_o(o),
+        m_keepPosition(o.follow || o.resume),
+        m_input(o.file, o.follow, m_keepPosition),
+        m_position(positionSource(o.file), m_input),
+        m_where(o.file == "-" ? "<stdin>" : shown(o.file)),
+        m_summaryOut(o.events == "-" ? stderr : stdout),
+        m_reader(STDIN_FILENO, o.follow, nullptr) {}
+
+  // Opens the input, the database and the outputs: 0, or the exit status.
+  int open(const std::string& db) {
+    if (m_o.file != "-") {
+      // Input that cannot be opened is unreadable input, like input that
+      // cannot be read to its end.
+      if (const std::string why = m_input.open(); !why.empty()) {
+        error("cannot read '" + m_o.file + "': " + why);
+        return kExitUnreadable;
+      }
+      if (!m_input.isOpen()) {
+        error(std::string("stopped by ") + StopSignals::name() + " before '" + m_o.file + "' appeared");
+        return kStoppedEarly;
+      }
+    }
+    if (int rc = openDatabase(db)) return rc;
+    if (int rc = openOutputs()) return rc;
+    FilePosition from;
+    if (m_keepPosition)
+      if (int rc = m_position.start(from)) return rc;
+    // The position may have opened a rotated file in the input's place.
+    const int fd = m_o.file == "-" ? STDIN_FILENO : m_input.fd();
+    if (from.offset > 0 && ::lseek(fd, from.offset, SEEK_SET) < 0) {
+      error("cannot read '" + m_o.file + "' from its kept position: " + std::strerror(errno));
       return kExitUnreadable;
     }
-  }
-  if (file != "-" && !input.isOpen()) {
-    error(std::string("stopped by ") + StopSignals::name() + " before '" + file + "' appeared");
+    m_lineNo = from.line;
+    m_reader.reset(fd, from.offset);
+    m_reader.setIdle([this] { idle(); });
+    EvNBatchOptions options;
+    options.mode = m_o.commit == "per-statement" ? EvNCommitMode::PerStatement : EvNCommitMode::PerEvent;
+    options.group = m_o.group;
+    if (m_keepPosition)
+      options.beforeCommit = [this](long long line, std::string* err) { return m_position.beforeCommit(line, err); };
+    m_batch = std::make_unique<EvNEventBatch>(m_detector, options, [this](const EvNEventResult& r) { settle(r); });
     return 0;
   }
-  if (int rc = openDatabase(db)) return rc;
-  const std::string where = file == "-" ? "<stdin>" : shown(file);
 
-  // With the event lines on standard output, the summary goes to standard
-  // error so that the output stays one JSON object per line.
-  FILE* eventsOut = nullptr;
-  std::unique_ptr<FILE, int (*)(FILE*)> eventsFile(nullptr, &std::fclose);
-  if (o.events == "-") {
-    eventsOut = stdout;
-  } else if (!o.events.empty()) {
-    eventsFile.reset(std::fopen(o.events.c_str(), o.follow || o.resume ? "a" : "w"));
-    if (!eventsFile) {
-      error("cannot write events to '" + o.events + "': " + std::strerror(errno));
-      return kExitUsage;
-    }
-    eventsOut = eventsFile.get();
-  }
-  FILE* summaryOut = o.events == "-" ? stderr : stdout;
-  EventLines eventLines(eventsOut);
-
-  PositionKeeper position(positionSource(file), input);
-  FilePosition from;
-  if (keepPosition && input.isOpen())
-    if (int rc = position.start(from)) return rc;
-  const int fd = file == "-" ? STDIN_FILENO : input.fd();
-  if (from.offset > 0 && ::lseek(fd, from.offset, SEEK_SET) < 0) {
-    error("cannot read '" + file + "' from its kept position: " + std::strerror(errno));
-    return kExitUnreadable;
-  }
-
-  RunFigures figures;
-  LatencyHistogram commits;
-  std::unique_ptr<MetricsFile> metrics;
-  bool metricsFailing = false;
-  // A metrics file that cannot be written is said once per failing spell;
-  // the run goes on, since the events matter more than their figures.
-  const auto metricsWritten = [&](const std::string& failure) {
-    if (!failure.empty() && !metricsFailing) error(failure);
-    metricsFailing = !failure.empty();
-  };
-  if (!o.metrics.empty()) {
-    metrics = std::make_unique<MetricsFile>(o.metrics);
-    if (const std::string failure = metrics->write(figures, commits); !failure.empty()) {
-      error(failure);
-      return kExitUsage;
-    }
-  }
-
-  Summary s;
-  Progress progress;
-  EvNDetector detector;
-  EvNBatchOptions options;
-  options.mode = o.commit == "per-statement" ? EvNCommitMode::PerStatement : EvNCommitMode::PerEvent;
-  options.group = o.group;
-  if (keepPosition)
-    options.beforeCommit = [&](long long line, std::string* err) { return position.beforeCommit(line, err); };
-  long settledCount = 0;
-  // Counted only once the event's transaction has committed: an event of a
-  // group that could not commit is a failed one, whatever its handler said.
-  EvNEventBatch batch(detector, options, [&](const EvNEventResult& r) {
-    ++settledCount;
-    position.settled(r.tag);
-    EvNEventKind kind = r.kind;
-    switch (kind) {
-      case EvNEventKind::New: ++s.made; break;
-      case EvNEventKind::Repeat: ++s.repeat; break;
-      case EvNEventKind::Cleared: ++s.cleared; break;
-      case EvNEventKind::Unchanged: ++s.unchanged; break;
-      case EvNEventKind::NoRule: ++s.dropped; break;
-      case EvNEventKind::Blocked: ++s.blocked; break;
-      case EvNEventKind::Invalid: ++s.invalid; break;
-      default:
-        kind = EvNEventKind::Failed;
-        ++s.failed;
-    }
-    std::string reason = r.reason;
-    if (kind == EvNEventKind::Failed && reason.empty()) reason = "the event failed and the detector logged no error for it";
-    if (kind == EvNEventKind::Failed || kind == EvNEventKind::Invalid) {
-      std::fprintf(stderr, "evdetect: %s:%lld: %s\n", where.c_str(), r.tag, shown(reason).c_str());
-    } else if (r.databaseErrors > 0) {
-      // The detector logs a database error and goes on where the event can
-      // still be recorded (a marker or trace write); the run must not end
-      // as if nothing was lost.
-      ++s.databaseErrors;
-      std::fprintf(stderr, "evdetect: %s:%lld: database error: %s\n", where.c_str(), r.tag,
-                   shown(r.lastDatabaseError).c_str());
-    }
-    ++figures.kinds[eventKindName(kind)];
-    figures.databaseErrors += static_cast<long long>(r.databaseErrors);
-    if (r.committed)
-      figures.lastCommit = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    eventLines.write(r.tag, eventKindName(kind), r.occurrenceId, r.newCount + r.repeatCount + r.clearedCount,
-                     r.alertType, r.criteria, reason);
-    progress.update(s);
-  });
-  const auto refreshMetrics = [&] {
-    if (!metrics) return;
-    figures.read = s.read;
-    figures.failed = s.failed + s.invalid;
-    metricsWritten(metrics->writeEvery(kMetricsInterval, figures, commits));
-  };
-  // Times the batch calls that commit: those that settled an event.
-  const auto timed = [&](const auto& call) {
-    const long before = settledCount;
-    const auto start = std::chrono::steady_clock::now();
-    call();
-    if (settledCount != before)
-      commits.observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  };
-  long long lineNo = from.line;
-  // Events waiting in an open group are committed before the run waits for
-  // more input, so a slow writer never holds them back.
-  LineReader reader(fd, o.follow, nullptr);
-  reader.reset(fd, from.offset);
-  const auto idle = [&] {
-    if (batch.pending() > 0) timed([&] { batch.flush(); });
-    if (keepPosition && !batch.stopped()) position.saveIdle(lineNo, reader.offset());
-    refreshMetrics();
-  };
-  reader.setIdle(idle);
-  std::string line;
-  const auto unreadable = [&](const std::string& reason) {
-    ++s.read;
-    ++s.unreadable;
-    ++figures.kinds["unreadable"];
-    std::fprintf(stderr, "evdetect: %s:%lld: %s\n", where.c_str(), lineNo, shown(reason).c_str());
-    eventLines.unreadable(lineNo, reason, batch.pending() > 0);
-  };
-  // The followed file starts anew (rotated, truncated): the events and the
-  // position of the old one are committed first, so that no transaction
-  // spans both and no position names one file with the other's offset.
-  const auto startAnew = [&](bool rotated) {
-    idle();
-    if (rotated ? !input.reopen() : ::lseek(input.fd(), 0, SEEK_SET) != 0) return false;
-    lineNo = 0;
-    reader.reset(input.fd(), 0);
-    return true;
-  };
-  while (!StopSignals::requested()) {
-    const LineReader::Status st = reader.next(line);
-    if (st == LineReader::Status::Stopped) break;
-    if (st == LineReader::Status::End) {
-      if ((o.follow || input.switchPending()) && startAnew(true)) continue;
-      break;
-    }
-    if (st == LineReader::Status::Wait) {
-      idle();
-      const InputFile::Change change = input.look(reader.scanned());
-      if (change == InputFile::Change::Rotated) reader.finish();
-      if (change == InputFile::Change::Truncated) {
-        error("'" + file + "' was truncated: reading it again from the start");
-        startAnew(false);
+  // Reads to the end of the input, a stop request, a read error or a
+  // database that refuses writes, and settles every event.
+  void readAll() {
+    std::string line;
+    while (!StopSignals::requested()) {
+      const LineReader::Status st = m_reader.next(line);
+      if (st == LineReader::Status::Stopped) break;
+      if (st == LineReader::Status::End) {
+        if ((m_o.follow || m_input.switchPending()) && startAnew(true)) continue;
+        break;
       }
-      continue;
+      if (st == LineReader::Status::Wait) {
+        idle();
+        const InputFile::Change change = m_input.look(m_reader.scanned());
+        if (change == InputFile::Change::Rotated) m_reader.finish();
+        if (change == InputFile::Change::Truncated) {
+          error("'" + m_o.file + "' was truncated: reading it again from the start");
+          startAnew(false);
+        }
+        continue;
+      }
+      if (st == LineReader::Status::Error) {
+        // What follows is lost: say so instead of ending as if the input had.
+        m_progress.done();
+        std::fprintf(stderr, "evdetect: %s: read error after line %lld: %s\n", m_where.c_str(), m_lineNo,
+                     std::strerror(m_reader.error()));
+        m_s.readError = true;
+        break;
+      }
+      ++m_lineNo;
+      m_figures.line = m_lineNo;
+      m_figures.offset = m_reader.offset();
+      if (st == LineReader::Status::TooLong) {
+        unreadable("line longer than " + std::to_string(kMaxEventLineBytes) + " bytes, refused");
+        continue;
+      }
+      if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+      if (!storeLine(line)) break;
     }
-    if (st == LineReader::Status::Error) {
-      // What follows is lost: say so instead of ending as if the input had.
-      progress.done();
-      std::fprintf(stderr, "evdetect: %s: read error after line %lld: %s\n", where.c_str(), lineNo,
-                   std::strerror(reader.error()));
-      s.readError = true;
-      break;
+    timed([&] { m_batch->flush(); });
+    if (m_keepPosition && !m_batch->stopped() && !m_s.readError) m_position.saveIdle(m_lineNo, m_reader.offset());
+    m_eventLines.releaseAll();
+    m_progress.done();
+  }
+
+  // Prints the summary; the exit status.
+  int finish() {
+    if (m_metrics) {
+      updateFigures();
+      if (const std::string failure = m_metrics->write(m_figures, m_commits); !failure.empty()) error(failure);
     }
-    ++lineNo;
-    figures.line = lineNo;
-    figures.offset = reader.offset();
-    if (st == LineReader::Status::TooLong) {
-      unreadable("line longer than " + std::to_string(kMaxEventLineBytes) + " bytes, refused");
-      continue;
+    bool outputLost = false;
+    if (m_eventsFile && (std::fflush(m_eventsFile.get()) != 0 || std::ferror(m_eventsFile.get()))) {
+      error("cannot write events to '" + m_o.events + "': " + std::strerror(errno));
+      outputLost = true;
     }
-    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    printSummary();
+    if (m_o.events == "-" && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+      error("cannot write standard output");
+      outputLost = true;
+    }
+    const bool failed = m_s.failed || m_s.invalid;
+    if (m_s.stoppedAt) return kExitDatabase;
+    const bool unreadableInput = m_s.unreadable || m_s.readError;
+    if (failed && unreadableInput) return kExitBoth;
+    if (failed) return kExitFailed;
+    if (m_s.databaseErrors) return kExitDatabase;
+    if (unreadableInput) return kExitUnreadable;
+    if (outputLost) return kExitOutput;
+    return 0;
+  }
+
+  // open() answers this when a stop request came before the input appeared.
+  static constexpr int kStoppedEarly = -1;
+
+ private:
+  int openOutputs() {
+    // With the event lines on standard output, the summary goes to standard
+    // error so that the output stays one JSON object per line.
+    if (m_o.events == "-") {
+      m_eventLines = EventLines(stdout);
+    } else if (!m_o.events.empty()) {
+      m_eventsFile.reset(std::fopen(m_o.events.c_str(), m_keepPosition ? "a" : "w"));
+      if (!m_eventsFile) {
+        error("cannot write events to '" + m_o.events + "': " + std::strerror(errno));
+        return kExitUsage;
+      }
+      m_eventLines = EventLines(m_eventsFile.get());
+    }
+    if (!m_o.metrics.empty()) {
+      m_metrics = std::make_unique<MetricsFile>(m_o.metrics);
+      if (const std::string failure = m_metrics->write(m_figures, m_commits); !failure.empty()) {
+        error(failure);
+        return kExitUsage;
+      }
+    }
+    return 0;
+  }
+
+  // Parses LINE and gives its event to the batch. False when the database
+  // refuses writes for good: nothing more is run.
+  bool storeLine(const std::string& line) {
     EvAlertEx event;
     EventReadError err;
     if (!parseEventLine(line, event, err)) {
       unreadable(err.message);
-      continue;
+      return true;
     }
-    ++s.read;
-    if (keepPosition) position.taken(lineNo, reader.offset());
-    timed([&] { batch.store(event, lineNo); });
+    ++m_s.read;
+    if (m_keepPosition) m_position.taken(m_lineNo, m_reader.offset());
+    timed([&] { m_batch->store(event, m_lineNo); });
     refreshMetrics();
-    if (batch.stopped()) {
-      // Every later event would fail the same way: nothing more is run.
-      s.stoppedAt = lineNo;
-      progress.done();
-      std::fprintf(stderr, "evdetect: %s:%lld: the database refuses writes, stopped here\n", where.c_str(), lineNo);
-      break;
-    }
-  }
-  timed([&] { batch.flush(); });
-  if (keepPosition && !batch.stopped() && !s.readError) position.saveIdle(lineNo, reader.offset());
-  eventLines.releaseAll();
-  progress.done();
-  if (metrics) {
-    figures.read = s.read;
-    figures.failed = s.failed + s.invalid;
-    if (const std::string failure = metrics->write(figures, commits); !failure.empty()) error(failure);
+    if (!m_batch->stopped()) return true;
+    m_s.stoppedAt = m_lineNo;
+    m_progress.done();
+    std::fprintf(stderr, "evdetect: %s:%lld: the database refuses writes, stopped here\n", m_where.c_str(), m_lineNo);
+    return false;
   }
 
-  bool outputLost = false;
-  if (eventsFile && (std::fflush(eventsFile.get()) != 0 || std::ferror(eventsFile.get()))) {
-    error("cannot write events to '" + o.events + "': " + std::strerror(errno));
-    outputLost = true;
+  // Counted only once the event's transaction has committed: an event of a
+  // group that could not commit is a failed one, whatever its handler said.
+  void settle(const EvNEventResult& r) {
+    ++m_settledCount;
+    m_position.settled(r.tag);
+    EvNEventKind kind = r.kind;
+    switch (kind) {
+      case EvNEventKind::New: ++m_s.made; break;
+      case EvNEventKind::Repeat: ++m_s.repeat; break;
+      case EvNEventKind::Cleared: ++m_s.cleared; break;
+      case EvNEventKind::Unchanged: ++m_s.unchanged; break;
+      case EvNEventKind::NoRule: ++m_s.dropped; break;
+      case EvNEventKind::Blocked: ++m_s.blocked; break;
+      case EvNEventKind::Invalid: ++m_s.invalid; break;
+      default:
+        kind = EvNEventKind::Failed;
+        ++m_s.failed;
+    }
+    std::string reason = r.reason;
+    if (kind == EvNEventKind::Failed && reason.empty()) reason = "the event failed and the detector logged no error for it";
+    if (kind == EvNEventKind::Failed || kind == EvNEventKind::Invalid) {
+      std::fprintf(stderr, "evdetect: %s:%lld: %s\n", m_where.c_str(), r.tag, shown(reason).c_str());
+    } else if (r.databaseErrors > 0) {
+      // The detector logs a database error and goes on where the event can
+      // still be recorded (a marker or trace write); the run must not end
+      // as if nothing was lost.
+      ++m_s.databaseErrors;
+      std::fprintf(stderr, "evdetect: %s:%lld: database error: %s\n", m_where.c_str(), r.tag,
+                   shown(r.lastDatabaseError).c_str());
+    }
+    ++m_figures.kinds[eventKindName(kind)];
+    m_figures.databaseErrors += static_cast<long long>(r.databaseErrors);
+    if (r.committed)
+      m_figures.lastCommit = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    m_eventLines.write(r.tag, eventKindName(kind), r.occurrenceId, r.newCount + r.repeatCount + r.clearedCount,
+                       r.alertType, r.criteria, reason);
+    m_progress.update(m_s);
   }
-  const std::string stoppedBy = StopSignals::name();
-  if (o.json) {
-    std::fprintf(summaryOut,
-                 "{\"read\": %ld, \"handled\": %ld, \"new\": %ld, \"repeat\": %ld, \"cleared\": %ld, "
-                 "\"unchanged\": %ld, \"dropped\": %ld, \"blocked\": %ld, \"invalid\": %ld, \"unreadable\": %ld, "
-                 "\"failed\": %ld, \"databaseErrors\": %ld, \"readError\": %s, \"stoppedBy\": %s, \"line\": %lld}\n",
-                 s.read, s.handled(), s.made, s.repeat, s.cleared, s.unchanged, s.dropped, s.blocked, s.invalid,
-                 s.unreadable, s.failed, s.databaseErrors, s.readError ? "true" : "false",
-                 stoppedBy.empty() ? "null" : ("\"" + stoppedBy + "\"").c_str(), lineNo);
-  } else {
-    std::fprintf(summaryOut,
+
+  void unreadable(const std::string& reason) {
+    ++m_s.read;
+    ++m_s.unreadable;
+    ++m_figures.kinds["unreadable"];
+    std::fprintf(stderr, "evdetect: %s:%lld: %s\n", m_where.c_str(), m_lineNo, shown(reason).c_str());
+    m_eventLines.unreadable(m_lineNo, reason, m_batch->pending() > 0);
+  }
+
+  // Before the run waits for input: the events of an open group are
+  // committed, so a slow writer never holds them back, and the position
+  // passes the lines read since.
+  void idle() {
+    if (m_batch->pending() > 0) timed([&] { m_batch->flush(); });
+    if (m_keepPosition && !m_batch->stopped()) m_position.saveIdle(m_lineNo, m_reader.offset());
+    refreshMetrics();
+  }
+
+  // The followed file starts anew (rotated, truncated): the events and the
+  // position of the old one are committed first, so that no transaction
+  // spans both and no position names one file with the other's offset.
+  bool startAnew(bool rotated) {
+    idle();
+    if (rotated ? !m_input.reopen() : ::lseek(m_input.fd(), 0, SEEK_SET) != 0) return false;
+    m_lineNo = 0;
+    m_reader.reset(m_input.fd(), 0);
+    return true;
+  }
+
+  void updateFigures() {
+    m_figures.read = m_s.read;
+    m_figures.failed = m_s.failed + m_s.invalid;
+  }
+  void refreshMetrics() {
+    if (!m_metrics) return;
+    updateFigures();
+    // A metrics file that cannot be written is said once per failing spell;
+    // the run goes on, since the events matter more than their figures.
+    const std::string failure = m_metrics->writeEvery(kMetricsInterval, m_figures, m_commits);
+    if (!failure.empty() && !m_metricsFailing) error(failure);
+    m_metricsFailing = !failure.empty();
+  }
+  // Times the batch calls that commit: those that settled an event.
+  template <class Call>
+  void timed(const Call& call) {
+    const long before = m_settledCount;
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    if (m_settledCount != before)
+      m_commits.observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+
+  void printSummary() {
+    const std::string stoppedBy = StopSignals::name();
+    const Summary& s = m_s;
+    if (m_o.json) {
+      std::fprintf(m_summaryOut,
+                   "{\"read\": %ld, \"handled\": %ld, \"new\": %ld, \"repeat\": %ld, \"cleared\": %ld, "
+                   "\"unchanged\": %ld, \"dropped\": %ld, \"blocked\": %ld, \"invalid\": %ld, \"unreadable\": %ld, "
+                   "\"failed\": %ld, \"databaseErrors\": %ld, \"readError\": %s, \"stoppedBy\": %s, \"line\": %lld}\n",
+                   s.read, s.handled(), s.made, s.repeat, s.cleared, s.unchanged, s.dropped, s.blocked, s.invalid,
+                   s.unreadable, s.failed, s.databaseErrors, s.readError ? "true" : "false",
+                   stoppedBy.empty() ? "null" : ("\"" + stoppedBy + "\"").c_str(), m_lineNo);
+      return;
+    }
+    std::fprintf(m_summaryOut,
                  "%ld read, %ld handled (%ld new, %ld repeat, %ld cleared, %ld unchanged), %ld dropped (no rule), "
                  "%ld blocked, %ld invalid, %ld unreadable, %ld failed%s%s%s\n",
                  s.read, s.handled(), s.made, s.repeat, s.cleared, s.unchanged, s.dropped, s.blocked, s.invalid,
                  s.unreadable, s.failed,
                  s.databaseErrors ? (", " + std::to_string(s.databaseErrors) + " with database errors").c_str() : "",
                  s.readError ? ", input cut short by a read error" : "",
-                 stoppedBy.empty() ? "" : (", stopped by " + stoppedBy + " after line " + std::to_string(lineNo)).c_str());
+                 stoppedBy.empty() ? "" : (", stopped by " + stoppedBy + " after line " + std::to_string(m_lineNo)).c_str());
   }
-  if (o.events == "-" && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-    error("cannot write standard output");
-    outputLost = true;
-  }
-  const bool failed = s.failed || s.invalid;
-  if (s.stoppedAt) return kExitDatabase;
-  const bool unreadableInput = s.unreadable || s.readError;
-  if (failed && unreadableInput) return kExitBoth;
-  if (failed) return kExitFailed;
-  if (s.databaseErrors) return kExitDatabase;
-  if (unreadableInput) return kExitUnreadable;
-  if (outputLost) return kExitOutput;
-  return 0;
+
+  const RunOptions& m_o;
+  const bool m_keepPosition;
+  InputFile m_input;
+  PositionKeeper m_position;
+  const std::string m_where;
+  FILE* m_summaryOut;
+  std::unique_ptr<FILE, int (*)(FILE*)> m_eventsFile{nullptr, &std::fclose};
+  EventLines m_eventLines{nullptr};
+  LineReader m_reader;
+  long long m_lineNo = 0;
+  Summary m_s;
+  Progress m_progress;
+  RunFigures m_figures;
+  LatencyHistogram m_commits;
+  std::unique_ptr<MetricsFile> m_metrics;
+  bool m_metricsFailing = false;
+  long m_settledCount = 0;
+  EvNDetector m_detector;
+  std::unique_ptr<EvNEventBatch> m_batch;  // last: its destructor commits the open group
+};
+
+int runEvents(const std::string& db, const RunOptions& o) {
+  if (int rc = checkOptions(o)) return rc;
+  StopSignals stopSignals;
+  EventRun run(o);
+  if (const int rc = run.open(db)) return rc == EventRun::kStoppedEarly ? 0 : rc;
+  run.readAll();
+  return run.finish();
 }
 
 }  // namespace

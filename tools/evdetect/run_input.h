@@ -9,9 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "tools/evdetect/run_position.h"
-
 namespace evdetect {
+
+// A place in a file: which file (device and inode) and how far into it (the
+// byte offset and line number just past a line).
+struct FilePosition {
+  long long device = 0, inode = 0;
+  long long offset = 0;  // bytes
+  long long line = 0;    // lines read up to offset
+  bool sameFile(const FilePosition& o) const { return device == o.device && inode == o.inode; }
+};
 
 // While one lives, the first SIGINT or SIGTERM asks the run to stop after
 // the event in hand (requested() turns true, and a blocked read returns);
