@@ -106,7 +106,7 @@ TEST_P(ResumeTest, AKilledRunResumesAfterItsLastCommitAndStoresEachEventOnce) {
     const std::string events = tempPath("resume-events.jsonl");
     std::vector<std::string> killedArgs = args;
     killedArgs.insert(killedArgs.begin(), {"--events", events});
-    constexpr int kKills = 6;
+    constexpr int kKills = 8;
     int killed = 0;
     for (int k = 1; k <= kKills; ++k) {
       // Killed once the run has got past a share of the stream, a few
