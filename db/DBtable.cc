@@ -267,6 +267,20 @@ void DBtable::setWhere(const char* format, ...) {
   }
 }
 
+void DBtable::setWhereIn(const char* column, const std::vector<int>& values) {
+  clearWhere();
+  if (values.empty()) {
+    m_where = "1 = 0";
+    return;
+  }
+  m_where = std::string(column) + " IN (";
+  for (size_t i = 0; i < values.size(); ++i) {
+    m_where += i ? ", ?" : "?";
+    m_whereParams.push_back(Param::integer(values[i]));
+  }
+  m_where += ")";
+}
+
 void DBtable::setCatWhere(const char* format, ...) {
   va_list ap;
   va_start(ap, format);

@@ -170,7 +170,8 @@ class ParamRows {
   }
   ParamRows& failureReasons(std::vector<int>& reasonIds) {
     if (gathering()) {
-      // Reasons that cannot be read fail the chain there, after the rows before them.
+      // Reasons that cannot be read fail the chain there, after the rows before them
+      // (none of theirs).
       return gathered([&](bool ignore) {
         if (!m_batch.failureReasons(m_eventId, reasonIds, ignore) && flush() && !ignore) m_ok = false;
       });

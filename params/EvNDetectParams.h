@@ -93,9 +93,9 @@ class EvNDetectParams {
   ParamRow paramRow(int eventId, NotiParamTypes type, const char* value) const;
   // The rows AddMsgParams writes for MSGS.
   void msgRows(int eventId, std::vector<AlertEventMsg>& msgs, std::vector<MsgRow>& out) const;
-  // The rows AddJMFailureReason writes for REASONID, read from its
+  // The rows AddJMFailureReason writes for REASONIDS, read from their
   // arguments. False (logged) when they cannot be read.
-  bool failureReasonRows(int eventId, int reasonId, std::vector<MsgRow>& out);
+  bool failureReasonRows(int eventId, const std::vector<int>& reasonIds, std::vector<MsgRow>& out);
   static void fillRow(NTDparams_t& row, const ParamRow& from);
   static void fillRow(NTDMsgParam_t& row, const MsgRow& from);
   // One row, with the lines of a failing AddParam (LIST: AddParams),
@@ -133,8 +133,7 @@ class ParamBatch {
   void texts(int eventId, NotiParamTypes type, const std::vector<std::string>& values, bool ignored);
   void ints(int eventId, NotiParamTypes type, const std::vector<int>& values, bool ignored);
   void msgParams(int eventId, std::vector<AlertEventMsg>& msgs, bool ignored);
-  // False when a reason's arguments could not be read: the rows of the
-  // reasons before it are gathered, nothing after it.
+  // False when the reasons' arguments could not be read: nothing gathered.
   bool failureReasons(int eventId, std::vector<int>& reasonIds, bool ignored);
 
   // Writes what was gathered and forgets it. False when a row whose result

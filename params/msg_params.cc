@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -254,35 +255,40 @@ bool EvNDetectParams::AddMsgParams(int eventId, std::vector<int>& freeSpace, std
   return true;
 }
 
-bool EvNDetectParams::failureReasonRows(int eventId, int reasonId, std::vector<MsgRow>& out) {
+bool EvNDetectParams::failureReasonRows(int eventId, const std::vector<int>& reasonIds, std::vector<MsgRow>& out) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddJMFailureReason";
-  // The reason's arguments are read whole before any row is written, so no
-  // cursor stays open across the inserts. An argument longer than its
-  // buffer comes back cut, and is copied cut. A read error would leave the
-  // message with arguments missing: the event fails instead.
+  if (reasonIds.empty()) return true;
+  // Every reason's arguments are read by one statement, whole, before any
+  // row is written, so no cursor stays open across the inserts; each
+  // reason's come in the order they were stored. An argument longer than
+  // its buffer comes back cut, and is copied cut. A read error would leave
+  // the message with arguments missing: the event fails instead.
   JMFailureReasonMsgParam reasons(m_tran);
-  reasons.setWhere("msgId = %d", reasonId);
+  reasons.setWhereIn("msgId", reasonIds);
+  std::map<int, std::vector<MsgRow>> byReason;
   int counter = 0;
   int rc = 0;
   while (DBrowRead(rc = reasons.getNextRow(&counter))) {
     const JMFailureReasonMsgParam_t& arg = *reasons.getDataPtr();
-    out.push_back({static_cast<int32_t>(EvMsg::kFailureReasonToken), eventId, reasonId, arg.eventid, arg.position,
-                   arg.type, arg.size, arg.data});
+    byReason[arg.msgId].push_back({static_cast<int32_t>(EvMsg::kFailureReasonToken), eventId, arg.msgId,
+                                   arg.eventid, arg.position, arg.type, arg.size, arg.data});
   }
-  if (rc == DB_NO_DATA) return true;
-  log.Error(label, "cannot read from table [%s], errorString [%s]", reasons.getTableName(), reasons.getErrorStr(rc));
-  return false;
+  if (rc != DB_NO_DATA) {
+    log.Error(label, "cannot read from table [%s], errorString [%s]", reasons.getTableName(), reasons.getErrorStr(rc));
+    return false;
+  }
+  for (int reasonId : reasonIds)
+    if (const auto it = byReason.find(reasonId); it != byReason.end())
+      out.insert(out.end(), it->second.begin(), it->second.end());
+  return true;
 }
 
 bool EvNDetectParams::AddJMFailureReason(int eventId, std::vector<int>& reasonIds) {
   std::vector<MsgRow> rows;
-  for (int reasonId : reasonIds) {
-    rows.clear();
-    if (!failureReasonRows(eventId, reasonId, rows)) return false;
-    for (const MsgRow& row : rows)
-      if (!insertMsgRow(row, true)) return false;
-  }
+  if (!failureReasonRows(eventId, reasonIds, rows)) return false;
+  for (const MsgRow& row : rows)
+    if (!insertMsgRow(row, true)) return false;
   return true;
 }
 

@@ -37,9 +37,7 @@ void ParamBatch::msgParams(int eventId, std::vector<AlertEventMsg>& msgs, bool i
 }
 
 bool ParamBatch::failureReasons(int eventId, std::vector<int>& reasonIds, bool ignored) {
-  bool read = true;
-  for (int reasonId : reasonIds)
-    if (!(read = m_store.failureReasonRows(eventId, reasonId, m_msgs))) break;
+  const bool read = m_store.failureReasonRows(eventId, reasonIds, m_msgs);
   add(Kind::Reason, ignored);
   return read;
 }

@@ -94,6 +94,9 @@ class DBtable {
   void setWhere(const char* format, ...) DB_PRINTF(2, 3);
   void setCatWhere(const char* format, ...) DB_PRINTF(2, 3);
   void clearWhere();
+  // Where COLUMN is one of VALUES (no row when there are none): one
+  // statement, with a text per number of values, instead of one per value.
+  void setWhereIn(const char* column, const std::vector<int>& values);
   void setOrderBy(const char* columns);
   // Isolation type 4 asks to read what other services committed; both
   // backends read committed data on every statement, so it is accepted and
