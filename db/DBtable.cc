@@ -192,7 +192,7 @@ Db::ErrorTally Db::errorTally() {
 int DBtable::fail(int code, const std::string& message) {
   m_lastCode = code;
   m_lastError = message;
-  tallyError(code, std::string(m_def.name) + ": " + message);
+  if (m_counted) tallyError(code, std::string(m_def.name) + ": " + message);
   return code;
 }
 
@@ -267,6 +267,20 @@ void DBtable::setWhere(const char* format, ...) {
     m_formatError = fail(rc, err);
     m_formatErrorText = err;
   }
+}
+
+void DBtable::setWhereIn(const char* column, const std::vector<int>& values) {
+  clearWhere();
+  if (values.empty()) {
+    m_where = "1 = 0";
+    return;
+  }
+  m_where = std::string(column) + " IN (";
+  for (size_t i = 0; i < values.size(); ++i) {
+    m_where += i ? ", ?" : "?";
+    m_whereParams.push_back(Param::integer(values[i]));
+  }
+  m_where += ")";
 }
 
 void DBtable::setCatWhere(const char* format, ...) {
@@ -519,6 +533,43 @@ int DBtable::rowInsert(bool) {
     }
     return m_lastCode = 0;
   });
+}
+
+int DBtable::rowsInsert(size_t count, const std::function<void(size_t)>& fill, bool counted) {
+  m_counted = counted;
+  const DefInfo& info = infoOf(m_def, hasRowId());
+  // One text per row count, kept as long as the thread: an event writes the
+  // same few counts again and again, and each is prepared once.
+  thread_local std::unordered_map<const Db::TableDef*, std::vector<std::string>> texts;
+  std::vector<std::string>& byCount = texts[&m_def];
+  std::vector<Param> params;
+  for (size_t done = 0; done < count;) {
+    const size_t n = std::min(count - done, kMaxRowsPerInsert);
+    if (byCount.size() < n + 1) byCount.resize(n + 1);
+    std::string& sql = byCount[n];
+    if (sql.empty()) {
+      // The single-row text up to its VALUES group, then N groups.
+      const std::string& one = info.insertSql;
+      const size_t open = one.find(" VALUES (");
+      const std::string group = one.substr(open + 8, one.find(')', open) - open - 7);
+      sql = one.substr(0, open + 8);
+      for (size_t i = 0; i < n; ++i) sql += (i ? ", " : "") + group;
+    }
+    params.clear();
+    for (size_t r = done; r < done + n; ++r) {
+      fill(r);
+      for (int i = 0; i < m_def.columnCount; ++i)
+        if (i != info.serialIndex) params.push_back(columnParam(m_def.columns[i], m_row));
+    }
+    const int rc = runModify(sql, params, false);
+    if (rc != 0) {
+      m_counted = true;
+      return rc;
+    }
+    done += n;
+  }
+  m_counted = true;
+  return m_lastCode = 0;
 }
 
 int DBtable::rowUpdate(const char* format, ...) {

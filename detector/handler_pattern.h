@@ -41,6 +41,10 @@
 // ParamRows writes one parameter per line, in the order written, with the
 // overload its method names (text, asInt, asLong, as64, texts, ...). The
 // first failure ends the chain: later rows write nothing and ok() is false.
+// Plain parameters, message arguments and failure reasons are gathered and
+// written multi-row (ParamBatch) when ok() is asked or the chain ends, or
+// before any other write of the chain; the rows and the answer are those of
+// writing each row on its own.
 // upsert() makes the next row an add-or-update, ignored() makes its result
 // not count. Fields of a description message are stored with fromMessage
 // and a MessageField table.
@@ -117,7 +121,17 @@ struct DescriptionMessage {
 // Parameters of one occurrence, one call per row.
 class ParamRows {
  public:
-  ParamRows(EvNDetectParams& store, int eventId) : m_store(store), m_eventId(eventId) {}
+  ParamRows(EvNDetectParams& store, int eventId) : m_store(store), m_batch(store), m_eventId(eventId) {}
+  // Rows a handler gathered but never asked about are written all the same.
+  ~ParamRows() {
+    try {
+      flush();
+    } catch (...) {
+      // Without memory the rows are lost, as a throwing one-row write loses them.
+    }
+  }
+  ParamRows(const ParamRows&) = delete;
+  ParamRows& operator=(const ParamRows&) = delete;
 
   // The next row is an add-or-update instead of a plain add.
   ParamRows& upsert() { m_upsert = true; return *this; }
@@ -125,6 +139,7 @@ class ParamRows {
   ParamRows& ignored() { m_ignored = true; return *this; }
 
   ParamRows& text(NotiParamTypes type, const std::string& value) {
+    if (gathering()) return gathered([&](bool ignore) { m_batch.param(m_eventId, type, value.c_str(), ignore); });
     return row([&](bool up) { return up ? m_store.AddOrUpdateParam(m_eventId, type, value.c_str())
                                         : m_store.AddParam(m_eventId, type, value.c_str()); });
   }
@@ -137,12 +152,15 @@ class ParamRows {
   ParamRows& asLong(NotiParamTypes type, long long value) { return number(type, static_cast<long>(value)); }
   ParamRows& as64(NotiParamTypes type, long long value) { return number(type, value); }
   ParamRows& texts(NotiParamTypes type, const std::vector<std::string>& values) {
+    if (gathering()) return gathered([&](bool ignore) { m_batch.texts(m_eventId, type, values, ignore); });
     return row([&](bool) { return m_store.AddParams(m_eventId, type, values); });
   }
   ParamRows& ints(NotiParamTypes type, const std::vector<int>& values) {
+    if (gathering()) return gathered([&](bool ignore) { m_batch.ints(m_eventId, type, values, ignore); });
     return row([&](bool) { return m_store.AddParams(m_eventId, type, values); });
   }
   ParamRows& msgParams(std::vector<AlertEventMsg>& msgs) {
+    if (gathering()) return gathered([&](bool ignore) { m_batch.msgParams(m_eventId, msgs, ignore); });
     return row([&](bool) { return m_store.AddMsgParams(m_eventId, msgs); });
   }
   // One message per folder: its name, threshold and free space.
@@ -151,9 +169,17 @@ class ParamRows {
     return row([&](bool) { return m_store.AddMsgParams(m_eventId, freeSpace, thresholds, folders, percent); });
   }
   ParamRows& failureReasons(std::vector<int>& reasonIds) {
+    if (gathering()) {
+      // Reasons that cannot be read fail the chain there, after the rows before them
+      // (none of theirs).
+      return gathered([&](bool ignore) {
+        if (!m_batch.failureReasons(m_eventId, reasonIds, ignore) && flush() && !ignore) m_ok = false;
+      });
+    }
     return row([&](bool) { return m_store.AddJMFailureReason(m_eventId, reasonIds); });
   }
   ParamRows& mediaList(std::vector<int>& mediaIds, NotiParamTypes mediaType, NotiParamTypes locationType) {
+    if (mediaIds.empty()) return skip();  // no look-up, no row: nothing to write first
     return row([&](bool) { return m_store.AddMediaListParam(m_eventId, mediaIds, mediaType, locationType); });
   }
   ParamRows& sizeText(NotiParamTypes type, long long bytes, unsigned long selector) {
@@ -201,7 +227,7 @@ class ParamRows {
     return *this;
   }
 
-  bool ok() const { return m_ok; }
+  bool ok() { return flush(); }
   int eventId() const { return m_eventId; }
 
  private:
@@ -209,12 +235,29 @@ class ParamRows {
   ParamRows& row(Op&& op) {
     const bool up = m_upsert, ignore = m_ignored;
     m_upsert = m_ignored = false;
-    if (!m_ok) return *this;
+    if (!flush()) return *this;
     if (!op(up) && !ignore) m_ok = false;
     return *this;
   }
+  // Whether the next row waits in the batch.
+  bool gathering() const {
+    return m_ok && !m_upsert && m_store.transaction() == nullptr && EvNDetectParams::multiRowWrites();
+  }
+  template <class Gather>
+  ParamRows& gathered(Gather&& gather) {
+    const bool ignore = m_ignored;
+    m_ignored = false;
+    gather(ignore);
+    return *this;
+  }
+  // Writes what was gathered; false once the chain has failed.
+  bool flush() {
+    if (m_ok && !m_batch.empty()) m_ok = m_batch.write();
+    return m_ok;
+  }
   template <class N>
   ParamRows& number(NotiParamTypes type, N v) {
+    if (gathering()) return gathered([&](bool ignore) { m_batch.param(m_eventId, type, v, ignore); });
     return row([&](bool up) { return up ? m_store.AddOrUpdateParam(m_eventId, type, v)
                                         : m_store.AddParam(m_eventId, type, v); });
   }
@@ -224,6 +267,7 @@ class ParamRows {
   }
 
   EvNDetectParams& m_store;
+  ParamBatch m_batch;
   int m_eventId;
   bool m_ok = true;
   bool m_upsert = false;

@@ -13,6 +13,8 @@
 
 class DBtran;
 class AlertEventMsg;
+struct NTDparams_t;
+struct NTDMsgParam_t;
 class JobStatusItem;
 
 namespace JobManager {
@@ -77,8 +79,85 @@ class EvNDetectParams {
 
   DBtran* transaction() const { return m_tran; }
 
+  // ---- rows as the inserts above write them ----
+  struct ParamRow {
+    int eventId;
+    int type;
+    std::string value;  // as stored: converted and cut
+    long long created;
+  };
+  struct MsgRow {
+    int tokenId, eventId, msgIndex, msgId, position, type, size;
+    std::string data;  // as stored: cut
+  };
+  ParamRow paramRow(int eventId, NotiParamTypes type, const char* value) const;
+  // The rows AddMsgParams writes for MSGS.
+  void msgRows(int eventId, std::vector<AlertEventMsg>& msgs, std::vector<MsgRow>& out) const;
+  // The rows AddJMFailureReason writes for REASONIDS, read from their
+  // arguments. False (logged) when they cannot be read.
+  bool failureReasonRows(int eventId, const std::vector<int>& reasonIds, std::vector<MsgRow>& out);
+  static void fillRow(NTDparams_t& row, const ParamRow& from);
+  static void fillRow(NTDMsgParam_t& row, const MsgRow& from);
+  // One row, with the lines of a failing AddParam (LIST: AddParams),
+  // AddMsgParams or (REASON) AddJMFailureReason.
+  bool insertParamRow(const ParamRow& row, bool list = false);
+  bool insertMsgRow(const MsgRow& row, bool reason);
+
+  // Whether ParamBatch writes multi-row (the default) or every row alone.
+  static void setMultiRowWrites(bool on);
+  static bool multiRowWrites();
+
  private:
   DBtran* m_tran;
+};
+
+// The parameter rows, message arguments and failure reasons of one event,
+// gathered and then written with one multi-row INSERT per table. A failing
+// multi-row write is rolled back to a savepoint and the same rows are
+// written again one by one, with the lines of the one-row calls: the rows
+// before the bad one stay, the bad one fails, and what the caller is told
+// is what one-row writes tell. Statements join the innermost open
+// transaction, so the store must have none of its own.
+class ParamBatch {
+ public:
+  explicit ParamBatch(EvNDetectParams& store) : m_store(store) {}
+  ParamBatch(const ParamBatch&) = delete;
+  ParamBatch& operator=(const ParamBatch&) = delete;
+
+  // A row of AddParam's; an IGNORED row's failure does not count.
+  void param(int eventId, NotiParamTypes type, const char* value, bool ignored);
+  void param(int eventId, NotiParamTypes type, int value, bool ignored);
+  void param(int eventId, NotiParamTypes type, long value, bool ignored);
+  void param(int eventId, NotiParamTypes type, long long value, bool ignored);
+  // The rows of AddParams: a list is stored whole or not at all.
+  void texts(int eventId, NotiParamTypes type, const std::vector<std::string>& values, bool ignored);
+  void ints(int eventId, NotiParamTypes type, const std::vector<int>& values, bool ignored);
+  void msgParams(int eventId, std::vector<AlertEventMsg>& msgs, bool ignored);
+  // False when the reasons' arguments could not be read: nothing gathered.
+  bool failureReasons(int eventId, std::vector<int>& reasonIds, bool ignored);
+
+  // Writes what was gathered and forgets it. False when a row whose result
+  // counts failed; the rows gathered after it were not written.
+  bool write();
+  bool empty() const { return m_steps.empty(); }
+
+ private:
+  enum class Kind { Param, List, Msg, Reason };
+  // One gathering call: its rows end at END in the vector of its kind.
+  struct Step {
+    Kind kind;
+    size_t end;
+    bool ignored;
+  };
+  int writeMultiRow();
+  bool writeOneByOne();
+  bool writeList(size_t begin, size_t end);
+  void add(Kind kind, bool ignored);
+
+  EvNDetectParams& m_store;
+  std::vector<EvNDetectParams::ParamRow> m_params;
+  std::vector<EvNDetectParams::MsgRow> m_msgs;
+  std::vector<Step> m_steps;
 };
 
 // Passes SRC through the host's text conversion and copies at most size - 1

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -89,7 +90,7 @@ std::string megabyteText(int value) {
 
 }  // namespace
 
-bool EvNDetectParams::AddMsgParams(int eventId, std::vector<AlertEventMsg>& msgs) {
+void EvNDetectParams::msgRows(int eventId, std::vector<AlertEventMsg>& msgs, std::vector<MsgRow>& out) const {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddMsgParams";
   int prevIndex = 0;
@@ -108,32 +109,62 @@ bool EvNDetectParams::AddMsgParams(int eventId, std::vector<AlertEventMsg>& msgs
         }
       }
     }
-
-    NTDMsgParam table(m_tran);
-    NTDMsgParam_t* row = table.getDataPtr();
-    row->eventId = eventId;
-    row->tokenId = static_cast<int32_t>(msg->tokenId);
-    row->msgIndex = msgIndex;
-    row->msgId = static_cast<int32_t>(msg->msgId);
-    row->position = position;
-    row->type = static_cast<int32_t>(msg->type);
-    row->size = 0;
+    MsgRow& row = out.emplace_back();
+    row.eventId = eventId;
+    row.tokenId = static_cast<int32_t>(msg->tokenId);
+    row.msgIndex = msgIndex;
+    row.msgId = static_cast<int32_t>(msg->msgId);
+    row.position = position;
+    row.type = static_cast<int32_t>(msg->type);
+    row.size = 0;
+    char data[sizeof NTDMsgParam_t::data];
     if (msg->data.size() > kMsgTextLimit) {
       char kept[kMsgTextKeep + 1];
       dbCopyText(kept, sizeof kept, msg->data.data(), msg->data.size());
       const std::string cut = std::string(kept) + kCutMark;
-      setData(row, cut.c_str(), cut.size());
+      dbCopyText(data, sizeof data, cut.c_str(), cut.size());
       log.DebugLvl(label, 10, "String being truncated.  New length [%ld]", static_cast<long>(cut.size()));
     } else {
-      setData(row, msg->data.c_str(), msg->data.size());
+      dbCopyText(data, sizeof data, msg->data.c_str(), msg->data.size());
     }
-    const int rc = table.rowInsert(true);
-    if (rc != 0) {
-      log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
-      return false;
-    }
+    row.data = data;
     ++position;
   }
+}
+
+void EvNDetectParams::fillRow(NTDMsgParam_t& row, const MsgRow& from) {
+  row.tokenId = from.tokenId;
+  row.eventId = from.eventId;
+  row.msgIndex = from.msgIndex;
+  row.msgId = from.msgId;
+  row.position = from.position;
+  row.type = from.type;
+  row.size = from.size;
+  setData(&row, from.data.c_str(), from.data.size());
+}
+
+bool EvNDetectParams::insertMsgRow(const MsgRow& r, bool reason) {
+  EvAlertDebug log;
+  const char* label = reason ? "EvNDetectParams::AddJMFailureReason" : "EvNDetectParams::AddMsgParams";
+  NTDMsgParam table(m_tran);
+  NTDMsgParam_t* row = table.getDataPtr();
+  fillRow(*row, r);
+  const int rc = table.rowInsert(true);
+  if (rc == 0) return true;
+  log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
+  if (reason) {
+    log.Error(label, "debug size [%ld]", 1L);
+    log.Error(label, "FATAL ERROR: value[%d]: eventId [%d], msgIndex [%d], msgId [%d], position [%d]", 0,
+              row->eventId, row->msgIndex, row->msgId, row->position);
+  }
+  return false;
+}
+
+bool EvNDetectParams::AddMsgParams(int eventId, std::vector<AlertEventMsg>& msgs) {
+  std::vector<MsgRow> rows;
+  msgRows(eventId, msgs, rows);
+  for (const MsgRow& row : rows)
+    if (!insertMsgRow(row, false)) return false;
   return true;
 }
 
@@ -224,48 +255,40 @@ bool EvNDetectParams::AddMsgParams(int eventId, std::vector<int>& freeSpace, std
   return true;
 }
 
-bool EvNDetectParams::AddJMFailureReason(int eventId, std::vector<int>& reasonIds) {
+bool EvNDetectParams::failureReasonRows(int eventId, const std::vector<int>& reasonIds, std::vector<MsgRow>& out) {
   EvAlertDebug log;
   const char* label = "EvNDetectParams::AddJMFailureReason";
-  for (int reasonId : reasonIds) {
-    // The reason's arguments are read whole before any row is written, so
-    // no cursor stays open across the inserts. An argument longer than
-    // its buffer comes back cut, and is copied cut. A read error would
-    // leave the message with arguments missing: the event fails instead.
-    std::vector<JMFailureReasonMsgParam_t> args;
-    {
-      JMFailureReasonMsgParam reasons(m_tran);
-      reasons.setWhere("msgId = %d", reasonId);
-      int counter = 0;
-      int rc = 0;
-      while (DBrowRead(rc = reasons.getNextRow(&counter))) args.push_back(*reasons.getDataPtr());
-      if (rc != DB_NO_DATA) {
-        log.Error(label, "cannot read from table [%s], errorString [%s]", reasons.getTableName(),
-                  reasons.getErrorStr(rc));
-        return false;
-      }
-    }
-    for (const JMFailureReasonMsgParam_t& arg : args) {
-      NTDMsgParam table(m_tran);
-      NTDMsgParam_t* row = table.getDataPtr();
-      row->tokenId = static_cast<int32_t>(EvMsg::kFailureReasonToken);
-      row->eventId = eventId;
-      row->msgIndex = reasonId;
-      row->msgId = arg.eventid;
-      row->position = arg.position;
-      row->type = arg.type;
-      row->size = arg.size;
-      setData(row, arg.data, std::strlen(arg.data));
-      const int rc = table.rowInsert(true);
-      if (rc != 0) {
-        log.Error(label, "Cannot insert NTDMsgParam row, errorString [%s]", table.getErrorStr(rc));
-        log.Error(label, "debug size [%ld]", 1L);
-        log.Error(label, "FATAL ERROR: value[%d]: eventId [%d], msgIndex [%d], msgId [%d], position [%d]", 0,
-                  row->eventId, row->msgIndex, row->msgId, row->position);
-        return false;
-      }
-    }
+  if (reasonIds.empty()) return true;
+  // Every reason's arguments are read by one statement, whole, before any
+  // row is written, so no cursor stays open across the inserts; each
+  // reason's come in the order they were stored. An argument longer than
+  // its buffer comes back cut, and is copied cut. A read error would leave
+  // the message with arguments missing: the event fails instead.
+  JMFailureReasonMsgParam reasons(m_tran);
+  reasons.setWhereIn("msgId", reasonIds);
+  std::map<int, std::vector<MsgRow>> byReason;
+  int counter = 0;
+  int rc = 0;
+  while (DBrowRead(rc = reasons.getNextRow(&counter))) {
+    const JMFailureReasonMsgParam_t& arg = *reasons.getDataPtr();
+    byReason[arg.msgId].push_back({static_cast<int32_t>(EvMsg::kFailureReasonToken), eventId, arg.msgId,
+                                   arg.eventid, arg.position, arg.type, arg.size, arg.data});
   }
+  if (rc != DB_NO_DATA) {
+    log.Error(label, "cannot read from table [%s], errorString [%s]", reasons.getTableName(), reasons.getErrorStr(rc));
+    return false;
+  }
+  for (int reasonId : reasonIds)
+    if (const auto it = byReason.find(reasonId); it != byReason.end())
+      out.insert(out.end(), it->second.begin(), it->second.end());
+  return true;
+}
+
+bool EvNDetectParams::AddJMFailureReason(int eventId, std::vector<int>& reasonIds) {
+  std::vector<MsgRow> rows;
+  if (!failureReasonRows(eventId, reasonIds, rows)) return false;
+  for (const MsgRow& row : rows)
+    if (!insertMsgRow(row, true)) return false;
   return true;
 }
 

@@ -89,23 +89,35 @@ void UTF8Char2WideChar(char* dst, unsigned long size, const char* src) {
 
 // ---- inserts ----
 
-bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, const char* value) {
+EvNDetectParams::ParamRow EvNDetectParams::paramRow(int eventId, NotiParamTypes type, const char* value) const {
+  thread_local char stored[kValueBuffer];
+  UTF8Char2WideChar(stored, kValueBuffer, value);
+  return {eventId, static_cast<int>(type), stored, nowSeconds()};
+}
+
+void EvNDetectParams::fillRow(NTDparams_t& row, const ParamRow& from) {
+  row.eventId = from.eventId;
+  row.type = from.type;
+  dbCopyText(row.value, kValueBuffer, from.value.c_str(), from.value.size());
+  row.created = from.created;
+}
+
+bool EvNDetectParams::insertParamRow(const ParamRow& r, bool list) {
   EvAlertDebug log;
-  const char* label = "EvNDetectParams::AddParam";
+  const char* label = list ? "EvNDetectParams::AddParams" : "EvNDetectParams::AddParam";
   NTDparams table(m_tran);
-  NTDparams_t* row = table.getDataPtr();
-  row->eventId = eventId;
-  row->type = type;
-  UTF8Char2WideChar(row->value, kValueBuffer, value);
-  row->created = nowSeconds();
+  fillRow(*table.getDataPtr(), r);
   const int rc = table.rowInsert(true);
   if (rc != 0) {
     log.Error(label, "Cannot insert NTDparams row, errorString [%s]", table.getErrorStr(rc));
     return false;
   }
-  log.DebugLvl(label, 10, "eventId [%d] paramType : [%d] value : [%s]", eventId, static_cast<int>(type),
-               value ? value : "");
+  log.DebugLvl(label, 10, "eventId [%d] paramType : [%d] value : [%s]", r.eventId, r.type, r.value.c_str());
   return true;
+}
+
+bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, const char* value) {
+  return insertParamRow(paramRow(eventId, type, value));
 }
 
 bool EvNDetectParams::AddParam(int eventId, NotiParamTypes type, int value) {
@@ -202,17 +214,9 @@ bool EvNDetectParams::AddParams(int eventId, NotiParamTypes type, std::vector<st
   const long long created = nowSeconds();
   for (size_t i = 0; i < values.size(); ++i) {
     if (i % 100 == 0) log.DebugLvl(label, 10, "Finished entry for [%lu] entries", static_cast<unsigned long>(i));
-    NTDparams table(m_tran);
-    NTDparams_t* row = table.getDataPtr();
-    row->eventId = eventId;
-    row->type = type;
-    UTF8Char2WideChar(row->value, kValueBuffer, values[i].c_str());
-    row->created = created;
-    const int rc = table.rowInsert(true);
-    if (rc != 0) {
-      log.Error(label, "Cannot insert NTDparams row, errorString [%s]", table.getErrorStr(rc));
-      return false;
-    }
+    ParamRow row = paramRow(eventId, type, values[i].c_str());
+    row.created = created;
+    if (!insertParamRow(row, true)) return false;
   }
   const int rc = local.release(true);
   if (rc != 0) {
@@ -232,6 +236,24 @@ bool EvNDetectParams::AddParams(int eventId, NotiParamTypes type, std::vector<in
     texts.emplace_back(text);
   }
   return AddParams(eventId, type, std::move(texts));
+}
+
+void ParamBatch::ints(int eventId, NotiParamTypes type, const std::vector<int>& values, bool ignored) {
+  std::vector<std::string> texts;
+  for (int v : values) texts.emplace_back(std::to_string(v));
+  this->texts(eventId, type, texts, ignored);
+}
+
+void ParamBatch::param(int eventId, NotiParamTypes type, int value, bool ignored) {
+  param(eventId, type, renderParam(value).text, ignored);
+}
+
+void ParamBatch::param(int eventId, NotiParamTypes type, long value, bool ignored) {
+  param(eventId, type, renderParam(value).text, ignored);
+}
+
+void ParamBatch::param(int eventId, NotiParamTypes type, long long value, bool ignored) {
+  param(eventId, type, renderParam(value).text, ignored);
 }
 
 // ---- reads ----

@@ -18,7 +18,8 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" 2>&1 | grep -E "error|warning" || true
 pgdir=$(mktemp -d /tmp/evd-pgb.XXXXXX)
 trap 'bash scripts/pg_server.sh stop "$pgdir"; rm -rf "$pgdir"' EXIT
-EVD_BENCH_PG_URI=$(bash scripts/pg_server.sh start "$pgdir")
+# With the server's default durability: every commit reaches the disk.
+EVD_BENCH_PG_URI=$(bash scripts/pg_server.sh start "$pgdir" durable)
 export EVD_BENCH_PG_URI
 for b in build/bench/*_bench; do
   name=$(basename "$b" _bench)

@@ -65,8 +65,13 @@ bool isDeferrableInsert(const std::string& sql) {
   } else {
     i = afterName;
   }
-  if (!skipGroup(sql, &i)) return false;
-  while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+  // One group of values or several, comma-separated.
+  for (;;) {
+    if (!skipGroup(sql, &i)) return false;
+    while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+    if (i == sql.size() || sql[i] != ',') break;
+    ++i;
+  }
   return i == sql.size();
 }
 

@@ -11,9 +11,9 @@
 
 namespace Db::detail {
 
-// A statement whose only answer is "one row stored": INSERT INTO t [(cols)]
-// VALUES (...) and nothing after it (no RETURNING, ON CONFLICT or second
-// row). While pipelined nobody waits for it. Anything this reading does not
+// A statement whose only answer is "the rows stored": INSERT INTO t [(cols)]
+// VALUES (...)[, (...)...] and nothing after it (no RETURNING or ON
+// CONFLICT). While pipelined nobody waits for it. Anything this reading does not
 // recognise is taken as needing its answer, which is always safe.
 bool isDeferrableInsert(const std::string& sql);
 

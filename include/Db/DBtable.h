@@ -18,6 +18,7 @@
 // object made without a transaction joins the innermost open one.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,6 +94,9 @@ class DBtable {
   void setWhere(const char* format, ...) DB_PRINTF(2, 3);
   void setCatWhere(const char* format, ...) DB_PRINTF(2, 3);
   void clearWhere();
+  // Where COLUMN is one of VALUES (no row when there are none): one
+  // statement, with a text per number of values, instead of one per value.
+  void setWhereIn(const char* column, const std::vector<int>& values);
   void setOrderBy(const char* columns);
   // Isolation type 4 asks to read what other services committed; both
   // backends read committed data on every statement, so it is accepted and
@@ -108,6 +112,15 @@ class DBtable {
 
   // Inserts the row buffer; a serial column is read back into the buffer.
   int rowInsert(bool readSerial = true);
+  // Inserts COUNT rows with as few statements as the backend takes (one per
+  // kMaxRowsPerInsert): FILL(i) leaves row I in the row buffer. No serial
+  // value is read back. Each statement is atomic, but a failure in a later
+  // one leaves the earlier ones' rows: a caller that needs all or nothing
+  // runs it under a transaction level of its own. Unless COUNTED, a failure
+  // is left out of Db::errorTally(): for a caller that writes the same rows
+  // again one by one and meets the error there.
+  static constexpr size_t kMaxRowsPerInsert = 100;
+  int rowsInsert(size_t count, const std::function<void(size_t)>& fill, bool counted = true);
   // Updates the rows of the where clause with a SET list.
   int rowUpdate(const char* format, ...) DB_PRINTF(2, 3);
   // Writes the whole row buffer back after getOneRow on this object.
@@ -184,6 +197,7 @@ class DBtable {
   std::vector<Db::Param> m_readKey;
   int m_lastCode = 0;
   std::string m_lastError;
+  bool m_counted = true;  // failures go into Db::errorTally()
 };
 
 // The call forms of the original interface.

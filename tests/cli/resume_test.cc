@@ -84,7 +84,7 @@ class ResumeTest : public DbTest {
   }
   static Dump stored(const std::string& db) {
     Db::configure(db);
-    return dumpAll({.maskTimes = true, .rankIds = true});
+    return dumpAll({.maskTimes = true, .rankRowIds = true, .rankOccurrenceIds = true});
   }
 };
 

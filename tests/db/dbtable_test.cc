@@ -131,6 +131,27 @@ TEST_P(DbLayerTest, WholeRowWriteBackTouchesOnlyTheRowRead) {
 
 }
 
+// Rows written many to a statement come back in the order given, across
+// statements; a refused row fails its own statement only.
+TEST_P(DbLayerTest, RowsInsertWritesInOrderAcrossStatements) {
+  const size_t count = 2 * DBtable::kMaxRowsPerInsert + 3;
+  const auto text = [](size_t i) { return "v" + std::to_string(i); };
+  refuseInserts("NTDparams", "value", text(count - 1));
+  for (const int eventId : {7, 8}) {
+    SCOPED_TRACE(eventId);
+    const size_t rows = eventId == 7 ? count - 1 : count;
+    NTDparams t(nullptr);
+    const int rc = t.rowsInsert(rows, [&](size_t i) {
+      t.getDataPtr()->eventId = eventId;
+      dbCopyText(t.getDataPtr()->value, text(i).c_str());
+    });
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < rows - (eventId == 8 ? 3 : 0); ++i) expected.push_back(text(i));
+    EXPECT_EQ(eventId == 7, rc == 0) << t.getErrorStr(rc);
+    EXPECT_EQ(expected, paramValues(eventId));
+  }
+}
+
 TEST_P(DbLayerTest, CursorsOverOneStatementNestAndRestart) {
   for (int i = 1; i <= 3; ++i) ASSERT_EQ(0, insertParam(3, i, std::to_string(i)));
   NTDparams outer(nullptr), inner(nullptr);

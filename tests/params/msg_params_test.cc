@@ -168,6 +168,13 @@ TEST_P(MsgParamsTest, FailureReasonsCopyTheArgumentsOfEachReason) {
                   {kReasonToken, 20, 600, 1, 11, 1, "z"}}),
             rows);
 
+  // In the order asked, a reason asked twice twice, each reason's arguments in stored order.
+  std::vector<int> again{20, 10, 20};
+  ASSERT_TRUE(params.AddJMFailureReason(42, again));
+  std::vector<std::string> data;
+  for (const MsgRow& r : rowsOf(42)) data.push_back(r.data.substr(0, 6));
+  EXPECT_EQ((std::vector<std::string>{"z", "xxxxxx", "disk's", "z"}), data);
+
   // A reason that cannot be read fails the call instead of leaving its
   // message without arguments.
   exec("DROP TABLE JMFailureReasonMsgParam");

@@ -189,7 +189,7 @@ void DbTest::refuseInserts(const std::string& table, const std::string& column, 
          ") THEN RAISE EXCEPTION 'value refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql");
     exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON " + table + " FOR EACH ROW EXECUTE FUNCTION " + fn + "()");
   } else {
-    exec("CREATE TRIGGER evd_refuse BEFORE INSERT ON " + table + " WHEN NEW." + column + " IN (" + in +
+    exec("CREATE TRIGGER evd_refuse_" + table + " BEFORE INSERT ON " + table + " WHEN NEW." + column + " IN (" + in +
          ") BEGIN SELECT RAISE(ABORT, 'value refused'); END");
   }
 }

@@ -69,22 +69,29 @@ Dump dumpAll(DumpOptions options) {
       for (int c = 0; c < st->columnCount(); ++c) {
         row.push_back(st->isNull(c) ? "\\N" : st->getText(c, nullptr));
         if (options.maskTimes) row.back() = masked(row.back());
-        if (options.rankIds && isOccurrenceId(columns, c)) occurrenceIds.insert(std::atoll(row.back().c_str()));
+        if (options.rankOccurrenceIds && isOccurrenceId(columns, c)) occurrenceIds.insert(std::atoll(row.back().c_str()));
       }
     }
   }
   Dump dump;
   for (auto& [table, rows] : tables) {
     const std::vector<std::string>& columns = names[table];
+    const auto rowIdAt = std::find_if(columns.begin(), columns.end(),
+                                      [](const std::string& c) { return c == Db::detail::kRowIdColumn; });
+    const size_t rowId = static_cast<size_t>(rowIdAt - columns.begin());
+    if (options.rankRowIds && rowIdAt != columns.end()) {
+      std::stable_sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) {
+        return std::atoll(a[rowId].c_str()) < std::atoll(b[rowId].c_str());
+      });
+      for (size_t r = 0; r < rows.size(); ++r) rows[r][rowId] = "#" + std::to_string(r);
+    }
     std::vector<std::string>& out = dump[table];
     for (std::vector<std::string>& row : rows) {
       std::string text;
       for (size_t c = 0; c < row.size(); ++c) {
-        if (options.rankIds && isOccurrenceId(columns, c)) {
+        if (options.rankOccurrenceIds && isOccurrenceId(columns, c)) {
           const long long id = std::atoll(row[c].c_str());
           row[c] = id == 0 ? "0" : "o" + std::to_string(std::distance(occurrenceIds.begin(), occurrenceIds.find(id)));
-        } else if (options.rankIds && c < columns.size() && columns[c] == Db::detail::kRowIdColumn) {
-          row[c] = "#";
         }
         text += row[c] + "|";
       }

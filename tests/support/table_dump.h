@@ -16,10 +16,13 @@ struct DumpOptions {
   // Date-times and epoch seconds of recent years become "T": runs made at
   // different moments compare equal.
   bool maskTimes = false;
-  // Occurrence ids become their rank among all stored ones and plain row ids
-  // "#": a PostgreSQL identity spends the values of rolled-back inserts, so
-  // a run that was killed and resumed has gaps the uninterrupted one lacks.
-  bool rankIds = false;
+  // A PostgreSQL identity spends the values of rolled-back inserts (a failed
+  // multi-row insert, a killed run), so runs that stored the same rows may
+  // number them with different gaps. Plain row ids become "#" and their rank
+  // within their table, which keeps the order rows were written in...
+  bool rankRowIds = false;
+  // ... and occurrence ids become their rank among all stored ones.
+  bool rankOccurrenceIds = false;
 };
 Dump dumpAll(DumpOptions options = {});
 // The rows only one of A and B holds, a few of each, as "-row" / "+row" lines.
