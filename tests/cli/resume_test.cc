@@ -199,7 +199,18 @@ TEST_P(ResumeTest, ASecondSignalEndsAtOnceAndCommitsNothing) {
   // Another writer holds the database: the event in hand waits for it.
   exec(isPostgres() ? "BEGIN; LOCK TABLE NTDetectedAlerts IN ACCESS EXCLUSIVE MODE" : "BEGIN IMMEDIATE");
   const pid_t pid = start(db, {"--resume", file}, out);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Signalled only once it waits for the lock: PostgreSQL shows the wait,
+  // SQLite's busy handler sleeps (nanosleep or clock_nanosleep), which
+  // nothing else in the run does.
+  const auto waiting = [&] {
+    if (isPostgres()) {
+      exec("SELECT pg_stat_clear_snapshot()");  // else the open transaction sees one snapshot
+      return queryInt("SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") > 0;
+    }
+    const std::string call = readFile("/proc/" + std::to_string(pid) + "/syscall");
+    return call.rfind("35 ", 0) == 0 || call.rfind("230 ", 0) == 0;
+  };
+  ASSERT_TRUE(eventually(waiting)) << readFile(out + ".err");
   kill(pid, SIGTERM);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(0, waitpid(pid, nullptr, WNOHANG)) << "the first signal must let the event in hand finish";
