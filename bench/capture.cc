@@ -14,6 +14,8 @@ namespace evd::bench {
 const char* g_program = "bench";
 Sequence* g_capture = nullptr;
 thread_local int g_inPqExec = 0;
+unsigned long long g_pqWaits = 0;
+bool g_pqSent = false;
 
 namespace {
 

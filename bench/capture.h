@@ -56,6 +56,21 @@ struct PqExecScope {
   PqExecScope& operator=(const PqExecScope&) = delete;
 };
 
+// PostgreSQL round trips the program has waited for: a blocking PQexec*
+// or PQprepare call, or the first read (PQgetResult) after requests were
+// sent since the previous read, however many requests and syncs went out
+// before it. Counted always, not only while a capture runs.
+extern unsigned long long g_pqWaits;
+extern bool g_pqSent;  // requests went out since the last read
+inline void pqSent() {
+  if (g_inPqExec == 0) g_pqSent = true;
+}
+inline void pqBlockingCall() {
+  if (g_inPqExec != 0) return;
+  ++g_pqWaits;
+  g_pqSent = false;
+}
+
 // SQLite: the auto-extension that traces a new connection's statements.
 int installTrace(sqlite3* db, char**, const sqlite3_api_routines*);
 // PostgreSQL: statement texts by prepared name, and the recording of one

@@ -97,6 +97,7 @@ struct Row {
   std::string stream, backend, mode, floor;
   double evs = 0, floorEvs = 0;
   double oneRowEvs = 0, multiRowEvs = 0;  // the ceilings
+  double waits = -1;  // PostgreSQL round trips the detector waited for, per event
   std::string target;  // what it must reach, empty when nothing is asked
   bool met = true;
   std::string note;
@@ -122,9 +123,19 @@ struct HandlerRun {
   EvNDetector detector;
   size_t next = 0;
   std::string error;
+  // PostgreSQL round trips waited for, and events run, across measurements.
+  unsigned long long waits = 0, run = 0;
 
   // Runs events for SECONDS in MODE; events/s (0 on a failed event).
   double measure(const ModeInfo& m, double seconds) {
+    const unsigned long long waited = evd::bench::g_pqWaits;
+    const size_t first = next;
+    const double evs = measureEvents(m, seconds);
+    waits += evd::bench::g_pqWaits - waited;
+    run += next - first;
+    return evs;
+  }
+  double measureEvents(const ModeInfo& m, double seconds) {
     if (m.mode == Mode::PerStatement) {
       return timed(seconds, 20, [&](size_t n) {
         for (size_t i = 0; i < n; ++i)
@@ -252,6 +263,14 @@ bool addRules(const std::function<bool(const std::string&)>& exec) {
 
 double ratio(double evs, double of) { return of > 0 ? evs / of : 0; }
 
+// Round trips waited for per event, "-" where none are counted (SQLite).
+std::string waitsText(const Row& r) {
+  char buf[32];
+  if (r.waits < 0) return "     -";
+  std::snprintf(buf, sizeof buf, "%6.2f", r.waits);
+  return buf;
+}
+
 // What each row must reach (empty: nothing asked), against a ceiling
 // measured in the same run.
 void setTarget(Row& r) {
@@ -348,6 +367,8 @@ class Backend {
         const Stream& s = *m_streams[i];
         const Ceilings& c = m_ceilings[i];
         size_t next = 0, nextOne = 0, nextMulti = 0;
+        HandlerRun& run = *m_runs[i];
+        run.waits = run.run = 0;
         for (int round = 0; round < evd::bench::kRounds; ++round) {
           r.evs = std::max(r.evs, m_runs[i]->measure(m, m_cfg.seconds));
           r.floorEvs = std::max(r.floorEvs, measureRaw(m_raw, s.captured, s.capturedIds, m.group, m_cfg.seconds, next));
@@ -357,11 +378,12 @@ class Backend {
               std::max(r.multiRowEvs, measureRaw(m_raw, c.multiRow, s.capturedIds, m.group, m_cfg.seconds, nextMulti));
           if (!m_runs[i]->error.empty()) r.note = m_runs[i]->error;
         }
+        if (!m_sqlite && run.run > 0) r.waits = static_cast<double>(run.waits) / static_cast<double>(run.run);
         setTarget(r);
-        std::printf("%-22s %-9s %-15s %9.0f ev/s   floor %-13s %9.0f ev/s   ratio %5.2f   ceiling one-row %9.0f "
+        std::printf("%-22s %-9s %-15s %9.0f ev/s %s  floor %-13s %9.0f ev/s   ratio %5.2f   ceiling one-row %9.0f "
                     "multi-row %9.0f ev/s   ratio %5.2f %s\n",
-                    r.stream.c_str(), m_name, r.mode.c_str(), r.evs, r.floor.c_str(), r.floorEvs,
-                    ratio(r.evs, r.floorEvs), r.oneRowEvs, r.multiRowEvs, ratio(r.evs, r.multiRowEvs), r.note.c_str());
+                    r.stream.c_str(), m_name, r.mode.c_str(), r.evs, waitsText(r).c_str(), r.floor.c_str(),
+                    r.floorEvs, ratio(r.evs, r.floorEvs), r.oneRowEvs, r.multiRowEvs, ratio(r.evs, r.multiRowEvs), r.note.c_str());
         std::fflush(stdout);
         out.rows.push_back(r);
       }
@@ -496,11 +518,11 @@ void runBackend(Backend& b, const Config& cfg, long long events, Results& out) {
 }
 
 void printTable(const Results& res) {
-  std::printf("\n%-22s %-9s %-15s %10s %-13s %10s %6s %10s %6s %10s %6s  %s\n", "stream", "backend", "mode",
-              "events/s", "floor", "floor ev/s", "ratio", "one-row", "ratio", "multi-row", "ratio", "target");
+  std::printf("\n%-22s %-9s %-15s %10s %6s %-13s %10s %6s %10s %6s %10s %6s  %s\n", "stream", "backend", "mode",
+              "events/s", "waits", "floor", "floor ev/s", "ratio", "one-row", "ratio", "multi-row", "ratio", "target");
   for (const Row& r : res.rows) {
-    std::printf("%-22s %-9s %-15s %10.0f %-13s %10.0f %6.2f %10.0f %6.2f %10.0f %6.2f  %s%s%s\n", r.stream.c_str(),
-                r.backend.c_str(), r.mode.c_str(), r.evs, r.floor.c_str(), r.floorEvs, ratio(r.evs, r.floorEvs),
+    std::printf("%-22s %-9s %-15s %10.0f %6s %-13s %10.0f %6.2f %10.0f %6.2f %10.0f %6.2f  %s%s%s\n", r.stream.c_str(),
+                r.backend.c_str(), r.mode.c_str(), r.evs, waitsText(r).c_str(), r.floor.c_str(), r.floorEvs, ratio(r.evs, r.floorEvs),
                 r.oneRowEvs, ratio(r.evs, r.oneRowEvs), r.multiRowEvs, ratio(r.evs, r.multiRowEvs),
                 r.target.c_str(), r.target.empty() ? "" : (r.met ? "  met" : "  MISSED"),
                 r.note.empty() ? "" : ("  (" + r.note + ")").c_str());
@@ -542,6 +564,7 @@ void writeJson(const Results& res, const std::string& path) {
     const Row& r = res.rows[i];
     j << (i ? ",\n    " : "\n    ") << "{\"stream\": " << jsonText(r.stream) << ", \"backend\": " << jsonText(r.backend)
       << ", \"mode\": " << jsonText(r.mode) << ", \"eventsPerSecond\": " << static_cast<long long>(r.evs)
+      << ", \"waitsPerEvent\": " << (r.waits < 0 ? std::string("null") : std::to_string(r.waits))
       << ", \"floor\": " << jsonText(r.floor) << ", \"floorEventsPerSecond\": " << static_cast<long long>(r.floorEvs)
       << ", \"ratio\": " << ratio(r.evs, r.floorEvs)
       << ", \"oneRowCeilingEventsPerSecond\": " << static_cast<long long>(r.oneRowEvs)
