@@ -110,13 +110,14 @@ bool clearsCriteria(long long condition) {
 
 // Whether ALERTTYPE has a rule that is switched on. A failed look-up counts
 // as a rule: better a notification too many than an alert lost to a passing
-// database error.
-bool enabledRuleExists(int alertType, EvAlertDebug& log) {
+// database error. *FAILED tells which it was.
+bool enabledRuleExists(int alertType, EvAlertDebug& log, bool* failed) {
   NTnotificationRule rules(nullptr);
   rules.setIsolationType(4);
   rules.setWhere("alertTypeId = %d and (status & %d) = 0", alertType, kRuleDisabledBits);
   const int rc = rules.getOneRow();
-  if (!DBrowRead(rc) && rc != DB_NO_DATA)
+  *failed = !DBrowRead(rc) && rc != DB_NO_DATA;
+  if (*failed)
     log.Error(kStoreNotiData, "Cannot read rules for Alert [%d], table [%s], ErrorString [%s]", alertType,
               rules.getTableName(), rules.getErrorStr(rc));
   return rc != DB_NO_DATA;
@@ -140,6 +141,51 @@ void moveEventLogMarker(EvNDetector& detector, EvAlertDebug& log) {
 }  // namespace
 
 EvNDetector::EvNDetector() { m_blockAlerts = -1; }
+
+void EvNDetector::beginGroupReads() {
+  m_groupReads = GroupReads();
+  m_groupReads.on = true;
+}
+
+void EvNDetector::endGroupReads() { m_groupReads = GroupReads(); }
+
+bool EvNDetector::ruleEnabled(int alertType, EvAlertDebug& log) {
+  if (m_groupReads.on)
+    if (const auto it = m_groupReads.ruleEnabled.find(alertType); it != m_groupReads.ruleEnabled.end())
+      return it->second;
+  bool failed = false;
+  const bool enabled = enabledRuleExists(alertType, log, &failed);
+  if (m_groupReads.on && !failed) m_groupReads.ruleEnabled[alertType] = enabled;
+  return enabled;
+}
+
+bool EvNDetector::readCategory(int alertType, EvAlertDebug& log, int* category) {
+  if (m_groupReads.on)
+    if (const auto it = m_groupReads.category.find(alertType); it != m_groupReads.category.end()) {
+      *category = it->second;
+      return true;
+    }
+  NTAlertType types(nullptr);
+  types.setWhere("id = %d", alertType);
+  const int rc = types.getOneRow();
+  if (!DBrowRead(rc)) {
+    log.Error(kStoreNotiData, "Cannot read category for Alert [%d], table [%s], ErrorString [%s]", alertType,
+              types.getTableName(), types.getErrorStr(rc));
+    return false;
+  }
+  *category = types.getDataPtr()->categoryID;
+  if (m_groupReads.on) m_groupReads.category[alertType] = *category;
+  return true;
+}
+
+bool EvNDetector::traceOn() {
+  if (m_groupReads.on && m_groupReads.trace != -1) return m_groupReads.trace == 1;
+  NXPI_CentrixServer server;
+  server.setFocus(NXPI_Focus::getFocus());
+  const int trace = server.getTraceAlerts() == 1 ? 1 : 0;
+  if (m_groupReads.on) m_groupReads.trace = trace;
+  return trace == 1;
+}
 
 EvNDetector::~EvNDetector() = default;
 
@@ -255,25 +301,19 @@ bool EvNDetector::storeEvent(EvAlertEx& alert) {
       return false;
     }
 
-    if (!enabledRuleExists(m_alertType, log)) {
+    int category = 0;
+    if (!ruleEnabled(m_alertType, log)) {
       if (verbose) log.DebugLvl(kStoreNotiData, 3, "alert skipped, no rule defined, alert = [%d].", m_alertType);
       if (m_alertType == kEventLogAlertType) moveEventLogMarker(*this, log);
       result = true;
       m_lastOutcome = Outcome::NoRule;
+    } else if (!readCategory(m_alertType, log, &category)) {
+      result = false;
+      m_lastOutcome = Outcome::NoCategory;
     } else {
-      NTAlertType types(nullptr);
-      types.setWhere("id = %d", m_alertType);
-      const int rc = types.getOneRow();
-      if (!DBrowRead(rc)) {
-        log.Error(kStoreNotiData, "Cannot read category for Alert [%d], table [%s], ErrorString [%s]", m_alertType,
-                  types.getTableName(), types.getErrorStr(rc));
-        result = false;
-        m_lastOutcome = Outcome::NoCategory;
-      } else {
-        m_category = types.getDataPtr()->categoryID;
-        result = Dispatch(alert, criteriaCleared);
-        if (m_lastOutcome != Outcome::NoHandler) m_lastOutcome = result ? Outcome::Handled : Outcome::Failed;
-      }
+      m_category = category;
+      result = Dispatch(alert, criteriaCleared);
+      if (m_lastOutcome != Outcome::NoHandler) m_lastOutcome = result ? Outcome::Handled : Outcome::Failed;
     }
 
     log.DebugLvl(kStoreNotiData, result ? 8 : 3, "Alert Info: [%d].[%d].[%d].<%d>.<%d>", m_category, m_alertType,

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "params/EvNTRuleParams.h"
 
 class EvAlertEx;
+class EvAlertDebug;
 class CNMessageBase;
 struct NTDetectedAlerts_t;
 namespace App {
@@ -100,6 +102,14 @@ class EvNDetector : protected EvNDetectorEventState {
 
   // ---- entry and dispatch ----
   bool StoreNotiData(EvAlertEx& alert);
+  // From beginGroupReads() to endGroupReads() (a group of events that
+  // shares one short transaction: EvNEventBatch) whether an alert type has
+  // an enabled rule, its category and the TraceAlerts flag are read once
+  // and reused for every event; outside, each event reads them. A read
+  // that failed is not kept. Rule properties the handlers read and write
+  // are always read.
+  void beginGroupReads();
+  void endGroupReads();
   bool MapAlertsToRelease5_9(int alert, int condition);
   bool ValidateInputParameters(EvAlertEx& alert);
   bool GetLastEvMsgId(int& id);
@@ -257,6 +267,20 @@ class EvNDetector : protected EvNDetectorEventState {
   // Back to the per-event state of a new detector.
   void ResetEventState() { static_cast<EvNDetectorEventState&>(*this) = EvNDetectorEventState(); }
 
+  // Whether ALERTTYPE has an enabled rule (a failed read counts as one);
+  // its category into *CATEGORY, false (logged) when it cannot be read;
+  // whether events are traced. Kept within a group (beginGroupReads).
+  bool ruleEnabled(int alertType, EvAlertDebug& log);
+  bool readCategory(int alertType, EvAlertDebug& log, int* category);
+  bool traceOn();
+
+  struct GroupReads {
+    bool on = false;
+    std::map<int, bool> ruleEnabled;
+    std::map<int, int> category;
+    int trace = -1;  // -1 not read yet in this group
+  };
+  GroupReads m_groupReads;
   std::string m_consoleAddress;
   EvNTRuleParams m_ruleParams{nullptr};
   Outcome m_lastOutcome = Outcome::None;

@@ -122,7 +122,7 @@ void EvNEventBatch::runGroupAgain() {
   while (m_groupLost) {
     // Its transaction went with the connection: nothing of the group is stored.
     m_groupLost = false;
-    m_group.reset();
+    endGroup();
     endPipeline();
     std::vector<EvAlertEx> alerts;
     alerts.swap(m_groupAlerts);
@@ -162,9 +162,10 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
   if (m_options.group > 1 && !m_group) {
     beginPipeline();
     m_group = std::make_unique<DBtran>();
+    m_detector.beginGroupReads();
     if (const int rc = m_group->startTran(); rc != 0) {
       const std::string why = m_group->getErrorStr(rc);
-      m_group.reset();
+      endGroup();
       endPipeline();
       if (Db::isConnectionLost(rc) && mayRunAgain()) {
         runEvent(alert, r);
@@ -350,6 +351,11 @@ bool EvNEventBatch::reconnect() {
   }
 }
 
+void EvNEventBatch::endGroup() {
+  m_group.reset();
+  m_detector.endGroupReads();
+}
+
 void EvNEventBatch::beginPipeline() { m_pipelined = m_options.pipeline && Db::beginPipeline(); }
 
 void EvNEventBatch::endPipeline() {
@@ -370,7 +376,7 @@ int EvNEventBatch::flush() {
     if (why.empty()) why = m_group->getErrorStr(rc);
     if (m_group->isActive()) m_group->rollbackTran();
   }
-  m_group.reset();
+  endGroup();
   endPipeline();
   if (rc != 0 && Db::isConnectionLost(rc) && !m_pending.empty()) {
     m_groupLost = true;
@@ -387,7 +393,7 @@ void EvNEventBatch::stop(EvNEventResult& r, DBtran& tran, const std::string& why
   notCommitted(r, why);
   if (!m_group) return;
   if (m_group->isActive()) m_group->rollbackTran();
-  m_group.reset();
+  endGroup();
   endPipeline();
   settleAll(false, why);
 }

@@ -23,6 +23,12 @@
 // one another detector holds is rolled back, the group so far is committed,
 // and the event runs again first in a new group, where it waits.
 //
+// A group reads once, with its first event that needs them, whether an
+// alert type has an enabled rule, its category and the TraceAlerts setting,
+// and its later events reuse them (EvNDetector::beginGroupReads): an edit of
+// a rule's status, an alert type or TraceAlerts takes effect from the next
+// group, moments later. One event per transaction reads them every event.
+//
 // On PostgreSQL the batch pipelines an event's statements (Db::beginPipeline);
 // when anything in the pipeline fails, the event is rolled back and run once
 // more without pipelining, so that its stored rows are exactly those of the
@@ -141,6 +147,8 @@ class EvNEventBatch {
   // Runs the beforeCommit hook, if any, for a commit that ends with TAG.
   bool noteCommit(long long tag, std::string* error);
   bool reconnect();
+  // Drops the open group transaction, and what its events read once for all.
+  void endGroup();
   void beginPipeline();
   void endPipeline();
   void settleAll(bool committed, const std::string& why);

@@ -11,10 +11,9 @@
 #include "host/NxTime.h"
 
 void EvNDetector::Trace(int eventId, EvAlertEx& alert) {
-  // Asked on every event, so tracing can be switched on while the service runs.
-  NXPI_CentrixServer server;
-  server.setFocus(NXPI_Focus::getFocus());
-  if (server.getTraceAlerts() != 1) return;
+  // Asked on every event (once per group of events committed together), so
+  // tracing can be switched on while the service runs.
+  if (!traceOn()) return;
 
   EvAlertDebug log;
   const char* const label = "EvNDetector::Trace";

@@ -22,6 +22,7 @@
 #include "detector/alert_types.h"
 #include "host/EvAlertDebug.h"
 #include "host/EvAlertEx.h"
+#include "host/NxSettings.h"
 #include "host/event_json.h"
 #include "support/db_fixture.h"
 #include "support/table_dump.h"
@@ -384,6 +385,84 @@ TEST_P(CommitModesTest, ADatabaseThatRefusesWritesStopsTheBatch) {
       EXPECT_EQ(2, countRows("NTDetectedAlerts WHERE alertType = 10"));
     }
   }
+}
+
+// Reads of the rule check, the category and the settings.
+std::atomic<int> g_ruleReads{0}, g_categoryReads{0}, g_traceReads{0};
+void countReads(const std::string& sql) {
+  g_ruleReads += sql.find("FROM NTnotificationRule WHERE alertTypeId") != std::string::npos;
+  g_categoryReads += sql.find("FROM NTAlertType WHERE") != std::string::npos;
+  g_traceReads += sql.find("FROM EvdSettings") != std::string::npos;
+}
+
+std::string freeSpaceEvent(int client) {
+  return R"({"alertType":10,"alertCriteria":77,"clientId":)" + std::to_string(client) +
+         R"(,"clientName":"c","mediaAgentId":7,"freeSpace":512,"threshold":1024,"foldersList":["/o"],)"
+         R"("freeSpaceList":[512],"thresholdsList":[1024]})";
+}
+
+TEST_P(CommitModesTest, AGroupReadsTheRuleCategoryAndTraceOnceAndOneEventPerCommitEveryTime) {
+  struct Case {
+    size_t group;
+    int reads;  // of each, for six events
+  };
+  for (const Case c : {Case{1, 6}, Case{3, 2}, Case{6, 1}}) {
+    for (const bool pipeline : {false, true}) {
+      SCOPED_TRACE("group " + std::to_string(c.group) + (pipeline ? " pipelined" : ""));
+      preparedDatabase({freeSpaceEvent(1)}, false);
+      std::vector<std::string> stream;
+      for (int client = 1; client <= 6; ++client) stream.push_back(freeSpaceEvent(client));
+      g_ruleReads = g_categoryReads = g_traceReads = 0;
+      Db::detail::setStatementHook(countReads);
+      const std::vector<ToldAll> told = run(stream, {EvNCommitMode::PerEvent, c.group, pipeline});
+      Db::detail::setStatementHook(nullptr);
+      ASSERT_EQ(6u, told.size());
+      for (const ToldAll& t : told) EXPECT_EQ(EvNDetector::Outcome::Handled, t.told.outcome);
+      EXPECT_EQ(c.reads, g_ruleReads.load());
+      EXPECT_EQ(c.reads, g_categoryReads.load());
+      EXPECT_EQ(c.reads + 1, g_traceReads.load());  // and BlockAlerts, once per detector
+      EXPECT_EQ(6, countRows("NTDetectedAlerts WHERE alertType = 10"));
+    }
+  }
+}
+
+TEST_P(CommitModesTest, AnEditBetweenTwoGroupsTakesEffectInTheNextGroup) {
+  preparedDatabase({freeSpaceEvent(1)}, false);
+  std::vector<Told> told;
+  EvNDetector detector;
+  EvNEventBatch batch(detector, {EvNCommitMode::PerEvent, 2, true},
+                      [&](const EvNEventResult& r) { told.push_back({r.tag, r.ok, r.committed, r.outcome}); });
+  const auto group = [&](int first) {
+    for (int client = first; client < first + 2; ++client) {
+      EvAlertEx a;
+      EventReadError err;
+      ASSERT_TRUE(parseEventLine(freeSpaceEvent(client), a, err));
+      batch.store(a, client);
+    }
+    ASSERT_EQ(0u, batch.pending());  // the group committed
+  };
+  const auto outcomes = [&](int first) {
+    std::vector<EvNDetector::Outcome> out;
+    for (const Told& t : told)
+      if (t.tag >= first && t.tag < first + 2) out.push_back(t.outcome);
+    return out;
+  };
+  using O = EvNDetector::Outcome;
+  const std::string traced = "NTDAlertTraceLog";
+  group(1);
+  EXPECT_EQ((std::vector<O>{O::Handled, O::Handled}), outcomes(1));
+  EXPECT_EQ(0, countRows(traced));
+  exec("UPDATE NTnotificationRule SET status = 1 WHERE alertTypeId = 10");
+  ASSERT_EQ(0, Settings::set("Server", "TraceAlerts", "1"));
+  group(3);
+  EXPECT_EQ((std::vector<O>{O::NoRule, O::NoRule}), outcomes(3));
+  EXPECT_EQ(2, countRows(traced));
+  exec("UPDATE NTnotificationRule SET status = 0 WHERE alertTypeId = 10");
+  ASSERT_EQ(0, Settings::set("Server", "TraceAlerts", "0"));
+  group(5);
+  EXPECT_EQ((std::vector<O>{O::Handled, O::Handled}), outcomes(5));
+  EXPECT_EQ(2, countRows(traced));
+  EXPECT_EQ(4, countRows("NTDetectedAlerts WHERE alertType = 10"));
 }
 
 EVD_INSTANTIATE_BACKENDS(CommitModesTest);
