@@ -196,12 +196,15 @@ TEST_P(CommitModesTest, EveryModeStoresTheRowsOfPerStatementCommits) {
   const struct {
     const char* name;
     EvNBatchOptions options;
+    // Also run with every row written alone: the modes whose savepoints and
+    // pipelines a failing multi-row write meets in different ways.
+    bool oneRow;
   } modes[] = {
-      {"per statement", {EvNCommitMode::PerStatement, 1, false}},
-      {"per event", {EvNCommitMode::PerEvent, 1, false}},
-      {"per event, pipelined", {EvNCommitMode::PerEvent, 1, true}},
-      {"groups of 7, pipelined", {EvNCommitMode::PerEvent, 7, true}},
-      {"one group", {EvNCommitMode::PerEvent, 1000, false}},
+      {"per statement", {EvNCommitMode::PerStatement, 1, false}, true},
+      {"per event", {EvNCommitMode::PerEvent, 1, false}, false},
+      {"per event, pipelined", {EvNCommitMode::PerEvent, 1, true}, true},
+      {"groups of 7, pipelined", {EvNCommitMode::PerEvent, 7, true}, true},
+      {"one group", {EvNCommitMode::PerEvent, 1000, false}, false},
   };
   for (const bool refuse : {true, false}) {
     SCOPED_TRACE(refuse ? "with refused writes" : "without refused writes");
@@ -229,18 +232,21 @@ TEST_P(CommitModesTest, EveryModeStoresTheRowsOfPerStatementCommits) {
       SCOPED_TRACE(mode.name);
       // The mode with every row written alone, then with multi-row writes:
       // the same answers, errors included, and the same rows, ids included.
-      EvNDetectParams::setMultiRowWrites(false);
-      preparedDatabase(stream, refuse);
-      const std::vector<ToldAll> oneRow = run(stream, mode.options);
-      const Dump oneRowDump = dumpAll({.rankRowIds = true});
-      EvNDetectParams::setMultiRowWrites(true);
+      std::vector<ToldAll> oneRow;
+      Dump oneRowDump;
+      if (mode.oneRow) {
+        EvNDetectParams::setMultiRowWrites(false);
+        preparedDatabase(stream, refuse);
+        oneRow = run(stream, mode.options);
+        oneRowDump = dumpAll({.rankRowIds = true});
+        EvNDetectParams::setMultiRowWrites(true);
+      }
       preparedDatabase(stream, refuse);
       const std::vector<ToldAll> multiRow = run(stream, mode.options);
-      ASSERT_EQ(oneRow.size(), multiRow.size());
       for (size_t i = 0; i < oneRow.size(); ++i)
-        EXPECT_TRUE(oneRow[i] == multiRow[i]) << "event " << oneRow[i].told.tag << ": " << oneRow[i].reason << " / "
-                                              << multiRow[i].reason << ", database errors "
-                                              << oneRow[i].databaseErrors << " / " << multiRow[i].databaseErrors;
+        EXPECT_TRUE(oneRow[i] == multiRow.at(i)) << "event " << oneRow[i].told.tag << ": " << oneRow[i].reason
+                                                 << " / " << multiRow[i].reason << ", database errors "
+                                                 << oneRow[i].databaseErrors << " / " << multiRow[i].databaseErrors;
       EXPECT_EQ(toldAlone, toldOnly(multiRow));
       const Dump dump = dumpAll({.rankRowIds = true});
       for (const auto& [table, rows] : oneRowDump)
