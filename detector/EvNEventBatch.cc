@@ -101,11 +101,11 @@ void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
   }
   m_lostRuns = 0;
   m_busyRun = false;
-  // A group's events are kept as they came until it commits: if its
-  // connection goes, the whole group runs again.
-  EvAlertEx original;
-  if (m_options.group > 1) original = alert;
-  runEvent(alert, r);
+  // The handler may change the alert; a run to be done again starts from
+  // the alert as it came. A group keeps its events so until it commits: if
+  // its connection goes, the whole group runs again.
+  EvAlertEx original = alert;
+  runEvent(alert, original, r);
   if (m_retry == Retry::None && !m_groupLost) m_gaveUp = false;
   given();
   if (m_options.group == 1) {
@@ -145,7 +145,7 @@ void EvNEventBatch::runGroupAgain() {
       EvAlertEx alert = alerts[i];
       EvNEventResult r;
       r.tag = was[i].tag;
-      runEvent(alert, r);
+      runEvent(alert, alerts[i], r);
       if (r.alertType == 0) {
         r.alertType = alerts[i].getAlertType();
         r.criteria = alerts[i].getAlertCriteria();
@@ -156,7 +156,7 @@ void EvNEventBatch::runGroupAgain() {
   }
 }
 
-void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
+void EvNEventBatch::runEvent(EvAlertEx& alert, const EvAlertEx& original, EvNEventResult& r) {
   // A group of one is the event's own transaction; a larger group opens
   // its transaction with its first event and gives each event a savepoint.
   if (m_options.group > 1 && !m_group) {
@@ -168,7 +168,7 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
       endGroup();
       endPipeline();
       if (Db::isConnectionLost(rc) && mayRunAgain()) {
-        runEvent(alert, r);
+        runEvent(alert, original, r);
         return;
       }
       notCommitted(r, why);
@@ -177,10 +177,6 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
     }
   }
   if (m_options.group == 1) beginPipeline();
-  // The handler may change the alert; a run to be done again starts from
-  // the alert as it came.
-  EvAlertEx original;
-  if (m_pipelined || m_group || m_options.group == 1) original = alert;
   if (m_group) Db::tryKeysWhileHolding(!m_waitForKeys);
   if (!runIsolated(alert, r) && m_pipelined) {
     // Something in the pipeline failed, so the event's rows may differ from
@@ -190,7 +186,8 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
     const long long tag = r.tag;
     r = EvNEventResult();
     r.tag = tag;
-    runIsolated(original, r);
+    EvAlertEx again = original;
+    runIsolated(again, r);
     if (m_group) beginPipeline();
   }
   if (m_options.group == 1) {
@@ -199,7 +196,8 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
       const long long tag = r.tag;
       r = EvNEventResult();
       r.tag = tag;
-      runEvent(original, r);
+      EvAlertEx again = original;
+      runEvent(again, original, r);
       return;
     }
   }
@@ -211,7 +209,8 @@ void EvNEventBatch::runEvent(EvAlertEx& alert, EvNEventResult& r) {
     r = EvNEventResult();
     r.tag = tag;
     m_waitForKeys = true;
-    runEvent(original, r);
+    EvAlertEx again = original;
+    runEvent(again, original, r);
     m_waitForKeys = false;
   }
 }

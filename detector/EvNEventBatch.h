@@ -133,7 +133,9 @@ class EvNEventBatch {
   bool stopped() const { return m_stopped; }
 
  private:
-  void runEvent(EvAlertEx& alert, EvNEventResult& result);
+  // Runs ALERT, which the handler may change; ORIGINAL is the alert as it
+  // came, for a run to be done again.
+  void runEvent(EvAlertEx& alert, const EvAlertEx& original, EvNEventResult& result);
   // Runs ALERT in a transaction level of its own and ends it. False when
   // its pipeline failed: the level was rolled back and the event must run
   // again without pipelining.
