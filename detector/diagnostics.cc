@@ -7,7 +7,6 @@
 #include "host/EvAlertDebug.h"
 #include "detector/EvNDetector.h"
 #include "host/EvAlertEx.h"
-#include "host/NxPlatform.h"
 #include "host/NxTime.h"
 
 void EvNDetector::Trace(int eventId, EvAlertEx& alert) {
