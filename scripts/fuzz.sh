@@ -28,7 +28,7 @@ if ! cmake --build "$out/lib" -j2 --target evd_detector >>"$out/lib.log" 2>&1; t
   echo "building the library for fuzzing FAILED:"; grep -E "error" "$out/lib.log" | head -n 20; exit 1
 fi
 for t in event_json pipeline; do
-  clang++ "${flags[@]}" "fuzz/${t}_fuzz.cc" "$out/lib/libevdetector.a" -lsqlite3 -lpq -lpugixml -lpthread -lrt \
+  clang++ "${flags[@]}" "fuzz/${t}_fuzz.cc" "$out/lib/libevdetector.a" -lsqlite3 -lpq -lpugixml -lsimdjson -lpthread -lrt \
     -o "$out/${t}_fuzz"
 done
 
