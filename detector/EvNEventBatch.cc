@@ -43,6 +43,13 @@ void fromDetector(EvNEventResult& r, const EvNDetector& detector) {
   }
 }
 
+// The type and criteria the event came with, where the detector worked out none.
+void givenUnlessWorkedOut(EvNEventResult& r, int type, int criteria) {
+  if (r.alertType != 0) return;
+  r.alertType = type;
+  r.criteria = criteria;
+}
+
 void notCommitted(EvNEventResult& r, const std::string& why) {
   r.committed = false;
   r.ok = false;
@@ -76,11 +83,7 @@ void EvNEventBatch::store(EvAlertEx& alert, long long tag) {
   r.tag = tag;
   // Before the handler runs: it may change the alert.
   const int givenType = alert.getAlertType(), givenCriteria = alert.getAlertCriteria();
-  const auto given = [&] {
-    if (r.alertType != 0) return;
-    r.alertType = givenType;
-    r.criteria = givenCriteria;
-  };
+  const auto given = [&] { givenUnlessWorkedOut(r, givenType, givenCriteria); };
   if (m_options.mode == EvNCommitMode::PerStatement) {
     ErrorWatch errors;
     // No transaction holds the match key here: the connection holds it from
@@ -146,10 +149,7 @@ void EvNEventBatch::runGroupAgain() {
       EvNEventResult r;
       r.tag = was[i].tag;
       runEvent(alert, alerts[i], r);
-      if (r.alertType == 0) {
-        r.alertType = alerts[i].getAlertType();
-        r.criteria = alerts[i].getAlertCriteria();
-      }
+      givenUnlessWorkedOut(r, alerts[i].getAlertType(), alerts[i].getAlertCriteria());
       m_pending.push_back(std::move(r));
       m_groupAlerts.push_back(std::move(alerts[i]));
     }
