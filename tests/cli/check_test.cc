@@ -1,13 +1,12 @@
 // evdetect check on a sound database, on a schema missing a table, column or index, and on a damaged file.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "db/backend.h"
+#include "support/child_process.h"
 #include "support/db_fixture.h"
 
 namespace {
@@ -19,12 +18,7 @@ struct Result {
 
 Result check(const std::string& db) {
   Result r;
-  FILE* p = popen((std::string(EVDETECT_PATH) + " --db '" + db + "' check 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.out = evd::test::shell(std::string(EVDETECT_PATH) + " --db " + evd::test::shellQuoted(db) + " check 2>&1", &r.status);
   return r;
 }
 

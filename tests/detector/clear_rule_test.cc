@@ -50,8 +50,11 @@ TEST_P(ClearRuleTest, TheRulesOccurrencesGoWithTheirRowsOthersStay) {
   EXPECT_EQ(0, rowsOf(b));
   EXPECT_EQ(kRowsPerOccurrence, rowsOf(other));
   EXPECT_EQ(kRowsPerOccurrence, rowsOf(noRule));
+  // Nothing left of that rule, and no rule id at all: rows recorded without a rule stay.
   EXPECT_EQ(DB_NO_DATA, ClearDetectedAlertsForRule(5));
+  EXPECT_EQ(DB_NO_DATA, ClearDetectedAlertsForRule(0));
   EXPECT_EQ(kRowsPerOccurrence, rowsOf(other));
+  EXPECT_EQ(kRowsPerOccurrence, rowsOf(noRule));
 }
 
 // Inside the caller's transaction the clearing is part of it: a rollback brings everything back,

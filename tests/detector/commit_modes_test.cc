@@ -49,6 +49,21 @@ std::vector<std::string> exampleStream() {
   return lines;
 }
 
+// A free-space event of CLIENT.
+std::string freeSpaceEvent(int client) {
+  return R"({"alertType":10,"alertCriteria":77,"clientId":)" + std::to_string(client) +
+         R"(,"clientName":"c","mediaAgentId":7,"freeSpace":512,"threshold":1024,"foldersList":["/o"],)"
+         R"("freeSpaceList":[512],"thresholdsList":[1024]})";
+}
+
+// Reads LINE and hands it to BATCH under TAG.
+void store(EvNEventBatch& batch, const std::string& line, long long tag) {
+  EvAlertEx a;
+  EventReadError err;
+  ASSERT_TRUE(parseEventLine(line, a, err)) << err.message;
+  batch.store(a, tag);
+}
+
 // What the host is told of each event.
 struct Told {
   long long tag;
@@ -146,12 +161,7 @@ class CommitModesTest : public DbTest {
         for (const auto& [table, n] : after) (*failedRows)[table] += n - before[table];
       before = after;
     });
-    for (size_t i = 0; i < stream.size(); ++i) {
-      EvAlertEx a;
-      EventReadError err;
-      EXPECT_TRUE(parseEventLine(stream[i], a, err)) << err.message;
-      batch.store(a, static_cast<long long>(i));
-    }
+    for (size_t i = 0; i < stream.size(); ++i) store(batch, stream[i], static_cast<long long>(i));
     EXPECT_EQ(0, batch.flush());
     return told;
   }
@@ -347,39 +357,22 @@ TEST_P(CommitModesTest, AFailedLookUpFailsTheEventInsteadOfRecordingAgain) {
 }
 
 TEST_P(CommitModesTest, ADatabaseThatRefusesWritesStopsTheBatch) {
-  const std::string event = R"({"alertType":10,"alertCriteria":77,"clientId":%d,"clientName":"c",)"
-                            R"("mediaAgentId":7,"freeSpace":512,"threshold":1024,"foldersList":["/o"],)"
-                            R"("freeSpaceList":[512],"thresholdsList":[1024]})";
-  auto eventFor = [&](int client) {
-    std::string line = event;
-    return line.replace(line.find("%d"), 2, std::to_string(client));
-  };
   const std::string readOnly =
       isPostgres() ? "SET default_transaction_read_only = on" : "PRAGMA query_only = ON";
   for (const size_t group : {size_t{1}, size_t{2}}) {
     for (const EvNCommitMode mode : {EvNCommitMode::PerStatement, EvNCommitMode::PerEvent}) {
       if (mode == EvNCommitMode::PerStatement && group > 1) continue;
       SCOPED_TRACE("group " + std::to_string(group));
-      preparedDatabase({eventFor(1)}, false);
+      preparedDatabase({freeSpaceEvent(1)}, false);
       std::vector<Told> told;
       EvNDetector detector;
       EvNEventBatch batch(detector, {mode, group, false}, [&](const EvNEventResult& r) {
         told.push_back({r.tag, r.ok, r.committed, r.outcome});
       });
-      for (int client = 1; client <= 2; ++client) {
-        EvAlertEx a;
-        EventReadError err;
-        ASSERT_TRUE(parseEventLine(eventFor(client), a, err));
-        batch.store(a, client);
-      }
+      for (int client = 1; client <= 2; ++client) store(batch, freeSpaceEvent(client), client);
       ASSERT_EQ(0, batch.flush());
       exec(readOnly);
-      for (int client = 3; client <= 6 && !batch.stopped(); ++client) {
-        EvAlertEx a;
-        EventReadError err;
-        ASSERT_TRUE(parseEventLine(eventFor(client), a, err));
-        batch.store(a, client);
-      }
+      for (int client = 3; client <= 6 && !batch.stopped(); ++client) store(batch, freeSpaceEvent(client), client);
       EXPECT_TRUE(batch.stopped());
       batch.flush();
       exec(isPostgres() ? "SET default_transaction_read_only = off" : "PRAGMA query_only = OFF");
@@ -399,12 +392,6 @@ void countReads(const std::string& sql) {
   g_ruleReads += sql.find("FROM NTnotificationRule WHERE alertTypeId") != std::string::npos;
   g_categoryReads += sql.find("FROM NTAlertType WHERE") != std::string::npos;
   g_traceReads += sql.find("FROM EvdSettings") != std::string::npos;
-}
-
-std::string freeSpaceEvent(int client) {
-  return R"({"alertType":10,"alertCriteria":77,"clientId":)" + std::to_string(client) +
-         R"(,"clientName":"c","mediaAgentId":7,"freeSpace":512,"threshold":1024,"foldersList":["/o"],)"
-         R"("freeSpaceList":[512],"thresholdsList":[1024]})";
 }
 
 TEST_P(CommitModesTest, AGroupReadsTheRuleCategoryAndTraceOnceAndOneEventPerCommitEveryTime) {
@@ -439,12 +426,7 @@ TEST_P(CommitModesTest, AnEditBetweenTwoGroupsTakesEffectInTheNextGroup) {
   EvNEventBatch batch(detector, {EvNCommitMode::PerEvent, 2, true},
                       [&](const EvNEventResult& r) { told.push_back({r.tag, r.ok, r.committed, r.outcome}); });
   const auto group = [&](int first) {
-    for (int client = first; client < first + 2; ++client) {
-      EvAlertEx a;
-      EventReadError err;
-      ASSERT_TRUE(parseEventLine(freeSpaceEvent(client), a, err));
-      batch.store(a, client);
-    }
+    for (int client = first; client < first + 2; ++client) store(batch, freeSpaceEvent(client), client);
     ASSERT_EQ(0u, batch.pending());  // the group committed
   };
   const auto outcomes = [&](int first) {

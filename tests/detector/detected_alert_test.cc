@@ -225,26 +225,6 @@ TEST_P(DetectedAlertTest, StateChangesWriteOnlyTheStateOfTheNamedRow) {
   EXPECT_EQ(eAlertStatusPending, row(other).processStat) << "only the named row changes";
 }
 
-TEST_P(DetectedAlertTest, ClearingARuleDeletesOnlyItsRowsWithTheirParameters) {
-  const int a = pendingAlert(3, eAlertStatusCleared, 5);
-  const int keep = pendingAlert(3, eAlertStatusPending, 6);
-  const int noRule = pendingAlert(3, eAlertStatusPending, 0);
-  EvNDetectParams p(nullptr);
-  ASSERT_TRUE(p.AddParam(a, ParamDescription, "detail"));
-  EXPECT_EQ(0, ClearDetectedAlertsForRule(5));
-  EXPECT_EQ(0, countRows("NTDetectedAlerts WHERE eventId = " + std::to_string(a)));
-  EXPECT_EQ(0, params(a, ParamDescription));
-  // Nothing left of that rule, and no rule id at all: rows recorded without a rule stay.
-  EXPECT_EQ(100, ClearDetectedAlertsForRule(5));
-  EXPECT_EQ(100, ClearDetectedAlertsForRule(0));
-  EXPECT_EQ(2, countRows("NTDetectedAlerts WHERE eventId IN (" + std::to_string(keep) + ", " +
-                         std::to_string(noRule) + ")"));
-  exec("DROP TABLE NTDetectedAlerts");
-  const int rc = ClearDetectedAlertsForRule(5);
-  EXPECT_NE(0, rc);
-  EXPECT_NE(100, rc);
-}
-
 EVD_INSTANTIATE_BACKENDS(DetectedAlertTest);
 
 }  // namespace

@@ -49,7 +49,11 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
-std::string shellQuoted(const std::string& s) { return "'" + s + "'"; }
+std::string shellQuoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
 
 std::string freeSpaceEvent(int client, int n, bool cleared) {
   const std::string c = std::to_string(client), free = std::to_string(n);
