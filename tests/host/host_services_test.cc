@@ -16,7 +16,6 @@
 
 #include "host/EvDebug.h"
 #include "host/EvEvent.h"
-#include "host/FXString.h"
 #include "host/NxLog.h"
 #include "host/NxPlatform.h"
 #include "host/NxSettings.h"
@@ -156,13 +155,17 @@ TEST(AlertLogFileTest, ErrorsReachStandardErrorWhenTheLogCannotTakeThemOrIsGone)
   EXPECT_EQ(-1, EvDebug().initialize(1, 0, false, ""));
 }
 
-TEST(EvEventTest, ArgumentsFillSlotsInOrderMissingOnesAreEmptyAndNineAtMost) {
+// The second argument of addArgument is the value's type code (11 text, 9 a
+// number), never a length: values longer than the code render whole. Slots
+// fill in order, a missing one renders empty, and nine is the most.
+TEST(EvEventTest, TheSecondArgumentIsATypeCodeNotALength) {
   EvEvent ev;
-  EXPECT_EQ(1, ev.addArgument("/data", EvEvent::kTextArgument));
-  ev << "2.00 GB";
-  char buf[128];
-  ASSERT_EQ(EvEvent::kOk, ev.evPrintf(EvMsg::kFreeSpaceMessage, buf, sizeof buf, 0));
-  EXPECT_STREQ("Folder /data: free space threshold 2.00 GB, free space ", buf);
+  const std::string folder = "/srv/backup/volumes/archive-01";
+  ASSERT_EQ(1, ev.addArgument(folder.c_str(), EvEvent::kTextArgument));
+  ev << 12345678901234LL;
+  std::string text;
+  ASSERT_TRUE(ev.render(EvMsg::kFreeSpaceMessage, text));
+  EXPECT_EQ("Folder " + folder + ": free space threshold 12345678901234, free space ", text);
   ev.clearArguments();
   for (int i = 1; i <= 9; ++i) ev.addArgument("a", 11);
   EXPECT_EQ(0, ev.addArgument("too many", 11));
@@ -224,11 +227,6 @@ TEST(NxTimeTest, BreaksDownAndRendersIntoTheCallersBuffersAndRefusesImpossibleIn
   EXPECT_EQ(nullptr, NX_ctime(&t, nullptr, sizeof buf));
   parts.tm_mon = 12;
   EXPECT_EQ(nullptr, NX_asctime(&parts, buf, sizeof buf));
-}
-
-TEST(FXStringTest, PassesBytesThroughUnchangedAndNullIsEmpty) {
-  EXPECT_EQ("", FXString::ToString(nullptr));
-  EXPECT_EQ("caf\xC3\xA9 \xFF", FXString::ToString("caf\xC3\xA9 \xFF"));
 }
 
 // A store the host's settings objects are run over instead of the database:
@@ -340,22 +338,6 @@ TEST_F(SettingsStoreTest, NoCallThrowsAndNoneReachesAStoreWithABadKeyOrWithoutOn
   int id = 3;
   EXPECT_EQ(EvdSetting::kNoStore, NXGlobalParam::getNTAlertLastEventId(id, nullptr));
   EXPECT_EQ(3, id);
-}
-
-}  // namespace
-
-namespace {
-
-// The second argument of addArgument is the value's type code (11 text, 9 a
-// number), never a length: values longer than the code render whole.
-TEST(EvEventTest, TheSecondArgumentIsATypeCodeNotALength) {
-  EvEvent ev;
-  const std::string folder = "/srv/backup/volumes/archive-01";
-  ASSERT_EQ(1, ev.addArgument(folder.c_str(), EvEvent::kTextArgument));
-  ev << 12345678901234LL;
-  std::string text;
-  ASSERT_TRUE(ev.render(EvMsg::kFreeSpaceMessage, text));
-  EXPECT_EQ("Folder " + folder + ": free space threshold 12345678901234, free space ", text);
 }
 
 }  // namespace

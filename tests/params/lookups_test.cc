@@ -143,6 +143,11 @@ TEST_P(LookupsTest, DistributionListReadErrorFailsAndKeepsWhatWasAppended) {
   Lines clients{"kept"};
   EXPECT_FALSE(p.GetDistClientCategoryList(0, 77, static_cast<JobManager::NXMaltrexUpdateCategory>(1), clients));
   EXPECT_EQ((Lines{"kept"}), clients);
+  // An update request whose platforms cannot be read fails as well.
+  exec("DROP TABLE APP_Platform");
+  ASSERT_TRUE(p.AddParam(73, ParamClientIdList, 1));
+  NXGui::ZentraTreeNode everyone;
+  EXPECT_FALSE(p.GetUpdateReqClntList(73, ParamClientIdList, false, clients, everyone));
 }
 
 TEST_P(LookupsTest, UpdateRequestLinesCarryPlatformLabelsInTableOrderCutTo511Bytes) {
@@ -174,14 +179,6 @@ TEST_P(LookupsTest, UpdateRequestEntityFilterMatchesWholeInstallationOrExactClie
   EXPECT_EQ((Lines{"alpha - Client", "beta - Client"}), lines) << "the whole installation";
 }
 
-TEST_P(LookupsTest, UpdateRequestReadErrorFails) {
-  exec("DROP TABLE APP_Platform");
-  ASSERT_TRUE(p.AddParam(73, ParamClientIdList, 1));
-  NXGui::ZentraTreeNode everyone;
-  Lines lines;
-  EXPECT_FALSE(p.GetUpdateReqClntList(73, ParamClientIdList, false, lines, everyone));
-}
-
 TEST_P(LookupsTest, DownloadedUpdatesAreGroupedByReleaseOsServicePackAndPackage) {
   download(90, "11", 3, 1, 24);
   download(90, "11", 3, 0, 7);
@@ -211,26 +208,13 @@ TEST_P(LookupsTest, DownloadedUpdatesAreGroupedByReleaseOsServicePackAndPackage)
   EXPECT_EQ((Rows{{30, "[Ver : 11] [OS: WinX64][Updates : 7" + end}}), paramsOf(202));
 }
 
-TEST_P(LookupsTest, DownloadedUpdatesWithoutRowsOrWithReadErrorStoreNothing) {
+// A job without downloads (or none completed, when only those are asked for)
+// and a table that cannot be read all store nothing and answer false; only the
+// last is an error the log must show.
+TEST_P(LookupsTest, DownloadedUpdatesReadErrorIsLoggedAsAnErrorNotAsNoUpdates) {
   download(94, "11", 3, 0, 5, 0);
   EvNDetector d;
-  EXPECT_FALSE(d.getDownloadedUpdates(203, 94, 1, ParamUpdatesList));
-  EXPECT_FALSE(d.getDownloadedUpdates(203, 95, 0, ParamDownloadedUpdates));
-  exec("DROP TABLE JMMaltrexDownloadStatus");
-  EXPECT_FALSE(d.getDownloadedUpdates(203, 96, 0, ParamDownloadedUpdates));
-  EXPECT_TRUE(paramsOf(203).empty());
-}
-
-EVD_INSTANTIATE_BACKENDS(LookupsTest);
-
-}  // namespace
-
-namespace {
-
-// A job without downloads and a table that cannot be read both store nothing
-// and answer false; only the second is an error the log must show.
-TEST_P(LookupsTest, DownloadedUpdatesReadErrorIsLoggedAsAnErrorNotAsNoUpdates) {
-  EvNDetector d;
+  EXPECT_FALSE(d.getDownloadedUpdates(204, 94, 1, ParamUpdatesList));
   EXPECT_FALSE(d.getDownloadedUpdates(204, 97, 0, ParamDownloadedUpdates));
   EXPECT_EQ(1, log_.count("No update downloaded as part of jobId  [97]")) << log_.text();
   EXPECT_EQ(0, log_.count("Error in reading job details")) << log_.text();
@@ -240,5 +224,7 @@ TEST_P(LookupsTest, DownloadedUpdatesReadErrorIsLoggedAsAnErrorNotAsNoUpdates) {
   EXPECT_EQ(0, log_.count("No update downloaded as part of jobId  [98]")) << log_.text();
   EXPECT_TRUE(paramsOf(204).empty());
 }
+
+EVD_INSTANTIATE_BACKENDS(LookupsTest);
 
 }  // namespace

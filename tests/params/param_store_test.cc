@@ -67,16 +67,6 @@ TEST(ParamTextConversion, CopiesAtMostSizeMinusOneBytesAndAlwaysTerminates) {
   EXPECT_STREQ("\xC3\xA9", buf);
 }
 
-TEST(ParamRowBuffers, AllocateAndAssignReplacesTheFieldWithACopy) {
-  char* field = nullptr;
-  EXPECT_EQ(field, EvNDetectParams::AllocateAndAssign(field, "Client|42"));
-  ASSERT_NE(nullptr, field);
-  std::string longer(300, 'z');
-  EvNDetectParams::AllocateAndAssign(field, longer);
-  EXPECT_EQ(longer, field);
-  delete[] field;
-}
-
 // ---- inserts and updates ----
 
 TEST_P(ParamStoreTest, AddOrUpdateKeepsOneValuePerPair) {
@@ -108,14 +98,6 @@ TEST_P(ParamStoreTest, ValuesWithQuotesPassThroughTheUpdateOfAPairIntact) {
 
 // ---- list inserts ----
 
-TEST_P(ParamStoreTest, ListInsertStoresEveryElementInOrderWithOneTimestamp) {
-  std::vector<std::string> values{"m0", "m1", "m2"};
-  ASSERT_TRUE(params.AddParams(8, ParamMediaList, values));
-  EXPECT_EQ(values, valuesOf(8, ParamMediaList));
-  EXPECT_EQ(1, queryInt("SELECT COUNT(DISTINCT created) FROM NTDparams WHERE eventId = 8"));
-  EXPECT_EQ(nullptr, params.transaction());
-}
-
 TEST_P(ParamStoreTest, ListInsertWithItsOwnTransactionTakesBackEveryRowOfAFailedCall) {
   ASSERT_TRUE(params.AddParam(10, ParamMediaList, "before"));
   refuseInserts("NTDparams", "value", "refused");
@@ -123,9 +105,12 @@ TEST_P(ParamStoreTest, ListInsertWithItsOwnTransactionTakesBackEveryRowOfAFailed
   EXPECT_EQ(nullptr, params.transaction());
   EXPECT_EQ(std::vector<std::string>{"before"}, valuesOf(10, ParamMediaList));
 
-  // The connection is usable again, outside any transaction.
-  ASSERT_TRUE(params.AddParams(10, ParamMediaList, std::vector<std::string>{"after"}));
-  EXPECT_EQ((std::vector<std::string>{"before", "after"}), valuesOf(10, ParamMediaList));
+  // The connection is usable again, outside any transaction; a list keeps its
+  // order and shares one timestamp.
+  ASSERT_TRUE(params.AddParams(11, ParamMediaList, std::vector<std::string>{"m0", "m1", "m2"}));
+  EXPECT_EQ((std::vector<std::string>{"m0", "m1", "m2"}), valuesOf(11, ParamMediaList));
+  EXPECT_EQ(1, queryInt("SELECT COUNT(DISTINCT created) FROM NTDparams WHERE eventId = 11"));
+  EXPECT_EQ(nullptr, params.transaction());
 }
 
 TEST_P(ParamStoreTest, AFailedListInsertLeavesACallersTransactionToTheCaller) {
@@ -212,12 +197,6 @@ TEST_P(ParamStoreTest, ClearingAnEventKeepsTypes143And144ClearingATypeOrTheMessa
   EXPECT_EQ(1, countRows("NTDMsgParam WHERE eventId = 61"));
 }
 
-EVD_INSTANTIATE_BACKENDS(ParamStoreTest);
-
-}  // namespace
-
-namespace {
-
 // A list whose own transaction could not start or commit was not stored, and
 // the call says so. SQLite refuses to begin inside a transaction opened behind
 // the store's back; PostgreSQL refuses the commit through a deferred check.
@@ -243,5 +222,7 @@ TEST_P(ParamStoreTest, AListInsertWhoseTransactionCannotStartOrCommitFails) {
   ASSERT_TRUE(params.AddParams(14, ParamMediaList, std::vector<std::string>{"after"}));
   EXPECT_EQ(std::vector<std::string>{"after"}, valuesOf(14, ParamMediaList));
 }
+
+EVD_INSTANTIATE_BACKENDS(ParamStoreTest);
 
 }  // namespace

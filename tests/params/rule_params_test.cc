@@ -45,8 +45,12 @@ class RuleParamsTest : public evd::test::DbTest {
   EvNTRuleParams r{nullptr};
 };
 
+// Another rule's property, a missing one, a NULL value and history only: all defaults.
 TEST_P(RuleParamsTest, MissingPropertyGivesDefaultsAndLeavesCacheLoaded) {
   prop(2, "Other", 1, "x");
+  exec("INSERT INTO NTnotificationProp (componentNameId, attrName, attrType, attrVal, created, modified) "
+       "VALUES (1, 'NullValue', 1, NULL, 1000, 0)");
+  prop(1, "History", 1, "old", 1000, 1700000000);
   r.setAlertId(1);
   int i = 5;
   char buf[8];
@@ -56,8 +60,10 @@ TEST_P(RuleParamsTest, MissingPropertyGivesDefaultsAndLeavesCacheLoaded) {
   EXPECT_TRUE(r.GetOneParam("Missing", buf, sizeof buf));
   EXPECT_EQ(std::string(sizeof buf, '\0'), std::string(buf, sizeof buf));
   EXPECT_TRUE(r.isLoaded());
-  ApplProperty p("Missing", 1, "");
-  EXPECT_EQ(0x80001, r.getProperty(p));
+  for (const char* name : {"Missing", "NullValue", "History"}) {
+    ApplProperty p(name, 1, "");
+    EXPECT_EQ(0x80001, r.getProperty(p)) << name;
+  }
 }
 
 TEST_P(RuleParamsTest, ReadFormsConvertTheStoredText) {
@@ -71,17 +77,6 @@ TEST_P(RuleParamsTest, ReadFormsConvertTheStoredText) {
   EXPECT_TRUE(r.GetOneParam("Text", small, sizeof small));
   EXPECT_STREQ("abcd", small);
   EXPECT_EQ(0, intOf("Text"));
-}
-
-TEST_P(RuleParamsTest, RowsWithNullValueOrNotCurrentAreNotInTheCache) {
-  exec("INSERT INTO NTnotificationProp (componentNameId, attrName, attrType, attrVal, created, modified) "
-       "VALUES (1, 'NullValue', 1, NULL, 1000, 0)");
-  prop(1, "History", 1, "old", 1000, 1700000000);
-  r.setAlertId(1);
-  ApplProperty nullValue("NullValue", 1, "");
-  EXPECT_EQ(0x80001, r.getProperty(nullValue));
-  ApplProperty history("History", 1, "");
-  EXPECT_EQ(0x80001, r.getProperty(history));
 }
 
 TEST_P(RuleParamsTest, SecondReadIsServedFromCacheUntilClearProperties) {
