@@ -32,11 +32,6 @@ std::string writeEvents(int p) {
   return path;
 }
 
-long long field(const std::string& json, const std::string& name) {
-  const size_t at = json.find("\"" + name + "\": ");
-  return at == std::string::npos ? -1 : std::atoll(json.c_str() + at + name.size() + 4);
-}
-
 class ConcurrencyTest : public DbTest {};
 
 TEST_P(ConcurrencyTest, RunsSideBySideRecordEachPendingOccurrenceOnce) {
@@ -62,8 +57,8 @@ TEST_P(ConcurrencyTest, RunsSideBySideRecordEachPendingOccurrenceOnce) {
     long long handled = 0, failed = 0;
     for (size_t at = 0; (at = out.find("{", at)) != std::string::npos; ++at) {
       const std::string summary = out.substr(at, out.find('}', at) - at);
-      handled += field(summary, "handled");
-      failed += field(summary, "failed");
+      handled += jsonField(summary, "handled");
+      failed += jsonField(summary, "failed");
     }
     EXPECT_EQ(kRuns * kEventsPerRun, handled) << out;
     EXPECT_EQ(0, failed) << out;

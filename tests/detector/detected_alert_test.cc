@@ -109,54 +109,54 @@ TEST_P(DetectedAlertTest, NothingToUpdateWritesNothing) {
   EXPECT_EQ(0, countRows("NTDetectedAlerts"));
 }
 
-TEST_P(DetectedAlertTest, RepeatOfATypeWithDataUpdateRebuildsItsParametersAndKeepsItsState) {
-  const int id = pendingAlert(10);
-  const int other = pendingAlert(10);
-  EvNDetectParams p(nullptr);
-  ASSERT_TRUE(p.AddParam(id, ParamDescription, "old text"));
-  ASSERT_TRUE(p.AddParam(id, static_cast<NotiParamTypes>(143), "kept by its owner"));
-  ASSERT_TRUE(p.AddParam(other, ParamDescription, "other event"));
-  addMsgParam(id);
-  addMsgParam(other);
-  ageRow(id);
-  TestDetector d;
-  prime(d, 99, 77, 55, 66, "Other|1");  // the stored row keeps its own columns
-  int existing = id;
-  ASSERT_TRUE(d.SetDetectedAlert(existing, false, 0));
-  EXPECT_EQ(0, existing) << "no new row was made";
-  EXPECT_EQ(id, d.getEventId());
-  const NTDetectedAlerts_t r = row(id);
-  EXPECT_EQ(eAlertStatusPending, r.processStat);
-  EXPECT_EQ(43, r.criteria);
-  EXPECT_EQ(2001, r.occurTime.year) << "occurTime of the first occurrence stays";
-  EXPECT_NE(2001, r.processTime.year);
-  EXPECT_EQ(0, params(id, ParamDescription));
-  EXPECT_EQ(1, params(id, 143));
-  EXPECT_EQ(0, msgParams(id));
-  EXPECT_EQ(1, params(other, ParamDescription));
-  EXPECT_EQ(1, msgParams(other));
-}
-
-// Type 3 keeps its parameters when cleared, type 12 drops them; both record the clearing time.
-TEST_P(DetectedAlertTest, ClearedRepeatMovesTheRowToClearedAndRecordsTheTime) {
-  for (auto [alertType, kept] : {std::pair{3, 1}, {12, 0}}) {
-    SCOPED_TRACE(alertType);
-    const int id = pendingAlert(alertType, 0x40);
+// A repeat of a type with data update rebuilds its parameters and keeps its state; a cleared repeat moves the
+// row to cleared and records the time, type 3 keeping its parameters and type 12 dropping them. Another
+// event's parameters are never touched.
+TEST_P(DetectedAlertTest, RepeatsRebuildOrClearTheRowTheyFind) {
+  struct Case {
+    int alertType, state;
+    bool cleared;
+    int after;
+    long long kept;  // of the description and the message arguments
+  };
+  const std::vector<Case> cases = {{10, eAlertStatusPending, false, eAlertStatusPending, 0},
+                                   {3, 0x40, true, eAlertStatusCleared, 1},
+                                   {12, 0x40, true, eAlertStatusCleared, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.alertType);
+    const int id = pendingAlert(c.alertType, c.state);
+    const int other = pendingAlert(c.alertType, c.state);
     EvNDetectParams p(nullptr);
-    ASSERT_TRUE(p.AddParam(id, ParamDescription, "detail"));
+    ASSERT_TRUE(p.AddParam(id, ParamDescription, "old text"));
+    ASSERT_TRUE(p.AddParam(id, static_cast<NotiParamTypes>(143), "kept by its owner"));
+    ASSERT_TRUE(p.AddParam(other, ParamDescription, "other event"));
     addMsgParam(id);
+    addMsgParam(other);
+    ageRow(id);
     TestDetector d;
-    prime(d, alertType);
+    if (c.cleared) prime(d, c.alertType);
+    else prime(d, 99, 77, 55, 66, "Other|1");  // the stored row keeps its own columns
     int existing = id;
     const long long before = time(nullptr);
-    ASSERT_TRUE(d.SetDetectedAlert(existing, true, 0));
-    EXPECT_EQ(0, existing);
-    EXPECT_EQ(eAlertStatusCleared, row(id).processStat);
-    long long detected = 0;
-    ASSERT_TRUE(p.GetOneParam(id, ParamDetectTime, detected));
-    EXPECT_GE(detected, before);
-    EXPECT_EQ(kept, params(id, ParamDescription));
-    EXPECT_EQ(kept, msgParams(id));
+    ASSERT_TRUE(d.SetDetectedAlert(existing, c.cleared, 0));
+    EXPECT_EQ(0, existing) << "no new row was made";
+    const NTDetectedAlerts_t r = row(id);
+    EXPECT_EQ(c.after, r.processStat);
+    EXPECT_EQ(c.kept, params(id, ParamDescription));
+    EXPECT_EQ(c.kept, msgParams(id));
+    EXPECT_EQ(1, params(other, ParamDescription));
+    EXPECT_EQ(1, msgParams(other));
+    if (c.cleared) {
+      long long detected = 0;
+      ASSERT_TRUE(p.GetOneParam(id, ParamDetectTime, detected));
+      EXPECT_GE(detected, before);
+      continue;
+    }
+    EXPECT_EQ(id, d.getEventId());
+    EXPECT_EQ(43, r.criteria);
+    EXPECT_EQ(2001, r.occurTime.year) << "occurTime of the first occurrence stays";
+    EXPECT_NE(2001, r.processTime.year);
+    EXPECT_EQ(1, params(id, 143));
   }
 }
 

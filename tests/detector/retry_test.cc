@@ -2,7 +2,6 @@
 // whose connection went runs again once the server answers, and the stored
 // rows are those of a run the restarts never touched.
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -30,11 +29,6 @@ std::string writeEvents() {
     out << freeSpaceEvent(c, i, (i / kClients) % 3 == 2);
   }
   return path;
-}
-
-long long field(const std::string& json, const std::string& name) {
-  const size_t at = json.find("\"" + name + "\": ");
-  return at == std::string::npos ? -1 : std::atoll(json.c_str() + at + name.size() + 4);
 }
 
 // The kind of every event, in input order, from an --events file.
@@ -138,8 +132,8 @@ TEST_P(RetryTest, ServerRestartsLoseNoEvent) {
     const std::string rc = shell(run, &status);
     EXPECT_EQ("0\n", rc) << readFile(summary);
     const std::string sum = readFile(summary);
-    EXPECT_EQ(kEvents, field(sum, "handled")) << sum;
-    EXPECT_EQ(0, field(sum, "failed")) << sum;
+    EXPECT_EQ(kEvents, jsonField(sum, "handled")) << sum;
+    EXPECT_EQ(0, jsonField(sum, "failed")) << sum;
     // Both restarts reached the run's connection.
     EXPECT_GE(terminations() - before, 2u);
     EXPECT_EQ(kinds(readFile(refEvents)), kinds(readFile(runEvents)));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -61,6 +62,11 @@ std::string freeSpaceEvent(int client, int n, bool cleared) {
          R"(","mediaAgentId":7,"freeSpace":)" + free + R"(,"threshold":1024,"foldersList":["/data"],)" +
          R"("freeSpaceList":[)" + free + R"(],"thresholdsList":[1024])" +
          (cleared ? R"(,"conditionCleared":true)" : "") + "}\n";
+}
+
+long long jsonField(const std::string& json, const std::string& name) {
+  const size_t at = json.find("\"" + name + "\": ");
+  return at == std::string::npos ? -1 : std::atoll(json.c_str() + at + name.size() + 4);
 }
 
 }  // namespace evd::test

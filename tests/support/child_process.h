@@ -24,5 +24,7 @@ std::string readFile(const std::string& path);
 // One free-space event (alert type 10) of CLIENT as a JSON line, its free
 // space N, clearing the condition when CLEARED.
 std::string freeSpaceEvent(int client, int n, bool cleared);
+// The integer of field NAME in the JSON a run printed ("name": value), -1 when it is absent.
+long long jsonField(const std::string& json, const std::string& name);
 
 }  // namespace evd::test
