@@ -139,36 +139,38 @@ TEST_P(ProceduresTest, CentrixEventsOfTheWindow) {
   EXPECT_EQ(100, p.getNextRow(&counter));
 }
 
+// After each step both look-ups, as "client url | url of the first available web server's console".
 TEST_P(ProceduresTest, ConsoleAddresses) {
-  // Client and address, as "id url".
-  auto read = [] {
-    APPGetWebConsoleURL p(nullptr);
-    int rc = p.getOneRow();
-    EXPECT_EQ(0, rc) << p.getErrorStr(rc);
-    return std::to_string(p.getDataPtr()->webconsoleClientId) + " " + text(p.getDataPtr()->webConsoleURL);
+  const std::string prop = "INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES ";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> steps = {
+      {{}, "0  | none"},  // no console anywhere: one row without a client
+      // 4 has an address but not the package; 6 the package and only an old value; 9 both, its address
+      // lacking the console path.
+      {{prop + "(4, 'WebURL', 'http://four/webconsole', 0), (6, 'WebURL', 'http://six/webconsole', 1700000000), "
+               "(9, 'WebURL', 'http://nine/console', 0), (8, 'OtherProp', 'http://eight/webconsole', 0)",
+        "INSERT INTO SimInstalledPackages (ClientId, simPackageID) VALUES (6, 726), (9, 726), (8, 726), (4, 1)"},
+       "9 http://nine/console | none"},
+      // Server 30 and the console 41 are disabled, 42's old address is not its current one.
+      {{"INSERT INTO SimWebServer (clientId, isDisabled) VALUES (30, 1), (31, 0), (32, 0)",
+        "INSERT INTO SimWebConsoleAssoc (webServerClientId, webConsoleClientId, isDisabled) VALUES "
+        "(30, 40, 0), (31, 41, 1), (31, 43, 0), (31, 42, 0), (32, 44, 0)",
+        prop + "(40, 'WebURL', 'http://forty/webconsole', 0), (41, 'WebURL', 'http://fortyone/webconsole', 0), "
+               "(42, 'WebURL', 'http://old/webconsole', 5), (42, 'WebURL', 'http://fortytwo/webconsole', 0), "
+               "(43, 'WebURL', 'http://fortythree/webconsole', 0), (44, 'WebURL', 'http://fortyfour/webconsole', 0)"},
+       "9 http://nine/console | http://fortytwo/webconsole"},
   };
-  EXPECT_EQ("0 ", read()) << "no console anywhere: one row without a client";
-  // Client 4 has an address but not the package; 6 has the package and only
-  // an old value; 9 has both, but its address lacks the console path.
-  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
-       "(4, 'WebURL', 'http://four/webconsole', 0), (6, 'WebURL', 'http://six/webconsole', 1700000000), "
-       "(9, 'WebURL', 'http://nine/console', 0), (8, 'OtherProp', 'http://eight/webconsole', 0)");
-  exec("INSERT INTO SimInstalledPackages (ClientId, simPackageID) VALUES (6, 726), (9, 726), (8, 726), (4, 1)");
-  EXPECT_EQ("9 http://nine/console", read());
-
-  // The console URL of the first available web server.
-  NTRetrieveWebConsoleUrl none(nullptr);
-  EXPECT_EQ(100, none.getOneRow());
-  exec("INSERT INTO SimWebServer (clientId, isDisabled) VALUES (30, 1), (31, 0), (32, 0)");
-  exec("INSERT INTO SimWebConsoleAssoc (webServerClientId, webConsoleClientId, isDisabled) VALUES "
-       "(30, 40, 0), (31, 41, 1), (31, 43, 0), (31, 42, 0), (32, 44, 0)");
-  exec("INSERT INTO APP_ClientProp (componentNameId, attrName, attrVal, modified) VALUES "
-       "(40, 'WebURL', 'http://forty/webconsole', 0), (41, 'WebURL', 'http://fortyone/webconsole', 0), "
-       "(42, 'WebURL', 'http://old/webconsole', 5), (42, 'WebURL', 'http://fortytwo/webconsole', 0), "
-       "(43, 'WebURL', 'http://fortythree/webconsole', 0), (44, 'WebURL', 'http://fortyfour/webconsole', 0)");
-  NTRetrieveWebConsoleUrl q(nullptr);
-  ASSERT_EQ(0, q.getOneRow()) << q.getErrorStr(q.lastResult());
-  EXPECT_EQ("http://fortytwo/webconsole", text(q.getDataPtr()->webConsoleUrl));
+  for (const auto& [sql, want] : steps) {
+    for (const std::string& q : sql) exec(q);
+    APPGetWebConsoleURL client(nullptr);
+    int rc = client.getOneRow();
+    EXPECT_EQ(0, rc) << client.getErrorStr(rc);
+    NTRetrieveWebConsoleUrl console(nullptr);
+    const int found = console.getOneRow();
+    EXPECT_TRUE(found == 0 || found == 100) << console.getErrorStr(found);
+    EXPECT_EQ(want, std::to_string(client.getDataPtr()->webconsoleClientId) + " " +
+                        text(client.getDataPtr()->webConsoleURL) + " | " +
+                        (found == 0 ? text(console.getDataPtr()->webConsoleUrl) : "none"));
+  }
 }
 
 class TrendUrlTest : public ProceduresTest {
