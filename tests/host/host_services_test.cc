@@ -42,40 +42,33 @@ class AlertLogTest : public ::testing::Test {
   EvDebugFileInstance file_;
 };
 
-TEST_F(AlertLogTest, DebugLinesFollowTheLevelAndErrorsAreAlwaysWritten) {
-  EvDebug log(&file_);
-  log.DebugLvl("F", 3, "at three");
-  log.DebugLvl("F", 4, "at four");
-  log.Error("F", "an error");
-  file_.setLevel(0);
-  log.DebugLvl("F", 1, "at one");
-  log.Error("F", "an error at level zero");
-  const auto l = lines();
-  ASSERT_EQ(3u, l.size());
-  EXPECT_NE(std::string::npos, l[0].find("at three"));
-  EXPECT_NE(std::string::npos, l[1].find("an error"));
-  EXPECT_NE(std::string::npos, l[2].find("an error at level zero"));
-  log.setDebugLevel(25);
-  EXPECT_EQ(10, log.getDebugLevel());
-}
-
-TEST_F(AlertLogTest, EveryLineCarriesTimeProcessThreadSeverityAndLabelAndMessagesStayWhole) {
+// Debug lines follow the level, errors are always written; every line carries
+// time, process, thread, severity and label, and messages stay whole.
+TEST_F(AlertLogTest, LinesFollowTheLevelCarryTheirHeaderAndStayWhole) {
   EvDebug log(&file_);
   log.DebugLvl("EvNDetector::StoreNotiData", 3, "value [%d] of [%s]", 42, "x");
+  log.DebugLvl("F", 4, "at four");
   // Each line of a message gets a header of its own; a long one stays whole.
   log.Error("F", "first\r\nsecond\n\nfourth\n");
   const std::string big(5000, 'q');
   log.Error("F", "%s|end", big.c_str());
+  file_.setLevel(0);
+  log.DebugLvl("F", 1, "at one");
+  log.Error("F", "an error at level zero");
 
   const auto l = lines();
-  ASSERT_EQ(6u, l.size());
+  ASSERT_EQ(7u, l.size());
   const std::string ids = " " + std::to_string(getpid()) + " " + std::to_string(gettid()) + " ";
   const std::regex head(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})" + ids +
                         R"(DEBUG3 EvNDetector::StoreNotiData: value \[42\] of \[x\])");
   EXPECT_TRUE(std::regex_match(l[0], head)) << l[0];
+  EXPECT_TRUE(l[1].ends_with("ERROR F: first")) << l[1];
   EXPECT_TRUE(l[2].ends_with("ERROR F: second"));
   EXPECT_TRUE(l[3].ends_with("ERROR F:"));
   EXPECT_TRUE(l[5].ends_with(big + "|end"));
+  EXPECT_TRUE(l[6].ends_with("ERROR F: an error at level zero")) << l[6];
+  log.setDebugLevel(25);
+  EXPECT_EQ(10, log.getDebugLevel());
 }
 
 // The log rotates at the size limit, keeps two older files, and lines stay whole.
