@@ -1,4 +1,5 @@
-// Several processes writing and rotating one alert log: the size bound holds and no line is lost.
+// Several processes, each with several threads, writing and rotating one alert
+// log: the size bound holds and no line is lost or cut.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/EvDebug.h"
@@ -15,7 +17,7 @@
 namespace {
 
 TEST(SharedLogRotationTest, ProcessesSharingTheLogKeepTheBoundAndEveryLine) {
-  constexpr int kProcesses = 4, kLines = 400;
+  constexpr int kProcesses = 4, kThreads = 2, kLines = 200;
   constexpr size_t kBound = 8192, kKept = 200;  // enough older files to keep every line
   const std::string dir = evd::test::tempPath("shared-log");
   std::filesystem::create_directories(dir);
@@ -30,8 +32,13 @@ TEST(SharedLogRotationTest, ProcessesSharingTheLogKeepTheBoundAndEveryLine) {
       EvDebugFileInstance file;
       file.setPath(path);
       file.setRotation(kBound, kKept);
-      EvDebug log(&file);
-      for (int i = 0; i < kLines; ++i) log.Error("W", "writer %d line %d %s", p, i, pad.c_str());
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+          EvDebug log(&file);
+          for (int i = 0; i < kLines; ++i) log.Error("W", "writer %d.%d line %d %s", p, t, i, pad.c_str());
+        });
+      for (auto& th : threads) th.join();
       _exit(0);
     }
     children.push_back(pid);
@@ -42,7 +49,7 @@ TEST(SharedLogRotationTest, ProcessesSharingTheLogKeepTheBoundAndEveryLine) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
 
-  std::map<std::string, int> seen;  // "writer P line I" -> times
+  std::map<std::string, int> seen;  // "writer P.T line I" -> times
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     ++files;
@@ -57,7 +64,7 @@ TEST(SharedLogRotationTest, ProcessesSharingTheLogKeepTheBoundAndEveryLine) {
   }
   EXPECT_GT(files, 10) << "the test must rotate many times to mean anything";
   EXPECT_LT(static_cast<size_t>(files), kKept);
-  EXPECT_EQ(static_cast<size_t>(kProcesses * kLines), seen.size());
+  EXPECT_EQ(static_cast<size_t>(kProcesses * kThreads * kLines), seen.size());
   for (const auto& [line, times] : seen) EXPECT_EQ(1, times) << line;
   std::filesystem::remove_all(dir);
 }

@@ -32,10 +32,10 @@ EvAlertEx media(int type, const std::string& more = "", int criteria = 3) {
 
 class LibraryMediaTest : public JobTest {
  protected:
+  LibraryMediaTest() : JobTest({7, 8, 9, 16, 17, 18, 21, 22}, 5) {}
   void SetUp() override {
     JobTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    for (int type : {7, 8, 9, 16, 17, 18, 21, 22}) seedRule(type, 5);
     exec("INSERT INTO MMMedia (MediaId, BarCode, MediaTypeId, MediaLocation) VALUES (501, 'V_000501', 1, 1), "
          "(502, 'V_000502', 1, 1)");
   }

@@ -75,12 +75,6 @@ TEST_P(MediaAgentTest, CriteriaParametersAndTheObjectHeldBack) {
   }
 }
 
-EVD_INSTANTIATE_BACKENDS(MediaAgentTest);
-
-}  // namespace
-
-namespace {
-
 // A store alert that cannot hold its store back names the occurrence it was
 // matching, also on a repeat: the suppression rows of the pending occurrences
 // are removed and writing them again is refused.
@@ -103,5 +97,7 @@ TEST_P(MediaAgentTest, AFailedHoldBackOfAStoreNamesTheOccurrence) {
   }
   EXPECT_EQ(2, detectedCount());
 }
+
+EVD_INSTANTIATE_BACKENDS(MediaAgentTest);
 
 }  // namespace

@@ -33,11 +33,7 @@ TEST_P(SoftwareJobsTest, EveryJobIsAnOccurrenceNamingItsClients) {
     // Equal events are two occurrences: these jobs are never matched.
     for (int round = 0; round < 2; ++round) {
       const int id = record(jobAlert(c.type, 3, c.more));
-      const Detected row = detected(id);
-      EXPECT_EQ(c.type, row.alertType);
-      EXPECT_EQ(3, row.criteria);
-      EXPECT_EQ(4, row.category);
-      EXPECT_EQ(1, row.processStat);
+      EXPECT_EQ(1, detected(id).processStat);
       EXPECT_EQ(c.expected, params(id));
       if (c.type == 69) continue;
       expectColumns("NTDftpDistToClnt",

@@ -12,10 +12,7 @@ using evd::test::JobTest;
 
 class AnalyticsTest : public JobTest {
  protected:
-  void SetUp() override {
-    JobTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure()) seedRule(66, 4);
-  }
+  AnalyticsTest() : JobTest({66}, 4) {}
   // Storage policy 21, copy 44 and job 184501 unless MORE names others.
   static EvAlertEx analytics(int criteria, const std::string& more = "") {
     return jobAlert(66, criteria, more, {{"storPolicyId", "21"}, {"copyId", "44"}, {"jobId", "184501"}});

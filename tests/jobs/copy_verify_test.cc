@@ -19,11 +19,7 @@ EvAlertEx copyJob(int type, int criteria, const std::string& more = "") {
 long secs(DB_DATETIME& dt) { return dt.isZero() ? 0 : EvNDetector::DbDatetimeToUlongTime(nullptr, dt, false); }
 class CopyVerifyTest : public JobTest {
  protected:
-  void SetUp() override {
-    JobTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure())
-      for (int type : {2, 54, 6, 29, 55, 61}) seedRule(type, 4);
-  }
+  CopyVerifyTest() : JobTest({2, 54, 6, 29, 55, 61}, 4) {}
   // The nine columns a repeat rewrites (times in seconds, 0 for the zero date).
   static std::vector<long long> detailColumns(int eventId) {
     NTDauxCopyDataVer t(nullptr);

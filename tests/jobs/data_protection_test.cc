@@ -18,10 +18,7 @@ EvAlertEx backup(int criteria, const std::string& more = "") {
 
 class DataProtectionTest : public JobTest {
  protected:
-  void SetUp() override {
-    JobTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure()) seedRule(3, 2);
-  }
+  DataProtectionTest() : JobTest({3}, 2) {}
 };
 
 // The one full check of the shared job path: every column and parameter.

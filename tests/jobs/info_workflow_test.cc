@@ -20,11 +20,7 @@ const std::string kJob = kCommon + R"(,"jobId":21474836487,"copyId":44)";  // jo
 
 class InfoWorkflowTest : public JobTest {
  protected:
-  void SetUp() override {
-    JobTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure())
-      for (int type : {27, 52, 53, 63, 64, 66}) seedRule(type, 2);
-  }
+  InfoWorkflowTest() : JobTest({27, 52, 53, 63, 64, 66}, 2) {}
 };
 
 TEST_P(InfoWorkflowTest, PhaseBlocksSkipUnsupportedPhasesAndRepeatSharedBlocks) {

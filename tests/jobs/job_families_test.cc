@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "jobs/job_harness.h"
 
@@ -31,10 +32,11 @@ const Family kFamilies[] = {{3, kDpDr, true},   {28, kDpDr, true}, {1, kAging, f
 
 class JobFamiliesTest : public JobTest {
  protected:
-  void SetUp() override {
-    JobTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure())
-      for (const Family& f : kFamilies) seedRule(f.type, 2);
+  JobFamiliesTest() : JobTest(types(), 2) {}
+  static std::vector<int> types() {
+    std::vector<int> out;
+    for (const Family& f : kFamilies) out.push_back(f.type);
+    return out;
   }
 };
 

@@ -56,9 +56,13 @@ class JobTest : public DbTest {
     int eventId = 0, alertType = 0, criteria = 0, category = 0, processStat = -1, ntNotificationId = 0;
     std::string entityId;
   };
+  // RULES: the alert types every case of the fixture has an active rule for, of CATEGORY.
+  explicit JobTest(std::vector<int> rules = {}, int category = 1) : rules_(std::move(rules)), category_(category) {}
   void SetUp() override {
     DbTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure()) log_ = std::make_unique<AlertLogCapture>();
+    if (IsSkipped() || HasFatalFailure()) return;
+    log_ = std::make_unique<AlertLogCapture>();
+    for (int type : rules_) seedRule(type, category_);
   }
   void TearDown() override {
     log_.reset();
@@ -160,6 +164,8 @@ class JobTest : public DbTest {
  private:
   std::unique_ptr<AlertLogCapture> log_;
   int lastEventId_ = 0;
+  std::vector<int> rules_;
+  int category_;
 };
 
 }  // namespace evd::test

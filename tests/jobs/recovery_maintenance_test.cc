@@ -18,11 +18,7 @@ EvAlertEx jobEvent(int alertType, int criteria, const std::string& more = "") {
 
 class RecoveryMaintenanceTest : public JobTest {
  protected:
-  void SetUp() override {
-    JobTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure())
-      for (int type : {1, 4, 5}) seedRule(type, 2);
-  }
+  RecoveryMaintenanceTest() : JobTest({1, 4, 5}, 2) {}
 };
 
 TEST_P(RecoveryMaintenanceTest, FailedRestoreStoresTheRestoreSideOfTheRow) {
@@ -42,15 +38,10 @@ TEST_P(RecoveryMaintenanceTest, FailedRestoreStoresTheRestoreSideOfTheRow) {
 }
 
 TEST_P(RecoveryMaintenanceTest, FailedVirtualServerRestoresAreHeldAndOtherDescriptionsStoreNothing) {
-  struct Case { int criteria, appType; std::string description; int state; };
-  const std::vector<Case> cases = {
-      {3, 106, "", 128}, {1, 106, "", 128}, {57, 106, "", 128}, {9, 106, "", 1},
-  };
-  for (const Case& c : cases) {
-    const int id = record(jobEvent(4, c.criteria, ",\"appTypeId\":" + std::to_string(c.appType) +
-                                                      R"(,"description":")" + c.description + "\""));
-    EXPECT_EQ(c.state, detected(id).processStat) << c.criteria << "/" << c.appType;
-    EXPECT_EQ(Params{}, paramsOf(id, {258, 259, 264, 265, 266})) << c.description;
+  for (const auto& [criteria, state] : {std::pair{3, 128}, {1, 128}, {57, 128}, {9, 1}}) {
+    const int id = record(jobEvent(4, criteria, R"(,"appTypeId":106,"description":"")"));
+    EXPECT_EQ(state, detected(id).processStat) << criteria;
+    EXPECT_EQ(Params{}, paramsOf(id, {258, 259, 264, 265, 266})) << criteria;
   }
 }
 

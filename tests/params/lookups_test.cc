@@ -179,33 +179,20 @@ TEST_P(LookupsTest, UpdateRequestEntityFilterMatchesWholeInstallationOrExactClie
   EXPECT_EQ((Lines{"alpha - Client", "beta - Client"}), lines) << "the whole installation";
 }
 
-TEST_P(LookupsTest, DownloadedUpdatesAreGroupedByReleaseOsServicePackAndPackage) {
-  download(90, "11", 3, 1, 24);
-  download(90, "11", 3, 0, 7);
-  download(90, "11", 3, 0, 5);
-  download(90, "11", 0, 0, 0);  // neither an update nor a package for an OS: not read
-  download(91, "11", 3, 0, 6);  // another job
+// Grouping of updates and service packs per OS, and the completed-only list,
+// are checked end to end by the type-19 case of ClientConfigTest.
+TEST_P(LookupsTest, DownloadedPackagesKeepABlockOfTheirOwnAndEachNumberIsListedOnce) {
   download(92, "10", 1, 0, 0);
   download(92, "10", 1, 0, 3);
   download(92, "10", 1, 0, 3);
   download(92, "11", 9, 0, 2);
-  download(93, "11", 3, 0, 5, 0);
-  download(93, "11", 3, 0, 7, 4);
-  download(93, "11", 1, 0, 0, 0);
+  download(92, "11", 0, 0, 0);  // neither an update nor a package for an OS: not read
   const std::string end = "] MsgNewLine_MsgTab_";
-  EvNDetector d;
-  EXPECT_TRUE(d.getDownloadedUpdates(200, (3UL << 32) | 90, 0, ParamDownloadedUpdates));
-  EXPECT_EQ((Rows{{29, "[Ver : 11] [OS: WinX64][Updates : 5, 7" + end},
-                  {29, "[Ver : 11] [OS: WinX64][Service Pack : 24" + end}}),
-            paramsOf(200));
-  // A package never shares a block with updates; each number is listed once.
-  EXPECT_TRUE(d.getDownloadedUpdates(201, 92, 0, ParamDownloadedUpdates));
+  EXPECT_TRUE(EvNDetector().getDownloadedUpdates(201, 92, 0, ParamDownloadedUpdates));
   EXPECT_EQ((Rows{{29, "[Ver : 10] [OS: Win32][Package : Win32" + end},
                   {29, "[Ver : 10] [OS: Win32][Updates : 3" + end},
                   {29, "[Ver : 11] [OS: Other OS][Updates : 2" + end}}),
             paramsOf(201));
-  EXPECT_TRUE(d.getDownloadedUpdates(202, 93, 1, ParamUpdatesList));
-  EXPECT_EQ((Rows{{30, "[Ver : 11] [OS: WinX64][Updates : 7" + end}}), paramsOf(202));
 }
 
 // A job without downloads (or none completed, when only those are asked for)

@@ -124,24 +124,27 @@ TEST_P(MsgParamsTest, ArgumentsLongerThanTheDataColumnAreCutOnACharacterBoundary
   EXPECT_EQ(2046, rows[0].size);
 }
 
-TEST_P(MsgParamsTest, FreeSpaceInMegabytesGivesThreeRowsPerFolder) {
-  std::vector<int> freeSpace{512, 1048576}, thresholds{2048, 0};
-  std::vector<std::string> folders{"/data", "/it's"};
-  ASSERT_TRUE(params.AddMsgParams(20, freeSpace, thresholds, folders, false));
-  EXPECT_EQ((Rows{{kFreeToken, 0, kFreeMsg, 1, 11, 0, "/data"}, {kFreeToken, 0, kFreeMsg, 2, 5, 0, "2.00 GB"},
-                  {kFreeToken, 0, kFreeMsg, 3, 5, 0, "512 MB"}, {kFreeToken, 1, kFreeMsg, 1, 11, 0, "/it's"},
-                  {kFreeToken, 1, kFreeMsg, 2, 5, 0, "0 MB"}, {kFreeToken, 1, kFreeMsg, 3, 5, 0, "1.00 TB"}}),
-            rowsOf(20));
-}
-
-TEST_P(MsgParamsTest, FreeSpacePercentagesShowZeroAsZeroAndNeverRepeatAnotherRow) {
-  std::vector<int> freeSpace{0, 7}, thresholds{15, 0};
-  std::vector<std::string> folders{"/a", "/b", "/unused"};
-  ASSERT_TRUE(params.AddMsgParams(21, freeSpace, thresholds, folders, true));
-  EXPECT_EQ((Rows{{kFreeToken, 0, kFreeMsg, 1, 11, 0, "/a"}, {kFreeToken, 0, kFreeMsg, 2, 11, 0, "15%"},
-                  {kFreeToken, 0, kFreeMsg, 3, 11, 0, "0%"}, {kFreeToken, 1, kFreeMsg, 1, 11, 0, "/b"},
-                  {kFreeToken, 1, kFreeMsg, 2, 11, 0, "0%"}, {kFreeToken, 1, kFreeMsg, 3, 11, 0, "7%"}}),
-            rowsOf(21));
+// Three rows per folder; a percentage of zero shows as 0%, never another row's
+// text, and a folder without figures gives no rows.
+TEST_P(MsgParamsTest, FreeSpaceGivesThreeRowsPerFolderAndPercentagesShowZeroAsZero) {
+  struct Case {
+    bool percent;
+    std::vector<int> freeSpace, thresholds;
+    std::vector<std::string> folders;
+    std::vector<std::string> data;  // type 5 for megabytes, 11 for percentages
+  };
+  Case cases[] = {  // AddMsgParams takes its lists by reference
+      {false, {512, 1048576}, {2048, 0}, {"/data", "/it's"},
+       {"/data", "2.00 GB", "512 MB", "/it's", "0 MB", "1.00 TB"}},
+      {true, {0, 7}, {15, 0}, {"/a", "/b", "/unused"}, {"/a", "15%", "0%", "/b", "0%", "7%"}}};
+  int eventId = 20;
+  for (Case& c : cases) {
+    ASSERT_TRUE(params.AddMsgParams(eventId, c.freeSpace, c.thresholds, c.folders, c.percent));
+    Rows expected;
+    for (int i = 0; i < 6; ++i)
+      expected.push_back({kFreeToken, i / 3, kFreeMsg, i % 3 + 1, i % 3 && !c.percent ? 5 : 11, 0, c.data[i]});
+    EXPECT_EQ(expected, rowsOf(eventId++)) << (c.percent ? "percent" : "megabytes");
+  }
 }
 
 TEST_P(MsgParamsTest, FreeSpaceListsThatDoNotMatchAreRefusedWhole) {

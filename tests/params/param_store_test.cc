@@ -127,7 +127,7 @@ TEST_P(ParamStoreTest, AFailedListInsertLeavesACallersTransactionToTheCaller) {
 
 // ---- reads ----
 
-TEST_P(ParamStoreTest, GetOneParamReadsTheFirstValueAndConvertsNumbers) {
+TEST_P(ParamStoreTest, GetOneParamReadsTheFirstValueAndGetParamsEveryValue) {
   ASSERT_TRUE(params.AddParam(20, ParamJobId, 1234));
   ASSERT_TRUE(params.AddParam(20, ParamPrevJobId, 5000000000LL));
   ASSERT_TRUE(params.AddParam(20, ParamClientName, "abc"));
@@ -150,14 +150,12 @@ TEST_P(ParamStoreTest, GetOneParamReadsTheFirstValueAndConvertsNumbers) {
   ASSERT_TRUE(params.AddParam(20, ParamDescription, "abcdef"));
   EXPECT_TRUE(params.GetOneParam(20, ParamDescription, text, sizeof text));
   EXPECT_STREQ("abc", text);
-}
 
-TEST_P(ParamStoreTest, GetParamsAppendsEveryValueOfTheType) {
+  // GetParams appends every value of the type, of this event only.
   std::vector<std::string> out{"kept"};
-  ASSERT_TRUE(params.AddParams(30, ParamUpdatesList, std::vector<std::string>{"u1", "u2"}));
-  ASSERT_TRUE(params.AddParam(30, ParamMediaList, "other type"));
-  ASSERT_TRUE(params.AddParam(31, ParamUpdatesList, "other event"));
-  EXPECT_TRUE(params.GetParams(30, ParamUpdatesList, out));
+  ASSERT_TRUE(params.AddParams(20, ParamUpdatesList, std::vector<std::string>{"u1", "u2"}));
+  ASSERT_TRUE(params.AddParam(21, ParamUpdatesList, "other event"));
+  EXPECT_TRUE(params.GetParams(20, ParamUpdatesList, out));
   std::sort(out.begin() + 1, out.end());
   EXPECT_EQ((std::vector<std::string>{"kept", "u1", "u2"}), out);
 }

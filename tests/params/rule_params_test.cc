@@ -79,7 +79,9 @@ TEST_P(RuleParamsTest, ReadFormsConvertTheStoredText) {
   EXPECT_EQ(0, intOf("Text"));
 }
 
-TEST_P(RuleParamsTest, SecondReadIsServedFromCacheUntilClearProperties) {
+// Reads and writes are served from the cache until clearProperties; a new
+// int property is inserted as the current row with its type.
+TEST_P(RuleParamsTest, ReadsAndWritesAreCachedUntilClearProperties) {
   prop(1, kMatchedTime, 7, "100");
   r.setAlertId(1);
   EXPECT_EQ(100, intOf(kMatchedTime));
@@ -88,6 +90,11 @@ TEST_P(RuleParamsTest, SecondReadIsServedFromCacheUntilClearProperties) {
   r.clearProperties();
   EXPECT_FALSE(r.isLoaded());
   EXPECT_EQ(200, intOf(kMatchedTime));
+  ASSERT_TRUE(r.AddOrUpdateParam("New", 1700000123));
+  EXPECT_EQ("1700000123", column(1, "New", "attrVal", " AND modified = 0"));
+  EXPECT_EQ("7", column(1, "New", "attrType"));
+  setBehindCache(1, "New", "1");
+  EXPECT_EQ(1700000123, intOf("New")) << "the written value is read from the cache";
 }
 
 TEST_P(RuleParamsTest, FailedLoadGivesDefaultsAndIsRetriedOnTheNextRead) {
@@ -99,16 +106,6 @@ TEST_P(RuleParamsTest, FailedLoadGivesDefaultsAndIsRetriedOnTheNextRead) {
   prop(1, kMatchedTime, 7, "55");
   EXPECT_EQ(55, intOf(kMatchedTime));
   EXPECT_TRUE(r.isLoaded());
-}
-
-TEST_P(RuleParamsTest, WritingNewIntPropertyInsertsCurrentRowAndCachesIt) {
-  r.setAlertId(3);
-  intOf(kMatchedTime);  // loads the (empty) cache first
-  ASSERT_TRUE(r.AddOrUpdateParam(kMatchedTime, 1700000123));
-  EXPECT_EQ("1700000123", column(3, kMatchedTime, "attrVal", " AND modified = 0"));
-  EXPECT_EQ("7", column(3, kMatchedTime, "attrType"));
-  setBehindCache(3, kMatchedTime, "1");
-  EXPECT_EQ(1700000123, intOf(kMatchedTime)) << "the written value is read from the cache";
 }
 
 TEST_P(RuleParamsTest, UpdateChangesOnlyTheValueOfTheCurrentRow) {

@@ -126,7 +126,6 @@ TEST_P(AdminAlertTest, AnomalousEventsOfTheLastFullHour) {
             stored(lastEventId(), {267}));
 }
 
-
 TEST_P(AdminAlertTest, EventLogRangeSinceTheMarkerAndTheMarkerMovesOnlyOnceStored) {
   seedRule(58, 2);
   EXPECT_TRUE(runWith(100, 100));
@@ -139,12 +138,6 @@ TEST_P(AdminAlertTest, EventLogRangeSinceTheMarkerAndTheMarkerMovesOnlyOnceStore
   EXPECT_FALSE(runWith(100, 105));
   EXPECT_EQ(100, marker()) << "the range was not stored";
 }
-
-EVD_INSTANTIATE_BACKENDS(AdminAlertTest);
-
-}  // namespace
-
-namespace {
 
 // A repeat of an administrative alert refreshes its pending occurrence and
 // writes nothing under event id 0, nor a second copy of the parameters the
@@ -210,5 +203,7 @@ TEST_P(AdminAlertTest, AMarkerThatCannotBeMovedFailsTheEventAfterTheRangeIsStore
   EXPECT_EQ(0, countRows("EvdSettings WHERE name = 'NTAlertLastEventId'"));
   EXPECT_EQ(1, log().count("Unable to update last Event processed for Alerts to [105]")) << log().text();
 }
+
+EVD_INSTANTIATE_BACKENDS(AdminAlertTest);
 
 }  // namespace

@@ -120,12 +120,6 @@ TEST_P(LogMonitorTest, BuilderRoutesAndNames) {
   EXPECT_EQ(shown, E::GetArchGroupCopyLink(5, 0, "SP", evil));
 }
 
-EVD_INSTANTIATE_BACKENDS(LogMonitorTest);
-
-}  // namespace
-
-namespace {
-
 // A console client whose address lacks "/webconsole" gives no admin console
 // rather than a link into the wrong one, and is not kept: once its address is
 // mended the next look-up finds it. (The console found is kept for the whole
@@ -144,5 +138,7 @@ TEST_P(LogMonitorTest, AConsoleAddressWithoutWebconsoleCountsAsNoConsoleAndIsNot
   exec("UPDATE APP_ClientProp SET attrVal = 'http://c" + client + "/webconsole' WHERE componentNameId = " + client);
   EXPECT_EQ("http://c" + client + "/adminconsole", admin());
 }
+
+EVD_INSTANTIATE_BACKENDS(LogMonitorTest);
 
 }  // namespace
